@@ -1,0 +1,18 @@
+#pragma once
+
+#include "core/AppState.h"
+#include "core/Forms.h"
+#include "platform/Platform.h"
+
+namespace varnel {
+
+// What every handler works on: the shared state, the main window's members, the main window itself
+// and the platform services.
+struct AppContext {
+    AppState& state;
+    Form1Members& form1;
+    MainForm& form;
+    Platform& platform;
+};
+
+}  // namespace varnel

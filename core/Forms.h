@@ -1,0 +1,48 @@
+// The program's windows as the behaviour sees them. The Qt widgets implement these; tests fake them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/WindowSystem.h"
+
+namespace varnel {
+
+enum class SlotBackground {
+    Window,   // the system window-background colour
+    Capture,  // the capture colour &HC0FFFF, light yellow
+};
+
+// The ten slot text boxes Text1(1)..Text1(10), the only store of slot text.
+class Slots {
+  public:
+    virtual ~Slots() = default;
+    // Empty text for an index that names no slot.
+    virtual std::u16string text(std::int16_t index) const = 0;
+    // False when the index names no slot; nothing is written then.
+    virtual bool setText(std::int16_t index, const std::u16string& text) = 0;
+    virtual bool setBackground(std::int16_t index, SlotBackground colour) = 0;
+};
+
+// The main window Form1.
+class MainForm : public Slots {
+  public:
+    // The window's handle (hWnd); creates the native window if needed.
+    virtual WindowHandle hWnd() = 0;
+    // Moves the window horizontally; twips, outer left edge on the screen.
+    virtual void setLeft(double twips) = 0;
+    // Shows the window (it stays where it is).
+    virtual void show() = 0;
+};
+
+// The secondary forms, for the main window's unload handler. Unloading a form that is not loaded
+// does nothing; unloading an open dialog runs its own closing handling.
+class SecondaryForms {
+  public:
+    virtual ~SecondaryForms() = default;
+    virtual void unloadMenuForm() = 0;
+    virtual void unloadSettingsDialog() = 0;
+    virtual void unloadEditDialog() = 0;
+};
+
+}  // namespace varnel

@@ -1,0 +1,79 @@
+#include "core/Startup.h"
+
+#include <algorithm>
+
+#include "slotfile/SlotFileStep.h"
+
+namespace varnel {
+
+std::optional<std::int32_t> DockedLeftTwips(int screenWidthPixels) {
+    if (screenWidthPixels == ReferenceScreenWidth) {
+        return std::nullopt;
+    }
+    const std::int64_t left =
+        std::int64_t{screenWidthPixels - ReferenceScreenWidth} * DockingTwipsPerPixel + ReferenceLeftTwips;
+    const std::int64_t screenTwips = std::int64_t{screenWidthPixels} * DockingTwipsPerPixel;
+    const std::int64_t rightmost = std::max<std::int64_t>(0, screenTwips - DesignWindowWidthTwips);
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(left, 0, rightmost));
+}
+
+std::int32_t SetZOrder(WindowSystem& windows, WindowHandle window, std::int16_t mode) {
+    if (mode < 0 || mode > 2) {
+        return 0;
+    }
+    return windows.setZOrder(window, static_cast<ZOrderMode>(mode)) ? 1 : 0;
+}
+
+void PaintCaptureSlots(const AppState& state, Slots& slots) {
+    if (state.CaptureEnabled != 1) {
+        return;
+    }
+    const std::int16_t last = std::min(state.RotationCount, LastSlot);
+    for (std::int16_t i = FirstSlot; i <= last; ++i) {
+        slots.setBackground(i, SlotBackground::Capture);
+    }
+}
+
+void Form_Load(AppContext& ctx) {
+    AppState& state = ctx.state;
+    Form1Members& own = ctx.form1;
+
+    // 1. The screen width. A display that cannot tell is treated like the reference screen, which
+    // leaves the window where the layout puts it.
+    const int width = ctx.platform.windows.screenWidthPixels().valueOr(ReferenceScreenWidth);
+    state.ScreenWidthPixels = static_cast<std::int16_t>(std::clamp(width, 0, 32767));
+
+    // 2. Docking near the right edge.
+    if (const auto left = DockedLeftTwips(width)) {
+        ctx.form.setLeft(*left);
+    }
+
+    // 3. Our own handle, so that the tick never takes the main window for the target.
+    own.OwnWindow = ctx.form.hWnd();
+
+    // 4. Start values.
+    state.SendMode = SendByPaste;
+    state.CaptureEnabled = 1;
+    state.RotationCount = 1;
+    state.DisplayMode = 0;
+    own.RotationCursor = 0;
+
+    // 5. The slot file named on the command line, if any.
+    SlotFileStartupStep(ctx);
+
+    // 6. Topmost and visible.
+    own.ZOrderMode = 1;
+    ctx.form.show();
+    SetZOrder(ctx.platform.windows, own.OwnWindow, own.ZOrderMode);
+
+    // 7. The capture colour on the slots the capture rotates over.
+    PaintCaptureSlots(state, ctx.form);
+}
+
+void Form_Unload(SecondaryForms& forms) {
+    forms.unloadMenuForm();
+    forms.unloadSettingsDialog();
+    forms.unloadEditDialog();
+}
+
+}  // namespace varnel

@@ -1,0 +1,38 @@
+// Start-up (the main window's Form_Load), the z-order routine and shutdown (Form_Unload).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "core/AppContext.h"
+
+namespace varnel {
+
+// Constants of the docking rule.
+constexpr int ReferenceScreenWidth = 800;  // pixels
+constexpr int ReferenceLeftTwips = 7905;
+constexpr int DockingTwipsPerPixel = 15;
+constexpr int DesignWindowWidthTwips = 3840;  // outer width of the main window's presets
+
+// Where start-up puts the main window's outer left edge, in twips, for a screen of the given width.
+// No value at exactly the reference width: the window keeps its layout position there.
+// Widths up to 2457 pixels give (width - 800) * 15 + 7905 exactly; wider screens are computed in
+// 32 bits. The result never lets the window stick out over either side of the screen.
+std::optional<std::int32_t> DockedLeftTwips(int screenWidthPixels);
+
+// Places a window in the stacking order: 0 not topmost, 1 topmost, 2 bottom without activation.
+// Returns nonzero on success; 0 when the window system refused, and 0 without any call for any
+// other mode.
+std::int32_t SetZOrder(WindowSystem& windows, WindowHandle window, std::int16_t mode);
+
+// Paints slots 1..RotationCount in the capture colour while capture is on (CaptureEnabled = 1).
+// The bound is read once; slots beyond the tenth do not exist and are skipped.
+void PaintCaptureSlots(const AppState& state, Slots& slots);
+
+// Form_Load, steps 1 to 7 in order. The slot-file step runs between the start values and the z-order.
+void Form_Load(AppContext& ctx);
+
+// Form_Unload: unloads the menu form, then the settings dialog, then the edit dialog.
+void Form_Unload(SecondaryForms& forms);
+
+}  // namespace varnel

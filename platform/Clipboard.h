@@ -1,0 +1,31 @@
+// The system clipboard, text only. Text is UTF-16 as the window system hands it over.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "platform/Result.h"
+
+namespace varnel {
+
+class Clipboard {
+  public:
+    virtual ~Clipboard() = default;
+
+    virtual Status clear() = 0;
+    // True when the clipboard offers text; other formats (images, files) alone answer false.
+    virtual Result<bool> hasText() = 0;
+    virtual Result<std::u16string> getText() = 0;
+    // Puts the text on the clipboard as its only content; fails when ownership was not obtained.
+    virtual Status setText(const std::u16string& text) = 0;
+
+    // Waits, handling events, until the application that just received the paste key has fetched
+    // the text we own, so that the clipboard can be changed again without racing the paste.
+    // Fails when no request came within the bound.
+    virtual Status waitForPasteRequest(std::chrono::milliseconds bound) = 0;
+    // Waits, handling events, until another application has taken the clipboard (after a copy key
+    // was sent to it). Fails when nothing changed within the bound.
+    virtual Status waitForForeignOwner(std::chrono::milliseconds bound) = 0;
+};
+
+}  // namespace varnel

@@ -1,0 +1,43 @@
+// The window system as the behaviour sees it: the foreground window, activation, existence, the place
+// of our own windows in the stacking order and the screen metrics.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Result.h"
+
+namespace varnel {
+
+// Opaque handle of a top-level window; 0 means none.
+using WindowHandle = std::uint32_t;
+
+// Z-order modes as SetZOrder takes them.
+enum class ZOrderMode : std::int16_t {
+    NotTopmost = 0,
+    Topmost = 1,
+    Bottom = 2,  // leaves the topmost group, goes behind every window, not activated
+};
+
+struct TwipsPerPixel {
+    float x = 15.0f;
+    float y = 15.0f;
+};
+
+class WindowSystem {
+  public:
+    virtual ~WindowSystem() = default;
+
+    // The window the user works in now; success with 0 when there is none.
+    virtual Result<WindowHandle> foregroundWindow() = 0;
+    // Asks for the window to become the foreground window. Callers re-check with foregroundWindow().
+    virtual Status makeForeground(WindowHandle window) = 0;
+    // True only when the handle names an existing top-level window; false on any failure.
+    virtual bool windowExists(WindowHandle window) = 0;
+    // Places one of our own windows in the stacking order; its handle stays the same.
+    virtual Status setZOrder(WindowHandle window, ZOrderMode mode) = 0;
+    // Width of the screen in physical pixels, as the display reports it.
+    virtual Result<int> screenWidthPixels() = 0;
+    virtual Result<TwipsPerPixel> twipsPerPixel() = 0;
+};
+
+}  // namespace varnel

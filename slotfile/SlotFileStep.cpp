@@ -1,0 +1,9 @@
+#include "slotfile/SlotFileStep.h"
+
+namespace varnel {
+
+void SlotFileStartupStep(AppContext& /*ctx*/) {
+    // Slot files are not read yet.
+}
+
+}  // namespace varnel

@@ -1,0 +1,350 @@
+// Fakes of every platform service and of the program's windows. Each records its calls in one shared
+// log, in order, and can fail any single call on demand.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/AppContext.h"
+#include "core/Forms.h"
+#include "platform/Platform.h"
+
+namespace varnel::fake {
+
+class CallLog {
+  public:
+    // Records a call and tells whether it is to fail.
+    bool record(const std::string& op) {
+        calls.push_back(op);
+        const int n = ++counts_[op];
+        if (always_.count(op) != 0) {
+            return true;
+        }
+        auto it = nth_.find(op);
+        return it != nth_.end() && it->second.count(n) != 0;
+    }
+    // Fails the n-th call of op counted from the start of the test (1-based).
+    void failCall(const std::string& op, int n) { nth_[op].insert(n); }
+    void failAlways(const std::string& op) { always_.insert(op); }
+    void heal(const std::string& op) {
+        always_.erase(op);
+        nth_.erase(op);
+    }
+    int count(const std::string& op) const {
+        auto it = counts_.find(op);
+        return it == counts_.end() ? 0 : it->second;
+    }
+    void clear() { calls.clear(); }
+
+    std::vector<std::string> calls;
+
+  private:
+    std::map<std::string, int> counts_;
+    std::map<std::string, std::set<int>> nth_;
+    std::set<std::string> always_;
+};
+
+inline Status statusFor(bool fail, const std::string& op) {
+    return fail ? Status::failure("injected failure: " + op) : Status::success();
+}
+
+class WindowSystem : public varnel::WindowSystem {
+  public:
+    explicit WindowSystem(CallLog& log) : log_(log) {}
+
+    Result<WindowHandle> foregroundWindow() override {
+        if (log_.record("foregroundWindow")) {
+            return Result<WindowHandle>::failure("injected");
+        }
+        if (onForegroundQuery) {
+            onForegroundQuery();
+        }
+        return Result<WindowHandle>::success(foreground);
+    }
+    Status makeForeground(WindowHandle window) override {
+        const bool fail = log_.record("makeForeground " + std::to_string(window));
+        if (!fail && activationWorks && existing.count(window) != 0) {
+            foreground = window;
+        }
+        return statusFor(fail, "makeForeground");
+    }
+    bool windowExists(WindowHandle window) override {
+        const bool fail = log_.record("windowExists " + std::to_string(window));
+        return !fail && existing.count(window) != 0;
+    }
+    Status setZOrder(WindowHandle window, ZOrderMode mode) override {
+        const bool fail =
+            log_.record("setZOrder " + std::to_string(window) + " " + std::to_string(static_cast<int>(mode)));
+        if (!fail) {
+            zOrder[window] = mode;
+        }
+        return statusFor(fail, "setZOrder");
+    }
+    Result<int> screenWidthPixels() override {
+        if (log_.record("screenWidthPixels")) {
+            return Result<int>::failure("injected");
+        }
+        return Result<int>::success(screenWidth);
+    }
+    Result<TwipsPerPixel> twipsPerPixel() override {
+        if (log_.record("twipsPerPixel")) {
+            return Result<TwipsPerPixel>::failure("injected");
+        }
+        return Result<TwipsPerPixel>::success(twips);
+    }
+
+    WindowHandle foreground = 0;
+    std::set<WindowHandle> existing;
+    bool activationWorks = true;
+    int screenWidth = 1024;
+    TwipsPerPixel twips{};
+    std::map<WindowHandle, ZOrderMode> zOrder;
+    std::function<void()> onForegroundQuery;
+
+  private:
+    CallLog& log_;
+};
+
+class Clipboard : public varnel::Clipboard {
+  public:
+    explicit Clipboard(CallLog& log) : log_(log) {}
+
+    Status clear() override {
+        const bool fail = log_.record("clipboard.clear");
+        if (!fail) {
+            text.reset();
+            otherFormat = false;
+        }
+        return statusFor(fail, "clear");
+    }
+    Result<bool> hasText() override {
+        if (log_.record("clipboard.hasText")) {
+            return Result<bool>::failure("injected");
+        }
+        return Result<bool>::success(text.has_value());
+    }
+    Result<std::u16string> getText() override {
+        if (log_.record("clipboard.getText") || !text) {
+            return Result<std::u16string>::failure("no text");
+        }
+        return Result<std::u16string>::success(*text);
+    }
+    Status setText(const std::u16string& t) override {
+        const bool fail = log_.record("clipboard.setText");
+        if (!fail) {
+            text = t;
+            history.push_back(t);
+        }
+        return statusFor(fail, "setText");
+    }
+    Status waitForPasteRequest(std::chrono::milliseconds) override {
+        return statusFor(log_.record("clipboard.waitForPasteRequest"), "waitForPasteRequest");
+    }
+    Status waitForForeignOwner(std::chrono::milliseconds) override {
+        const bool fail = log_.record("clipboard.waitForForeignOwner");
+        if (!fail && onCopyKey) {
+            onCopyKey();
+        }
+        return statusFor(fail, "waitForForeignOwner");
+    }
+
+    std::optional<std::u16string> text;
+    bool otherFormat = false;
+    std::vector<std::u16string> history;
+    std::function<void()> onCopyKey;  // what the target puts on the clipboard when asked to copy
+
+  private:
+    CallLog& log_;
+};
+
+class Keyboard : public varnel::Keyboard {
+  public:
+    explicit Keyboard(CallLog& log) : log_(log) {}
+    Status pressShiftInsert() override { return statusFor(log_.record("keys.shiftInsert"), "shiftInsert"); }
+    Status pressCtrlInsert() override { return statusFor(log_.record("keys.ctrlInsert"), "ctrlInsert"); }
+    Status typeText(const std::u16string& t) override {
+        const bool fail = log_.record("keys.type");
+        if (!fail) {
+            typed.push_back(t);
+        }
+        return statusFor(fail, "type");
+    }
+    Status waitUntilSent() override { return statusFor(log_.record("keys.wait"), "wait"); }
+
+    std::vector<std::u16string> typed;
+
+  private:
+    CallLog& log_;
+};
+
+class EventPump : public varnel::EventPump {
+  public:
+    explicit EventPump(CallLog& log) : log_(log) {}
+    void pumpOnce() override {
+        log_.record("pump");
+        if (onPump) {
+            auto handler = std::move(onPump);  // a handler runs once, like a pending event
+            handler();
+        }
+    }
+    std::function<void()> onPump;
+
+  private:
+    CallLog& log_;
+};
+
+class TickTimer : public varnel::TickTimer {
+  public:
+    explicit TickTimer(CallLog& log) : log_(log) {}
+    void setEnabled(bool on) override {
+        log_.record(on ? "timer.on" : "timer.off");
+        enabled = on;
+    }
+    bool isEnabled() const override { return enabled; }
+    bool enabled = true;
+
+  private:
+    CallLog& log_;
+};
+
+class Files : public varnel::Files {
+  public:
+    explicit Files(CallLog& log) : log_(log) {}
+    std::string argumentString() const override {
+        log_.record("files.argumentString");
+        return arguments;
+    }
+    bool matchesNormalFile(const std::string& pattern) const override {
+        log_.record("files.match " + pattern);
+        return contents.count(pattern) != 0 && hidden.count(pattern) == 0;
+    }
+    Result<std::string> readBytes(const std::string& path) const override {
+        if (log_.record("files.read " + path)) {
+            return Result<std::string>::failure("injected");
+        }
+        auto it = contents.find(path);
+        if (it == contents.end()) {
+            return Result<std::string>::failure("no such file");
+        }
+        return Result<std::string>::success(it->second);
+    }
+    std::string arguments;
+    std::map<std::string, std::string> contents;
+    std::set<std::string> hidden;
+
+  private:
+    CallLog& log_;
+};
+
+// Decodes ASCII only; every other byte becomes U+FFFD. Tests of the real decoder use the real backend.
+class Codepage : public varnel::Codepage {
+  public:
+    explicit Codepage(CallLog& log) : log_(log) {}
+    Result<std::u16string> decodeCp932(std::string_view bytes) const override {
+        if (log_.record("codepage.decode")) {
+            return Result<std::u16string>::failure("injected");
+        }
+        std::u16string out;
+        for (unsigned char c : bytes) {
+            out.push_back(c < 0x80 ? char16_t(c) : u'\uFFFD');
+        }
+        return Result<std::u16string>::success(out);
+    }
+
+  private:
+    CallLog& log_;
+};
+
+class MainForm : public varnel::MainForm {
+  public:
+    explicit MainForm(CallLog& log) : log_(log) {}
+    std::u16string text(std::int16_t index) const override {
+        return valid(index) ? texts[index - 1] : std::u16string{};
+    }
+    bool setText(std::int16_t index, const std::u16string& t) override {
+        if (log_.record("slot.setText " + std::to_string(index)) || !valid(index)) {
+            return false;
+        }
+        texts[index - 1] = t;
+        return true;
+    }
+    bool setBackground(std::int16_t index, SlotBackground colour) override {
+        log_.record("slot.background " + std::to_string(index) +
+                    (colour == SlotBackground::Capture ? " capture" : " window"));
+        if (!valid(index)) {
+            return false;
+        }
+        backgrounds[index - 1] = colour;
+        return true;
+    }
+    WindowHandle hWnd() override {
+        log_.record("form.hWnd");
+        return handle;
+    }
+    void setLeft(double twips) override {
+        log_.record("form.setLeft " + std::to_string(static_cast<long>(twips)));
+        left = twips;
+    }
+    void show() override {
+        log_.record("form.show");
+        shown = true;
+    }
+
+    static bool valid(std::int16_t i) { return i >= 1 && i <= 10; }
+    std::u16string texts[10];
+    SlotBackground backgrounds[10] = {};
+    WindowHandle handle = 0x500001;
+    double left = 7905;
+    bool shown = false;
+
+  private:
+    CallLog& log_;
+};
+
+class SecondaryForms : public varnel::SecondaryForms {
+  public:
+    explicit SecondaryForms(CallLog& log) : log_(log) {}
+    void unloadMenuForm() override { log_.record("unload menu"); }
+    void unloadSettingsDialog() override { log_.record("unload settings"); }
+    void unloadEditDialog() override { log_.record("unload edit"); }
+
+  private:
+    CallLog& log_;
+};
+
+// Everything a handler needs, wired to the fakes.
+struct World {
+    CallLog log;
+    WindowSystem windows{log};
+    fake::Clipboard clipboard{log};
+    fake::Keyboard keyboard{log};
+    EventPump pump{log};
+    TickTimer timer{log};
+    fake::Files files{log};
+    fake::Codepage codepage{log};
+    MainForm form{log};
+    SecondaryForms forms{log};
+    AppState state;
+    Form1Members form1;
+    Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage};
+    AppContext ctx{state, form1, form, platform};
+
+    // The start values as Form_Load leaves them without a slot file.
+    void startValues() {
+        state.SendMode = 0;
+        state.CaptureEnabled = 1;
+        state.RotationCount = 1;
+        state.DisplayMode = 0;
+        form1.OwnWindow = form.handle;
+        form1.ZOrderMode = 1;
+        form1.RotationCursor = 0;
+    }
+};
+
+}  // namespace varnel::fake

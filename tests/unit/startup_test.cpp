@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include "core/Startup.h"
+#include "fakes/FakePlatform.h"
+
+namespace varnel {
+namespace {
+
+TEST(Docking, FollowsTheRuleUpToTheSixteenBitLimit) {
+    EXPECT_FALSE(DockedLeftTwips(800).has_value());
+    EXPECT_EQ(DockedLeftTwips(640), 5505);
+    EXPECT_EQ(DockedLeftTwips(1024), 11265);
+    EXPECT_EQ(DockedLeftTwips(1920), 24705);
+    EXPECT_EQ(DockedLeftTwips(2457), 32760);
+}
+
+TEST(Docking, WideScreensAreComputedWithoutOverflowAndStayOnScreen) {
+    for (int width : {2458, 3840, 7680, 20000}) {
+        const auto left = DockedLeftTwips(width);
+        ASSERT_TRUE(left.has_value());
+        EXPECT_EQ(*left, 15 * width - 4095) << width;
+        EXPECT_LE(*left + DesignWindowWidthTwips, 15 * width) << width;
+    }
+    // A screen too narrow for the rule keeps the window's left edge on the screen.
+    EXPECT_EQ(DockedLeftTwips(200), 0);
+}
+
+TEST(SetZOrder, PassesModesZeroToTwoAndRefusesOthersWithoutACall) {
+    fake::World w;
+    EXPECT_EQ(SetZOrder(w.windows, 42, 1), 1);
+    EXPECT_EQ(SetZOrder(w.windows, 42, 2), 1);
+    EXPECT_EQ(SetZOrder(w.windows, 42, 0), 1);
+    EXPECT_EQ(w.log.calls, (std::vector<std::string>{"setZOrder 42 1", "setZOrder 42 2", "setZOrder 42 0"}));
+    w.log.clear();
+    EXPECT_EQ(SetZOrder(w.windows, 42, 3), 0);
+    EXPECT_EQ(SetZOrder(w.windows, 42, -1), 0);
+    EXPECT_TRUE(w.log.calls.empty());
+    w.log.failAlways("setZOrder 42 1");
+    EXPECT_EQ(SetZOrder(w.windows, 42, 1), 0);
+}
+
+TEST(FormLoad, RunsTheStepsInOrderWithTheStartValues) {
+    fake::World w;
+    w.state.SendMode = 1;  // whatever was there before, start-up sets the start values
+    w.state.RotationCount = 7;
+    w.form1.RotationCursor = 3;
+    w.windows.screenWidth = 1024;
+    Form_Load(w.ctx);
+
+    EXPECT_EQ(w.log.calls, (std::vector<std::string>{"screenWidthPixels", "form.setLeft 11265", "form.hWnd",
+                                                     "files.argumentString", "files.match ", "form.show",
+                                                     "setZOrder 5242881 1", "slot.background 1 capture"}));
+    EXPECT_EQ(w.state.ScreenWidthPixels, 1024);
+    EXPECT_EQ(w.form1.OwnWindow, w.form.handle);
+    EXPECT_EQ(w.state.SendMode, 0);
+    EXPECT_EQ(w.state.CaptureEnabled, 1);
+    EXPECT_EQ(w.state.RotationCount, 1);
+    EXPECT_EQ(w.state.DisplayMode, 0);
+    EXPECT_EQ(w.form1.RotationCursor, 0);
+    EXPECT_EQ(w.form1.ZOrderMode, 1);
+    EXPECT_EQ(w.state.TargetWindow, 0u);
+    EXPECT_TRUE(w.form1.LastClipboardText.empty());
+}
+
+TEST(FormLoad, LeavesTheLayoutPositionOnTheReferenceScreenOrWhenTheWidthIsUnknown) {
+    for (bool fail : {false, true}) {
+        fake::World w;
+        w.windows.screenWidth = 800;
+        if (fail) {
+            w.log.failAlways("screenWidthPixels");
+        }
+        Form_Load(w.ctx);
+        EXPECT_EQ(w.form.left, 7905);
+        EXPECT_EQ(w.log.count("form.setLeft 7905"), 0);
+        EXPECT_TRUE(w.form.shown);
+    }
+}
+
+TEST(PaintCaptureSlots, ColoursTheRotationWhileCaptureIsOn) {
+    struct Case {
+        std::int16_t capture, count;
+        int coloured;
+    };
+    for (auto c : {Case{1, 1, 1}, Case{1, 3, 3}, Case{1, 10, 10}, Case{1, 12, 10}, Case{1, 0, 0},
+                   Case{1, -4, 0}, Case{0, 5, 0}, Case{2, 5, 0}}) {
+        fake::World w;
+        w.state.CaptureEnabled = c.capture;
+        w.state.RotationCount = c.count;
+        PaintCaptureSlots(w.state, w.form);
+        int coloured = 0;
+        for (int i = 0; i < 10; ++i) {
+            if (w.form.backgrounds[i] == SlotBackground::Capture) {
+                EXPECT_EQ(i, coloured) << "coloured slots start at slot 1";
+                ++coloured;
+            }
+        }
+        EXPECT_EQ(coloured, c.coloured) << c.capture << " " << c.count;
+    }
+}
+
+TEST(FormUnload, UnloadsMenuThenSettingsThenEdit) {
+    fake::World w;
+    Form_Unload(w.forms);
+    EXPECT_EQ(w.log.calls, (std::vector<std::string>{"unload menu", "unload settings", "unload edit"}));
+}
+
+}  // namespace
+}  // namespace varnel
