@@ -26,6 +26,12 @@ class Clipboard {
     // Waits, handling events, until another application has taken the clipboard (after a copy key
     // was sent to it). Fails when nothing changed within the bound.
     virtual Status waitForForeignOwner(std::chrono::milliseconds bound) = 0;
+
+    // Offers the text on the primary selection too, for the duration of a paste (terminals paste the
+    // primary selection on Shift+Insert), remembering what that selection held.
+    virtual Status offerOnPrimary(const std::u16string& text) = 0;
+    // Gives the primary selection back what it held before offerOnPrimary (or nothing).
+    virtual Status restorePrimary() = 0;
 };
 
 }  // namespace varnel

@@ -17,7 +17,7 @@ class PosixFiles : public Files {
     Result<std::string> readBytes(const std::string& path) const override;
 
     // Slot files larger than this are not read.
-    static constexpr std::size_t MaxFileBytes = 64u * 1024u * 1024u;
+    static constexpr std::size_t MaxFileBytes = 256u * 1024u * 1024u;
 
   private:
     std::vector<std::string> arguments_;

@@ -154,7 +154,23 @@ class Clipboard : public varnel::Clipboard {
         return statusFor(fail, "waitForForeignOwner");
     }
 
+    Status offerOnPrimary(const std::u16string& t) override {
+        const bool fail = log_.record("clipboard.offerOnPrimary");
+        if (!fail) {
+            primary = t;
+        }
+        return statusFor(fail, "offerOnPrimary");
+    }
+    Status restorePrimary() override {
+        const bool fail = log_.record("clipboard.restorePrimary");
+        if (!fail) {
+            primary.reset();
+        }
+        return statusFor(fail, "restorePrimary");
+    }
+
     std::optional<std::u16string> text;
+    std::optional<std::u16string> primary;
     bool otherFormat = false;
     std::vector<std::u16string> history;
     std::function<void()> onCopyKey;  // what the target puts on the clipboard when asked to copy
