@@ -1,0 +1,258 @@
+#include "platform/x11/X11WindowSystem.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#undef Status  // Xlib's macro; ours is varnel::Status
+
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "platform/x11/X11Errors.h"
+
+namespace varnel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr long NetWmStateRemove = 0;
+constexpr long NetWmStateAdd = 1;
+constexpr long SourcePager = 2;  // requests on behalf of the user, as a pager or taskbar sends them
+
+}  // namespace
+
+struct X11WindowSystem::Impl {
+    Display* display = nullptr;
+    Window root = 0;
+    Window clock = 0;  // an unmapped window whose property changes give us server timestamps
+    Atom netActiveWindow{}, netSupportingWmCheck{}, netWmState{}, netWmStateAbove{}, netWmStateBelow{},
+        netRestackWindow{}, timestampProperty{};
+
+    ~Impl() {
+        if (display != nullptr) {
+            if (clock != 0) {
+                XDestroyWindow(display, clock);
+            }
+            XCloseDisplay(display);
+        }
+    }
+
+    // Reads a single window-valued property; nullopt when it is missing or unreadable.
+    std::optional<Window> windowProperty(Window w, Atom property) const {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        const int rc = XGetWindowProperty(display, w, property, 0, 1, False, XA_WINDOW, &type, &format,
+                                          &count, &after, &data);
+        std::optional<Window> result;
+        if (rc == Success && type == XA_WINDOW && format == 32 && count == 1 && data != nullptr) {
+            result = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+        }
+        if (data != nullptr) {
+            XFree(data);
+        }
+        return result;
+    }
+
+    // True when an EWMH window manager is running now. A manager that exited leaves its check
+    // property behind pointing at a window that no longer exists; that does not count.
+    bool ewmh() const {
+        const auto check = windowProperty(root, netSupportingWmCheck);
+        if (!check || *check == 0) {
+            return false;
+        }
+        const auto self = windowProperty(*check, netSupportingWmCheck);
+        return self && *self == *check;
+    }
+
+    // A real server timestamp, from the PropertyNotify of a zero-length append to our own window.
+    Time serverTime() {
+        XChangeProperty(display, clock, timestampProperty, XA_STRING, 8, PropModeAppend, nullptr, 0);
+        XSync(display, False);
+        const auto deadline = Clock::now() + 100ms;
+        XEvent event;
+        while (Clock::now() < deadline) {
+            if (XCheckTypedWindowEvent(display, clock, PropertyNotify, &event)) {
+                return event.xproperty.time;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        return CurrentTime;
+    }
+
+    void sendToRoot(Window about, Atom type, long l0, long l1, long l2, long l3 = 0) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = about;
+        event.xclient.message_type = type;
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = l0;
+        event.xclient.data.l[1] = l1;
+        event.xclient.data.l[2] = l2;
+        event.xclient.data.l[3] = l3;
+        XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    }
+
+    // The top-level window (child of the root) that contains w, or w itself when it is one.
+    Window topLevelOf(Window w) const {
+        while (w != 0 && w != root) {
+            Window rootReturn = 0, parent = 0;
+            Window* children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(display, w, &rootReturn, &parent, &children, &count)) {
+                return 0;
+            }
+            if (children != nullptr) {
+                XFree(children);
+            }
+            if (parent == root) {
+                return w;
+            }
+            w = parent;
+        }
+        return 0;
+    }
+
+    bool viewable(Window w) const {
+        XWindowAttributes attributes{};
+        return XGetWindowAttributes(display, w, &attributes) != 0 && attributes.map_state == IsViewable;
+    }
+};
+
+X11WindowSystem::X11WindowSystem(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+X11WindowSystem::~X11WindowSystem() = default;
+
+std::unique_ptr<X11WindowSystem> X11WindowSystem::open(std::string* why) {
+    InstallQuietX11ErrorHandler();
+    auto impl = std::make_unique<Impl>();
+    impl->display = XOpenDisplay(nullptr);
+    if (impl->display == nullptr) {
+        if (why != nullptr) {
+            *why = "cannot open the X display";
+        }
+        return nullptr;
+    }
+    Display* d = impl->display;
+    impl->root = DefaultRootWindow(d);
+    XSetWindowAttributes attributes{};
+    attributes.event_mask = PropertyChangeMask;
+    impl->clock = XCreateWindow(d, impl->root, -10, -10, 1, 1, 0, 0, InputOnly, CopyFromParent, CWEventMask,
+                                &attributes);
+    impl->netActiveWindow = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+    impl->netSupportingWmCheck = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False);
+    impl->netWmState = XInternAtom(d, "_NET_WM_STATE", False);
+    impl->netWmStateAbove = XInternAtom(d, "_NET_WM_STATE_ABOVE", False);
+    impl->netWmStateBelow = XInternAtom(d, "_NET_WM_STATE_BELOW", False);
+    impl->netRestackWindow = XInternAtom(d, "_NET_RESTACK_WINDOW", False);
+    impl->timestampProperty = XInternAtom(d, "VARNEL_TIMESTAMP", False);
+    return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(std::move(impl)));
+}
+
+Result<WindowHandle> X11WindowSystem::foregroundWindow() {
+    Impl& x = *impl_;
+    if (x.ewmh()) {
+        const auto active = x.windowProperty(x.root, x.netActiveWindow);
+        if (!active) {
+            return Result<WindowHandle>::success(0);
+        }
+        return Result<WindowHandle>::success(static_cast<WindowHandle>(*active));
+    }
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(x.display, &focus, &revert);
+    if (focus == None || focus == PointerRoot) {
+        return Result<WindowHandle>::success(0);
+    }
+    return Result<WindowHandle>::success(static_cast<WindowHandle>(x.topLevelOf(focus)));
+}
+
+Status X11WindowSystem::makeForeground(WindowHandle window) {
+    Impl& x = *impl_;
+    if (window == 0 || !windowExists(window)) {
+        return Status::failure("no such window");
+    }
+    if (x.ewmh()) {
+        x.sendToRoot(window, x.netActiveWindow, SourcePager, static_cast<long>(x.serverTime()), 0);
+        XFlush(x.display);
+        // The manager answers within a few milliseconds; wait for it, bounded, so that the caller's
+        // re-check usually sees the result of this request rather than sending another.
+        const auto deadline = Clock::now() + 100ms;
+        while (Clock::now() < deadline) {
+            const auto active = x.windowProperty(x.root, x.netActiveWindow);
+            if (active && *active == window) {
+                return Status::success();
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        return Status::success();  // asked; the caller re-checks
+    }
+    XRaiseWindow(x.display, window);
+    XSetInputFocus(x.display, window, RevertToParent, CurrentTime);
+    XSync(x.display, False);
+    return Status::success();
+}
+
+bool X11WindowSystem::windowExists(WindowHandle window) {
+    if (window == 0) {
+        return false;
+    }
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(impl_->display, window, &attributes) != 0;
+}
+
+Status X11WindowSystem::setZOrder(WindowHandle window, ZOrderMode mode) {
+    Impl& x = *impl_;
+    if (!windowExists(window)) {
+        return Status::failure("no such window");
+    }
+    // A window that was only just shown may not be managed yet; the manager ignores state requests
+    // for it until then. Wait for it, bounded.
+    const auto deadline = Clock::now() + 500ms;
+    while (!x.viewable(window) && Clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    const bool ewmh = x.ewmh();
+    const long above = static_cast<long>(x.netWmStateAbove);
+    const long below = static_cast<long>(x.netWmStateBelow);
+    switch (mode) {
+        case ZOrderMode::Topmost:
+            if (ewmh) {
+                x.sendToRoot(window, x.netWmState, NetWmStateRemove, below, 0, SourcePager);
+                x.sendToRoot(window, x.netWmState, NetWmStateAdd, above, 0, SourcePager);
+                x.sendToRoot(window, x.netRestackWindow, SourcePager, 0, Above);
+            } else {
+                XRaiseWindow(x.display, window);
+            }
+            break;
+        case ZOrderMode::NotTopmost:
+            if (ewmh) {
+                x.sendToRoot(window, x.netWmState, NetWmStateRemove, above, 0, SourcePager);
+            }
+            break;
+        case ZOrderMode::Bottom:
+            if (ewmh) {
+                x.sendToRoot(window, x.netWmState, NetWmStateRemove, above, 0, SourcePager);
+                x.sendToRoot(window, x.netRestackWindow, SourcePager, 0, Below);
+            } else {
+                XLowerWindow(x.display, window);
+            }
+            break;
+    }
+    XSync(x.display, False);
+    return Status::success();
+}
+
+Result<int> X11WindowSystem::screenWidthPixels() {
+    return Result<int>::success(DisplayWidth(impl_->display, DefaultScreen(impl_->display)));
+}
+
+Result<TwipsPerPixel> X11WindowSystem::twipsPerPixel() {
+    // Layout positions are device-independent pixels of 15 twips each; the toolkit scales them.
+    return Result<TwipsPerPixel>::success(TwipsPerPixel{15.0f, 15.0f});
+}
+
+}  // namespace varnel

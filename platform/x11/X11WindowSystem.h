@@ -1,0 +1,33 @@
+// The window system on X11: EWMH foreground tracking and activation, existence checks and the
+// stacking order of our own windows, on a connection of its own.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/WindowSystem.h"
+
+namespace varnel {
+
+class X11WindowSystem : public WindowSystem {
+  public:
+    // Null when the display cannot be opened; the reason goes to *why.
+    static std::unique_ptr<X11WindowSystem> open(std::string* why);
+    ~X11WindowSystem() override;
+    X11WindowSystem(const X11WindowSystem&) = delete;
+    X11WindowSystem& operator=(const X11WindowSystem&) = delete;
+
+    Result<WindowHandle> foregroundWindow() override;
+    Status makeForeground(WindowHandle window) override;
+    bool windowExists(WindowHandle window) override;
+    Status setZOrder(WindowHandle window, ZOrderMode mode) override;
+    Result<int> screenWidthPixels() override;
+    Result<TwipsPerPixel> twipsPerPixel() override;
+
+  private:
+    struct Impl;
+    explicit X11WindowSystem(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace varnel

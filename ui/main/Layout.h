@@ -1,0 +1,37 @@
+// The main window's layout in twips, relative to the client area.
+#pragma once
+
+namespace varnel::layout {
+
+constexpr int FormWidth = 3840;  // outer
+constexpr int FormHeight = 3375;
+constexpr int FormLeft = 7905;  // outer top-left corner on the screen
+constexpr int FormTop = 5235;
+
+constexpr int TopRowTop = 70;
+constexpr int ButtonSize = 375;
+constexpr int ZOrderButtonLeft[3] = {0, 120, 480};  // Command1(1), Command1(2)
+constexpr int ConversionButtonLeft = 960;           // Command2(0); the others follow 360 apart
+constexpr int ConversionButtonStep = 360;
+constexpr int SettingsButtonLeft = 3240;
+
+constexpr int RuleX1 = 3720;
+constexpr int RuleX2 = 120;
+constexpr int RuleY = 480;
+
+constexpr int SlotRowTop(int i) {
+    return 120 + 480 * i;
+}
+constexpr int CopyButtonLeft = 120;
+constexpr int SendButtonLeft = 480;
+constexpr int SlotLeft = 960;
+constexpr int SlotWidth = 2655;
+constexpr int SlotHeight = 375;
+constexpr int Slot5Width = 2685;
+constexpr int Slot5Height = 405;
+// The slots end this far short of the window's outer right edge.
+constexpr int SlotWidthAllowance = 1185;
+
+constexpr int TimerIntervalMs = 200;
+
+}  // namespace varnel::layout

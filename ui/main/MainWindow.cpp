@@ -1,0 +1,197 @@
+#include "ui/main/MainWindow.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QPainter>
+
+#include "core/Geometry.h"
+#include "core/Startup.h"
+#include "ui/common/Fonts.h"
+#include "ui/main/Layout.h"
+
+static void InitVarnelResources() {
+    Q_INIT_RESOURCE(varnel);
+}
+
+namespace varnel {
+
+const QColor MainWindow::CaptureColour{0xFF, 0xFF, 0xC0};  // &HC0FFFF
+
+MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), members_(members) {
+    using namespace layout;
+    InitVarnelResources();
+    setWindowTitle(QStringLiteral("Varnel"));
+    setObjectName(QStringLiteral("Form1"));
+    QIcon icon;
+    for (const char* size : {":/icon16.xpm", ":/icon24.xpm", ":/icon32.xpm"}) {
+        icon.addPixmap(QPixmap(QString::fromLatin1(size)));
+    }
+    setWindowIcon(icon);
+    // Start-up makes the window topmost; asking for it before the window exists keeps the first
+    // mapping from showing it in the normal layer for a moment.
+    setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint);
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Button);
+
+    resize(twips_.px(ClientWidthFromOuter(FormWidth)), twips_.px(ClientHeightFromOuter(FormHeight)));
+    move(twips_.px(FormLeft), twips_.px(FormTop));
+
+    command1_[1] =
+        pictureButton(":/zorder_front.xpm", QStringLiteral("常に手前に表示"), ZOrderButtonLeft[1], TopRowTop);
+    command1_[2] =
+        pictureButton(":/zorder_back.xpm", QStringLiteral("背面に表示する"), ZOrderButtonLeft[2], TopRowTop);
+    struct Conversion {
+        const char16_t* caption;
+        double points;
+        const char16_t* tooltip;
+    };
+    const Conversion conversions[6] = {
+        {u"半", 11.25, u"半角に変換します"},
+        {u"全", 11.25, u"全角に変換します"},
+        {u"あ", 11.25, u"カタカナをひらがなに変換します"},
+        {u"ア", 11.25, u"ひらがなをカタカナに変換します"},
+        {u"A", 12, u"大文字に変換します"},
+        {u"a", 14.25, u"小文字に変換します"},
+    };
+    for (int i = 0; i < 6; ++i) {
+        command2_[i] = captionButton(QString::fromUtf16(conversions[i].caption), conversions[i].points,
+                                     QString::fromUtf16(conversions[i].tooltip),
+                                     ConversionButtonLeft + ConversionButtonStep * i);
+        command2_[i]->setObjectName(QStringLiteral("Command2_%1").arg(i));
+    }
+    command5_ = pictureButton(":/settings.xpm", QStringLiteral("詳細設定ウィンドウを表示します"),
+                              SettingsButtonLeft, TopRowTop);
+    command5_->setObjectName(QStringLiteral("Command5"));
+    command1_[1]->setObjectName(QStringLiteral("Command1_1"));
+    command1_[2]->setObjectName(QStringLiteral("Command1_2"));
+
+    const QFont slotFont = FixedGothicFont(9.75);
+    for (int i = 1; i <= 10; ++i) {
+        const int top = SlotRowTop(i);
+        command3_[i] = pictureButton(":/copy.xpm", QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"),
+                                     CopyButtonLeft, top);
+        command3_[i]->setObjectName(QStringLiteral("Command3_%1").arg(i));
+        command4_[i] = pictureButton(":/send.xpm", QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"),
+                                     SendButtonLeft, top);
+        command4_[i]->setObjectName(QStringLiteral("Command4_%1").arg(i));
+        auto* slot = new SlotEdit(i, this);
+        slot->setObjectName(QStringLiteral("Text1_%1").arg(i));
+        slot->setFont(slotFont);
+        slot->setGeometry(i == 5 ? twips_.rect(SlotLeft, top, Slot5Width, Slot5Height)
+                                 : twips_.rect(SlotLeft, top, SlotWidth, SlotHeight));
+        text1_[i] = slot;
+    }
+
+    // Tab order: z-order buttons, conversion buttons, settings, then copy and send of each row, then
+    // the slots.
+    std::vector<QWidget*> order{command1_[1], command1_[2]};
+    for (auto* b : command2_) {
+        order.push_back(b);
+    }
+    order.push_back(command5_);
+    for (int i = 1; i <= 10; ++i) {
+        order.push_back(command3_[i]);
+        order.push_back(command4_[i]);
+    }
+    for (int i = 1; i <= 10; ++i) {
+        order.push_back(text1_[i]);
+    }
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+
+    timer1_.setInterval(TimerIntervalMs);
+    connect(&timer1_, &QTimer::timeout, this, &MainWindow::onTick);
+    timer1_.start();
+}
+
+MainWindow::~MainWindow() = default;
+
+QPushButton* MainWindow::pictureButton(const char* resource, const QString& tooltip, int left, int top) {
+    auto* button = new QPushButton(this);
+    button->setIcon(QIcon(QString::fromLatin1(resource)));
+    button->setIconSize(QSize(twips_.px(360), twips_.px(360)));
+    button->setToolTip(tooltip);
+    button->setGeometry(twips_.rect(left, top, layout::ButtonSize, layout::ButtonSize));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QPushButton* MainWindow::captionButton(const QString& caption, double pointSize, const QString& tooltip,
+                                       int left) {
+    auto* button = new QPushButton(caption, this);
+    button->setFont(ProportionalGothicFont(pointSize));
+    button->setToolTip(tooltip);
+    button->setGeometry(twips_.rect(left, layout::TopRowTop, layout::ButtonSize, layout::ButtonSize));
+    button->setAutoDefault(false);
+    return button;
+}
+
+void MainWindow::attach(Platform& platform) {
+    context_.emplace(AppContext{state_, members_, *this, platform});
+}
+
+void MainWindow::load() {
+    Form_Load(*context_);
+}
+
+void MainWindow::onTick() {}
+
+std::u16string MainWindow::text(std::int16_t index) const {
+    return validSlot(index) ? text1_[index]->exactText() : std::u16string{};
+}
+
+bool MainWindow::setText(std::int16_t index, const std::u16string& text) {
+    if (!validSlot(index)) {
+        return false;
+    }
+    text1_[index]->setExactText(text);
+    return true;
+}
+
+bool MainWindow::setBackground(std::int16_t index, SlotBackground colour) {
+    if (!validSlot(index)) {
+        return false;
+    }
+    QPalette palette = text1_[index]->palette();
+    palette.setColor(QPalette::Base, colour == SlotBackground::Capture
+                                         ? CaptureColour
+                                         : QWidget::palette().color(QPalette::Base));
+    text1_[index]->setPalette(palette);
+    return true;
+}
+
+WindowHandle MainWindow::hWnd() {
+    return static_cast<WindowHandle>(winId());
+}
+
+void MainWindow::setLeft(double twips) {
+    move(twips_.px(twips), y());
+}
+
+void MainWindow::show() {
+    QWidget::show();
+}
+
+void MainWindow::unloadMenuForm() {}
+void MainWindow::unloadSettingsDialog() {}
+void MainWindow::unloadEditDialog() {}
+
+void MainWindow::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::Dark), 1));
+    const int y = twips_.px(layout::RuleY);
+    painter.drawLine(twips_.px(layout::RuleX1), y, twips_.px(layout::RuleX2), y);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!unloaded_) {
+        unloaded_ = true;
+        timer1_.stop();
+        Form_Unload(*this);
+    }
+    event->accept();
+}
+
+}  // namespace varnel

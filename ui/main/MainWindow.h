@@ -1,0 +1,79 @@
+// Form1: the docked main window with its top row of buttons and the ten slot rows. It builds the
+// controls exactly as laid out and forwards every event to the behaviour; it holds no rules itself.
+#pragma once
+
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <optional>
+
+#include "core/AppContext.h"
+#include "core/Forms.h"
+#include "ui/common/Twips.h"
+#include "ui/main/SlotEdit.h"
+
+namespace varnel {
+
+class MainWindow : public QWidget, public MainForm, public SecondaryForms {
+    Q_OBJECT
+  public:
+    MainWindow(AppState& state, Form1Members& members);
+    ~MainWindow() override;
+
+    // Timer1, the 200 ms tick; running from creation.
+    QTimer& timer1() { return timer1_; }
+    // Connects the behaviour to the platform services. Must come before Form_Load.
+    void attach(Platform& platform);
+    // Runs start-up (Form_Load). The window shows itself during it.
+    void load();
+    AppContext& context() { return *context_; }
+
+    // Controls, by their names and indices.
+    QPushButton* Command1(int index) const { return command1_.at(index); }
+    QPushButton* Command2(int index) const { return command2_.at(index); }
+    QPushButton* Command3(int index) const { return command3_.at(index); }
+    QPushButton* Command4(int index) const { return command4_.at(index); }
+    QPushButton* Command5() const { return command5_; }
+    SlotEdit* Text1(int index) const { return text1_.at(index); }
+
+    // MainForm
+    std::u16string text(std::int16_t index) const override;
+    bool setText(std::int16_t index, const std::u16string& text) override;
+    bool setBackground(std::int16_t index, SlotBackground colour) override;
+    WindowHandle hWnd() override;
+    void setLeft(double twips) override;
+    void show() override;
+
+    // SecondaryForms
+    void unloadMenuForm() override;
+    void unloadSettingsDialog() override;
+    void unloadEditDialog() override;
+
+    static const QColor CaptureColour;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    QPushButton* pictureButton(const char* resource, const QString& tooltip, int left, int top);
+    QPushButton* captionButton(const QString& caption, double pointSize, const QString& tooltip, int left);
+    static bool validSlot(int index) { return index >= 1 && index <= 10; }
+    void onTick();
+
+    AppState& state_;
+    Form1Members& members_;
+    Twips twips_;
+    QTimer timer1_;
+    std::array<QPushButton*, 3> command1_{};  // indices 1 and 2
+    std::array<QPushButton*, 6> command2_{};
+    std::array<QPushButton*, 11> command3_{};  // indices 1..10
+    std::array<QPushButton*, 11> command4_{};
+    QPushButton* command5_ = nullptr;
+    std::array<SlotEdit*, 11> text1_{};
+    std::optional<AppContext> context_;
+    bool unloaded_ = false;
+};
+
+}  // namespace varnel
