@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QPainter>
 
+#include "capture/CaptureTick.h"
 #include "core/Geometry.h"
 #include "core/Startup.h"
 #include "ui/common/Fonts.h"
@@ -135,7 +136,11 @@ void MainWindow::load() {
     Form_Load(*context_);
 }
 
-void MainWindow::onTick() {}
+void MainWindow::onTick() {
+    if (context_) {
+        Timer1_Timer(*context_);
+    }
+}
 
 std::u16string MainWindow::text(std::int16_t index) const {
     return validSlot(index) ? text1_[index]->exactText() : std::u16string{};

@@ -1,0 +1,71 @@
+#include "capture/CaptureTick.h"
+
+#include <limits>
+
+namespace varnel {
+
+void Timer1_Timer(AppContext& ctx) {
+    AppState& state = ctx.state;
+    Form1Members& own = ctx.form1;
+    Clipboard& clipboard = ctx.platform.clipboard;
+    std::u16string text;
+
+    // Steps 1-3: foreground tracking.
+    if (const auto foreground = ctx.platform.windows.foregroundWindow()) {
+        if (foreground.value() != own.OwnWindow) {
+            state.TargetWindow = foreground.value();
+        }
+    } else {
+        text = own.LastClipboardText;
+    }
+
+    // Step 4.
+    if (state.CaptureEnabled != 1) {
+        return;
+    }
+
+    // Step 5: the format test. A failed test counts as passed.
+    if (const auto hasText = clipboard.hasText()) {
+        if (!hasText.value()) {
+            return;
+        }
+    } else {
+        text = own.LastClipboardText;
+    }
+
+    // Step 6: the first read.
+    if (const auto read = clipboard.getText()) {
+        text = read.value();
+    } else {
+        text = own.LastClipboardText;
+    }
+
+    // Step 7.
+    if (text == own.LastClipboardText) {
+        return;
+    }
+
+    // Step 8: what is stored comes from a second read.
+    if (const auto again = clipboard.getText()) {
+        own.LastClipboardText = again.value();
+    } else {
+        text = own.LastClipboardText;
+    }
+
+    // Step 9: 16-bit cursor; passing 32767 fails the step and keeps the cursor.
+    if (own.RotationCursor == std::numeric_limits<std::int16_t>::max()) {
+        text = own.LastClipboardText;
+    } else {
+        ++own.RotationCursor;
+    }
+
+    // Steps 10-11: wrap.
+    if (own.RotationCursor > state.RotationCount) {
+        own.RotationCursor = 1;
+    }
+
+    // Step 12: a cursor above the last slot names no slot; the write fails and the tick ends.
+    ctx.form.setText(own.RotationCursor, own.LastClipboardText);
+}
+
+}  // namespace varnel

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "core/AppContext.h"
+
+namespace varnel {
+
+// Timer1's tick: records the window the user works in as TargetWindow (never the main window) and,
+// while capture is on, stores a new clipboard text into the next slot of the rotation.
+//
+// Every step can fail on its own. A failed step sets the tick's text to LastClipboardText and the
+// tick goes on with the next step, a failed test counting as passed; a failed slot write ends the
+// tick. A failed foreground query leaves TargetWindow as it was: not knowing the foreground window
+// is no reason to forget the target.
+void Timer1_Timer(AppContext& ctx);
+
+}  // namespace varnel
