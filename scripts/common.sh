@@ -1,0 +1,41 @@
+# Shared by run.sh and test.sh: installs what is missing from Debian's packages and builds.
+set -euo pipefail
+
+VARNEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libx11-dev libxtst-dev
+    libxfixes-dev libicu-dev fonts-ipafont-gothic"
+TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth openbox xdotool xclip tk x11-utils
+    xterm python3 procps"
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null; then
+        sudo "$@"
+    else
+        echo "varnel: installing packages needs root; run as root or install sudo" >&2
+        exit 1
+    fi
+}
+
+# Installs the named packages that are not installed yet; does nothing when all are there.
+install_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "varnel: installing ${missing[*]}"
+        as_root apt-get update -qq
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}" >/dev/null
+    fi
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+    local dir=$1
+    shift
+    cmake -S "$VARNEL_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir"
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds everything and runs every test: unit, widget, X11 backend and
+# end-to-end. The end-to-end tests start their own X server (Xvfb) and window manager (openbox); no
+# display is needed. Then the behaviour's unit tests and fuzz targets run again under AddressSanitizer
+# and UndefinedBehaviorSanitizer.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+# shellcheck disable=SC2086
+install_packages $BUILD_PACKAGES $TEST_PACKAGES
+jobs=$(nproc)
+
+configure_and_build "$VARNEL_ROOT/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cd "$VARNEL_ROOT/build-test"
+status=0
+ctest --output-on-failure -L 'unit|ui' -j "$jobs" || status=1
+ctest --output-on-failure -L e2e || status=1
+
+configure_and_build "$VARNEL_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON -DVARNEL_BEHAVIOUR_ONLY=ON
+cd "$VARNEL_ROOT/build-asan"
+ctest --output-on-failure -L unit -j "$jobs" || status=1
+
+if [ $status -ne 0 ]; then
+    echo "varnel: some tests failed" >&2
+fi
+exit $status

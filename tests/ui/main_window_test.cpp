@@ -1,0 +1,170 @@
+// The main window against its layout: geometry, captions, tooltips, fonts, tab order, timer, colours.
+#include <QFontInfo>
+#include <QtTest>
+
+#include "core/Geometry.h"
+#include "fakes/FakePlatform.h"
+#include "platform/qt/QtServices.h"
+#include "ui/main/Layout.h"
+#include "ui/main/MainWindow.h"
+
+using namespace varnel;
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    struct Loaded {
+        fake::CallLog log;
+        fake::WindowSystem windows{log};
+        fake::Clipboard clipboard{log};
+        fake::Keyboard keyboard{log};
+        QtEventPump pump;
+        fake::Files files{log};
+        fake::Codepage codepage{log};
+        AppState state;
+        Form1Members members;
+        MainWindow window{state, members};
+        QtTickTimer timer{window.timer1()};
+        Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage};
+        Loaded() {
+            window.attach(platform);
+            window.load();
+        }
+    };
+
+    Twips twips{96.0};
+    QRect layoutRect(int left, int top, int width, int height) {
+        return twips.rect(left, top, width, height);
+    }
+
+  private slots:
+    void windowIsLaidOutAsDesigned() {
+        Loaded l;
+        QCOMPARE(l.window.windowTitle(), QStringLiteral("Varnel"));
+        QCOMPARE(l.window.width(), twips.px(3720));
+        QCOMPARE(l.window.height(), twips.px(2970));
+        QVERIFY(l.window.isVisible());
+        QVERIFY(l.window.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(l.window.windowFlags() & Qt::WindowMaximizeButtonHint);
+        QVERIFY(l.window.windowFlags() & Qt::WindowCloseButtonHint);
+        QVERIFY(!l.window.windowIcon().isNull());
+        QCOMPARE(l.window.windowIcon().availableSizes().size(), 3);
+    }
+
+    void topRowButtons() {
+        Loaded l;
+        const std::vector<std::pair<QPushButton*, std::pair<int, QString>>> expected{
+            {l.window.Command1(1), {120, QStringLiteral("常に手前に表示")}},
+            {l.window.Command1(2), {480, QStringLiteral("背面に表示する")}},
+            {l.window.Command2(0), {960, QStringLiteral("半角に変換します")}},
+            {l.window.Command2(1), {1320, QStringLiteral("全角に変換します")}},
+            {l.window.Command2(2), {1680, QStringLiteral("カタカナをひらがなに変換します")}},
+            {l.window.Command2(3), {2040, QStringLiteral("ひらがなをカタカナに変換します")}},
+            {l.window.Command2(4), {2400, QStringLiteral("大文字に変換します")}},
+            {l.window.Command2(5), {2760, QStringLiteral("小文字に変換します")}},
+            {l.window.Command5(), {3240, QStringLiteral("詳細設定ウィンドウを表示します")}},
+        };
+        for (const auto& [button, e] : expected) {
+            QCOMPARE(button->geometry(), layoutRect(e.first, 70, 375, 375));
+            QCOMPARE(button->toolTip(), e.second);
+            QVERIFY(!button->isDefault() && !button->autoDefault());
+        }
+        const QStringList captions{"半", "全", "あ", "ア", "A", "a"};
+        const double points[] = {11.25, 11.25, 11.25, 11.25, 12, 14.25};
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(l.window.Command2(i)->text(), captions[i]);
+            QCOMPARE(l.window.Command2(i)->font().pointSizeF(), points[i]);
+        }
+        for (auto* b : {l.window.Command1(1), l.window.Command1(2), l.window.Command5()}) {
+            QVERIFY(b->text().isEmpty());
+            QVERIFY(!b->icon().isNull());
+        }
+    }
+
+    void slotRows() {
+        Loaded l;
+        for (int i = 1; i <= 10; ++i) {
+            const int top = 120 + 480 * i;
+            QCOMPARE(l.window.Command3(i)->geometry(), layoutRect(120, top, 375, 375));
+            QCOMPARE(l.window.Command4(i)->geometry(), layoutRect(480, top, 375, 375));
+            QCOMPARE(l.window.Command3(i)->toolTip(), QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"));
+            QCOMPARE(l.window.Command4(i)->toolTip(), QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"));
+            SlotEdit* slot = l.window.Text1(i);
+            QCOMPARE(slot->x(), twips.px(960));
+            QCOMPARE(slot->y(), twips.px(top));
+            QCOMPARE(slot->height(), twips.px(i == 5 ? 405 : 375));
+            QVERIFY(slot->toolTip().isEmpty());
+            QCOMPARE(slot->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+            QCOMPARE(slot->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+            QVERIFY(!slot->isReadOnly());
+            QCOMPARE(slot->font().pointSizeF(), 9.75);
+        }
+    }
+
+    void japaneseFontsFallBackToInstalledGothicFaces() {
+        Loaded l;
+        const QStringList installed = QFontDatabase::families();
+        const QString slotFamily = QFontInfo(l.window.Text1(1)->font()).family();
+        const QString buttonFamily = QFontInfo(l.window.Command2(0)->font()).family();
+        if (!installed.contains(QStringLiteral("ＭＳ ゴシック")) &&
+            installed.contains(QStringLiteral("IPAGothic"))) {
+            QCOMPARE(slotFamily, QStringLiteral("IPAGothic"));
+            QCOMPARE(buttonFamily, QStringLiteral("IPAPGothic"));
+        }
+    }
+
+    void tabOrderFollowsTheLayout() {
+        Loaded l;
+        std::vector<QWidget*> expected{l.window.Command1(1), l.window.Command1(2)};
+        for (int i = 0; i < 6; ++i) {
+            expected.push_back(l.window.Command2(i));
+        }
+        expected.push_back(l.window.Command5());
+        for (int i = 1; i <= 10; ++i) {
+            expected.push_back(l.window.Command3(i));
+            expected.push_back(l.window.Command4(i));
+        }
+        for (int i = 1; i <= 10; ++i) {
+            expected.push_back(l.window.Text1(i));
+        }
+        for (std::size_t i = 1; i < expected.size(); ++i) {
+            QWidget* next = expected[i - 1]->nextInFocusChain();
+            while (!(next->focusPolicy() & Qt::TabFocus)) {
+                next = next->nextInFocusChain();
+            }
+            QCOMPARE(next, expected[i]);
+        }
+    }
+
+    void timerRunsAt200MsFromCreation() {
+        AppState state;
+        Form1Members members;
+        MainWindow window(state, members);
+        QVERIFY(window.timer1().isActive());
+        QCOMPARE(window.timer1().interval(), 200);
+    }
+
+    void onlySlotOneWearsTheCaptureColourAfterStartUp() {
+        Loaded l;
+        QCOMPARE(l.window.Text1(1)->palette().color(QPalette::Base), QColor(255, 255, 192));
+        for (int i = 2; i <= 10; ++i) {
+            QCOMPARE(l.window.Text1(i)->palette().color(QPalette::Base),
+                     l.window.palette().color(QPalette::Base));
+        }
+    }
+
+    void slotsKeepTheirTextExactly() {
+        Loaded l;
+        const std::u16string text = u"一行目\r\n二行目\rCR だけ\n𠀋";
+        QVERIFY(l.window.setText(3, text));
+        QVERIFY(l.window.text(3) == text);
+        QVERIFY(!l.window.setText(11, u"x"));
+        QVERIFY(l.window.text(0).empty());
+        // A user edit takes what the box shows.
+        QTest::keyClicks(l.window.Text1(4), QStringLiteral("ab"));
+        QVERIFY(l.window.text(4) == u"ab");
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
