@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""Start-up benchmark: time from exec to the main window being mapped (median of 10 runs, watched
+through MapNotify events on the root window of a private Xvfb + openbox), and the resident memory of
+the program 5 s after it has shown its window."""
+import ctypes
+import ctypes.util
+import os
+import select
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
+from fixture import Desktop, varnel_binary  # noqa: E402
+
+MAP_NOTIFY = 19
+SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+
+
+class XEvent(ctypes.Union):
+    _fields_ = [('type', ctypes.c_int), ('pad', ctypes.c_long * 24)]
+
+
+def watch_maps(display_name):
+    x = ctypes.CDLL(ctypes.util.find_library('X11'))
+    x.XOpenDisplay.restype = ctypes.c_void_p
+    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x.XDefaultRootWindow.restype = ctypes.c_ulong
+    x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+    x.XPending.argtypes = [ctypes.c_void_p]
+    x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(XEvent)]
+    x.XConnectionNumber.argtypes = [ctypes.c_void_p]
+    x.XFlush.argtypes = [ctypes.c_void_p]
+    display = x.XOpenDisplay(display_name.encode())
+    x.XSelectInput(display, x.XDefaultRootWindow(display), SUBSTRUCTURE_NOTIFY_MASK)
+    x.XFlush(display)
+    return x, display
+
+
+def wait_for_map(x, display, timeout=10.0):
+    fd = x.XConnectionNumber(display)
+    deadline = time.monotonic() + timeout
+    event = XEvent()
+    while time.monotonic() < deadline:
+        while x.XPending(display):
+            x.XNextEvent(display, ctypes.byref(event))
+            if event.type == MAP_NOTIFY:
+                return time.monotonic()
+        select.select([fd], [], [], 0.01)
+    raise TimeoutError('the window was not mapped')
+
+
+def rss_mib(pid):
+    with open(f'/proc/{pid}/status') as f:
+        for line in f:
+            if line.startswith('VmRSS:'):
+                return int(line.split()[1]) / 1024
+    return 0.0
+
+
+def main():
+    binary = varnel_binary()
+    desktop = Desktop()
+    try:
+        times = []
+        rss = 0.0
+        for run in range(10):
+            x, display = watch_maps(desktop.display)
+            start = time.monotonic()
+            process = subprocess.Popen([binary], env=desktop.env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            mapped = wait_for_map(x, display)
+            times.append((mapped - start) * 1000)
+            if run == 0:
+                time.sleep(5)
+                rss = rss_mib(process.pid)
+            process.terminate()
+            process.wait(timeout=5)
+        print(f'start-up to mapped window: median {statistics.median(times):.0f} ms '
+              f'(min {min(times):.0f}, max {max(times):.0f}, 10 runs)')
+        print(f'resident memory 5 s after start: {rss:.1f} MiB')
+    finally:
+        desktop.close()
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,242 @@
+"""End-to-end fixture: a private X server (Xvfb) with openbox, the real Varnel binary, a real Tk
+target application, and the real xclip / xdotool clients. Everything is started and stopped by the
+test itself; every wait is a poll with a time-out."""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TWIPS_PER_PIXEL = 15  # 96 DPI, as Xvfb and Qt run here
+
+
+def poll(predicate, timeout=5.0, interval=0.01, what='condition'):
+    """Calls predicate until it returns a true value; returns it, or raises after the time-out."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError(f'timed out after {timeout} s waiting for {what}')
+        time.sleep(interval)
+
+
+def varnel_binary():
+    path = os.environ.get('VARNEL_BIN')
+    if not path or not os.access(path, os.X_OK):
+        raise unittest.SkipTest('VARNEL_BIN does not name the built program')
+    return path
+
+
+class Desktop:
+    """Xvfb + openbox on a free display number."""
+
+    def __init__(self, width=1024, height=768):
+        for tool in ('Xvfb', 'openbox', 'xdotool', 'xclip', 'xprop', 'wish'):
+            if shutil.which(tool) is None:
+                raise RuntimeError(f'{tool} is not installed')
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ['Xvfb', '-displayfd', str(write_fd), '-screen', '0', f'{width}x{height}x24', '-nolisten', 'tcp'],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as f:
+            number = f.readline().strip()
+        if not number:
+            self.xvfb.kill()
+            raise RuntimeError('Xvfb did not start')
+        self.display = f':{number}'
+        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env.pop('QT_QPA_PLATFORM', None)
+        self.env['XDG_RUNTIME_DIR'] = tempfile.mkdtemp(prefix='varnel-runtime-')
+        os.chmod(self.env['XDG_RUNTIME_DIR'], 0o700)
+        self.wm = subprocess.Popen(['openbox', '--sm-disable'], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.processes = []
+        poll(lambda: 'window id' in self.run(['xprop', '-root', '_NET_SUPPORTING_WM_CHECK'], check=False),
+             what='the window manager')
+
+    def run(self, args, check=True, input=None, timeout=10):
+        result = subprocess.run(args, env=self.env, input=input, capture_output=True, timeout=timeout)
+        if check and result.returncode != 0:
+            raise RuntimeError(f'{args[0]} failed: {result.stderr.decode(errors="replace")}')
+        return result.stdout.decode(errors='replace')
+
+    def start(self, args, **kwargs):
+        process = subprocess.Popen(args, env=self.env, **kwargs)
+        self.processes.append(process)
+        return process
+
+    def close(self):
+        for p in reversed(self.processes):
+            if p.poll() is None:
+                p.kill()
+            p.wait(timeout=5)
+            for stream in (p.stdin, p.stdout, p.stderr):
+                if stream:
+                    stream.close()
+        for p in (self.wm, self.xvfb):
+            p.terminate()
+            try:
+                p.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        shutil.rmtree(self.env['XDG_RUNTIME_DIR'], ignore_errors=True)
+
+    # Windows
+    def find_window(self, name, pid=None, timeout=5.0):
+        def search():
+            args = ['xdotool', 'search', '--onlyvisible', '--name', name]
+            if pid is not None:
+                args[2:2] = ['--pid', str(pid)]
+            out = self.run(args, check=False).split()
+            return int(out[0]) if out else None
+        return poll(search, timeout, what=f'a window named {name}')
+
+    def root_property(self, name):
+        return self.run(['xprop', '-root', name], check=False)
+
+    def active_window(self):
+        out = self.root_property('_NET_ACTIVE_WINDOW')
+        return int(out.split('#')[-1].strip(), 16) if '#' in out else 0
+
+    def stacking(self):
+        out = self.root_property('_NET_CLIENT_LIST_STACKING')
+        if '#' not in out:
+            return []
+        return [int(w.strip(), 16) for w in out.split('#')[-1].split(',')]
+
+    def window_state(self, window):
+        return self.run(['xprop', '-id', str(window), '_NET_WM_STATE'], check=False)
+
+    def geometry(self, window):
+        """Client position on the screen and client size, in pixels."""
+        out = self.run(['xwininfo', '-id', str(window)])
+        values = {}
+        for line in out.splitlines():
+            line = line.strip()
+            for key in ('Absolute upper-left X', 'Absolute upper-left Y', 'Width', 'Height'):
+                if line.startswith(key + ':'):
+                    values[key] = int(line.split(':')[1])
+        return (values['Absolute upper-left X'], values['Absolute upper-left Y'],
+                values['Width'], values['Height'])
+
+    def frame_extents(self, window):
+        out = self.run(['xprop', '-id', str(window), '_NET_FRAME_EXTENTS'], check=False)
+        if '=' not in out:
+            return (0, 0, 0, 0)
+        return tuple(int(v) for v in out.split('=')[1].split(','))
+
+    def activate(self, window):
+        self.run(['xdotool', 'windowactivate', '--sync', str(window)], check=False)
+        poll(lambda: self.active_window() == window, what='activation')
+
+    def click(self, window, x, y, button=1):
+        self.run(['xdotool', 'mousemove', '--window', str(window), str(x), str(y), 'click', str(button)])
+
+    def key(self, *keys):
+        self.run(['xdotool', 'key', '--clearmodifiers', *keys])
+
+    # Clipboard
+    def set_clipboard(self, text, target=None):
+        """Makes xclip the owner of CLIPBOARD with the text (bytes are taken as they are)."""
+        data = text.encode('utf-8') if isinstance(text, str) else text
+        args = ['xclip', '-selection', 'clipboard', '-quiet']
+        if target:
+            args += ['-t', target]
+        p = self.start(args, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        p.stdin.write(data)
+        p.stdin.close()
+        return p
+
+    def clipboard(self, selection='clipboard'):
+        """The clipboard's text, or None when there is none."""
+        result = subprocess.run(['xclip', '-o', '-selection', selection, '-t', 'UTF8_STRING'], env=self.env,
+                                capture_output=True, timeout=10)
+        return result.stdout.decode('utf-8', errors='replace') if result.returncode == 0 else None
+
+
+class Varnel:
+    """The real program on the desktop. Controls are found by their layout position in twips."""
+
+    def __init__(self, desktop, args=()):
+        self.desktop = desktop
+        self.process = desktop.start([varnel_binary(), *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.window = desktop.find_window('^Varnel$', pid=self.process.pid, timeout=10)
+        poll(lambda: '_NET_WM_STATE_ABOVE' in desktop.window_state(self.window), what='the topmost state')
+
+    def click_twips(self, x, y, button=1):
+        self.desktop.click(self.window, x // TWIPS_PER_PIXEL, y // TWIPS_PER_PIXEL, button)
+
+    @staticmethod
+    def row_top(i):
+        return 120 + 480 * i
+
+    def click_copy(self, i):
+        self.click_twips(120 + 187, self.row_top(i) + 187)
+
+    def click_send(self, i):
+        self.click_twips(480 + 187, self.row_top(i) + 187)
+
+    def click_conversion(self, index):
+        self.click_twips(960 + 360 * index + 187, 70 + 187)
+
+    def slot_text(self, i, timeout=3.0):
+        """A slot's text, read back through its copy button and the clipboard."""
+        marker = f'\u2063unread {time.monotonic()}'
+        owner = self.desktop.set_clipboard(marker)
+        poll(lambda: self.desktop.clipboard() == marker, what='the marker on the clipboard')
+        self.click_copy(i)
+        text = poll(lambda: (lambda t: t if t is not None and t != marker else None)(self.desktop.clipboard())
+                    or (self.desktop.clipboard() == '' and ''), timeout, what=f'slot {i} on the clipboard')
+        owner.kill()
+        return text
+
+    def close(self, timeout=5.0):
+        """Closes the window through the window manager and returns the exit status."""
+        self.desktop.activate(self.window)
+        self.desktop.key('alt+F4')
+        return self.process.wait(timeout=timeout)
+
+
+class TkTarget:
+    """A Tk text widget in its own top-level window, driven over its standard input."""
+
+    def __init__(self, desktop, title='Varnel target'):
+        self.desktop = desktop
+        self.process = desktop.start(['wish', os.path.join(HERE, 'target.tcl'), title],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.window = desktop.find_window(f'^{title}$', pid=self.process.pid, timeout=10)
+
+    def command(self, line):
+        self.process.stdin.write((line + '\n').encode())
+        self.process.stdin.flush()
+        return self.process.stdout.readline().decode().strip()
+
+    def text(self):
+        return bytes.fromhex(self.command('dump')).decode('utf-8')
+
+    def set_text(self, text):
+        self.command('set ' + text.encode('utf-8').hex())
+
+    def select_all(self):
+        self.command('selectall')
+
+    def activate(self):
+        self.desktop.activate(self.window)
+        self.command('focus')
+
+    def wait_for_text(self, expected, timeout=5.0):
+        poll(lambda: self.text() == expected, timeout, what=f'the target to hold {expected[:40]!r}')
+
+
+class DesktopTestCase(unittest.TestCase):
+    """A fresh desktop for every test."""
+
+    def setUp(self):
+        varnel_binary()
+        self.desktop = Desktop()
+        self.addCleanup(self.desktop.close)
