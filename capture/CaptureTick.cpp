@@ -24,6 +24,12 @@ void Timer1_Timer(AppContext& ctx) {
         return;
     }
 
+    // Nothing changed since the clipboard last held LastClipboardText: steps 5-7 would end the tick.
+    const std::uint64_t count = clipboard.changeCount();
+    if (count != 0 && count == own.ClipboardCountMatched) {
+        return;
+    }
+
     // Step 5: the format test. A failed test counts as passed.
     if (const auto hasText = clipboard.hasText()) {
         if (!hasText.value()) {
@@ -34,20 +40,26 @@ void Timer1_Timer(AppContext& ctx) {
     }
 
     // Step 6: the first read.
+    bool readOk = false;
     if (const auto read = clipboard.getText()) {
         text = read.value();
+        readOk = true;
     } else {
         text = own.LastClipboardText;
     }
 
     // Step 7.
     if (text == own.LastClipboardText) {
+        if (readOk) {
+            own.ClipboardCountMatched = count;
+        }
         return;
     }
 
     // Step 8: what is stored comes from a second read.
     if (const auto again = clipboard.getText()) {
         own.LastClipboardText = again.value();
+        own.ClipboardCountMatched = count;
     } else {
         text = own.LastClipboardText;
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "platform/Result.h"
@@ -16,6 +17,9 @@ class Clipboard {
     // True when the clipboard offers text; other formats (images, files) alone answer false.
     virtual Result<bool> hasText() = 0;
     virtual Result<std::u16string> getText() = 0;
+    // A number that changes whenever what hasText/getText answer may have changed, read before them.
+    // 0 means the backend cannot tell; it never matches an earlier value.
+    virtual std::uint64_t changeCount() = 0;
     // Puts the text on the clipboard as its only content; fails when ownership was not obtained.
     virtual Status setText(const std::u16string& text) = 0;
 

@@ -35,6 +35,7 @@ class QtClipboard : public Clipboard {
     Status clear() override;
     Result<bool> hasText() override;
     Result<std::u16string> getText() override;
+    std::uint64_t changeCount() override { return 0; }
     Status setText(const std::u16string& text) override;
     Status waitForPasteRequest(std::chrono::milliseconds bound) override;
     Status waitForForeignOwner(std::chrono::milliseconds bound) override;

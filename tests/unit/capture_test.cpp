@@ -125,6 +125,31 @@ TEST_F(Tick, CaptureOffStillTracksTheTargetAndLeavesTheClipboardAlone) {
     EXPECT_TRUE(slot(1).empty());
 }
 
+TEST_F(Tick, UnchangedClipboardIsNotReadAgainUntilItChanges) {
+    w.clipboard.count = 7;
+    copy(u"large text");
+    tick();
+    tick();
+    tick();
+    EXPECT_EQ(w.log.count("clipboard.getText"), 2);  // the two reads of the capture
+    w.form.texts[0].clear();
+    w.clipboard.count = 8;  // the same text again, from another owner
+    tick();
+    EXPECT_EQ(w.log.count("clipboard.getText"), 3);
+    EXPECT_TRUE(slot(1).empty());
+    w.clipboard.count = 9;
+    copy(u"next");
+    tick();
+    EXPECT_EQ(slot(1), u"next");
+    // A failed read is never taken for "unchanged".
+    w.clipboard.count = 10;
+    w.log.failCall("clipboard.getText", 6);
+    copy(u"after failure");
+    tick();
+    tick();
+    EXPECT_EQ(slot(1), u"after failure");
+}
+
 TEST_F(Tick, WriteDoesNotTouchTheSlotColour) {
     copy(u"x");
     tick();

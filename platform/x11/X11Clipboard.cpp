@@ -1,0 +1,1252 @@
+#include "platform/x11/X11Clipboard.h"
+
+#include "platform/x11/X11Errors.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+// Xlib spells its return type Status as a macro; ours is a class.
+#undef Status
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace varnel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// One request to another client (a conversion, or the wait for the next INCR chunk) may take this long.
+constexpr milliseconds FetchStepBound{300};
+// setText, clear and restorePrimary only talk to the X server.
+constexpr milliseconds CommandBound{500};
+// offerOnPrimary may first have to fetch what PRIMARY held.
+constexpr milliseconds PrimaryOfferBound{FetchStepBound * 3 + CommandBound};
+// open() waits this long for the text already on the clipboard.
+constexpr milliseconds InitialFetchBound{350};
+// A paste is over when no further request came for this long.
+constexpr milliseconds PasteQuietPeriod{40};
+constexpr milliseconds PumpInterval{2};
+// A requestor that stops taking our INCR chunks is given up after this long.
+constexpr milliseconds IncrSendIdleBound{5000};
+// Texts offered by other clients larger than this are not taken in.
+constexpr std::size_t MaxIncomingBytes = 64u * 1024u * 1024u;
+// Our own texts larger than this go out in INCR chunks of this size. Tk reads a property in one piece of at
+// most 400,000 bytes, and without BIG-REQUESTS a request cannot exceed 256 KB.
+constexpr std::size_t IncrChunkBytes = 128u * 1024u;
+constexpr std::size_t RequestPropertyCount = 8;
+
+enum Sel : int { SelClipboard = 0, SelPrimary = 1, SelCount = 2 };
+
+// ---- text encodings -----------------------------------------------------------------------------------
+
+void appendCodePoint(std::u16string& out, char32_t c) {
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(c));
+    }
+}
+
+// Each maximal ill-formed subsequence becomes one U+FFFD.
+std::u16string utf8ToUtf16(std::string_view in) {
+    std::u16string out;
+    out.reserve(in.size());
+    std::size_t i = 0;
+    const std::size_t n = in.size();
+    while (i < n) {
+        const auto b0 = static_cast<unsigned char>(in[i]);
+        if (b0 < 0x80) {
+            out.push_back(b0);
+            ++i;
+            continue;
+        }
+        int extra = 0;
+        char32_t c = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (b0 >= 0xC2 && b0 <= 0xDF) {
+            extra = 1;
+            c = b0 & 0x1F;
+        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+            extra = 2;
+            c = b0 & 0x0F;
+            if (b0 == 0xE0) {
+                lo = 0xA0;
+            } else if (b0 == 0xED) {
+                hi = 0x9F;
+            }
+        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+            extra = 3;
+            c = b0 & 0x07;
+            if (b0 == 0xF0) {
+                lo = 0x90;
+            } else if (b0 == 0xF4) {
+                hi = 0x8F;
+            }
+        } else {
+            out.push_back(u'\uFFFD');
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        bool ok = true;
+        for (int k = 0; k < extra; ++k, ++j) {
+            if (j >= n) {
+                ok = false;
+                break;
+            }
+            const auto b = static_cast<unsigned char>(in[j]);
+            const unsigned char l = k == 0 ? lo : 0x80;
+            const unsigned char h = k == 0 ? hi : 0xBF;
+            if (b < l || b > h) {
+                ok = false;
+                break;
+            }
+            c = (c << 6) | (b & 0x3F);
+        }
+        if (!ok) {
+            out.push_back(u'\uFFFD');
+            i = j;  // resume at the byte that broke the sequence
+            continue;
+        }
+        appendCodePoint(out, c);
+        i = j;
+    }
+    return out;
+}
+
+// Unpaired surrogates become U+FFFD.
+std::string utf16ToUtf8(std::u16string_view in) {
+    std::string out;
+    out.reserve(in.size() * 3);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        char32_t c = in[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// STRING is Latin-1; what it cannot carry becomes '?'.
+std::string utf16ToLatin1(std::u16string_view in) {
+    std::string out;
+    out.reserve(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const char16_t c = in[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+            ++i;  // one character, one '?'
+        }
+        out.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+    }
+    return out;
+}
+
+std::u16string latin1ToUtf16(std::string_view in) {
+    std::u16string out;
+    out.reserve(in.size());
+    for (const char c : in) {
+        out.push_back(static_cast<unsigned char>(c));
+    }
+    return out;
+}
+
+// ---- X errors -----------------------------------------------------------------------------------------
+
+// Errors on a worker's connection are counted by that worker; the thread that makes a call on a display is
+// the thread the error handler runs on.
+struct ErrorSink {
+    Display* display = nullptr;
+    std::atomic<std::uint64_t>* count = nullptr;
+};
+thread_local ErrorSink t_errorSink;
+
+XErrorHandler g_previousHandler = nullptr;
+XErrorHandler g_defaultHandler = nullptr;
+
+int onXError(Display* display, XErrorEvent* event) {
+    if (t_errorSink.display != nullptr && t_errorSink.display == display) {
+        t_errorSink.count->fetch_add(1, std::memory_order_relaxed);
+        return 0;
+    }
+    // Another part of the program may have its own handler; Xlib's default one would end the process.
+    if (g_previousHandler != nullptr && g_previousHandler != g_defaultHandler) {
+        return g_previousHandler(display, event);
+    }
+    return 0;
+}
+
+void installErrorHandler() {
+    static std::once_flag once;
+    InstallQuietX11ErrorHandler();  // XInitThreads, and a handler for the program's other connections
+    std::call_once(once, [] {
+        // Setting no handler installs Xlib's default and returns the current one; setting that back
+        // returns the default, which is never to be called.
+        XErrorHandler current = XSetErrorHandler(nullptr);
+        g_defaultHandler = XSetErrorHandler(current);
+        g_previousHandler = XSetErrorHandler(onXError);
+    });
+}
+
+struct PropertyWaitArgs {
+    Window window;
+    Atom atom;
+};
+
+int isPropertyNotify(Display*, XEvent* event, XPointer arg) {
+    const auto* want = reinterpret_cast<const PropertyWaitArgs*>(arg);
+    return event->type == PropertyNotify && event->xproperty.window == want->window &&
+           event->xproperty.atom == want->atom;
+}
+
+}  // namespace
+
+// ---- the worker -----------------------------------------------------------------------------------------
+
+class X11Clipboard::Worker {
+  public:
+    using Done = std::function<void(Status)>;
+
+    Worker() = default;
+    ~Worker() { shutDown(); }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    bool start(std::string* why);
+    void shutDown();
+
+    // Runs work on the worker thread and waits (bounded) until it reports through its Done.
+    Status call(std::function<void(Worker&, Done)> work, milliseconds bound);
+
+    // What the user-interface thread reads.
+    struct Snapshot {
+        bool hasText = false;
+        bool failed = false;
+        bool fetching = false;
+        std::shared_ptr<const std::u16string> text;
+        std::uint64_t generation = 0;
+        std::uint64_t foreignChanges = 0;
+        std::uint64_t pasteRequests = 0;  // data requests answered since the last setText
+        Clock::time_point lastServed;     // last request or INCR chunk served for a paste
+        int pasteTransfers = 0;           // INCR transfers of a paste still running
+    };
+    Snapshot snapshot() const {
+        std::lock_guard lock(mutex_);
+        return snap_;
+    }
+    Counters counters() const {
+        Counters c;
+        {
+            std::lock_guard lock(mutex_);
+            c.generation = snap_.generation;
+        }
+        c.conversionRequests = conversions_.load();
+        c.requestsServed = served_.load();
+        c.xErrors = errors_.load();
+        return c;
+    }
+
+    // Worker-thread operations behind the public calls.
+    void doSetText(std::shared_ptr<const std::u16string> text, const Done& done);
+    void doClear(const Done& done);
+    void doOfferOnPrimary(const std::u16string& text, const Done& done);
+    void doRestorePrimary(const Done& done);
+    void doInitialFetch(const Done& done);
+
+  private:
+    enum class Outcome { Text, NoText, Failed, Cancelled };
+    struct FetchResult {
+        Outcome outcome = Outcome::Failed;
+        std::u16string text;
+    };
+    enum class Stage { Utf8, Targets, Fallback };
+    struct Fetch {
+        Time time = CurrentTime;
+        Stage stage = Stage::Utf8;
+        Atom target = None;
+        Atom property = None;
+        bool incr = false;
+        Atom incrType = None;
+        std::string data;
+        Clock::time_point deadline;
+        std::function<void(FetchResult)> done;
+    };
+    struct Owned {
+        bool active = false;
+        Time since = CurrentTime;
+        std::shared_ptr<const std::u16string> text;
+        std::shared_ptr<const std::string> utf8;
+        std::shared_ptr<const std::string> latin1;  // made on the first STRING request
+    };
+    struct Transfer {
+        Window requestor = None;
+        Atom property = None;
+        Atom type = None;
+        std::shared_ptr<const std::string> data;
+        std::size_t offset = 0;
+        bool forPaste = false;
+        Clock::time_point deadline;
+    };
+
+    void run();
+    void runCommands();
+    void handle(XEvent& event);
+    void onOwnerChange(const XFixesSelectionNotifyEvent& event);
+    void onSelectionClear(const XSelectionClearEvent& event);
+    void onSelectionNotify(const XSelectionEvent& event);
+    void onPropertyNotify(const XPropertyEvent& event);
+    void serve(const XSelectionRequestEvent& request);
+    bool sendNextChunk(Transfer& transfer);
+    void endTransfer(std::size_t index);
+    bool expireDeadlines();
+    int pollTimeoutMs() const;
+
+    Time serverTime();
+    Status takeOwnership(int sel, std::shared_ptr<const std::u16string> text);
+    Status releaseOwnership(int sel);
+    void startFetch(int sel, Time time, std::function<void(FetchResult)> done);
+    void requestTarget(Fetch& fetch, int sel, Atom target);
+    void advanceFetch(int sel, bool refused);
+    void finishFetch(int sel, FetchResult result);
+    void cancelFetch(int sel);
+    void finishWithData(int sel, Atom type, int format, std::string data);
+    bool isTextType(Atom type) const;
+    bool readProperty(Atom property, Atom& type, int& format, std::string& data, std::vector<Atom>* atoms);
+    void applyClipboardFetch(FetchResult result);
+    void notePasteActivity(int transfersDelta, bool request);
+    int selectionIndex(Atom selection) const;
+
+    Display* display_ = nullptr;
+    Window window_ = None;
+    int fixesEventBase_ = 0;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::uint64_t> errors_{0};
+    std::atomic<std::uint64_t> conversions_{0};
+    std::atomic<std::uint64_t> served_{0};
+
+    mutable std::mutex mutex_;  // guards snap_ and commands_
+    Snapshot snap_;
+    std::deque<std::function<void(Worker&)>> commands_;
+
+    // Worker thread only.
+    struct Atoms {
+        Atom selection[SelCount] = {None, None};
+        Atom targets = None, timestamp = None, incr = None, utf8 = None, text = None, compoundText = None,
+             mimeUtf8 = None, timeProperty = None;
+        std::array<Atom, RequestPropertyCount> requestProperty{};
+    } atoms_;
+    std::size_t nextRequestProperty_ = 0;
+    std::array<Owned, SelCount> owned_;
+    std::array<std::optional<Fetch>, SelCount> fetch_;
+    std::vector<Transfer> transfers_;
+    std::size_t chunkBytes_ = IncrChunkBytes;
+    bool primaryOffered_ = false;                          // requests on PRIMARY count as the paste
+    bool primaryRestorable_ = false;                       // an offer is waiting for restorePrimary
+    std::shared_ptr<const std::u16string> primaryBefore_;  // what PRIMARY held before the offer, if text
+    Time releasedAt_ = CurrentTime;                        // when clear() last gave up CLIPBOARD
+};
+
+bool X11Clipboard::Worker::start(std::string* why) {
+    auto fail = [why](const std::string& reason) {
+        if (why != nullptr) {
+            *why = reason;
+        }
+        return false;
+    };
+    installErrorHandler();
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr) {
+        return fail("cannot open the X display");
+    }
+    t_errorSink = ErrorSink{display_, &errors_};
+    int fixesErrorBase = 0;
+    if (!XFixesQueryExtension(display_, &fixesEventBase_, &fixesErrorBase)) {
+        t_errorSink = ErrorSink{};
+        return fail("the X server has no XFixes extension");
+    }
+    int major = 0, minor = 0;
+    XFixesQueryVersion(display_, &major, &minor);
+
+    const Window root = DefaultRootWindow(display_);
+    window_ = XCreateSimpleWindow(display_, root, -10, -10, 1, 1, 0, 0, 0);
+    XSelectInput(display_, window_, PropertyChangeMask);
+    XStoreName(display_, window_, "varnel clipboard");
+
+    atoms_.selection[SelClipboard] = XInternAtom(display_, "CLIPBOARD", False);
+    atoms_.selection[SelPrimary] = XA_PRIMARY;
+    atoms_.targets = XInternAtom(display_, "TARGETS", False);
+    atoms_.timestamp = XInternAtom(display_, "TIMESTAMP", False);
+    atoms_.incr = XInternAtom(display_, "INCR", False);
+    atoms_.utf8 = XInternAtom(display_, "UTF8_STRING", False);
+    atoms_.text = XInternAtom(display_, "TEXT", False);
+    atoms_.compoundText = XInternAtom(display_, "COMPOUND_TEXT", False);
+    atoms_.mimeUtf8 = XInternAtom(display_, "text/plain;charset=utf-8", False);
+    atoms_.timeProperty = XInternAtom(display_, "_VARNEL_TIME", False);
+    for (std::size_t i = 0; i < RequestPropertyCount; ++i) {
+        const std::string name = "_VARNEL_SELECTION_" + std::to_string(i);
+        atoms_.requestProperty[i] = XInternAtom(display_, name.c_str(), False);
+    }
+
+    // Without BIG-REQUESTS a request holds at most 256 KB; keep every chunk well below the limit.
+    const long maxRequestBytes = XMaxRequestSize(display_) * 4;
+    chunkBytes_ = std::min<std::size_t>(IncrChunkBytes, static_cast<std::size_t>(maxRequestBytes) - 1024);
+
+    XFixesSelectSelectionInput(display_, window_, atoms_.selection[SelClipboard],
+                               XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
+                                   XFixesSelectionClientCloseNotifyMask);
+    XSync(display_, False);
+    t_errorSink = ErrorSink{};
+
+    int fds[2];
+    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+        return fail("cannot create the clipboard worker's wake-up pipe");
+    }
+    wakeRead_ = fds[0];
+    wakeWrite_ = fds[1];
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void X11Clipboard::Worker::shutDown() {
+    if (thread_.joinable()) {
+        stop_ = true;
+        const char byte = 0;
+        [[maybe_unused]] const auto written = write(wakeWrite_, &byte, 1);
+        thread_.join();
+    }
+    if (display_ != nullptr) {
+        t_errorSink = ErrorSink{display_, &errors_};
+        if (window_ != None) {
+            XDestroyWindow(display_, window_);
+        }
+        XCloseDisplay(display_);
+        t_errorSink = ErrorSink{};
+        display_ = nullptr;
+    }
+    for (int* fd : {&wakeRead_, &wakeWrite_}) {
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
+    }
+}
+
+Status X11Clipboard::Worker::call(std::function<void(Worker&, Done)> work, milliseconds bound) {
+    struct Reply {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::optional<Status> status;
+    };
+    auto reply = std::make_shared<Reply>();
+    Done done = [reply](Status status) {
+        std::lock_guard lock(reply->mutex);
+        if (!reply->status) {
+            reply->status = std::move(status);
+            reply->cv.notify_all();
+        }
+    };
+    {
+        std::lock_guard lock(mutex_);
+        commands_.push_back([work = std::move(work), done](Worker& w) { work(w, done); });
+    }
+    const char byte = 0;
+    [[maybe_unused]] const auto written = write(wakeWrite_, &byte, 1);
+
+    std::unique_lock lock(reply->mutex);
+    if (!reply->cv.wait_for(lock, bound, [&] { return reply->status.has_value(); })) {
+        return Status::failure("the clipboard worker did not finish in time");
+    }
+    return *reply->status;
+}
+
+// ---- worker loop ----------------------------------------------------------------------------------------
+
+void X11Clipboard::Worker::run() {
+    t_errorSink = ErrorSink{display_, &errors_};
+    const int xfd = ConnectionNumber(display_);
+    while (!stop_) {
+        runCommands();
+        bool busy = false;
+        while (XPending(display_) > 0) {
+            XEvent event;
+            XNextEvent(display_, &event);
+            handle(event);
+            busy = true;
+        }
+        busy = expireDeadlines() || busy;
+        if (busy) {
+            continue;  // handlers may have queued events or sent requests; look again before sleeping
+        }
+        pollfd fds[2] = {{xfd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        poll(fds, 2, pollTimeoutMs());
+        if (fds[1].revents & POLLIN) {
+            char buffer[64];
+            while (read(wakeRead_, buffer, sizeof buffer) > 0) {
+            }
+        }
+    }
+    for (int sel = 0; sel < SelCount; ++sel) {
+        cancelFetch(sel);
+    }
+    t_errorSink = ErrorSink{};
+}
+
+void X11Clipboard::Worker::runCommands() {
+    for (;;) {
+        std::function<void(Worker&)> command;
+        {
+            std::lock_guard lock(mutex_);
+            if (commands_.empty()) {
+                return;
+            }
+            command = std::move(commands_.front());
+            commands_.pop_front();
+        }
+        command(*this);
+        XFlush(display_);
+    }
+}
+
+int X11Clipboard::Worker::pollTimeoutMs() const {
+    std::optional<Clock::time_point> next;
+    auto consider = [&next](Clock::time_point t) {
+        if (!next || t < *next) {
+            next = t;
+        }
+    };
+    for (const auto& fetch : fetch_) {
+        if (fetch) {
+            consider(fetch->deadline);
+        }
+    }
+    for (const auto& transfer : transfers_) {
+        consider(transfer.deadline);
+    }
+    if (!next) {
+        return -1;  // nothing pending: sleep until the server or the user-interface thread wakes us
+    }
+    const auto left = std::chrono::ceil<milliseconds>(*next - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
+}
+
+bool X11Clipboard::Worker::expireDeadlines() {
+    const auto now = Clock::now();
+    bool any = false;
+    for (int sel = 0; sel < SelCount; ++sel) {
+        if (fetch_[sel] && fetch_[sel]->deadline <= now) {
+            finishFetch(sel, FetchResult{Outcome::Failed, {}});  // the owner did not answer in time
+            any = true;
+        }
+    }
+    for (std::size_t i = transfers_.size(); i-- > 0;) {
+        if (transfers_[i].deadline <= now) {
+            endTransfer(i);
+            any = true;
+        }
+    }
+    if (any) {
+        XFlush(display_);
+    }
+    return any;
+}
+
+void X11Clipboard::Worker::handle(XEvent& event) {
+    if (event.type == fixesEventBase_ + XFixesSelectionNotify) {
+        onOwnerChange(reinterpret_cast<const XFixesSelectionNotifyEvent&>(event));
+        return;
+    }
+    switch (event.type) {
+        case SelectionRequest:
+            serve(event.xselectionrequest);
+            break;
+        case SelectionClear:
+            onSelectionClear(event.xselectionclear);
+            break;
+        case SelectionNotify:
+            onSelectionNotify(event.xselection);
+            break;
+        case PropertyNotify:
+            onPropertyNotify(event.xproperty);
+            break;
+        default:
+            break;
+    }
+}
+
+int X11Clipboard::Worker::selectionIndex(Atom selection) const {
+    for (int sel = 0; sel < SelCount; ++sel) {
+        if (atoms_.selection[sel] == selection) {
+            return sel;
+        }
+    }
+    return -1;
+}
+
+// A timestamp the server will accept: the time of a property change on our own window.
+Time X11Clipboard::Worker::serverTime() {
+    XChangeProperty(display_, window_, atoms_.timeProperty, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    PropertyWaitArgs want{window_, atoms_.timeProperty};
+    XEvent event;
+    XIfEvent(display_, &event, isPropertyNotify, reinterpret_cast<XPointer>(&want));
+    return event.xproperty.time;
+}
+
+// ---- other clients' text ------------------------------------------------------------------------------
+
+void X11Clipboard::Worker::onOwnerChange(const XFixesSelectionNotifyEvent& event) {
+    if (event.selection != atoms_.selection[SelClipboard]) {
+        return;
+    }
+    if (event.owner == window_) {
+        cancelFetch(SelClipboard);  // our own setText; the snapshot already holds the text
+        return;
+    }
+    // The server tells the old owner before anyone else, so while we still own the clipboard this event
+    // is older than our ownership.
+    if (owned_[SelClipboard].active) {
+        return;
+    }
+    cancelFetch(SelClipboard);
+    if (event.owner == None) {
+        if (event.selection_timestamp == releasedAt_) {
+            return;  // our own clear(); the snapshot already says so
+        }
+        std::lock_guard lock(mutex_);  // the owner went away
+        ++snap_.generation;
+        snap_.hasText = false;
+        snap_.failed = false;
+        snap_.fetching = false;
+        snap_.text.reset();
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ++snap_.foreignChanges;
+        snap_.fetching = true;
+    }
+    startFetch(SelClipboard, event.timestamp, [this](FetchResult result) { applyClipboardFetch(result); });
+}
+
+void X11Clipboard::Worker::applyClipboardFetch(FetchResult result) {
+    if (result.outcome == Outcome::Cancelled) {
+        return;  // a newer owner change or our own setText/clear decides the snapshot
+    }
+    auto text = result.outcome == Outcome::Text
+                    ? std::make_shared<const std::u16string>(std::move(result.text))
+                    : nullptr;
+    std::lock_guard lock(mutex_);
+    ++snap_.generation;
+    snap_.fetching = false;
+    snap_.failed = result.outcome == Outcome::Failed;
+    snap_.hasText = result.outcome == Outcome::Text;
+    snap_.text = std::move(text);
+}
+
+void X11Clipboard::Worker::startFetch(int sel, Time time, std::function<void(FetchResult)> done) {
+    cancelFetch(sel);
+    Fetch fetch;
+    fetch.time = time;
+    fetch.done = std::move(done);
+    fetch_[sel] = std::move(fetch);
+    requestTarget(*fetch_[sel], sel, atoms_.utf8);
+}
+
+void X11Clipboard::Worker::requestTarget(Fetch& fetch, int sel, Atom target) {
+    fetch.target = target;
+    // A fresh property per request: a late answer to an earlier request lands elsewhere.
+    fetch.property = atoms_.requestProperty[nextRequestProperty_++ % RequestPropertyCount];
+    fetch.incr = false;
+    fetch.data.clear();
+    fetch.deadline = Clock::now() + FetchStepBound;
+    XDeleteProperty(display_, window_, fetch.property);
+    XConvertSelection(display_, atoms_.selection[sel], target, fetch.property, window_, fetch.time);
+    XFlush(display_);
+    conversions_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void X11Clipboard::Worker::cancelFetch(int sel) {
+    if (fetch_[sel]) {
+        finishFetch(sel, FetchResult{Outcome::Cancelled, {}});
+    }
+}
+
+void X11Clipboard::Worker::finishFetch(int sel, FetchResult result) {
+    if (!fetch_[sel]) {
+        return;
+    }
+    auto done = std::move(fetch_[sel]->done);
+    XDeleteProperty(display_, window_, fetch_[sel]->property);
+    fetch_[sel].reset();
+    if (done) {
+        done(std::move(result));
+    }
+}
+
+// The owner refused the target we asked for (or its answer was unusable): try the next text target.
+void X11Clipboard::Worker::advanceFetch(int sel, bool refused) {
+    Fetch& fetch = *fetch_[sel];
+    if (fetch.stage == Stage::Utf8 && refused) {
+        fetch.stage = Stage::Targets;
+        requestTarget(fetch, sel, atoms_.targets);
+        return;
+    }
+    if (fetch.stage == Stage::Targets) {
+        // TARGETS itself refused: the owner may still convert to STRING.
+        fetch.stage = Stage::Fallback;
+        requestTarget(fetch, sel, XA_STRING);
+        return;
+    }
+    finishFetch(sel, FetchResult{refused ? Outcome::NoText : Outcome::Failed, {}});
+}
+
+void X11Clipboard::Worker::onSelectionNotify(const XSelectionEvent& event) {
+    if (event.requestor != window_) {
+        return;
+    }
+    const int sel = selectionIndex(event.selection);
+    if (sel < 0 || !fetch_[sel] || fetch_[sel]->incr) {
+        return;
+    }
+    Fetch& fetch = *fetch_[sel];
+    // Match the answer to the request, so that a late answer is never taken for the current one.
+    if (event.target != fetch.target || (event.time != fetch.time && event.time != CurrentTime)) {
+        return;
+    }
+    if (event.property == None) {
+        advanceFetch(sel, true);
+        return;
+    }
+    if (event.property != fetch.property) {
+        return;
+    }
+    Atom type = None;
+    int format = 0;
+    std::string data;
+    std::vector<Atom> atoms;
+    if (!readProperty(fetch.property, type, format, data, fetch.stage == Stage::Targets ? &atoms : nullptr)) {
+        finishFetch(sel, FetchResult{Outcome::Failed, {}});
+        return;
+    }
+    if (type == atoms_.incr) {
+        // The owner sends the text in pieces; reading the INCR property deleted it, which asks for the first.
+        fetch.incr = true;
+        fetch.incrType = None;
+        fetch.deadline = Clock::now() + FetchStepBound;
+        return;
+    }
+    if (fetch.stage == Stage::Targets) {
+        if (type != XA_ATOM && type != atoms_.targets) {
+            advanceFetch(sel, true);
+            return;
+        }
+        auto offers = [&atoms](Atom a) { return std::find(atoms.begin(), atoms.end(), a) != atoms.end(); };
+        Atom next = None;
+        if (offers(atoms_.mimeUtf8)) {
+            next = atoms_.mimeUtf8;
+        } else if (offers(XA_STRING)) {
+            next = XA_STRING;
+        } else if (offers(atoms_.text)) {
+            next = atoms_.text;
+        }
+        if (next == None) {
+            finishFetch(sel, FetchResult{Outcome::NoText, {}});  // images, files and the like only
+            return;
+        }
+        fetch.stage = Stage::Fallback;
+        requestTarget(fetch, sel, next);
+        return;
+    }
+    finishWithData(sel, type, format, std::move(data));
+}
+
+// Some owners answer every target with their one kind of data (xclip -t image/png does): only the type of
+// the answer tells whether it is text.
+bool X11Clipboard::Worker::isTextType(Atom type) const {
+    return type == atoms_.utf8 || type == XA_STRING || type == atoms_.text || type == atoms_.compoundText ||
+           type == atoms_.mimeUtf8;
+}
+
+void X11Clipboard::Worker::finishWithData(int sel, Atom type, int format, std::string data) {
+    if (!isTextType(type)) {
+        advanceFetch(sel, true);
+        return;
+    }
+    if (format != 8) {
+        finishFetch(sel, FetchResult{Outcome::Failed, {}});
+        return;
+    }
+    FetchResult result{Outcome::Text, {}};
+    if (type == XA_STRING) {
+        result.text = latin1ToUtf16(data);
+    } else if (type == atoms_.compoundText) {
+        XTextProperty property{reinterpret_cast<unsigned char*>(data.data()), type, 8, data.size()};
+        char** list = nullptr;
+        int count = 0;
+        if (Xutf8TextPropertyToTextList(display_, &property, &list, &count) < Success || list == nullptr) {
+            finishFetch(sel, FetchResult{Outcome::Failed, {}});
+            return;
+        }
+        std::string joined;
+        for (int i = 0; i < count; ++i) {
+            joined += list[i];
+        }
+        XFreeStringList(list);
+        result.text = utf8ToUtf16(joined);
+    } else {
+        result.text = utf8ToUtf16(data);  // UTF8_STRING and the UTF-8 MIME type
+    }
+    finishFetch(sel, std::move(result));
+}
+
+// Reads and deletes a property of our window whole. Format-32 data arrives as longs; atoms, if asked for,
+// are returned separately.
+bool X11Clipboard::Worker::readProperty(Atom property, Atom& type, int& format, std::string& data,
+                                        std::vector<Atom>* atoms) {
+    unsigned long items = 0, after = 0;
+    unsigned char* raw = nullptr;
+    const long maxLongs = static_cast<long>(MaxIncomingBytes / 4) + 1;
+    const auto errorsBefore = errors_.load();
+    const int rc = XGetWindowProperty(display_, window_, property, 0, maxLongs, True, AnyPropertyType, &type,
+                                      &format, &items, &after, &raw);
+    std::unique_ptr<unsigned char, int (*)(void*)> owner(raw, XFree);
+    if (rc != Success || errors_.load() != errorsBefore || type == None || after != 0) {
+        return false;
+    }
+    if (format == 8) {
+        data.assign(reinterpret_cast<const char*>(raw), items);
+    } else if (format == 32 && atoms != nullptr) {
+        const auto* longs = reinterpret_cast<const long*>(raw);
+        atoms->assign(longs, longs + items);
+    } else if (format == 32 && type == atoms_.incr) {
+        // the size estimate; not needed
+    } else {
+        data.clear();
+    }
+    return true;
+}
+
+void X11Clipboard::Worker::onPropertyNotify(const XPropertyEvent& event) {
+    if (event.window != window_) {
+        // A requestor took an INCR chunk of ours.
+        if (event.state != PropertyDelete) {
+            return;
+        }
+        for (std::size_t i = 0; i < transfers_.size(); ++i) {
+            if (transfers_[i].requestor == event.window && transfers_[i].property == event.atom) {
+                if (!sendNextChunk(transfers_[i])) {
+                    endTransfer(i);
+                }
+                XFlush(display_);
+                return;
+            }
+        }
+        return;
+    }
+    if (event.state != PropertyNewValue) {
+        return;
+    }
+    for (int sel = 0; sel < SelCount; ++sel) {
+        if (!fetch_[sel] || !fetch_[sel]->incr || fetch_[sel]->property != event.atom) {
+            continue;
+        }
+        Fetch& fetch = *fetch_[sel];
+        Atom type = None;
+        int format = 0;
+        std::string chunk;
+        if (!readProperty(fetch.property, type, format, chunk, nullptr) ||
+            fetch.data.size() + chunk.size() > MaxIncomingBytes) {
+            finishFetch(sel, FetchResult{Outcome::Failed, {}});
+            return;
+        }
+        if (chunk.empty()) {  // the end of the transfer
+            finishWithData(sel, fetch.incrType == None ? atoms_.utf8 : fetch.incrType, 8,
+                           std::move(fetch.data));
+            return;
+        }
+        if (format != 8) {
+            finishFetch(sel, FetchResult{Outcome::Failed, {}});
+            return;
+        }
+        fetch.incrType = type;
+        fetch.data += chunk;
+        fetch.deadline = Clock::now() + FetchStepBound;
+        return;
+    }
+}
+
+// ---- our own text ---------------------------------------------------------------------------------------
+
+Status X11Clipboard::Worker::takeOwnership(int sel, std::shared_ptr<const std::u16string> text) {
+    const Time time = serverTime();
+    XSetSelectionOwner(display_, atoms_.selection[sel], window_, time);
+    // The server refuses silently (for instance a timestamp older than the current owner's): ask it.
+    if (XGetSelectionOwner(display_, atoms_.selection[sel]) != window_) {
+        return Status::failure("the X server did not give us the selection");
+    }
+    Owned& owned = owned_[sel];
+    owned.active = true;
+    owned.since = time;
+    owned.utf8 = std::make_shared<const std::string>(utf16ToUtf8(*text));
+    owned.latin1.reset();
+    owned.text = std::move(text);
+    return Status::success();
+}
+
+Status X11Clipboard::Worker::releaseOwnership(int sel) {
+    const Time time = serverTime();
+    XSetSelectionOwner(display_, atoms_.selection[sel], None, time);
+    owned_[sel] = Owned{};
+    if (sel == SelClipboard) {
+        releasedAt_ = time;
+    }
+    if (XGetSelectionOwner(display_, atoms_.selection[sel]) != None) {
+        return Status::failure("the X server did not clear the selection");
+    }
+    return Status::success();
+}
+
+void X11Clipboard::Worker::doSetText(std::shared_ptr<const std::u16string> shared, const Done& done) {
+    Status status = takeOwnership(SelClipboard, shared);
+    if (status.ok()) {
+        cancelFetch(SelClipboard);
+        std::lock_guard lock(mutex_);
+        ++snap_.generation;
+        snap_.hasText = true;
+        snap_.failed = false;
+        snap_.fetching = false;
+        snap_.text = std::move(shared);
+        snap_.pasteRequests = 0;
+    }
+    done(std::move(status));
+}
+
+void X11Clipboard::Worker::doClear(const Done& done) {
+    cancelFetch(SelClipboard);
+    Status status = releaseOwnership(SelClipboard);
+    {
+        std::lock_guard lock(mutex_);
+        ++snap_.generation;
+        snap_.hasText = false;
+        snap_.failed = false;
+        snap_.fetching = false;
+        snap_.text.reset();
+    }
+    done(std::move(status));
+}
+
+void X11Clipboard::Worker::doOfferOnPrimary(const std::u16string& text, const Done& done) {
+    auto offer = [this, done, shared = std::make_shared<const std::u16string>(text)] {
+        Status status = takeOwnership(SelPrimary, shared);
+        if (status.ok()) {
+            primaryRestorable_ = true;
+            primaryOffered_ = true;
+        }
+        done(std::move(status));
+    };
+    if (primaryRestorable_) {
+        offer();  // still offering; what PRIMARY held before the first offer is what comes back
+        return;
+    }
+    if (owned_[SelPrimary].active) {
+        primaryBefore_ = owned_[SelPrimary].text;
+        offer();
+        return;
+    }
+    primaryBefore_.reset();
+    if (XGetSelectionOwner(display_, XA_PRIMARY) == None) {
+        offer();
+        return;
+    }
+    startFetch(SelPrimary, serverTime(), [this, offer, done](FetchResult result) {
+        if (result.outcome == Outcome::Cancelled) {
+            done(Status::failure("the clipboard worker stopped"));
+            return;
+        }
+        if (result.outcome == Outcome::Text) {
+            primaryBefore_ = std::make_shared<const std::u16string>(std::move(result.text));
+        }
+        offer();
+    });
+}
+
+void X11Clipboard::Worker::doRestorePrimary(const Done& done) {
+    primaryOffered_ = false;
+    if (!primaryRestorable_) {
+        done(Status::success());
+        return;
+    }
+    primaryRestorable_ = false;
+    auto before = std::move(primaryBefore_);
+    primaryBefore_.reset();
+    if (!owned_[SelPrimary].active) {
+        done(Status::success());  // someone selected something since: that stays
+        return;
+    }
+    done(before ? takeOwnership(SelPrimary, std::move(before)) : releaseOwnership(SelPrimary));
+}
+
+void X11Clipboard::Worker::doInitialFetch(const Done& done) {
+    const Window owner = XGetSelectionOwner(display_, atoms_.selection[SelClipboard]);
+    if (owner == None || owner == window_) {
+        done(Status::success());
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        snap_.fetching = true;
+    }
+    startFetch(SelClipboard, serverTime(), [this, done](FetchResult result) {
+        applyClipboardFetch(result);
+        done(Status::success());
+    });
+}
+
+void X11Clipboard::Worker::onSelectionClear(const XSelectionClearEvent& event) {
+    const int sel = selectionIndex(event.selection);
+    if (sel < 0 || !owned_[sel].active || event.window != window_) {
+        return;
+    }
+    // We may have taken the selection again since this event was sent.
+    if (XGetSelectionOwner(display_, event.selection) == window_) {
+        return;
+    }
+    owned_[sel] = Owned{};
+}
+
+void X11Clipboard::Worker::notePasteActivity(int transfersDelta, bool request) {
+    std::lock_guard lock(mutex_);
+    snap_.pasteTransfers += transfersDelta;
+    if (request) {
+        ++snap_.pasteRequests;
+    }
+    snap_.lastServed = Clock::now();
+}
+
+void X11Clipboard::Worker::serve(const XSelectionRequestEvent& request) {
+    XSelectionEvent reply{};
+    reply.type = SelectionNotify;
+    reply.display = display_;
+    reply.requestor = request.requestor;
+    reply.selection = request.selection;
+    reply.target = request.target;
+    reply.time = request.time;
+    reply.property = None;  // refused unless set below
+
+    const int sel = selectionIndex(request.selection);
+    // Obsolete clients name no property: the target's name is used instead.
+    const Atom property = request.property == None ? request.target : request.property;
+    const bool ours = sel >= 0 && owned_[sel].active && request.owner == window_ &&
+                      (request.time == CurrentTime || request.time >= owned_[sel].since);
+    if (ours) {
+        Owned& owned = owned_[sel];
+        const Atom target = request.target;
+        if (target == atoms_.targets) {
+            const long list[] = {static_cast<long>(atoms_.targets), static_cast<long>(atoms_.timestamp),
+                                 static_cast<long>(atoms_.utf8), static_cast<long>(XA_STRING),
+                                 static_cast<long>(atoms_.text)};
+            XChangeProperty(display_, request.requestor, property, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(list), std::size(list));
+            reply.property = property;
+        } else if (target == atoms_.timestamp) {
+            const long time = static_cast<long>(owned.since);
+            XChangeProperty(display_, request.requestor, property, XA_INTEGER, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&time), 1);
+            reply.property = property;
+        } else if (target == atoms_.utf8 || target == atoms_.text || target == XA_STRING) {
+            std::shared_ptr<const std::string> data = owned.utf8;
+            Atom type = atoms_.utf8;
+            if (target == XA_STRING) {
+                if (!owned.latin1) {
+                    owned.latin1 = std::make_shared<const std::string>(utf16ToLatin1(*owned.text));
+                }
+                data = owned.latin1;
+                type = XA_STRING;
+            }
+            const bool forPaste = sel == SelClipboard || primaryOffered_;
+            if (data->size() > chunkBytes_) {
+                // Too large for one property: INCR, one chunk each time the requestor deletes the property.
+                XSelectInput(display_, request.requestor, PropertyChangeMask);
+                const long size = static_cast<long>(data->size());
+                XChangeProperty(display_, request.requestor, property, atoms_.incr, 32, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(&size), 1);
+                transfers_.push_back(Transfer{request.requestor, property, type, std::move(data), 0, forPaste,
+                                              Clock::now() + IncrSendIdleBound});
+                if (forPaste) {
+                    notePasteActivity(1, true);
+                }
+            } else {
+                XChangeProperty(display_, request.requestor, property, type, 8, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(data->data()),
+                                static_cast<int>(data->size()));
+                if (forPaste) {
+                    notePasteActivity(0, true);
+                }
+            }
+            reply.property = property;
+            served_.fetch_add(1, std::memory_order_relaxed);
+        }
+        // MULTIPLE and every other target: refused.
+    }
+    XSendEvent(display_, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+    XFlush(display_);
+}
+
+// Writes the next chunk (an empty one at the end). False when the transfer is complete.
+bool X11Clipboard::Worker::sendNextChunk(Transfer& transfer) {
+    const std::size_t left = transfer.data->size() - transfer.offset;
+    const std::size_t length = std::min(left, chunkBytes_);
+    XChangeProperty(display_, transfer.requestor, transfer.property, transfer.type, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(transfer.data->data() + transfer.offset),
+                    static_cast<int>(length));
+    transfer.offset += length;
+    transfer.deadline = Clock::now() + IncrSendIdleBound;
+    if (transfer.forPaste) {
+        notePasteActivity(0, false);
+    }
+    return length != 0;
+}
+
+void X11Clipboard::Worker::endTransfer(std::size_t index) {
+    const Transfer transfer = std::move(transfers_[index]);
+    transfers_.erase(transfers_.begin() + static_cast<std::ptrdiff_t>(index));
+    const bool windowStillUsed = std::any_of(transfers_.begin(), transfers_.end(), [&](const Transfer& t) {
+        return t.requestor == transfer.requestor;
+    });
+    if (!windowStillUsed) {
+        XSelectInput(display_, transfer.requestor, NoEventMask);
+    }
+    if (transfer.forPaste) {
+        notePasteActivity(-1, false);
+    }
+}
+
+// ---- the user-interface side ---------------------------------------------------------------------------
+
+std::unique_ptr<X11Clipboard> X11Clipboard::open(EventPump& pump, std::string* why) {
+    auto worker = std::make_unique<Worker>();
+    if (!worker->start(why)) {
+        return nullptr;
+    }
+    // Take in the text already on the clipboard, so that the first look at it sees that text.
+    worker->call([](Worker& w, Worker::Done done) { w.doInitialFetch(done); }, InitialFetchBound);
+    return std::make_unique<X11Clipboard>(Key{}, pump, std::move(worker));
+}
+
+X11Clipboard::X11Clipboard(Key, EventPump& pump, std::unique_ptr<Worker> worker)
+    : pump_(pump), worker_(std::move(worker)) {}
+
+X11Clipboard::~X11Clipboard() = default;
+
+X11Clipboard::Counters X11Clipboard::counters() const {
+    return worker_->counters();
+}
+
+Result<bool> X11Clipboard::hasText() {
+    const auto snap = worker_->snapshot();
+    if (snap.failed) {
+        return Result<bool>::failure("the clipboard owner did not hand over its text");
+    }
+    return Result<bool>::success(snap.hasText);
+}
+
+Result<std::u16string> X11Clipboard::getText() {
+    const auto snap = worker_->snapshot();
+    if (snap.failed) {
+        return Result<std::u16string>::failure("the clipboard owner did not hand over its text");
+    }
+    if (!snap.hasText || !snap.text) {
+        return Result<std::u16string>::failure("the clipboard holds no text");
+    }
+    return Result<std::u16string>::success(*snap.text);
+}
+
+Status X11Clipboard::setText(const std::u16string& text) {
+    auto shared = std::make_shared<const std::u16string>(text);  // the only copy of a possibly large text
+    return worker_->call([shared](Worker& w, Worker::Done done) { w.doSetText(shared, done); }, CommandBound);
+}
+
+Status X11Clipboard::clear() {
+    return worker_->call([](Worker& w, Worker::Done done) { w.doClear(done); }, CommandBound);
+}
+
+Status X11Clipboard::offerOnPrimary(const std::u16string& text) {
+    return worker_->call([text](Worker& w, Worker::Done done) { w.doOfferOnPrimary(text, done); },
+                         PrimaryOfferBound);
+}
+
+Status X11Clipboard::restorePrimary() {
+    return worker_->call([](Worker& w, Worker::Done done) { w.doRestorePrimary(done); }, CommandBound);
+}
+
+Status X11Clipboard::waitForPasteRequest(std::chrono::milliseconds bound) {
+    const auto deadline = Clock::now() + bound;
+    for (;;) {
+        pump_.pumpOnce();
+        const auto snap = worker_->snapshot();
+        const auto now = Clock::now();
+        if (snap.pasteRequests > 0 && snap.pasteTransfers == 0 && now - snap.lastServed >= PasteQuietPeriod) {
+            return Status::success();
+        }
+        if (now >= deadline) {
+            return Status::failure("no application asked for the pasted text in time");
+        }
+        std::this_thread::sleep_for(PumpInterval);
+    }
+}
+
+Status X11Clipboard::waitForForeignOwner(std::chrono::milliseconds bound) {
+    const auto deadline = Clock::now() + bound;
+    const auto start = worker_->snapshot().foreignChanges;
+    for (;;) {
+        pump_.pumpOnce();
+        const auto snap = worker_->snapshot();
+        if (snap.foreignChanges > start && !snap.fetching) {
+            return Status::success();
+        }
+        if (Clock::now() >= deadline) {
+            return Status::failure("no application took the clipboard in time");
+        }
+        std::this_thread::sleep_for(PumpInterval);
+    }
+}
+
+}  // namespace varnel

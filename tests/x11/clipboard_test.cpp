@@ -1,0 +1,455 @@
+// The X11 clipboard against a real X server, with xclip, Tk and a raw Xlib client on the other side.
+#include "platform/x11/X11Clipboard.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+// Xlib last: its macros (None, Status) clash with GoogleTest's and our names.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#undef Status
+
+namespace varnel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+class TestPump : public EventPump {
+  public:
+    void pumpOnce() override {
+        ++pumps;
+        if (onPump) {
+            auto hook = std::move(onPump);
+            onPump = nullptr;
+            hook();
+        }
+    }
+    int pumps = 0;
+    std::function<void()> onPump;  // runs once, at the next pump
+};
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
+    const auto deadline = Clock::now() + bound;
+    while (!done()) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+std::string tempFile(const std::string& bytes) {
+    char name[] = "/tmp/varnel-clip-XXXXXX";
+    const int fd = mkstemp(name);
+    EXPECT_GE(fd, 0);
+    close(fd);
+    std::ofstream(name, std::ios::binary) << bytes;
+    return name;
+}
+
+// xclip forks and keeps serving in the background until another client takes the selection.
+void xclipOffer(const std::string& bytes, const std::string& selection = "clipboard",
+                const std::string& target = "") {
+    const std::string file = tempFile(bytes);
+    const std::string command = "xclip -selection " + selection + (target.empty() ? "" : " -t " + target) +
+                                " -i " + file + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::remove(file.c_str());
+}
+
+// What another client reads; nullopt when xclip failed (no owner, or the target refused).
+std::optional<std::string> xclipRead(const std::string& selection = "clipboard",
+                                     const std::string& target = "UTF8_STRING") {
+    const std::string command = "xclip -o -selection " + selection + " -t " + target + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return std::nullopt;
+    }
+    std::string out;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        out.append(buffer, n);
+    }
+    return pclose(pipe) == 0 ? std::optional<std::string>(out) : std::nullopt;
+}
+
+// A client that owns a selection and never answers a request.
+class HungOwner {
+  public:
+    explicit HungOwner(const char* selection = "CLIPBOARD") : display_(XOpenDisplay(nullptr)) {
+        const Window root = DefaultRootWindow(display_);
+        window_ = XCreateSimpleWindow(display_, root, 0, 0, 1, 1, 0, 0, 0);
+        XSetSelectionOwner(display_, XInternAtom(display_, selection, False), window_, CurrentTime);
+        XSync(display_, False);
+    }
+    ~HungOwner() { XCloseDisplay(display_); }
+    HungOwner(const HungOwner&) = delete;
+    HungOwner& operator=(const HungOwner&) = delete;
+    Display* display() const { return display_; }
+
+  private:
+    Display* display_;
+    Window window_ = None;
+};
+
+class ClipboardTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        clipboard = X11Clipboard::open(pump, &why);
+        ASSERT_NE(clipboard, nullptr) << why;
+    }
+
+    // Waits until the worker has taken in a change after `generation` and returns the text (or nullopt).
+    std::optional<std::u16string> textAfter(std::uint64_t generation) {
+        EXPECT_TRUE(waitUntil([&] { return clipboard->counters().generation > generation; }, 2s));
+        const auto text = clipboard->getText();
+        return text.ok() ? std::optional<std::u16string>(text.value()) : std::nullopt;
+    }
+
+    TestPump pump;
+    std::unique_ptr<X11Clipboard> clipboard;
+};
+
+const std::u16string Japanese = u"日本語のテキスト、ひらがな・カタカナ・漢字";
+const std::string JapaneseUtf8 = "日本語のテキスト、ひらがな・カタカナ・漢字";
+
+TEST_F(ClipboardTest, ReadsOtherClientsTextExactlyAndOnlyOncePerOwnerChange) {
+    const std::pair<std::string, std::u16string> cases[] = {
+        {JapaneseUtf8, Japanese},
+        {"ﾊﾝｶｸ ｶﾀｶﾅ ｰﾟﾞ", u"ﾊﾝｶｸ ｶﾀｶﾅ ｰﾟﾞ"},
+        {"𠮷野家 😀 end", u"𠮷野家 😀 end"},
+        {"line1\r\nline2\n\ttab", u"line1\r\nline2\n\ttab"},
+        // Invalid UTF-8: each broken sequence becomes one U+FFFD, the rest survives.
+        {"a\xff"
+         "b\xe3\x81"
+         "c\xed\xa0\x80",
+         u"a\uFFFDb\uFFFDc\uFFFD\uFFFD\uFFFD"},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        const auto before = clipboard->counters();
+        xclipOffer(bytes);
+        EXPECT_EQ(textAfter(before.generation), expected);
+        ASSERT_TRUE(clipboard->hasText().ok());
+        EXPECT_TRUE(clipboard->hasText().value());
+        // UTF8_STRING answered at once: one request for the change, and none for the reads that follow.
+        for (int i = 0; i < 50; ++i) {
+            clipboard->hasText();
+            clipboard->getText();
+        }
+        std::this_thread::sleep_for(20ms);
+        const auto after = clipboard->counters();
+        EXPECT_EQ(after.conversionRequests, before.conversionRequests + 1);
+        EXPECT_EQ(after.generation, before.generation + 1);
+    }
+}
+
+TEST_F(ClipboardTest, TextAlreadyOnTheClipboardIsReadAtStart) {
+    xclipOffer(JapaneseUtf8);
+    std::string why;
+    auto fresh = X11Clipboard::open(pump, &why);
+    ASSERT_NE(fresh, nullptr) << why;
+    const auto text = fresh->getText();
+    ASSERT_TRUE(text.ok()) << text.error();
+    EXPECT_EQ(text.value(), Japanese);
+}
+
+TEST_F(ClipboardTest, NonTextOwnerMeansNoText) {
+    const auto before = clipboard->counters().generation;
+    xclipOffer("\x89PNG\r\n\x1a\n-not-really-an-image", "clipboard", "image/png");
+    ASSERT_TRUE(waitUntil([&] { return clipboard->counters().generation > before; }, 2s));
+    const auto has = clipboard->hasText();
+    ASSERT_TRUE(has.ok()) << has.error();
+    EXPECT_FALSE(has.value());
+    EXPECT_FALSE(clipboard->getText().ok());
+
+    // And text again afterwards.
+    const auto generation = clipboard->counters().generation;
+    xclipOffer("back to text");
+    EXPECT_EQ(textAfter(generation), u"back to text");
+}
+
+TEST_F(ClipboardTest, OwnTextIsServedToOtherClients) {
+    ASSERT_TRUE(clipboard->setText(Japanese + u" 𠮷 ﾊﾝｶｸ").ok());
+    EXPECT_EQ(clipboard->getText().valueOr(u""), Japanese + u" 𠮷 ﾊﾝｶｸ");
+    EXPECT_EQ(xclipRead(), JapaneseUtf8 + " 𠮷 ﾊﾝｶｸ");
+    EXPECT_EQ(xclipRead("clipboard", "TEXT"), JapaneseUtf8 + " 𠮷 ﾊﾝｶｸ");
+
+    ASSERT_TRUE(clipboard->setText(u"café ☕").ok());
+    EXPECT_EQ(xclipRead("clipboard", "STRING"), std::string("caf\xe9 ?"));
+    const auto targets = xclipRead("clipboard", "TARGETS");
+    ASSERT_TRUE(targets.has_value());
+    for (const char* target : {"TARGETS", "TIMESTAMP", "UTF8_STRING", "STRING", "TEXT"}) {
+        EXPECT_NE(targets->find(target), std::string::npos) << target;
+    }
+    EXPECT_FALSE(xclipRead("clipboard", "image/png").has_value());
+    EXPECT_FALSE(xclipRead("clipboard", "MULTIPLE").has_value());
+
+    // Large texts go out in INCR chunks.
+    std::u16string large;
+    std::string largeUtf8;
+    for (int i = 0; large.size() < 1'000'000; ++i) {
+        large += u"大きなテキスト " + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)) + u"\n";
+        largeUtf8 += "大きなテキスト " + std::string(1, static_cast<char>('0' + i % 10)) + "\n";
+    }
+    ASSERT_TRUE(clipboard->setText(large).ok());
+    const auto read = xclipRead();
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->size(), largeUtf8.size());
+    EXPECT_TRUE(*read == largeUtf8);
+
+    ASSERT_TRUE(clipboard->clear().ok());
+    ASSERT_TRUE(clipboard->hasText().ok());
+    EXPECT_FALSE(clipboard->hasText().value());
+    EXPECT_FALSE(xclipRead().has_value());
+}
+
+// A megabyte goes out in INCR chunks; the paste counts as over only when the last chunk is taken, so
+// changing the clipboard right after the wait cannot cut the transfer short.
+TEST_F(ClipboardTest, MegabyteTextPastesIntoTk) {
+    std::u16string large(1'048'576, u'x');
+    for (std::size_t i = 0; i < large.size(); i += 97) {
+        large[i] = u'あ';
+    }
+    auto t = Clock::now();
+    ASSERT_TRUE(clipboard->setText(large).ok());
+    std::printf("[figures] setText of 1 MB: %.1f ms\n", msSince(t));
+    const std::string script = tempFile(
+        "wm withdraw .\n"
+        "set t [clipboard get -type UTF8_STRING]\n"
+        "puts [string length $t]\n"
+        "puts [regexp -all {あ} $t]\n"
+        "exit\n");
+    std::string out;
+    std::thread paster;
+    pump.onPump = [&] {
+        paster = std::thread([&] {
+            FILE* pipe = popen(("wish " + script + " 2>&1").c_str(), "r");
+            char buffer[256] = {};
+            while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+                out += buffer;
+            }
+            if (pipe != nullptr) {
+                pclose(pipe);
+            }
+        });
+    };
+    t = Clock::now();
+    EXPECT_TRUE(clipboard->waitForPasteRequest(5s).ok());
+    std::printf("[figures] waitForPasteRequest for a 1 MB paste into Tk (wish start-up included): %.0f ms\n",
+                msSince(t));
+    ASSERT_TRUE(clipboard->setText(u"changed right after the paste").ok());
+    paster.join();
+    std::remove(script.c_str());
+    const std::size_t marks = (large.size() + 96) / 97;
+    EXPECT_EQ(out, std::to_string(large.size()) + "\n" + std::to_string(marks) + "\n");
+}
+
+TEST_F(ClipboardTest, LargeTextFromAnotherClientArrivesWhole) {
+    std::string bytes;
+    std::u16string expectedText;
+    while (bytes.size() < 10'000'000) {
+        bytes += "十メガバイトのテキスト 0123456789 abcdefghij\n";
+        expectedText += u"十メガバイトのテキスト 0123456789 abcdefghij\n";
+    }
+    const auto expected = clipboard->counters().generation;
+    const double cpuBefore = cpuSeconds();
+    const auto start = Clock::now();
+    xclipOffer(bytes);
+    double slowestRead = 0;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto t = Clock::now();
+            clipboard->hasText();
+            slowestRead = std::max(slowestRead, msSince(t));
+            return clipboard->counters().generation > expected;
+        },
+        10s));
+    const double elapsed = msSince(start);
+    const double cpu = cpuSeconds() - cpuBefore;
+    const auto t = Clock::now();
+    const auto text = clipboard->getText();
+    const double copy = msSince(t);
+    ASSERT_TRUE(text.ok()) << text.error();
+    EXPECT_TRUE(text.value() == expectedText);
+    std::printf(
+        "[figures] 10 MB foreign text: %.0f ms, %.3f s CPU in this process; slowest hasText %.3f ms; "
+        "getText copy %.1f ms\n",
+        elapsed, cpu, slowestRead, copy);
+}
+
+TEST_F(ClipboardTest, HungOwnerNeverBlocksAndIsAskedOnce) {
+    xclipOffer("before the hang");
+    ASSERT_TRUE(waitUntil([&] { return clipboard->getText().valueOr(u"") == u"before the hang"; }, 2s));
+    const auto before = clipboard->counters();
+    double slowest = 0;
+    auto timedCalls = [&] {
+        auto t = Clock::now();
+        auto has = clipboard->hasText();
+        slowest = std::max(slowest, msSince(t));
+        t = Clock::now();
+        clipboard->getText();
+        slowest = std::max(slowest, msSince(t));
+        return has;
+    };
+    {
+        HungOwner hung;
+        const auto start = Clock::now();
+        // The previous text stands while the worker waits; then the read counts as failed.
+        ASSERT_TRUE(waitUntil([&] { return !timedCalls().ok(); }, 2s));
+        const double failedAfter = msSince(start);
+        EXPECT_GE(failedAfter, 250.0);
+        // Not asked again while it stays the owner.
+        const auto until = Clock::now() + 600ms;
+        while (Clock::now() < until) {
+            EXPECT_FALSE(timedCalls().ok());
+            std::this_thread::sleep_for(2ms);
+        }
+        EXPECT_EQ(clipboard->counters().conversionRequests, before.conversionRequests + 1);
+        EXPECT_LT(slowest, 50.0);
+        std::printf("[figures] hung owner: read failed after %.0f ms; slowest hasText/getText %.3f ms\n",
+                    failedAfter, slowest);
+
+        // A well-behaved client that copies next is read at once.
+        const auto generation = clipboard->counters().generation;
+        const auto t = Clock::now();
+        xclipOffer("after the hang");
+        EXPECT_EQ(textAfter(generation), u"after the hang");
+        std::printf("[figures] text after the hung owner read in %.1f ms\n", msSince(t));
+    }
+}
+
+TEST_F(ClipboardTest, WaitForPasteRequestEndsAfterTheDataRequest) {
+    ASSERT_TRUE(clipboard->setText(u"paste me").ok());
+    // Nobody pastes: failure at the bound, events pumped meanwhile.
+    auto start = Clock::now();
+    EXPECT_FALSE(clipboard->waitForPasteRequest(100ms).ok());
+    EXPECT_GE(msSince(start), 100.0);
+    EXPECT_LT(msSince(start), 200.0);
+    EXPECT_GT(pump.pumps, 10);
+
+    // A TARGETS query is not the paste.
+    pump.onPump = [] { std::system("xclip -o -selection clipboard -t TARGETS >/dev/null 2>&1 &"); };
+    EXPECT_FALSE(clipboard->waitForPasteRequest(300ms).ok());
+
+    std::optional<std::string> pasted;
+    std::thread paster;
+    pump.onPump = [&] { paster = std::thread([&] { pasted = xclipRead(); }); };
+    start = Clock::now();
+    EXPECT_TRUE(clipboard->waitForPasteRequest(1s).ok());
+    const double took = msSince(start);
+    EXPECT_GE(took, 40.0);  // the quiet period
+    paster.join();
+    EXPECT_EQ(pasted, "paste me");
+    std::printf("[figures] waitForPasteRequest with xclip -o as the paster: %.0f ms\n", took);
+
+    // A new setText starts the count again.
+    ASSERT_TRUE(clipboard->setText(u"again").ok());
+    EXPECT_FALSE(clipboard->waitForPasteRequest(60ms).ok());
+}
+
+TEST_F(ClipboardTest, WaitForForeignOwnerEndsWhenTheNewTextIsIn) {
+    // Our own changes are not another client's.
+    pump.onPump = [&] {
+        clipboard->setText(u"ours");
+        clipboard->clear();
+    };
+    EXPECT_FALSE(clipboard->waitForForeignOwner(80ms).ok());
+
+    // The "copy key" reaches the other client while we wait.
+    pump.onPump = [] { xclipOffer("コピーされた"); };
+    const auto start = Clock::now();
+    ASSERT_TRUE(clipboard->waitForForeignOwner(2s).ok());
+    std::printf("[figures] waitForForeignOwner with xclip as the copier: %.0f ms\n", msSince(start));
+    EXPECT_EQ(clipboard->getText().valueOr(u""), u"コピーされた");
+    EXPECT_FALSE(xclipRead().value_or("").empty());
+}
+
+TEST_F(ClipboardTest, PrimaryIsOfferedAndGivenBack) {
+    xclipOffer("selected before", "primary");
+    ASSERT_TRUE(waitUntil([] { return xclipRead("primary").value_or("") == "selected before"; }, 2s));
+    ASSERT_TRUE(clipboard->setText(u"slot text").ok());
+    ASSERT_TRUE(clipboard->offerOnPrimary(u"slot text").ok());
+    EXPECT_EQ(xclipRead("primary"), "slot text");
+    // A terminal pasting PRIMARY counts as the paste.
+    pump.onPump = [] { std::system("xclip -o -selection primary >/dev/null 2>&1 &"); };
+    ASSERT_TRUE(clipboard->clear().ok());
+    EXPECT_TRUE(clipboard->waitForPasteRequest(1s).ok());
+    ASSERT_TRUE(clipboard->restorePrimary().ok());
+    EXPECT_EQ(xclipRead("primary"), "selected before");
+
+    // Nothing on PRIMARY before: nothing after.
+    { HungOwner closesAtOnce("PRIMARY"); }
+    ASSERT_TRUE(waitUntil([] { return !xclipRead("primary").has_value(); }, 2s));
+    ASSERT_TRUE(clipboard->offerOnPrimary(u"second").ok());
+    EXPECT_EQ(xclipRead("primary"), "second");
+    ASSERT_TRUE(clipboard->restorePrimary().ok());
+    EXPECT_FALSE(xclipRead("primary").has_value());
+
+    // An owner of PRIMARY that never answers delays the offer by one bounded request, no more.
+    HungOwner hung("PRIMARY");
+    const auto start = Clock::now();
+    ASSERT_TRUE(clipboard->offerOnPrimary(u"third").ok());
+    const double took = msSince(start);
+    EXPECT_LT(took, 600.0);
+    std::printf("[figures] offerOnPrimary against a hung PRIMARY owner: %.0f ms\n", took);
+    EXPECT_EQ(xclipRead("primary"), "third");
+    ASSERT_TRUE(clipboard->restorePrimary().ok());
+    EXPECT_FALSE(xclipRead("primary").has_value());
+}
+
+TEST_F(ClipboardTest, BogusRequestIsSurvived) {
+    ASSERT_TRUE(clipboard->setText(u"still here").ok());
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const Atom clipboardAtom = XInternAtom(display, "CLIPBOARD", False);
+    XSelectionRequestEvent request{};
+    request.type = SelectionRequest;
+    request.owner = XGetSelectionOwner(display, clipboardAtom);
+    request.requestor = 0x3FFFFFF;  // no such window
+    request.selection = clipboardAtom;
+    request.target = XInternAtom(display, "UTF8_STRING", False);
+    request.property = XInternAtom(display, "P", False);
+    request.time = CurrentTime;
+    XSendEvent(display, request.owner, False, NoEventMask, reinterpret_cast<XEvent*>(&request));
+    XSync(display, False);
+    XCloseDisplay(display);
+    EXPECT_TRUE(waitUntil([&] { return clipboard->counters().xErrors > 0; }, 1s));
+    EXPECT_EQ(xclipRead(), "still here");
+}
+
+TEST_F(ClipboardTest, IdleWorkerUsesNoCpu) {
+    ASSERT_TRUE(clipboard->setText(u"idle").ok());
+    const double before = cpuSeconds();
+    std::this_thread::sleep_for(1s);
+    const double used = cpuSeconds() - before;
+    std::printf("[figures] idle worker: %.4f s CPU per second\n", used);
+    EXPECT_LT(used, 0.01);
+}
+
+}  // namespace
+}  // namespace varnel
