@@ -12,6 +12,7 @@
 #include "platform/posix/IconvCodepage.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/qt/QtServices.h"
+#include "platform/x11/X11Clipboard.h"
 #include "platform/x11/X11WindowSystem.h"
 #include "ui/main/MainWindow.h"
 
@@ -50,6 +51,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "varnel: %s\n", why.c_str());
             return 2;
         }
+        clipboard = varnel::X11Clipboard::open(pump, &why);
+        if (!clipboard) {
+            std::fprintf(stderr, "varnel: clipboard: %s; falling back to Qt's clipboard\n", why.c_str());
+        }
     }
     if (!windows) {
         windows = std::make_unique<varnel::QtWindowSystem>();
@@ -62,12 +67,13 @@ int main(int argc, char** argv) {
     }
     varnel::PosixFiles files(arguments);
     varnel::IconvCodepage codepage;
+    varnel::SteadyClock clock;
 
     varnel::AppState state;
     varnel::Form1Members members;
     varnel::MainWindow window(state, members);
     varnel::QtTickTimer timer(window.timer1());
-    varnel::Platform platform{*windows, *clipboard, *keyboard, pump, timer, files, codepage};
+    varnel::Platform platform{*windows, *clipboard, *keyboard, pump, timer, files, codepage, clock};
     window.attach(platform);
     window.load();
     return QApplication::exec();

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
 
 #include "platform/WindowSystem.h"
@@ -25,12 +27,24 @@ struct AppState {
     WindowHandle SavedTarget = 0;
 };
 
+// Deliveries into the target window yield to the event pump while they wait for it. A send, copy or
+// conversion clicked during such a wait is held here and runs when the running delivery is done, so
+// that two deliveries never interleave their clipboard and key traffic.
+struct DeliveryQueue {
+    bool running = false;
+    std::deque<std::function<void()>> pending;
+};
+
 // Members of the main window Form1.
 struct Form1Members {
     WindowHandle OwnWindow = 0;
     std::int16_t ZOrderMode = 0;
     std::u16string LastClipboardText;
     std::int16_t RotationCursor = 0;
+    DeliveryQueue Deliveries;
+    // The clipboard change count at which the clipboard's text was last found equal to
+    // LastClipboardText; the tick need not read the text again until the count moves.
+    std::uint64_t ClipboardCountMatched = 0;
 };
 
 }  // namespace varnel

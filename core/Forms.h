@@ -33,6 +33,15 @@ class MainForm : public Slots {
     virtual void setLeft(double twips) = 0;
     // Shows the window (it stays where it is).
     virtual void show() = 0;
+
+    // Outer size in twips, frame and caption included as the layout counts them.
+    virtual double width() const = 0;
+    virtual double height() const = 0;
+    virtual void setWidth(double twips) = 0;
+    virtual void setHeight(double twips) = 0;
+    virtual bool isMinimized() const = 0;
+    // Width of the slot Text1(index) in twips.
+    virtual void setSlotWidth(std::int16_t index, double twips) = 0;
 };
 
 // The secondary forms, for the main window's unload handler. Unloading a form that is not loaded

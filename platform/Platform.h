@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clipboard.h"
+#include "platform/Clock.h"
 #include "platform/Codepage.h"
 #include "platform/EventPump.h"
 #include "platform/Files.h"
@@ -20,6 +21,7 @@ struct Platform {
     TickTimer& timer;
     Files& files;
     Codepage& codepage;
+    Clock& clock;
 };
 
 }  // namespace varnel

@@ -135,6 +135,7 @@ class Clipboard : public varnel::Clipboard {
         }
         return Result<std::u16string>::success(*text);
     }
+    std::uint64_t changeCount() override { return count; }
     Status setText(const std::u16string& t) override {
         const bool fail = log_.record("clipboard.setText");
         if (!fail) {
@@ -171,6 +172,7 @@ class Clipboard : public varnel::Clipboard {
 
     std::optional<std::u16string> text;
     std::optional<std::u16string> primary;
+    std::uint64_t count = 0;  // what changeCount answers; 0: unknown
     bool otherFormat = false;
     std::vector<std::u16string> history;
     std::function<void()> onCopyKey;  // what the target puts on the clipboard when asked to copy
@@ -199,11 +201,22 @@ class Keyboard : public varnel::Keyboard {
     CallLog& log_;
 };
 
+// Time stands still unless a test or the pump moves it.
+class Clock : public varnel::Clock {
+public:
+    std::chrono::steady_clock::time_point now() const override { return time; }
+    void advance(std::chrono::milliseconds d) { time += d; }
+    std::chrono::steady_clock::time_point time{};
+};
+
 class EventPump : public varnel::EventPump {
   public:
     explicit EventPump(CallLog& log) : log_(log) {}
     void pumpOnce() override {
         log_.record("pump");
+        if (clockToAdvance != nullptr) {
+            clockToAdvance->advance(std::chrono::milliseconds(10));
+        }
         if (onPump) {
             auto handler = std::move(onPump);  // a handler runs once, like a pending event
             handler();
@@ -211,7 +224,9 @@ class EventPump : public varnel::EventPump {
     }
     std::function<void()> onPump;
 
-  private:
+      Clock* clockToAdvance = nullptr;  // each pump takes 10 ms of it when set
+
+private:
     CallLog& log_;
 };
 
@@ -311,6 +326,29 @@ class MainForm : public varnel::MainForm {
         log_.record("form.show");
         shown = true;
     }
+    double width() const override { return outerWidth; }
+    double height() const override { return outerHeight; }
+    // Like a real window, every size change runs the resize handler before the setter returns.
+    void setWidth(double twips) override {
+        log_.record("form.setWidth " + std::to_string(static_cast<long>(twips)));
+        outerWidth = twips;
+        if (onResize) {
+            onResize();
+        }
+    }
+    void setHeight(double twips) override {
+        log_.record("form.setHeight " + std::to_string(static_cast<long>(twips)));
+        outerHeight = twips;
+        if (onResize) {
+            onResize();
+        }
+    }
+    bool isMinimized() const override { return minimized; }
+    void setSlotWidth(std::int16_t index, double twips) override {
+        if (valid(index)) {
+            slotWidths[index - 1] = twips;
+        }
+    }
 
     static bool valid(std::int16_t i) { return i >= 1 && i <= 10; }
     std::u16string texts[10];
@@ -318,6 +356,11 @@ class MainForm : public varnel::MainForm {
     WindowHandle handle = 0x500001;
     double left = 7905;
     bool shown = false;
+    double outerWidth = 3840;
+    double outerHeight = 3375;
+    bool minimized = false;
+    double slotWidths[10] = {2655, 2655, 2655, 2655, 2685, 2655, 2655, 2655, 2655, 2655};
+    std::function<void()> onResize;
 
   private:
     CallLog& log_;
@@ -344,12 +387,15 @@ struct World {
     TickTimer timer{log};
     fake::Files files{log};
     fake::Codepage codepage{log};
+    fake::Clock clock;
     MainForm form{log};
     SecondaryForms forms{log};
     AppState state;
     Form1Members form1;
-    Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage};
+    Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
     AppContext ctx{state, form1, form, platform};
+
+    World() { pump.clockToAdvance = &clock; }
 
     // The start values as Form_Load leaves them without a slot file.
     void startValues() {

@@ -21,11 +21,12 @@ class MainWindowTest : public QObject {
         QtEventPump pump;
         fake::Files files{log};
         fake::Codepage codepage{log};
+        SteadyClock clock;
         AppState state;
         Form1Members members;
         MainWindow window{state, members};
         QtTickTimer timer{window.timer1()};
-        Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage};
+        Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
         Loaded() {
             window.attach(platform);
             window.load();
@@ -41,8 +42,9 @@ class MainWindowTest : public QObject {
     void windowIsLaidOutAsDesigned() {
         Loaded l;
         QCOMPARE(l.window.windowTitle(), QStringLiteral("Varnel"));
-        QCOMPARE(l.window.width(), twips.px(3720));
-        QCOMPARE(l.window.height(), twips.px(2970));
+        QCOMPARE(l.window.size(), QSize(twips.px(3720), twips.px(2970)));
+        QCOMPARE(l.window.width(), 3840.0);  // outer twips, as the layout counts them
+        QCOMPARE(l.window.height(), 3375.0);
         QVERIFY(l.window.isVisible());
         QVERIFY(l.window.windowFlags() & Qt::WindowMinimizeButtonHint);
         QVERIFY(l.window.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -134,6 +136,29 @@ class MainWindowTest : public QObject {
             }
             QCOMPARE(next, expected[i]);
         }
+    }
+
+    void doubleClickOnTheBareAreaCyclesTheHeightButNotOnASlot() {
+        Loaded l;
+        QTest::mouseDClick(l.window.Text1(1)->viewport(), Qt::LeftButton);
+        QCOMPARE(l.state.DisplayMode, 0);
+        QTest::mouseDClick(&l.window, Qt::LeftButton, {}, QPoint(2, 2));
+        QCOMPARE(l.state.DisplayMode, 1);
+        QCOMPARE(l.window.size(), QSize(twips.px(3720), twips.px(480)));
+        QTest::mouseDClick(&l.window, Qt::LeftButton, {}, QPoint(twips.px(2000), twips.px(480)));  // the rule
+        QCOMPARE(l.state.DisplayMode, 2);
+        QCOMPARE(l.window.size(), QSize(twips.px(3720), twips.px(5370)));
+    }
+
+    void slotsFollowTheWindowWidth() {
+        Loaded l;
+        l.window.resize(twips.px(5000), l.window.size().height());
+        for (int i = 1; i <= 10; ++i) {
+            QCOMPARE(l.window.Text1(i)->QWidget::width(), twips.px(5000 + 120 - 1185));
+        }
+        l.window.resize(twips.px(300), l.window.size().height());
+        QCOMPARE(l.window.size().width(), twips.px(1680));
+        QCOMPARE(l.window.Text1(5)->QWidget::width(), twips.px(615));
     }
 
     void timerRunsAt200MsFromCreation() {

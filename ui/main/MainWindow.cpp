@@ -1,11 +1,15 @@
 #include "ui/main/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QMouseEvent>
+#include <algorithm>
 #include <QIcon>
 #include <QPainter>
 
 #include "capture/CaptureTick.h"
+#include "core/DisplayModes.h"
 #include "core/Geometry.h"
+#include "delivery/Delivery.h"
 #include "core/Startup.h"
 #include "ui/common/Fonts.h"
 #include "ui/main/Layout.h"
@@ -101,6 +105,10 @@ MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), 
         setTabOrder(order[i - 1], order[i]);
     }
 
+    // The window may not be narrowed below the minimum width; the resize rule enforces it as well.
+    setMinimumWidth(twips_.px(ClientWidthFromOuter(MinimumWindowWidth)));
+    connectHandlers();
+
     timer1_.setInterval(TimerIntervalMs);
     connect(&timer1_, &QTimer::timeout, this, &MainWindow::onTick);
     timer1_.start();
@@ -176,6 +184,67 @@ void MainWindow::setLeft(double twips) {
 
 void MainWindow::show() {
     QWidget::show();
+}
+
+double MainWindow::width() const { return twips_.twips(QWidget::width()) + DesignFrameWidthTwips; }
+
+double MainWindow::height() const { return twips_.twips(QWidget::height()) + DesignFrameHeightTwips; }
+
+void MainWindow::setWidth(double twips) {
+    resize(twips_.px(twips - DesignFrameWidthTwips), QWidget::height());
+}
+
+void MainWindow::setHeight(double twips) {
+    resize(QWidget::width(), twips_.px(twips - DesignFrameHeightTwips));
+}
+
+bool MainWindow::isMinimized() const { return QWidget::isMinimized(); }
+
+void MainWindow::setSlotWidth(std::int16_t index, double twips) {
+    if (validSlot(index)) {
+        text1_[index]->resize(std::max(0, twips_.px(twips)), text1_[index]->height());
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize(*this);
+}
+
+void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+    // Only the bare client area gets here: the controls take their own double-clicks.
+    if (context_ && event->button() == Qt::LeftButton) {
+        Form_DblClick(*context_);
+    }
+}
+
+void MainWindow::connectHandlers() {
+    for (int i : {1, 2}) {
+        connect(command1_[i], &QPushButton::clicked, this, [this, i] {
+            if (context_) {
+                Command1_Click(*context_, static_cast<std::int16_t>(i));
+            }
+        });
+    }
+    for (int i = 0; i < 6; ++i) {
+        connect(command2_[i], &QPushButton::clicked, this, [this, i] {
+            if (context_) {
+                Command2_Click(*context_, static_cast<std::int16_t>(i));
+            }
+        });
+    }
+    for (int i = 1; i <= 10; ++i) {
+        connect(command3_[i], &QPushButton::clicked, this, [this, i] {
+            if (context_) {
+                Command3_Click(*context_, static_cast<std::int16_t>(i));
+            }
+        });
+        connect(command4_[i], &QPushButton::clicked, this, [this, i] {
+            if (context_) {
+                Command4_Click(*context_, static_cast<std::int16_t>(i));
+            }
+        });
+    }
 }
 
 void MainWindow::unloadMenuForm() {}

@@ -44,6 +44,12 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     WindowHandle hWnd() override;
     void setLeft(double twips) override;
     void show() override;
+    double width() const override;
+    double height() const override;
+    void setWidth(double twips) override;
+    void setHeight(double twips) override;
+    bool isMinimized() const override;
+    void setSlotWidth(std::int16_t index, double twips) override;
 
     // SecondaryForms
     void unloadMenuForm() override;
@@ -55,12 +61,15 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:
     QPushButton* pictureButton(const char* resource, const QString& tooltip, int left, int top);
     QPushButton* captionButton(const QString& caption, double pointSize, const QString& tooltip, int left);
     static bool validSlot(int index) { return index >= 1 && index <= 10; }
     void onTick();
+    void connectHandlers();
 
     AppState& state_;
     Form1Members& members_;

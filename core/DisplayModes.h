@@ -1,0 +1,30 @@
+// The main window's three preset heights, its resize rule and its z-order buttons.
+#pragma once
+
+#include <cstdint>
+
+#include "core/AppContext.h"
+
+namespace varnel {
+
+// Outer window sizes in twips, by DisplayMode: 0 five slot rows, 1 buttons only, 2 all ten rows.
+constexpr int PresetHeight[3] = {3375, 885, 5775};
+constexpr int PresetWidth = 3840;
+constexpr int MinimumWindowWidth = 1800;
+constexpr int SlotWidthAllowance = 1185;  // slot width = window width - this
+
+// Applies the preset of the current DisplayMode: the height, then the width 3840. Any other mode
+// changes nothing.
+void WindowSizeChange(AppContext& ctx);
+
+// A double-click on the window's bare client area: the next preset (0 -> 1 -> 2 -> 0).
+void Form_DblClick(AppContext& ctx);
+
+// Every size change: keeps the window at least 1800 wide and stretches the slots to its width.
+// A minimized window is left alone; a maximized one follows the rule like any other size.
+void Form_Resize(MainForm& form);
+
+// The z-order buttons: 1 keeps the main window above all others, 2 sends it behind all of them.
+void Command1_Click(AppContext& ctx, std::int16_t index);
+
+}  // namespace varnel

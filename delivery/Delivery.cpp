@@ -1,0 +1,185 @@
+#include "delivery/Delivery.h"
+
+#include <utility>
+
+#include "editing/ConvertText.h"
+
+namespace varnel {
+
+namespace {
+
+// Runs a delivery now, or after the one that is running when it was clicked inside that one's yield.
+template <class F>
+void RunDelivery(AppContext& ctx, F&& delivery) {
+    DeliveryQueue& queue = ctx.form1.Deliveries;
+    if (queue.running) {
+        queue.pending.emplace_back(std::forward<F>(delivery));
+        return;
+    }
+    queue.running = true;
+    delivery();
+    while (!queue.pending.empty()) {
+        auto next = std::move(queue.pending.front());
+        queue.pending.pop_front();
+        next();
+    }
+    queue.running = false;
+}
+
+// Puts the text on the clipboard, sends the paste key and waits until the target has fetched it.
+// Nothing is pasted when the clipboard could not be taken: the target would paste whatever was there.
+void Paste(AppContext& ctx, const std::u16string& text, bool alsoPrimary) {
+    Clipboard& clipboard = ctx.platform.clipboard;
+    Keyboard& keys = ctx.platform.keyboard;
+    clipboard.clear();
+    if (!clipboard.setText(text)) {
+        return;
+    }
+    const bool offered = alsoPrimary && clipboard.offerOnPrimary(text).ok();
+    if (keys.pressShiftInsert() && keys.waitUntilSent()) {
+        clipboard.waitForPasteRequest(PasteRequestBound);
+    }
+    if (offered) {
+        clipboard.restorePrimary();
+    }
+}
+
+void Type(AppContext& ctx, const std::u16string& text) {
+    if (!text.empty()) {
+        ctx.platform.keyboard.typeText(ApplyLineEndRule(text));
+        ctx.platform.keyboard.waitUntilSent();
+    }
+    ctx.platform.pump.pumpOnce();
+}
+
+void RestoreLastClipboardText(AppContext& ctx) {
+    ctx.platform.clipboard.clear();
+    ctx.platform.clipboard.setText(ctx.form1.LastClipboardText);
+}
+
+}  // namespace
+
+std::u16string ApplyLineEndRule(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        out.push_back(text[i]);
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool FocusReturn(AppContext& ctx) {
+    WindowSystem& windows = ctx.platform.windows;
+    ctx.platform.timer.setEnabled(false);
+    const auto start = ctx.platform.clock.now();
+    for (;;) {
+        const WindowHandle target = ctx.state.TargetWindow;  // afresh: a yield may have changed it
+        if (!windows.windowExists(target)) {
+            return false;
+        }
+        windows.makeForeground(target);
+        ctx.platform.pump.pumpOnce();
+        const auto foreground = windows.foregroundWindow();
+        if (foreground && foreground.value() == ctx.state.TargetWindow) {
+            return true;
+        }
+        if (ctx.platform.clock.now() - start >= FocusReturnBound) {
+            return false;
+        }
+    }
+}
+
+void Command3_Click(AppContext& ctx, std::int16_t index) {
+    auto copy = [&ctx, index] {
+        ctx.platform.clipboard.clear();
+        ctx.platform.clipboard.setText(ctx.form.text(index));
+    };
+    if (ctx.form1.Deliveries.running) {
+        ctx.form1.Deliveries.pending.emplace_back(copy);
+    } else {
+        copy();
+    }
+}
+
+void Command4_Click(AppContext& ctx, std::int16_t index) {
+    RunDelivery(ctx, [&ctx, index] {
+        if (!ctx.platform.windows.windowExists(ctx.state.TargetWindow)) {
+            return;
+        }
+        if (FocusReturn(ctx)) {
+            const std::u16string text = ctx.form.text(index);
+            switch (ctx.state.SendMode) {
+                case SendByPaste:
+                    Paste(ctx, text, true);
+                    RestoreLastClipboardText(ctx);
+                    break;
+                case SendByKeystrokes:
+                    Type(ctx, text);
+                    break;
+                default:
+                    break;
+            }
+        }
+        ctx.platform.timer.setEnabled(true);
+    });
+}
+
+void Command2_Click(AppContext& ctx, std::int16_t index) {
+    const auto kind = ConversionKindForButton(index);
+    if (!kind) {
+        return;
+    }
+    RunDelivery(ctx, [&ctx, kind] {
+        if (!ctx.platform.windows.windowExists(ctx.state.TargetWindow)) {
+            return;
+        }
+        if (FocusReturn(ctx)) {
+            Clipboard& clipboard = ctx.platform.clipboard;
+            Keyboard& keys = ctx.platform.keyboard;
+            clipboard.clear();
+            const bool copied = keys.pressCtrlInsert() && keys.waitUntilSent();
+            ctx.platform.pump.pumpOnce();
+            if (copied) {
+                // The target answers the copy key asynchronously; a target without a selection never
+                // does, and the wait ends at its bound.
+                clipboard.waitForForeignOwner(CopyBound);
+            }
+            const auto hasText = clipboard.hasText();
+            if (hasText && hasText.value()) {
+                if (const auto selection = clipboard.getText()) {
+                    clipboard.clear();
+                    const std::u16string converted = ConvertText(selection.value(), *kind);
+                    switch (ctx.state.SendMode) {
+                        case SendByPaste:
+                            Paste(ctx, converted, false);
+                            break;
+                        case SendByKeystrokes:
+                            Type(ctx, converted);
+                            break;
+                        default:
+                            break;
+                    }
+                    RestoreLastClipboardText(ctx);
+                }
+            }
+        }
+        ctx.platform.timer.setEnabled(true);
+    });
+}
+
+void DialogQueryUnload(AppContext& ctx) {
+    if (ctx.state.SavedTarget == 0) {
+        return;
+    }
+    ctx.state.TargetWindow = ctx.state.SavedTarget;
+    if (!ctx.platform.windows.windowExists(ctx.state.TargetWindow)) {
+        return;
+    }
+    FocusReturn(ctx);
+    ctx.platform.timer.setEnabled(true);
+}
+
+}  // namespace varnel

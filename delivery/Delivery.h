@@ -1,0 +1,46 @@
+// Giving the focus back to the target window and delivering slots and converted selections into it.
+//
+// Yield points: the focus return pumps events once per pass; a paste pumps while it waits for the
+// target to fetch the text; typing pumps once afterwards; a conversion pumps after the copy key and
+// while it waits for the target's copy. Any pending event can run there. A send, copy or conversion
+// clicked meanwhile is queued (Form1Members::Deliveries) and runs when the running delivery is done;
+// a dialog that closes meanwhile runs its close handler at once, which may change TargetWindow, and
+// the focus return follows that change because it reads TargetWindow afresh on every pass.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "core/AppContext.h"
+
+namespace varnel {
+
+// How long the focus return keeps asking before it gives up.
+constexpr std::chrono::milliseconds FocusReturnBound{2000};
+// How long a paste waits for the target to fetch the text before the clipboard is restored.
+constexpr std::chrono::milliseconds PasteRequestBound{1000};
+// How long a conversion waits for the target to put its selection on the clipboard.
+constexpr std::chrono::milliseconds CopyBound{500};
+
+// Every "\r\n" becomes "\r", left to right, without overlap. Lone CR and LF stay.
+std::u16string ApplyLineEndRule(std::u16string_view text);
+
+// Switches Timer1 off and makes TargetWindow the foreground window. Returns false when that did not
+// happen within FocusReturnBound, or when the target window disappeared meanwhile: the caller must
+// then deliver nothing. Timer1 stays off either way; the caller switches it on as its last step.
+bool FocusReturn(AppContext& ctx);
+
+// The slot's copy button: the slot's text onto the clipboard.
+void Command3_Click(AppContext& ctx, std::int16_t index);
+
+// The slot's send button: focus return, then paste or type the slot's text by SendMode.
+void Command4_Click(AppContext& ctx, std::int16_t index);
+
+// The conversion buttons: copy the target's selection, convert it, deliver it back over the selection.
+void Command2_Click(AppContext& ctx, std::int16_t index);
+
+// The dialogs' close handler: back to the window that was the target when the dialog opened.
+void DialogQueryUnload(AppContext& ctx);
+
+}  // namespace varnel

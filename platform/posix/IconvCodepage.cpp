@@ -1,0 +1,85 @@
+#include "platform/posix/IconvCodepage.h"
+
+#include <iconv.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace varnel {
+
+namespace {
+
+// One open iconv conversion descriptor.
+class Converter {
+  public:
+    Converter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
+    ~Converter() {
+        if (ok()) {
+            ::iconv_close(cd_);
+        }
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+  private:
+    iconv_t cd_;
+};
+
+const char* nativeUtf16() {
+    return std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+}
+
+bool isLeadByte(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+bool isTrailByte(unsigned char b) {
+    return b >= 0x40 && b <= 0xFC && b != 0x7F;
+}
+
+}  // namespace
+
+Result<std::u16string> IconvCodepage::decodeCp932(std::string_view bytes) const {
+    Converter converter(nativeUtf16(), "CP932");
+    if (!converter.ok()) {
+        return Result<std::u16string>::failure(std::string("iconv CP932: ") + std::strerror(errno));
+    }
+    // Every byte or byte pair gives one UTF-16 unit, so the reservation is normally enough. Units go
+    // through a small buffer: only the memory the text needs is touched.
+    std::u16string out;
+    out.reserve(bytes.size());
+    constexpr std::size_t BufferUnits = 8192;
+    char16_t buffer[BufferUnits];
+    char* in = const_cast<char*>(bytes.data());  // iconv never writes through it
+    std::size_t inLeft = bytes.size();
+
+    while (inLeft > 0) {
+        char* outPtr = reinterpret_cast<char*>(buffer);
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t rc = ::iconv(converter.get(), &in, &inLeft, &outPtr, &outLeft);
+        const int error = errno;
+        out.append(buffer,
+                   static_cast<std::size_t>(outPtr - reinterpret_cast<char*>(buffer)) / sizeof(char16_t));
+        if (rc != static_cast<std::size_t>(-1) || error == E2BIG) {
+            continue;  // done, or the buffer is full
+        }
+        if (error != EILSEQ && error != EINVAL) {
+            return Result<std::u16string>::failure(std::string("iconv CP932: ") + std::strerror(error));
+        }
+        // Replace what could not be converted and go on after it.
+        const auto lead = static_cast<unsigned char>(in[0]);
+        const std::size_t skip =
+            inLeft >= 2 && isLeadByte(lead) && isTrailByte(static_cast<unsigned char>(in[1])) ? 2 : 1;
+        out += u'\uFFFD';
+        in += skip;
+        inLeft -= skip;
+        ::iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);
+    }
+    return Result<std::u16string>::success(std::move(out));
+}
+
+}  // namespace varnel

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include "delivery/Delivery.h"
+#include "fakes/FakePlatform.h"
+
+namespace varnel {
+namespace {
+
+using Calls = std::vector<std::string>;
+constexpr WindowHandle Target = 0x200;
+
+struct Deliver : ::testing::Test {
+    fake::World w;
+    void SetUp() override {
+        w.startValues();
+        w.windows.existing = {Target, w.form.handle};
+        w.windows.foreground = w.form.handle;
+        w.state.TargetWindow = Target;
+        w.form1.LastClipboardText = u"last";
+        w.form.texts[2] = u"slot three";
+    }
+    // The calls after the focus return has brought the target to the front.
+    Calls afterFocusReturn() const {
+        const auto& c = w.log.calls;
+        auto it = std::find(c.begin(), c.end(), "foregroundWindow");
+        return it == c.end() ? Calls{} : Calls(it + 1, c.end());
+    }
+};
+
+TEST(LineEndRule, ReplacesCrLfLeftToRightWithoutOverlap) {
+    struct Case {
+        std::u16string in, out;
+    };
+    for (const auto& c : {Case{u"", u""}, Case{u"a\r\nb", u"a\rb"}, Case{u"\r\n\n", u"\r\n"},
+                          Case{u"\r\r\n", u"\r\r"}, Case{u"a\rb\nc", u"a\rb\nc"}, Case{u"\n\r", u"\n\r"},
+                          Case{u"x\r\n\r\ny\r", u"x\r\ry\r"}}) {
+        EXPECT_EQ(ApplyLineEndRule(c.in), c.out);
+    }
+}
+
+TEST_F(Deliver, CopyPutsTheSlotTextOnTheClipboardAndNothingElse) {
+    Command3_Click(w.ctx, 3);
+    EXPECT_EQ(w.log.calls, (Calls{"clipboard.clear", "clipboard.setText"}));
+    EXPECT_EQ(w.clipboard.text, u"slot three");
+    EXPECT_EQ(w.form1.LastClipboardText, u"last");
+}
+
+TEST_F(Deliver, PasteDeliversTheSlotAndPutsLastClipboardTextBack) {
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.log.calls.front(), "windowExists 512");
+    EXPECT_EQ(afterFocusReturn(),
+              (Calls{"clipboard.clear", "clipboard.setText", "clipboard.offerOnPrimary", "keys.shiftInsert",
+                     "keys.wait", "clipboard.waitForPasteRequest", "clipboard.restorePrimary", "clipboard.clear",
+                     "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"slot three", u"last"}));
+    EXPECT_EQ(w.clipboard.text, u"last");
+    EXPECT_EQ(w.windows.foreground, Target);
+    EXPECT_TRUE(w.timer.enabled);
+}
+
+TEST_F(Deliver, PasteIsAbandonedWhenTheClipboardCannotBeTaken) {
+    w.log.failCall("clipboard.setText", 1);
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_EQ(w.clipboard.text, u"last");
+    EXPECT_TRUE(w.timer.enabled);
+}
+
+TEST_F(Deliver, KeystrokesTypeTheSlotWithTheLineEndRuleAndLeaveTheClipboard) {
+    w.state.SendMode = SendByKeystrokes;
+    w.form.texts[2] = u"一行目\r\n二行目\nLF";
+    w.clipboard.text = u"untouched";
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"一行目\r二行目\nLF"}));
+    EXPECT_EQ(afterFocusReturn(), (Calls{"keys.type", "keys.wait", "pump", "timer.on"}));
+    EXPECT_EQ(w.clipboard.text, u"untouched");
+}
+
+TEST_F(Deliver, EmptySlotPastesTheEmptyTextAndTypesNothing) {
+    w.form.texts[2].clear();
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.log.count("keys.shiftInsert"), 1);
+    EXPECT_EQ(w.clipboard.history.front(), u"");
+    w.state.SendMode = SendByKeystrokes;
+    Command4_Click(w.ctx, 3);
+    EXPECT_TRUE(w.keyboard.typed.empty());
+    EXPECT_TRUE(w.timer.enabled);
+}
+
+TEST_F(Deliver, OtherSendModeBringsTheTargetForwardAndDeliversNothing) {
+    w.state.SendMode = 2;
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.windows.foreground, Target);
+    EXPECT_EQ(afterFocusReturn(), (Calls{"timer.on"}));
+}
+
+TEST_F(Deliver, NoTargetDoesNothingAtAll) {
+    for (WindowHandle target : {WindowHandle{0}, WindowHandle{0x999}}) {
+        w.log.clear();
+        w.state.TargetWindow = target;
+        w.timer.enabled = true;
+        Command4_Click(w.ctx, 3);
+        Command2_Click(w.ctx, 4);
+        EXPECT_EQ(w.log.calls, (Calls{"windowExists " + std::to_string(target),
+                                      "windowExists " + std::to_string(target)}));
+    }
+}
+
+TEST_F(Deliver, FocusReturnGivesUpAfterTwoSecondsAndDeliversNothing) {
+    w.windows.activationWorks = false;
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_EQ(w.log.count("clipboard.setText"), 0);
+    EXPECT_EQ(w.log.count("pump"), 200);  // 10 ms a pass on the fake clock
+    EXPECT_EQ(w.log.calls.back(), "timer.on");
+}
+
+TEST_F(Deliver, TargetVanishingDuringTheFocusReturnEndsIt) {
+    w.windows.activationWorks = false;
+    int passes = 0;
+    w.windows.onForegroundQuery = [&] {
+        if (++passes == 3) {
+            w.windows.existing.erase(Target);
+        }
+    };
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.log.count("pump"), 3);
+    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_TRUE(w.timer.enabled);
+}
+
+TEST_F(Deliver, FocusReturnFollowsATargetChangedInsideItsYield) {
+    constexpr WindowHandle Other = 0x300;
+    w.windows.existing.insert(Other);
+    w.windows.activationWorks = false;
+    w.pump.onPump = [&] {
+        w.state.TargetWindow = Other;  // a dialog closed inside the yield
+        w.windows.activationWorks = true;
+    };
+    w.state.SendMode = SendByKeystrokes;
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.windows.foreground, Other);
+    EXPECT_EQ(w.keyboard.typed.size(), 1u);
+}
+
+TEST_F(Deliver, SendClickedInsideAYieldRunsAfterTheRunningOne) {
+    w.state.SendMode = SendByKeystrokes;
+    w.form.texts[4] = u"slot five";
+    w.pump.onPump = [&] {
+        Command4_Click(w.ctx, 5);  // the user clicks another send button during the focus return
+        Command3_Click(w.ctx, 5);  // and a copy button
+    };
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"slot three", u"slot five"}));
+    EXPECT_EQ(w.clipboard.text, u"slot five");
+    EXPECT_TRUE(w.timer.enabled);
+    EXPECT_FALSE(w.form1.Deliveries.running);
+}
+
+TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
+    w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc def"; };
+    Command2_Click(w.ctx, 4);  // "A"
+    EXPECT_EQ(afterFocusReturn(),
+              (Calls{"clipboard.clear", "keys.ctrlInsert", "keys.wait", "pump", "clipboard.waitForForeignOwner",
+                     "clipboard.hasText", "clipboard.getText", "clipboard.clear", "clipboard.clear",
+                     "clipboard.setText", "keys.shiftInsert", "keys.wait", "clipboard.waitForPasteRequest",
+                     "clipboard.clear", "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"ABC DEF", u"last"}));
+}
+
+TEST_F(Deliver, ConversionInKeystrokeModeTypesWithOneReturnAtTheBreak) {
+    w.state.SendMode = SendByKeystrokes;
+    w.clipboard.onCopyKey = [&] { w.clipboard.text = u"ﾊﾟｿｺﾝ\r\nｶﾞ"; };
+    Command2_Click(w.ctx, 1);  // "全"
+    EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"パソコン\rガ"}));
+    EXPECT_EQ(w.clipboard.text, u"last");
+}
+
+TEST_F(Deliver, ConversionWithoutASelectionLeavesTheClipboardEmpty) {
+    w.clipboard.text = u"before";
+    Command2_Click(w.ctx, 0);
+    EXPECT_FALSE(w.clipboard.text.has_value());
+    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_TRUE(w.keyboard.typed.empty());
+    EXPECT_TRUE(w.timer.enabled);
+}
+
+TEST_F(Deliver, ConversionWithAnotherSendModeStillRestores) {
+    w.state.SendMode = 2;
+    w.clipboard.onCopyKey = [&] { w.clipboard.text = u"x"; };
+    Command2_Click(w.ctx, 5);
+    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_EQ(w.clipboard.text, u"last");
+}
+
+TEST_F(Deliver, DialogCloseHandlerPaths) {
+    // SavedTarget 0: nothing at all.
+    w.state.SavedTarget = 0;
+    w.state.TargetWindow = 0x777;
+    DialogQueryUnload(w.ctx);
+    EXPECT_EQ(w.state.TargetWindow, 0x777u);
+    EXPECT_TRUE(w.log.calls.empty());
+    // A stale handle: TargetWindow takes it, nothing else happens.
+    w.state.SavedTarget = 0x999;
+    DialogQueryUnload(w.ctx);
+    EXPECT_EQ(w.state.TargetWindow, 0x999u);
+    EXPECT_EQ(w.log.calls, (Calls{"windowExists 2457"}));
+    // A live handle: focus return, then the timer on.
+    w.log.clear();
+    w.state.SavedTarget = Target;
+    w.timer.enabled = true;
+    DialogQueryUnload(w.ctx);
+    EXPECT_EQ(w.windows.foreground, Target);
+    EXPECT_EQ(w.log.calls.front(), "windowExists 512");
+    EXPECT_EQ(w.log.calls[1], "timer.off");
+    EXPECT_EQ(w.log.calls.back(), "timer.on");
+}
+
+}  // namespace
+}  // namespace varnel
