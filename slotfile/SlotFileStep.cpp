@@ -1,9 +1,25 @@
 #include "slotfile/SlotFileStep.h"
 
+#include <string>
+
+#include "slotfile/SlotFile.h"
+
 namespace varnel {
 
-void SlotFileStartupStep(AppContext& /*ctx*/) {
-    // Slot files are not read yet.
+void SlotFileStartupStep(AppContext& ctx) {
+    Files& files = ctx.platform.files;
+    // The whole argument string is the path: quotes kept, several words one path.
+    const std::string path = files.argumentString();
+    // Both tests are always made, the file search first.
+    const bool matchesFile = files.matchesNormalFile(path);
+    const bool named = !path.empty();
+    if (!matchesFile || !named) {
+        return;
+    }
+    ctx.state.CaptureEnabled = 0;
+    // A file that was found but cannot be read or decoded loads nothing; capture stays off, as for a
+    // file without sections.
+    (void)LoadSlotFile(path, files, ctx.platform.codepage, ctx.form);
 }
 
 }  // namespace varnel

@@ -1,0 +1,75 @@
+// Slot file bytes through the decoding rule, the field reader and the loader.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "core/Forms.h"
+#include "platform/posix/IconvCodepage.h"
+#include "slotfile/SlotFieldReader.h"
+#include "slotfile/SlotFile.h"
+#include "slotfile/SlotFileDecoding.h"
+
+namespace {
+
+class Slots : public varnel::Slots {
+  public:
+    std::u16string text(std::int16_t index) const override { return valid(index) ? texts[index - 1] : u""; }
+    bool setText(std::int16_t index, const std::u16string& t) override {
+        if (!valid(index)) {
+            std::abort();  // the loader only writes slots 1..10
+        }
+        texts[index - 1] = t;
+        return true;
+    }
+    bool setBackground(std::int16_t, varnel::SlotBackground) override { std::abort(); }
+
+    static bool valid(std::int16_t i) { return i >= 1 && i <= 10; }
+    std::u16string texts[10];
+};
+
+void check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+    // Lenient UTF-8 decoding never writes more units than bytes and agrees with strict decoding.
+    std::u16string lenient;
+    std::u16string strict;
+    varnel::DecodeUtf8(bytes, lenient, varnel::Utf8Errors::Replace);
+    check(lenient.size() <= size);
+    if (varnel::DecodeUtf8(bytes, strict, varnel::Utf8Errors::Stop)) {
+        check(strict == lenient);
+    }
+
+    const varnel::IconvCodepage codepage;
+    const auto text = varnel::DecodeSlotFile(bytes, codepage);
+    check(text.ok());
+    check(text.value().size() <= size);
+
+    // The reader always moves on: at most one field per character, plus one.
+    varnel::SlotFieldReader reader(text.value());
+    std::size_t fields = 0;
+    while (!reader.atEnd()) {
+        const auto field = reader.readField();
+        check(field.size() <= 2 * text.value().size());
+        check(++fields <= text.value().size() + 1);
+    }
+
+    // Each field adds itself and at most one CR LF to a slot.
+    Slots slots;
+    varnel::LoadSlotText(text.value(), slots);
+    std::size_t total = 0;
+    for (const auto& t : slots.texts) {
+        total += t.size();
+    }
+    check(total <= 4 * (text.value().size() + 1));
+    return 0;
+}
