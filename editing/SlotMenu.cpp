@@ -1,0 +1,98 @@
+#include "editing/SlotMenu.h"
+
+#include <algorithm>
+#include <cfenv>
+#include <cmath>
+#include <limits>
+
+#include "editing/ConvertText.h"
+
+namespace varnel {
+
+const char16_t SlotMenuTitle[] = u"編集";
+
+const SlotMenuItem SlotMenuItems[12] = {
+    {u"半角", MenuNarrow},         {u"全角", MenuWide},           {u"ひらがな", MenuHiragana},
+    {u"カタカナ", MenuKatakana},   {u"大文字", MenuUpperCase},    {u"小文字", MenuLowerCase},
+    {u"", MenuSeparator1},         {u"Tab→ｶﾝﾏ", MenuTabToComma}, {u"ｶﾝﾏ→Tab", MenuCommaToTab},
+    {u"", MenuSeparator2},         {u"空白削除", MenuTrimSpaces}, {u"削除", MenuClear},
+};
+
+namespace {
+
+// Nearest whole number, ties to even, saturated to 32 bits.
+std::int32_t RoundToInt32(double value) {
+    const double rounded = value - std::remainder(value, 1.0);  // remainder() rounds ties to even
+    return static_cast<std::int32_t>(std::clamp(rounded, double{std::numeric_limits<std::int32_t>::min()},
+                                                double{std::numeric_limits<std::int32_t>::max()}));
+}
+
+std::int16_t ToPixel(double twipsSum, float twipsPerPixel) {
+    std::int32_t divisor = RoundToInt32(twipsPerPixel);
+    if (divisor == 0) {
+        divisor = 1;  // a screen that reports less than half a twip per pixel
+    }
+    const std::int32_t quotient = RoundToInt32(twipsSum) / divisor;  // truncates toward zero
+    return static_cast<std::int16_t>(std::clamp<std::int32_t>(quotient, std::numeric_limits<std::int16_t>::min(),
+                                                              std::numeric_limits<std::int16_t>::max()));
+}
+
+}  // namespace
+
+ScreenPoint SlotMenuPosition(const SlotMenuAnchor& anchor, double x, double y, TwipsPerPixel twips) {
+    return ScreenPoint{ToPixel(anchor.formLeft + x + anchor.slotLeft, twips.x),
+                       ToPixel(anchor.formTop + y + anchor.slotTop + anchor.slotHeight, twips.y)};
+}
+
+void ApplySlotMenuCommand(Slots& slots, std::int16_t index, std::int16_t command) {
+    std::u16string (*operation)(std::u16string_view) = nullptr;
+    std::optional<ConversionKind> kind;
+    switch (command) {
+        case MenuNarrow:
+            kind = ConversionKind::NarrowConversion;
+            break;
+        case MenuWide:
+            kind = ConversionKind::WideConversion;
+            break;
+        case MenuHiragana:
+            kind = ConversionKind::HiraganaConversion;
+            break;
+        case MenuKatakana:
+            kind = ConversionKind::KatakanaConversion;
+            break;
+        case MenuUpperCase:
+            kind = ConversionKind::UpperCaseConversion;
+            break;
+        case MenuLowerCase:
+            kind = ConversionKind::LowerCaseConversion;
+            break;
+        case MenuTabToComma:
+            operation = TabToComma;
+            break;
+        case MenuCommaToTab:
+            operation = CommaToTab;
+            break;
+        case MenuTrimSpaces:
+            operation = TrimSpaces;
+            break;
+        case MenuClear:
+            slots.setText(index, ClearSlot());
+            return;
+        default:
+            return;
+    }
+    const std::u16string text = slots.text(index);
+    slots.setText(index, kind ? ConvertText(text, *kind) : operation(text));
+}
+
+void Text1_MouseDown(AppContext& ctx, SlotMenu& menu, const SlotMenuAnchor& anchor, std::int16_t index,
+                     std::int16_t button, std::int16_t /*shift*/, double x, double y) {
+    if ((button & 2) == 0) {
+        return;
+    }
+    const TwipsPerPixel twips = ctx.platform.windows.twipsPerPixel().valueOr(TwipsPerPixel{});
+    const std::int16_t command = menu.TrackPopupMenu(SlotMenuPosition(anchor, x, y, twips));
+    ApplySlotMenuCommand(ctx.form, index, command);
+}
+
+}  // namespace varnel
