@@ -1,0 +1,471 @@
+// The XTest keyboard against a real Tk text widget under Xvfb + openbox.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/x11/X11Keyboard.h"
+
+// Last: Xlib defines macros (Status, Bool, None) that clash with the code above.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+#undef Status
+
+extern char** environ;
+
+namespace varnel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string utf8(const std::u16string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        } else if (c < 0x10000) {
+            out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                    static_cast<char>(0x80 | (c & 0x3F))};
+        } else {
+            out += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                    static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+        }
+    }
+    return out;
+}
+
+// What a Tk text widget holds after the text is typed: Return and Linefeed both insert a line break.
+std::string inTk(std::u16string text) {
+    for (char16_t& c : text) {
+        c = c == u'\r' ? u'\n' : c;
+    }
+    return utf8(text);
+}
+
+// The keyboard_target.tcl script in wish, talked to over pipes.
+class TkTarget {
+  public:
+    TkTarget() : title_("varnel-keys-" + std::to_string(getpid())) {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        for (int fd : {in[0], in[1], out[0], out[1]}) {
+            posix_spawn_file_actions_addclose(&actions, fd);
+        }
+        const std::string script =
+            std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/keyboard_target.tcl";
+        std::vector<char*> argv{const_cast<char*>("wish"), const_cast<char*>(script.c_str()),
+                                const_cast<char*>(title_.c_str()), nullptr};
+        if (posix_spawnp(&pid_, "wish", &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        toWish_ = in[1];
+        fromWish_ = out[0];
+    }
+    ~TkTarget() {
+        close(toWish_);  // the script exits at the end of its input
+        for (int i = 0; i < 100 && pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(fromWish_);
+    }
+
+    bool activate() const {
+        const std::string command =
+            "xdotool search --sync --name '^" + title_ + "$' windowactivate --sync >/dev/null 2>&1";
+        return pid_ > 0 && std::system(command.c_str()) == 0;
+    }
+    // One command and its answer; empty with ok false when wish does not answer within 5 s.
+    std::string ask(const std::string& command, bool* ok = nullptr) {
+        const std::string line = command + "\n";
+        bool good = write(toWish_, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+        std::string header, body;
+        while (good && (header.empty() || header.back() != '\n')) {
+            good = readByte(&header);
+        }
+        const std::size_t length = good ? std::stoul(header) : 0;
+        while (good && body.size() < length) {
+            good = readByte(&body);
+        }
+        if (ok != nullptr) {
+            *ok = good;
+        }
+        return body;
+    }
+    // Waits until the content equals expected or stops changing for 3 s; returns the last content. Polls
+    // the cheap character count and reads the content only when the count is there.
+    std::string waitFor(const std::string& expected) {
+        std::size_t units = 0;  // Tk 8.6 counts a character outside the BMP as two
+        for (unsigned char c : expected) {
+            units += (c & 0xC0) != 0x80 ? (c >= 0xF0 ? 2 : 1) : 0;
+        }
+        std::string count, content;
+        auto changed = Clock::now();
+        for (;;) {
+            std::string now = ask("count");
+            if (now != count) {
+                changed = Clock::now();
+                count = now;
+            }
+            const bool stalled = Clock::now() - changed > std::chrono::seconds(3);
+            if (count == std::to_string(units) || stalled) {
+                content = ask("dump");
+                if (content == expected || stalled) {
+                    return content;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+  private:
+    bool readByte(std::string* into) {
+        pollfd p{fromWish_, POLLIN, 0};
+        char c;
+        if (poll(&p, 1, 5000) != 1 || read(fromWish_, &c, 1) != 1) {
+            return false;
+        }
+        *into += c;
+        return true;
+    }
+
+    std::string title_;
+    pid_t pid_ = -1;
+    int toWish_ = -1;
+    int fromWish_ = -1;
+};
+
+// Our own look at the server: the core keymap, held keys, Caps Lock.
+struct Server {
+    Display* display = XOpenDisplay(nullptr);
+    ~Server() {
+        if (display != nullptr) {
+            XCloseDisplay(display);
+        }
+    }
+    std::vector<KeySym> keymap() const {
+        int min = 0, max = 0, per = 0;
+        XDisplayKeycodes(display, &min, &max);
+        KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(min), max - min + 1, &per);
+        std::vector<KeySym> all(syms, syms + (max - min + 1) * per);
+        XFree(syms);
+        return all;
+    }
+    // The whole XKB keymap as xkbcomp writes it out.
+    static std::string xkbKeymap() {
+        std::string text;
+        if (FILE* pipe = popen("xkbcomp -xkb \"$DISPLAY\" - 2>/dev/null", "r")) {
+            char buffer[4096];
+            for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+                text.append(buffer, n);
+            }
+            pclose(pipe);
+        }
+        return text;
+    }
+    int keysDown() const {
+        char keys[32];
+        XQueryKeymap(display, keys);
+        int down = 0;
+        for (char byte : keys) {
+            down += __builtin_popcount(static_cast<unsigned char>(byte));
+        }
+        return down;
+    }
+    bool capsLock() const {
+        XkbStateRec state{};
+        XkbGetState(display, XkbUseCoreKbd, &state);
+        return (state.locked_mods & LockMask) != 0;
+    }
+};
+
+// A deterministic mixed text of exactly length UTF-16 units: ASCII words with the key-notation
+// characters, CR LF line breaks, tabs, hiragana, katakana, kanji and half-width katakana.
+std::u16string mixedText(std::size_t length) {
+    const std::vector<std::u16string> pieces{u"Hello, World! ",
+                                             u"1+1=2 ",
+                                             u"^{INSERT}%~(a)[b]{c} ",
+                                             u"\r\n",
+                                             u"\t",
+                                             u"\"#$&'*,-./:;<=>?@\\_`| ",
+                                             u"こんにちは、世界。",
+                                             u"ひらがなとカタカナ ",
+                                             u"カタカナのテキスト",
+                                             u"漢字変換の試験文章",
+                                             u"ﾊﾝｶｸｶﾀｶﾅﾃﾞｽ ",
+                                             u"東京都千代田区丸の内一丁目",
+                                             u"ぁぃぅぇぉゃゅょっゎゐゑをん",
+                                             u"ヴァヵヶー・「」『』【】",
+                                             u"¥£§×÷ ",
+                                             u"日本語入力の確認。",
+                                             u"ｱｲｳｴｵｧｨｩｪｫｬｭｮｯｰﾞﾟ ",
+                                             u"\r\n\t"};
+    std::u16string text;
+    unsigned seed = 12345;
+    while (text.size() < length) {
+        seed = seed * 1103515245u + 12345u;
+        text += pieces[(seed >> 16) % pieces.size()];
+    }
+    text.resize(length);
+    return text;
+}
+
+std::u16string asciiText(std::size_t length) {
+    std::u16string text;
+    for (std::size_t i = 0; text.size() < length; ++i) {
+        text += static_cast<char16_t>(0x20 + (i * 7) % 95);  // every printable character, in a shuffled order
+    }
+    return text;
+}
+
+// Openbox, started next to this program by run-with-xvfb.sh: its pid, or 0.
+int windowManagerPid() {
+    const std::string parent = std::to_string(getppid());
+    for (int pid = 1; pid < 1 << 22; ++pid) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string self, name, state, ppid;
+        if (stat >> self >> name >> state >> ppid && name == "(openbox)" && ppid == parent) {
+            return pid;
+        }
+    }
+    return 0;
+}
+
+double cpuSeconds(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i) {
+        if (i >= 14) {
+            ticks += std::stol(field);  // utime + stime
+        }
+    }
+    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Waits (at most 10 s) until the process used no CPU for 300 ms.
+void waitUntilIdle(int pid) {
+    double last = -1;
+    for (int i = 0; i < 33 && pid != 0; ++i) {
+        const double now = cpuSeconds(pid);
+        if (now == last) {
+            return;
+        }
+        last = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+}
+
+class KeyboardTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        std::string why;
+        keyboard = X11Keyboard::open(&why);
+        ASSERT_NE(keyboard, nullptr) << why;
+        target = std::make_unique<TkTarget>();
+    }
+    static void TearDownTestSuite() {
+        target.reset();
+        keyboard.reset();
+    }
+    void SetUp() override {
+        ASSERT_NE(server.display, nullptr);
+        ASSERT_TRUE(target->activate());
+        bool ok = false;
+        ASSERT_EQ(target->ask("clear", &ok), "ok");
+    }
+
+    // Types text and returns what arrived, checking that the keymap is left as found and no key held.
+    std::string typeAndRead(const std::u16string& text) { return typeAndRead(text, inTk(text)); }
+    std::string typeAndRead(const std::u16string& text, const std::string& expected) {
+        const std::vector<KeySym> before = server.keymap();
+        const std::string xkbBefore = Server::xkbKeymap();
+        const Status status = keyboard->typeText(text);
+        EXPECT_TRUE(status.ok()) << status.error();
+        EXPECT_TRUE(keyboard->waitUntilSent().ok());
+        EXPECT_EQ(server.keymap(), before);
+        EXPECT_FALSE(xkbBefore.empty());
+        EXPECT_TRUE(Server::xkbKeymap() == xkbBefore) << "the XKB keymap differs after typing";
+        EXPECT_EQ(server.keysDown(), 0);
+        return target->waitFor(expected);
+    }
+
+    static inline std::unique_ptr<X11Keyboard> keyboard;
+    static inline std::unique_ptr<TkTarget> target;
+    Server server;
+};
+
+TEST(KeysymsFor, MapsEveryCharacterToTheKeysymThatTypesIt) {
+    // Tab, CR, LF, space, tilde, DEL, NBSP, y-diaeresis, あ, ｱ, U+1F600 as a pair, then broken surrogates:
+    // a lone low, a low before a high, a high before a high, a high before 'A', and a high at the end.
+    const std::u16string text{0x09,   0x0D,   0x0A,   0x20,   0x7E,   0x7F,   0xA0,   0xFF, 0x3042,
+                              0xFF71, 0xD83D, 0xDE00, 0xDC00, 0xDE00, 0xD83D, 0xD800, 0x41, 0xD800};
+    const std::vector<std::uint32_t> expected{
+        0xFF09,    0xFF0D,    0xFF0A,    0x20,      0x7E,      0x100007F, 0xA0, 0xFF,     0x1003042,
+        0x100FF71, 0x101F600, 0x100FFFD, 0x100FFFD, 0x100FFFD, 0x100FFFD, 0x41, 0x100FFFD};
+    EXPECT_EQ(X11Keyboard::keysymsFor(text), expected);
+}
+
+TEST(X11KeyboardOpen, ReportsAMissingDisplayWithoutEndingTheProcess) {
+    const std::string display = getenv("DISPLAY") != nullptr ? getenv("DISPLAY") : "";
+    setenv("DISPLAY", ":4095", 1);
+    std::string why;
+    EXPECT_EQ(X11Keyboard::open(&why), nullptr);
+    EXPECT_FALSE(why.empty());
+    setenv("DISPLAY", display.c_str(), 1);
+}
+
+TEST_F(KeyboardTest, MixedTextArrivesExactlyThroughBatchedRemaps) {
+    const std::u16string text = mixedText(2000);
+    EXPECT_EQ(typeAndRead(text), inTk(text));
+    const X11Keyboard::TypingStats stats = keyboard->lastTypingStats();
+    EXPECT_GT(stats.remappedCharacters, 500);
+    // One change per batch of up to two characters per spare keycode, and one restore.
+    EXPECT_LE(stats.keymapChanges, stats.remappedCharacters / 20 + 2);
+}
+
+TEST_F(KeyboardTest, AsciiTextArrivesExactlyWithoutTouchingTheKeymap) {
+    const std::u16string text = asciiText(2000);
+    EXPECT_EQ(typeAndRead(text), inTk(text));
+    EXPECT_EQ(keyboard->lastTypingStats().keymapChanges, 0);
+}
+
+TEST_F(KeyboardTest, CharactersOutsideTheBmpAndBrokenSurrogates) {
+    // Tk 8.6 keeps a character outside the BMP as a surrogate pair and hands it back as UTF-8 of the
+    // code point; an unpaired surrogate arrives as U+FFFD.
+    const std::u16string text = u"a\U0001F600b\U00020B9Fc";
+    EXPECT_EQ(typeAndRead(text), inTk(text));
+    target->ask("clear");
+    EXPECT_EQ(typeAndRead(std::u16string{u'x', 0xD800, u'y'}, "x\xEF\xBF\xBDy"), "x\xEF\xBF\xBDy");
+}
+
+TEST_F(KeyboardTest, WaitsForHeldModifiersAndTypesAsIfNoneWereHeld) {
+    ASSERT_EQ(std::system("xdotool keydown Shift_L"), 0);
+    auto releaser = std::async(std::launch::async, [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        return std::system("xdotool keyup Shift_L");
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(typeAndRead(u"abc"), "abc");
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(350));
+    EXPECT_EQ(releaser.get(), 0);
+    EXPECT_FALSE(keyboard->lastTypingStats().modifiersStillHeld);
+}
+
+TEST_F(KeyboardTest, CapsLockDoesNotChangeTheCaseAndIsLeftOn) {
+    ASSERT_EQ(std::system("xdotool key Caps_Lock"), 0);
+    ASSERT_TRUE(server.capsLock());
+    EXPECT_EQ(typeAndRead(u"aB cD"), "aB cD");
+    EXPECT_TRUE(server.capsLock());
+    ASSERT_EQ(std::system("xdotool key Caps_Lock"), 0);
+}
+
+TEST_F(KeyboardTest, ShiftInsertAndCtrlInsertArriveAsThoseChords) {
+    auto chord = [] {
+        std::string seen = target->ask("chord");
+        for (int i = 0; i < 100 && seen == "none"; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            seen = target->ask("chord");
+        }
+        target->ask("clear");
+        return seen;
+    };
+    ASSERT_TRUE(keyboard->pressShiftInsert().ok());
+    EXPECT_EQ(chord(), "shift-insert");
+    ASSERT_TRUE(keyboard->pressCtrlInsert().ok());
+    EXPECT_EQ(chord(), "ctrl-insert");
+    EXPECT_EQ(server.keysDown(), 0);
+}
+
+TEST_F(KeyboardTest, WithoutSpareKeycodesTypesNothingAndSaysSo) {
+    // Fill every empty keycode for the duration.
+    const std::vector<KeySym> before = server.keymap();
+    int min = 0, max = 0;
+    XDisplayKeycodes(server.display, &min, &max);
+    const int per = static_cast<int>(before.size()) / (max - min + 1);
+    std::vector<KeySym> filled = before;
+    for (int k = 0; k <= max - min; ++k) {
+        if (std::all_of(filled.begin() + k * per, filled.begin() + (k + 1) * per,
+                        [](KeySym s) { return s == 0; })) {
+            filled[static_cast<std::size_t>(k * per)] = XK_F35;
+        }
+    }
+    XChangeKeyboardMapping(server.display, min, per, filled.data(), max - min + 1);
+    XSync(server.display, False);
+    const Status status = keyboard->typeText(u"aあ");
+    XChangeKeyboardMapping(server.display, min, per, const_cast<KeySym*>(before.data()), max - min + 1);
+    XSync(server.display, False);
+    EXPECT_FALSE(status.ok());
+    EXPECT_EQ(target->waitFor(""), "");
+}
+
+// Figures, not a check: run by bench/typing_bench.sh (10 runs of each text).
+TEST_F(KeyboardTest, DISABLED_Timing) {
+    const int wm = windowManagerPid();
+    struct Kind {
+        const char* name;
+        std::u16string text;
+    };
+    for (const Kind& kind : {Kind{"mixed", mixedText(2000)}, Kind{"ascii", asciiText(2000)}}) {
+        int exact = 0;
+        double seconds = 0, callSeconds = 0, wmSeconds = 0;
+        int changes = 0;
+        const int runs = 10;
+        for (int run = 0; run < runs; ++run) {
+            ASSERT_EQ(target->ask("clear"), "ok");
+            waitUntilIdle(wm);
+            const double wmBefore = wm != 0 ? cpuSeconds(wm) : 0;
+            const auto start = Clock::now();
+            const bool typed = keyboard->typeText(kind.text).ok();
+            callSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+            const bool arrived = target->waitFor(inTk(kind.text)) == inTk(kind.text);
+            seconds += std::chrono::duration<double>(Clock::now() - start).count();
+            waitUntilIdle(wm);  // openbox may still be reloading keymaps
+            wmSeconds += wm != 0 ? cpuSeconds(wm) - wmBefore : 0;
+            changes += keyboard->lastTypingStats().keymapChanges;
+            exact += typed && arrived ? 1 : 0;
+        }
+        const double chars = static_cast<double>(kind.text.size()) * runs;
+        std::printf(
+            "FIGURE %s: %.0f chars/s arrived (%.0f chars/s sent), exact %d of %d, %.1f keymap changes "
+            "per run, window manager CPU %.2f s per run%s\n",
+            kind.name, chars / seconds, chars / callSeconds, exact, runs, static_cast<double>(changes) / runs,
+            wmSeconds / runs, wm != 0 ? "" : " (openbox not found)");
+        EXPECT_EQ(exact, runs);
+    }
+}
+
+}  // namespace
+}  // namespace varnel
