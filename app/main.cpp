@@ -13,6 +13,7 @@
 #include "platform/posix/PosixFiles.h"
 #include "platform/qt/QtServices.h"
 #include "platform/x11/X11Clipboard.h"
+#include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11WindowSystem.h"
 #include "ui/main/MainWindow.h"
 
@@ -50,6 +51,10 @@ int main(int argc, char** argv) {
         if (!windows) {
             std::fprintf(stderr, "varnel: %s\n", why.c_str());
             return 2;
+        }
+        keyboard = varnel::X11Keyboard::open(&why);
+        if (!keyboard) {
+            std::fprintf(stderr, "varnel: keyboard: %s; slots cannot be sent\n", why.c_str());
         }
         clipboard = varnel::X11Clipboard::open(pump, &why);
         if (!clipboard) {

@@ -12,10 +12,10 @@ namespace varnel {
 const char16_t SlotMenuTitle[] = u"編集";
 
 const SlotMenuItem SlotMenuItems[12] = {
-    {u"半角", MenuNarrow},         {u"全角", MenuWide},           {u"ひらがな", MenuHiragana},
-    {u"カタカナ", MenuKatakana},   {u"大文字", MenuUpperCase},    {u"小文字", MenuLowerCase},
-    {u"", MenuSeparator1},         {u"Tab→ｶﾝﾏ", MenuTabToComma}, {u"ｶﾝﾏ→Tab", MenuCommaToTab},
-    {u"", MenuSeparator2},         {u"空白削除", MenuTrimSpaces}, {u"削除", MenuClear},
+    {u"半角", MenuNarrow},       {u"全角", MenuWide},           {u"ひらがな", MenuHiragana},
+    {u"カタカナ", MenuKatakana}, {u"大文字", MenuUpperCase},    {u"小文字", MenuLowerCase},
+    {u"", MenuSeparator1},       {u"Tab→ｶﾝﾏ", MenuTabToComma},  {u"ｶﾝﾏ→Tab", MenuCommaToTab},
+    {u"", MenuSeparator2},       {u"空白削除", MenuTrimSpaces}, {u"削除", MenuClear},
 };
 
 namespace {
@@ -33,8 +33,8 @@ std::int16_t ToPixel(double twipsSum, float twipsPerPixel) {
         divisor = 1;  // a screen that reports less than half a twip per pixel
     }
     const std::int32_t quotient = RoundToInt32(twipsSum) / divisor;  // truncates toward zero
-    return static_cast<std::int16_t>(std::clamp<std::int32_t>(quotient, std::numeric_limits<std::int16_t>::min(),
-                                                              std::numeric_limits<std::int16_t>::max()));
+    return static_cast<std::int16_t>(std::clamp<std::int32_t>(
+        quotient, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ ScreenPoint SlotMenuPosition(const SlotMenuAnchor& anchor, double x, double y, T
 // Shows the menu with its top-left corner at a screen pixel and returns the chosen command, or 0 when
 // the menu was dismissed or could not be shown.
 class SlotMenu {
-public:
+  public:
     virtual ~SlotMenu() = default;
     virtual std::int16_t TrackPopupMenu(ScreenPoint at) = 0;
 };

@@ -185,6 +185,14 @@ class MainWindowTest : public QObject {
         QVERIFY(l.window.text(3) == text);
         QVERIFY(!l.window.setText(11, u"x"));
         QVERIFY(l.window.text(0).empty());
+        // A huge text is kept whole but shown in part, read-only.
+        const std::u16string huge(3 * SlotEdit::DisplayLimit, u'あ');
+        QVERIFY(l.window.setText(5, huge));
+        QVERIFY(l.window.text(5) == huge);
+        QVERIFY(l.window.Text1(5)->isReadOnly());
+        QVERIFY(l.window.Text1(5)->toPlainText().size() < 2 * static_cast<qsizetype>(SlotEdit::DisplayLimit));
+        QVERIFY(l.window.setText(5, u"small"));
+        QVERIFY(!l.window.Text1(5)->isReadOnly());
         // A user edit takes what the box shows.
         QTest::keyClicks(l.window.Text1(4), QStringLiteral("ab"));
         QVERIFY(l.window.text(4) == u"ab");

@@ -20,13 +20,13 @@ TEST(SlotMenuPosition, RoundsTiesToEvenAndTruncatesTowardZero) {
         std::int16_t expected;
     };
     for (const auto& c : {
-             Case{0, 14.5, 15, 0},       // 14.5 -> 14 (even), 14 / 15 = 0
-             Case{0, 15.5, 15, 1},       // 15.5 -> 16, 16 / 15 = 1
-             Case{0, 29.5, 15, 2},       // 29.5 -> 30 (even), 30 / 15 = 2
-             Case{-100, 0, 15, -6},      // -100 / 15 = -6.67 truncates to -6, not -7
+             Case{0, 14.5, 15, 0},          // 14.5 -> 14 (even), 14 / 15 = 0
+             Case{0, 15.5, 15, 1},          // 15.5 -> 16, 16 / 15 = 1
+             Case{0, 29.5, 15, 2},          // 29.5 -> 30 (even), 30 / 15 = 2
+             Case{-100, 0, 15, -6},         // -100 / 15 = -6.67 truncates to -6, not -7
              Case{-2000, 1090.5, 15, -60},  // -909.5 -> -910 (even), -910 / 15 = -60.67 -> -60
-             Case{0, 75, 7.5f, 9},       // 7.5 twips per pixel rounds to 8: 75 / 8 = 9.375
-             Case{0, 85, 8.5f, 10},      // 8.5 rounds to 8 (even): 85 / 8 = 10.6
+             Case{0, 75, 7.5f, 9},          // 7.5 twips per pixel rounds to 8: 75 / 8 = 9.375
+             Case{0, 85, 8.5f, 10},         // 8.5 rounds to 8 (even): 85 / 8 = 10.6
          }) {
         const SlotMenuAnchor anchor{c.formLeft, 0, 0, 0, 0};
         EXPECT_EQ(SlotMenuPosition(anchor, c.x, 0, {c.twips, 15}).x, c.expected)
@@ -60,13 +60,23 @@ TEST(SlotMenuCommands, EachCommandChangesOnlyItsSlot) {
         std::u16string before, after;
     };
     for (const auto& c : {
-             Case{2, u"ＡＢＣ　ガ", u"ABC ｶﾞ"}, Case{3, u"ﾊﾟｿｺﾝ 1", u"パソコン　１"},
-             Case{4, u"カタカナー", u"かたかなー"}, Case{5, u"ひらがな", u"ヒラガナ"},
-             Case{6, u"abcａｂｃ", u"ABCＡＢＣ"}, Case{7, u"ABC", u"abc"},
-             Case{9, u"a\tb\r\nc\td", u"a,b\r\nc,d"}, Case{10, u"a,b，c、d", u"a\tb，c、d"},
-             Case{12, u"  x y  ", u"x y"}, Case{12, u"   ", u""}, Case{13, u"anything", u""},
-             Case{0, u" keep ", u" keep "}, Case{8, u" keep ", u" keep "}, Case{11, u" keep ", u" keep "},
-             Case{1, u" keep ", u" keep "}, Case{14, u" keep ", u" keep "}, Case{-1, u" keep ", u" keep "},
+             Case{2, u"ＡＢＣ　ガ", u"ABC ｶﾞ"},
+             Case{3, u"ﾊﾟｿｺﾝ 1", u"パソコン　１"},
+             Case{4, u"カタカナー", u"かたかなー"},
+             Case{5, u"ひらがな", u"ヒラガナ"},
+             Case{6, u"abcａｂｃ", u"ABCＡＢＣ"},
+             Case{7, u"ABC", u"abc"},
+             Case{9, u"a\tb\r\nc\td", u"a,b\r\nc,d"},
+             Case{10, u"a,b，c、d", u"a\tb，c、d"},
+             Case{12, u"  x y  ", u"x y"},
+             Case{12, u"   ", u""},
+             Case{13, u"anything", u""},
+             Case{0, u" keep ", u" keep "},
+             Case{8, u" keep ", u" keep "},
+             Case{11, u" keep ", u" keep "},
+             Case{1, u" keep ", u" keep "},
+             Case{14, u" keep ", u" keep "},
+             Case{-1, u" keep ", u" keep "},
          }) {
         fake::World w;
         w.form.texts[2] = c.before;

@@ -1,16 +1,16 @@
 #include "ui/main/MainWindow.h"
 
 #include <QCloseEvent>
-#include <QMouseEvent>
-#include <algorithm>
 #include <QIcon>
+#include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 
 #include "capture/CaptureTick.h"
 #include "core/DisplayModes.h"
 #include "core/Geometry.h"
-#include "delivery/Delivery.h"
 #include "core/Startup.h"
+#include "delivery/Delivery.h"
 #include "ui/common/Fonts.h"
 #include "ui/main/Layout.h"
 
@@ -186,9 +186,13 @@ void MainWindow::show() {
     QWidget::show();
 }
 
-double MainWindow::width() const { return twips_.twips(QWidget::width()) + DesignFrameWidthTwips; }
+double MainWindow::width() const {
+    return twips_.twips(QWidget::width()) + DesignFrameWidthTwips;
+}
 
-double MainWindow::height() const { return twips_.twips(QWidget::height()) + DesignFrameHeightTwips; }
+double MainWindow::height() const {
+    return twips_.twips(QWidget::height()) + DesignFrameHeightTwips;
+}
 
 void MainWindow::setWidth(double twips) {
     resize(twips_.px(twips - DesignFrameWidthTwips), QWidget::height());
@@ -198,7 +202,9 @@ void MainWindow::setHeight(double twips) {
     resize(QWidget::width(), twips_.px(twips - DesignFrameHeightTwips));
 }
 
-bool MainWindow::isMinimized() const { return QWidget::isMinimized(); }
+bool MainWindow::isMinimized() const {
+    return QWidget::isMinimized();
+}
 
 void MainWindow::setSlotWidth(std::int16_t index, double twips) {
     if (validSlot(index)) {
@@ -216,6 +222,28 @@ void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
     if (context_ && event->button() == Qt::LeftButton) {
         Form_DblClick(*context_);
     }
+}
+
+void MainWindow::onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers,
+                               QPoint position) {
+    if (!context_ || !validSlot(index) || button != Qt::RightButton) {
+        return;
+    }
+    if (!menuForm_) {
+        menuForm_ = std::make_unique<SlotMenuWidget>();
+    }
+    const SlotEdit* slot = text1_[index];
+    // The window's outer corner on the screen, and the slot's place in the client area, in twips.
+    const SlotMenuAnchor anchor{twips_.twips(frameGeometry().x()), twips_.twips(frameGeometry().y()),
+                                twips_.twips(slot->x()), twips_.twips(slot->y()),
+                                twips_.twips(slot->height())};
+    std::int16_t shift = 0;
+    shift |= (modifiers & Qt::ShiftModifier) ? 1 : 0;
+    shift |= (modifiers & Qt::ControlModifier) ? 2 : 0;
+    shift |= (modifiers & Qt::AltModifier) ? 4 : 0;
+    Text1_MouseDown(*context_, *menuForm_, anchor, static_cast<std::int16_t>(index),
+                    static_cast<std::int16_t>(button), shift, twips_.twips(position.x()),
+                    twips_.twips(position.y()));
 }
 
 void MainWindow::connectHandlers() {
@@ -244,10 +272,13 @@ void MainWindow::connectHandlers() {
                 Command4_Click(*context_, static_cast<std::int16_t>(i));
             }
         });
+        connect(text1_[i], &SlotEdit::mousePressed, this, &MainWindow::onSlotPressed);
     }
 }
 
-void MainWindow::unloadMenuForm() {}
+void MainWindow::unloadMenuForm() {
+    menuForm_.reset();
+}
 void MainWindow::unloadSettingsDialog() {}
 void MainWindow::unloadEditDialog() {}
 

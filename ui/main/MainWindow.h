@@ -8,10 +8,12 @@
 #include <array>
 #include <optional>
 
+#include <memory>
 #include "core/AppContext.h"
 #include "core/Forms.h"
 #include "ui/common/Twips.h"
 #include "ui/main/SlotEdit.h"
+#include "ui/main/SlotMenuWidget.h"
 
 namespace varnel {
 
@@ -28,6 +30,8 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     // Runs start-up (Form_Load). The window shows itself during it.
     void load();
     AppContext& context() { return *context_; }
+    // frmMenu1 while it is loaded, else null.
+    SlotMenuWidget* menuForm() const { return menuForm_.get(); }
 
     // Controls, by their names and indices.
     QPushButton* Command1(int index) const { return command1_.at(index); }
@@ -70,6 +74,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     static bool validSlot(int index) { return index >= 1 && index <= 10; }
     void onTick();
     void connectHandlers();
+    void onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
 
     AppState& state_;
     Form1Members& members_;
@@ -82,6 +87,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     QPushButton* command5_ = nullptr;
     std::array<SlotEdit*, 11> text1_{};
     std::optional<AppContext> context_;
+    std::unique_ptr<SlotMenuWidget> menuForm_;  // frmMenu1, created on the first right-click
     bool unloaded_ = false;
 };
 

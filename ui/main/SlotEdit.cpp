@@ -20,8 +20,18 @@ SlotEdit::SlotEdit(int index, QWidget* parent) : QPlainTextEdit(parent), index_(
 
 void SlotEdit::setExactText(const std::u16string& text) {
     exact_ = text;
+    showsPart_ = text.size() > DisplayLimit;
+    std::u16string_view shown(text);
+    if (showsPart_) {
+        std::size_t cut = DisplayLimit;
+        if (shown[cut - 1] >= 0xD800 && shown[cut - 1] <= 0xDBFF) {
+            --cut;  // never split a surrogate pair
+        }
+        shown = shown.substr(0, cut);
+    }
     settingText_ = true;
-    setPlainText(ToQString(text));
+    setReadOnly(showsPart_);
+    setPlainText(ToQString(std::u16string(shown)) + (showsPart_ ? QStringLiteral("…") : QString()));
     settingText_ = false;
 }
 
@@ -33,7 +43,7 @@ void SlotEdit::onTextChanged() {
 
 void SlotEdit::mousePressEvent(QMouseEvent* event) {
     QPlainTextEdit::mousePressEvent(event);
-    emit mousePressed(index_, event->buttons() | event->button(), event->modifiers(), event->pos());
+    emit mousePressed(index_, event->button(), event->modifiers(), event->position().toPoint());
 }
 
 void SlotEdit::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -8,17 +8,27 @@ namespace varnel {
 // One slot: a multi-line plain-text box without scroll bars. It keeps the slot's text exactly as it
 // was set (carriage returns and line feeds as they came) until the user edits it; after an edit the
 // text is what the box shows, with line feeds between lines.
+//
+// A box shows one or two lines, so a very large text (a captured log file, say) is shown only in
+// part: laying out megabytes would stall the window and cost hundreds of megabytes. The slot still
+// holds the whole text, and the box is read-only while it shows a part, so that an edit can never
+// cut the text short.
 class SlotEdit : public QPlainTextEdit {
     Q_OBJECT
   public:
     SlotEdit(int index, QWidget* parent);
 
+    // Texts longer than this (UTF-16 code units) are shown in part.
+    static constexpr std::size_t DisplayLimit = 64 * 1024;
+
     int index() const { return index_; }
+    bool showsPart() const { return showsPart_; }
     const std::u16string& exactText() const { return exact_; }
     void setExactText(const std::u16string& text);
 
   signals:
-    void mousePressed(int index, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPoint position);
+    // The button that went down (left 1, right 2, middle 4), with the modifiers held and the position.
+    void mousePressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
     void doubleClicked(int index);
 
   protected:
@@ -31,6 +41,7 @@ class SlotEdit : public QPlainTextEdit {
     int index_;
     std::u16string exact_;
     bool settingText_ = false;
+    bool showsPart_ = false;
 };
 
 }  // namespace varnel
