@@ -1,6 +1,8 @@
 """End-to-end fixture: a private X server (Xvfb) with openbox, the real Varnel binary, a real Tk
 target application, and the real xclip / xdotool clients. Everything is started and stopped by the
 test itself; every wait is a poll with a time-out."""
+import ctypes
+import ctypes.util
 import os
 import shutil
 import subprocess
@@ -57,7 +59,7 @@ class Desktop:
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.processes = []
         poll(lambda: 'window id' in self.run(['xprop', '-root', '_NET_SUPPORTING_WM_CHECK'], check=False),
-             what='the window manager')
+             timeout=30, what='the window manager')
 
     def run(self, args, check=True, input=None, timeout=10):
         result = subprocess.run(args, env=self.env, input=input, capture_output=True, timeout=timeout)
@@ -152,6 +154,12 @@ class Desktop:
         p.stdin.close()
         return p
 
+    def clipboard_timestamp(self):
+        """The time at which the current owner took CLIPBOARD (its TIMESTAMP target), or None."""
+        result = subprocess.run(['xclip', '-o', '-selection', 'clipboard', '-t', 'TIMESTAMP'], env=self.env,
+                                capture_output=True, timeout=10)
+        return result.stdout if result.returncode == 0 and result.stdout else None
+
     def clipboard(self, selection='clipboard'):
         """The clipboard's text, or None when there is none."""
         result = subprocess.run(['xclip', '-o', '-selection', selection, '-t', 'UTF8_STRING'], env=self.env,
@@ -165,7 +173,7 @@ class Varnel:
     def __init__(self, desktop, args=()):
         self.desktop = desktop
         self.process = desktop.start([varnel_binary(), *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.window = desktop.find_window('^Varnel$', pid=self.process.pid, timeout=10)
+        self.window = desktop.find_window('^Varnel$', pid=self.process.pid, timeout=30)
         poll(lambda: '_NET_WM_STATE_ABOVE' in desktop.window_state(self.window), what='the topmost state')
 
     def click_twips(self, x, y, button=1):
@@ -184,16 +192,22 @@ class Varnel:
     def click_conversion(self, index):
         self.click_twips(960 + 360 * index + 187, 70 + 187)
 
-    def slot_text(self, i, timeout=3.0):
-        """A slot's text, read back through its copy button and the clipboard."""
-        marker = f'\u2063unread {time.monotonic()}'
-        owner = self.desktop.set_clipboard(marker)
-        poll(lambda: self.desktop.clipboard() == marker, what='the marker on the clipboard')
+    def slot_text(self, i, timeout=5.0):
+        """A slot's text, read back through its copy button: the copy makes Varnel the clipboard's
+        owner anew, which shows in the clipboard's TIMESTAMP; then the text is read."""
+        before = self.desktop.clipboard_timestamp()
         self.click_copy(i)
-        text = poll(lambda: (lambda t: t if t is not None and t != marker else None)(self.desktop.clipboard())
-                    or (self.desktop.clipboard() == '' and ''), timeout, what=f'slot {i} on the clipboard')
-        owner.kill()
-        return text
+        poll(lambda: (lambda t: t is not None and t != before)(self.desktop.clipboard_timestamp()), timeout,
+             what=f'the copy of slot {i}')
+        return self.desktop.clipboard()
+
+    def double_click_twips(self, x, y):
+        self.desktop.run(['xdotool', 'mousemove', '--window', str(self.window), str(x // TWIPS_PER_PIXEL),
+                          str(y // TWIPS_PER_PIXEL), 'click', '--repeat', '2', '--delay', '80', '1'])
+
+    def client_size(self):
+        _, _, width, height = self.desktop.geometry(self.window)
+        return width, height
 
     def close(self, timeout=5.0):
         """Closes the window through the window manager and returns the exit status."""
@@ -209,7 +223,7 @@ class TkTarget:
         self.desktop = desktop
         self.process = desktop.start(['wish', os.path.join(HERE, 'target.tcl'), title],
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.window = desktop.find_window(f'^{title}$', pid=self.process.pid, timeout=10)
+        self.window = desktop.find_window(f'^{title}$', pid=self.process.pid, timeout=30)
 
     def command(self, line):
         self.process.stdin.write((line + '\n').encode())
@@ -231,6 +245,67 @@ class TkTarget:
 
     def wait_for_text(self, expected, timeout=5.0):
         poll(lambda: self.text() == expected, timeout, what=f'the target to hold {expected[:40]!r}')
+
+
+class HungOwner:
+    """A client that owns CLIPBOARD and never answers a request for its content."""
+
+    def __init__(self, desktop):
+        x = ctypes.CDLL(ctypes.util.find_library('X11'))
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + \
+            [ctypes.c_uint] * 3 + [ctypes.c_ulong] * 2
+        x.XCreateSimpleWindow.restype = ctypes.c_ulong
+        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x.XInternAtom.restype = ctypes.c_ulong
+        x.XSetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong]
+        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.x = x
+        self.display = x.XOpenDisplay(desktop.display.encode())
+        window = x.XCreateSimpleWindow(self.display, x.XDefaultRootWindow(self.display), 0, 0, 1, 1, 0, 0, 0)
+        clipboard = x.XInternAtom(self.display, b'CLIPBOARD', 0)
+        x.XSetSelectionOwner(self.display, clipboard, window, 0)
+        x.XSync(self.display, 0)
+
+    def close(self):
+        if self.display:
+            self.x.XCloseDisplay(self.display)
+            self.display = None
+
+
+def pixel(desktop, x, y):
+    """The colour of a screen pixel as (red, green, blue)."""
+    lib = ctypes.CDLL(ctypes.util.find_library('X11'))
+    lib.XOpenDisplay.restype = ctypes.c_void_p
+    lib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    lib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    lib.XDefaultRootWindow.restype = ctypes.c_ulong
+    lib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                              ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+    lib.XGetImage.restype = ctypes.c_void_p
+    lib.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
+    lib.XGetPixel.restype = ctypes.c_ulong
+    lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = lib.XOpenDisplay(desktop.display.encode())
+    image = lib.XGetImage(display, lib.XDefaultRootWindow(display), x, y, 1, 1, 0xFFFFFFFF, 2)
+    value = lib.XGetPixel(image, 0, 0)
+    lib.XCloseDisplay(display)
+    return ((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF)
+
+
+def write_slot_file(path, sections, encoding='utf-8'):
+    """Writes [textNN] sections, each a list of lines, ended by [end]; CR LF line ends."""
+    lines = []
+    for number, body in sections.items():
+        lines.append(f'[text{number:02d}]')
+        lines.extend(body)
+        lines.append('[end]')
+    with open(path, 'wb') as f:
+        f.write(('\r\n'.join(lines) + '\r\n').encode(encoding))
 
 
 class DesktopTestCase(unittest.TestCase):
