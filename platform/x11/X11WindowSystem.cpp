@@ -117,6 +117,30 @@ struct X11WindowSystem::Impl {
         return 0;
     }
 
+    // True when the keyboard focus is w or one of its descendants (the manager's frame around it
+    // does not count).
+    bool holdsInputFocus(Window w) const {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(display, &focus, &revert);
+        while (focus != 0 && focus != PointerRoot && focus != root) {
+            if (focus == w) {
+                return true;
+            }
+            Window rootReturn = 0, parent = 0;
+            Window* children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(display, focus, &rootReturn, &parent, &children, &count)) {
+                return false;
+            }
+            if (children != nullptr) {
+                XFree(children);
+            }
+            focus = parent;
+        }
+        return false;
+    }
+
     bool viewable(Window w) const {
         XWindowAttributes attributes{};
         return XGetWindowAttributes(display, w, &attributes) != 0 && attributes.map_state == IsViewable;
@@ -180,10 +204,14 @@ Status X11WindowSystem::makeForeground(WindowHandle window) {
         XFlush(x.display);
         // The manager answers within a few milliseconds; wait for it, bounded, so that the caller's
         // re-check usually sees the result of this request rather than sending another.
-        const auto deadline = Clock::now() + 100ms;
+        // Keys sent right after the manager has announced the new active window can still reach the
+        // old focus: wait until the input focus itself is inside the window too, then give the
+        // application a moment to take in its FocusIn.
+        const auto deadline = Clock::now() + 150ms;
         while (Clock::now() < deadline) {
             const auto active = x.windowProperty(x.root, x.netActiveWindow);
-            if (active && *active == window) {
+            if (active && *active == window && x.holdsInputFocus(window)) {
+                std::this_thread::sleep_for(15ms);
                 return Status::success();
             }
             std::this_thread::sleep_for(2ms);

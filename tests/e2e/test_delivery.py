@@ -1,0 +1,79 @@
+import os
+import subprocess
+import tempfile
+import time
+import unittest
+
+from fixture import DesktopTestCase, TkTarget, Varnel, poll, write_slot_file
+
+
+class Delivery(DesktopTestCase):
+    def start(self, sections):
+        folder = tempfile.mkdtemp(prefix='varnel-e2e-')
+        path = os.path.join(folder, 'slots.txt')
+        write_slot_file(path, sections)
+        return Varnel(self.desktop, [path])
+
+    def test_fifty_pastes_in_a_row_arrive_exactly_and_the_clipboard_is_restored(self):
+        first, second = 'first slot: ひらがな 漢字 +^%~(){}[]', 'second slot ｶﾀｶﾅ'
+        varnel = self.start({1: [f'"{first}"'], 2: [second]})
+        target = TkTarget(self.desktop)
+        target.activate()
+        time.sleep(0.5)  # the tick takes the Tk window as the target
+        wrong = []
+        for n in range(50):
+            slot, expected = (1, first) if n % 2 == 0 else (2, second)
+            target.set_text('')
+            varnel.click_send(slot)
+            try:
+                target.wait_for_text(expected, timeout=5)
+            except TimeoutError:
+                wrong.append((n, target.text()[:80]))
+        self.assertEqual(wrong, [])
+        # Capture is off after a slot file, so LastClipboardText is empty: the clipboard holds "".
+        self.assertEqual(self.desktop.clipboard(), '')
+
+    def test_a_megabyte_pastes_whole(self):
+        big = ''.join(chr(0x3041 + (i % 80)) if i % 97 else 'x' for i in range(350_000))  # ~1 MB in UTF-8
+        varnel = self.start({3: [big]})
+        target = TkTarget(self.desktop)
+        target.activate()
+        time.sleep(0.5)
+        varnel.click_send(3)
+        poll(lambda: len(target.text()) == len(big), timeout=20, interval=0.2, what='the whole text')
+        self.assertEqual(target.text(), big)
+
+    def test_paste_into_a_terminal(self):
+        varnel = self.start({1: ['echo from varnel']})
+        folder = tempfile.mkdtemp(prefix='varnel-term-')
+        out = os.path.join(folder, 'typed')
+        self.desktop.start(['xterm', '-T', 'Varnel terminal', '-e', 'sh', '-c', f'stty -icanon -echo; cat > {out}'],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        terminal = self.desktop.find_window('^Varnel terminal$', timeout=30)
+        self.desktop.activate(terminal)
+        time.sleep(0.5)
+        varnel.click_send(1)
+        poll(lambda: os.path.exists(out) and open(out, encoding='utf-8').read() == 'echo from varnel',
+             timeout=10, what='the text in the terminal')
+
+    def test_closed_target_makes_send_do_nothing_and_capture_goes_on(self):
+        varnel = Varnel(self.desktop)
+        target = TkTarget(self.desktop)
+        target.activate()
+        time.sleep(0.5)
+        target.process.kill()
+        target.process.wait()
+        # Our own window is in front now; the target no longer exists.
+        varnel.click_send(1)
+        self.desktop.set_clipboard('still capturing')
+        poll(lambda: self.desktop.clipboard() == 'still capturing', what='the text on the clipboard')
+        time.sleep(0.6)
+        self.assertEqual(varnel.slot_text(1), 'still capturing')
+
+    def test_copy_button_puts_the_slot_on_the_clipboard(self):
+        varnel = self.start({4: ['line one', 'line two']})
+        self.assertEqual(varnel.slot_text(4), 'line one\r\nline two')
+
+
+if __name__ == '__main__':
+    unittest.main()
