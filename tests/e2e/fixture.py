@@ -55,11 +55,28 @@ class Desktop:
         self.env.pop('QT_QPA_PLATFORM', None)
         self.env['XDG_RUNTIME_DIR'] = tempfile.mkdtemp(prefix='varnel-runtime-')
         os.chmod(self.env['XDG_RUNTIME_DIR'], 0o700)
-        self.wm = subprocess.Popen(['openbox', '--sm-disable'], env=self.env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.processes = []
-        poll(lambda: 'window id' in self.run(['xprop', '-root', '_NET_SUPPORTING_WM_CHECK'], check=False),
-             timeout=30, what='the window manager')
+        self.wm_log = tempfile.NamedTemporaryFile(prefix='varnel-openbox-', suffix='.log')
+        self.wm = None
+        for attempt in range(3):
+            self.wm = subprocess.Popen(['openbox', '--sm-disable'], env=self.env,
+                                       stdout=self.wm_log, stderr=self.wm_log)
+            try:
+                poll(lambda: self.wm.poll() is not None or 'window id' in self.run(
+                    ['xprop', '-root', '_NET_SUPPORTING_WM_CHECK'], check=False), timeout=30,
+                     what='the window manager')
+            except TimeoutError:
+                pass
+            if self.wm.poll() is None and 'window id' in self.run(['xprop', '-root', '_NET_SUPPORTING_WM_CHECK'],
+                                                                   check=False):
+                break
+            self.wm.kill()
+            self.wm.wait()
+        else:
+            self.wm_log.seek(0)
+            log = self.wm_log.read().decode(errors='replace')
+            self.close()
+            raise RuntimeError(f'openbox did not start on {self.display}: {log}')
 
     def run(self, args, check=True, input=None, timeout=10):
         result = subprocess.run(args, env=self.env, input=input, capture_output=True, timeout=timeout)
@@ -81,6 +98,8 @@ class Desktop:
                 if stream:
                     stream.close()
         for p in (self.wm, self.xvfb):
+            if p is None:
+                continue
             p.terminate()
             try:
                 p.wait(timeout=5)

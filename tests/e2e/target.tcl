@@ -6,6 +6,13 @@
 #   selectall     -> selects the whole content; answers "ok"
 #   focus         -> gives the text widget the keyboard focus; answers "ok"
 wm title . [lindex $argv 0]
+# Tk's own X11 binding pastes beside the selection; GTK and Qt editors replace it, as the selection
+# conversion expects of a target. Make this target replace the selection too.
+bind Text <<Paste>> {
+    catch {%W delete sel.first sel.last}
+    tk_textPaste %W
+    break
+}
 text .t -width 50 -height 12 -wrap none -undo 0
 pack .t -fill both -expand 1
 focus .t

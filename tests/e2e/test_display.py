@@ -1,0 +1,43 @@
+import time
+import unittest
+
+from fixture import DesktopTestCase, Varnel, poll, TWIPS_PER_PIXEL
+
+
+def px(twips):
+    return round(twips / TWIPS_PER_PIXEL)
+
+
+class Display(DesktopTestCase):
+    def setUp(self):
+        super().setUp()
+        self.varnel = Varnel(self.desktop)
+
+    def test_double_clicks_cycle_the_three_heights(self):
+        heights = []
+        for _ in range(3):
+            before = self.varnel.client_size()
+            self.varnel.double_click_twips(40, 300)  # the bare margin left of the top row
+            poll(lambda: self.varnel.client_size() != before, what='a new height')
+            heights.append(self.varnel.client_size())
+        self.assertEqual(heights, [(px(3720), px(480)), (px(3720), px(5370)), (px(3720), px(2970))])
+
+    def test_narrowing_snaps_back_to_the_minimum_width(self):
+        self.desktop.run(['xdotool', 'windowsize', '--sync', str(self.varnel.window), '40', '198'], check=False)
+        poll(lambda: self.varnel.client_size()[0] == px(1680), what='the minimum width')
+        time.sleep(0.3)
+        self.assertEqual(self.varnel.client_size()[0], px(1680))
+
+    def test_z_order_buttons_keep_the_window_and_its_id(self):
+        window = self.varnel.window
+        self.varnel.click_twips(480 + 187, 70 + 187)  # Command1(2)
+        poll(lambda: '_NET_WM_STATE_ABOVE' not in self.desktop.window_state(window), what='ABOVE removed')
+        poll(lambda: self.desktop.stacking() and self.desktop.stacking()[0] == window, what='the bottom')
+        self.varnel.click_twips(120 + 187, 70 + 187)  # Command1(1)
+        poll(lambda: '_NET_WM_STATE_ABOVE' in self.desktop.window_state(window), what='ABOVE again')
+        poll(lambda: self.desktop.stacking()[-1] == window, what='the top')
+        self.assertEqual(self.desktop.find_window('^Varnel$', pid=self.varnel.process.pid), window)
+
+
+if __name__ == '__main__':
+    unittest.main()

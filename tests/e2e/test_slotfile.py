@@ -1,0 +1,45 @@
+import os
+import tempfile
+import time
+import unittest
+
+from fixture import DesktopTestCase, Varnel, pixel, poll, TWIPS_PER_PIXEL
+
+
+class SlotFile(DesktopTestCase):
+    def test_a_shift_jis_file_fills_the_slots_and_switches_capture_off(self):
+        folder = tempfile.mkdtemp(prefix='varnel-e2e-')
+        path = os.path.join(folder, 'メモ.txt')
+        content = ('前置きは無視\r\n[text01]\r\nソフト表示\r\n二行目\r\n[end]\r\n'
+                   '[TEXT03]\r\none, two\r\n"a,b"\r\n[end]\r\n')
+        with open(path, 'wb') as f:
+            f.write(content.encode('cp932'))
+        varnel = Varnel(self.desktop, [path])
+        # No slot wears the capture colour.
+        x, y, _, _ = self.desktop.geometry(varnel.window)
+        self.assertNotEqual(pixel(self.desktop, x + 1000 // TWIPS_PER_PIXEL, y + 640 // TWIPS_PER_PIXEL),
+                            (255, 255, 192))
+        self.assertEqual(varnel.slot_text(1), 'ソフト表示\r\n二行目')
+        self.assertEqual(varnel.slot_text(3), 'one\r\ntwo\r\na,b')
+        self.assertEqual(varnel.slot_text(2), '')
+        # Capture is off: a new clipboard text stays out of the slots.
+        self.desktop.set_clipboard('not captured')
+        poll(lambda: self.desktop.clipboard() == 'not captured', what='the text on the clipboard')
+        time.sleep(0.6)
+        self.assertEqual(varnel.slot_text(1), 'ソフト表示\r\n二行目')
+
+    def test_without_a_usable_file_capture_stays_on(self):
+        folder = tempfile.mkdtemp(prefix='varnel-e2e-')
+        hidden = os.path.join(folder, '.hidden.txt')
+        with open(hidden, 'w') as f:
+            f.write('[text01]\nhidden\n[end]\n')
+        for args in ([os.path.join(folder, 'missing.txt')], [hidden], [folder]):
+            varnel = Varnel(self.desktop, args)
+            x, y, _, _ = self.desktop.geometry(varnel.window)
+            self.assertEqual(pixel(self.desktop, x + 1000 // TWIPS_PER_PIXEL, y + 640 // TWIPS_PER_PIXEL),
+                             (255, 255, 192), args)
+            self.assertEqual(varnel.close(), 0)
+
+
+if __name__ == '__main__':
+    unittest.main()
