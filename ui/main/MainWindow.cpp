@@ -137,7 +137,9 @@ QPushButton* MainWindow::captionButton(const QString& caption, double pointSize,
 }
 
 void MainWindow::attach(Platform& platform) {
+    editDialog_.reset();
     context_.emplace(AppContext{state_, members_, *this, platform});
+    editDialog_.emplace(*context_);
 }
 
 void MainWindow::load() {
@@ -273,6 +275,11 @@ void MainWindow::connectHandlers() {
             }
         });
         connect(text1_[i], &SlotEdit::mousePressed, this, &MainWindow::onSlotPressed);
+        connect(text1_[i], &SlotEdit::doubleClicked, this, [this](int index) {
+            if (editDialog_) {
+                editDialog_->Text1_DblClick(static_cast<std::int16_t>(index));
+            }
+        });
     }
 }
 
@@ -280,7 +287,11 @@ void MainWindow::unloadMenuForm() {
     menuForm_.reset();
 }
 void MainWindow::unloadSettingsDialog() {}
-void MainWindow::unloadEditDialog() {}
+void MainWindow::unloadEditDialog() {
+    if (editDialog_) {
+        editDialog_->unload();
+    }
+}
 
 void MainWindow::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);

@@ -12,6 +12,7 @@
 #include "core/AppContext.h"
 #include "core/Forms.h"
 #include "ui/common/Twips.h"
+#include "ui/edit/EditDialogHost.h"
 #include "ui/main/SlotEdit.h"
 #include "ui/main/SlotMenuWidget.h"
 
@@ -32,6 +33,8 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     AppContext& context() { return *context_; }
     // frmMenu1 while it is loaded, else null.
     SlotMenuWidget* menuForm() const { return menuForm_.get(); }
+    // frmEdit1 while it is open, else null.
+    EditDialog* editDialog() const { return editDialog_ ? editDialog_->dialog() : nullptr; }
 
     // Controls, by their names and indices.
     QPushButton* Command1(int index) const { return command1_.at(index); }
@@ -88,6 +91,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     std::array<SlotEdit*, 11> text1_{};
     std::optional<AppContext> context_;
     std::unique_ptr<SlotMenuWidget> menuForm_;  // frmMenu1, created on the first right-click
+    std::optional<EditDialogHost> editDialog_;  // frmEdit1's host
     bool unloaded_ = false;
 };
 

@@ -1,0 +1,147 @@
+// The slot edit dialog against its layout, its keys and its ways of closing.
+#include <QPointer>
+#include <QScrollBar>
+#include <QtTest>
+
+#include "fakes/FakePlatform.h"
+#include "ui/edit/EditDialogHost.h"
+
+using namespace varnel;
+
+class EditDialogTest : public QObject {
+    Q_OBJECT
+
+    static constexpr WindowHandle Target = 0x200;
+
+    struct Opened {
+        fake::World w;
+        EditDialogHost host{w.ctx};
+        EditDialog* dialog = nullptr;
+        explicit Opened(std::int16_t slot = 2) {
+            w.startValues();
+            w.windows.existing = {Target, w.form.handle};
+            w.state.TargetWindow = Target;
+            for (int i = 0; i < 10; ++i) {
+                w.form.texts[i] = u"slot text";
+            }
+            w.form.texts[slot - 1] = u"first\r\nsecond\u00a0line";
+            host.Text1_DblClick(slot);
+            dialog = host.dialog();
+        }
+    };
+
+    Twips twips{96.0};
+
+    static QWidget* nextTabStop(QWidget* w) {
+        QWidget* next = w->nextInFocusChain();
+        while (!(next->focusPolicy() & Qt::TabFocus)) {
+            next = next->nextInFocusChain();
+        }
+        return next;
+    }
+    static void flushDeletions() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+  private slots:
+    void dialogIsLaidOutAsDesigned() {
+        Opened o;
+        EditDialog* d = o.dialog;
+        QVERIFY(d != nullptr);
+        QVERIFY(d->isVisible() && d->isWindow());
+        QVERIFY(d->parentWidget() == nullptr);
+        QCOMPARE(d->windowTitle(), QStringLiteral("テキストの編集（2）"));
+        QCOMPARE(d->size(), QSize(twips.px(4680), twips.px(3345)));
+        const Qt::WindowFlags flags = d->windowFlags();
+        for (auto hint : {Qt::WindowTitleHint, Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint,
+                          Qt::WindowCloseButtonHint, Qt::WindowStaysOnTopHint}) {
+            QVERIFY(flags.testFlag(hint));
+        }
+        QVERIFY(d->windowIcon().isNull());
+        QVERIFY(o.w.log.count("setZOrder " + std::to_string(d->winId()) + " 1") == 1);
+
+        QCOMPARE(d->Text1()->geometry(), twips.rect(120, 120, 4455, 2535));
+        QCOMPARE(d->Text1()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(d->Text1()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(d->Text1()->lineWrapMode(), QPlainTextEdit::NoWrap);
+        QCOMPARE(d->Text1()->blockCount(), 2);
+        QVERIFY(o.host.text() == u"first\r\nsecond\u00a0line");
+        QCOMPARE(d->Command1()->geometry(), twips.rect(480, 2760, 1575, 495));
+        QCOMPARE(d->Command2()->geometry(), twips.rect(2640, 2760, 1575, 495));
+        QCOMPARE(d->Command1()->text(), QStringLiteral("Ｏ Ｋ"));
+        QCOMPARE(d->Command2()->text(), QStringLiteral("キャンセル"));
+        for (QPushButton* b : {d->Command1(), d->Command2()}) {
+            QVERIFY(!b->isDefault() && !b->autoDefault());
+        }
+        QCOMPARE(nextTabStop(d->Text1()), static_cast<QWidget*>(d->Command1()));
+        QCOMPARE(nextTabStop(d->Command1()), static_cast<QWidget*>(d->Command2()));
+        QCOMPARE(nextTabStop(d->Command2()), static_cast<QWidget*>(d->Text1()));
+
+        // Controls keep their places and sizes whatever size the window is given.
+        d->resize(twips.px(9000), twips.px(1500));
+        QCOMPARE(d->Text1()->geometry(), twips.rect(120, 120, 4455, 2535));
+        QCOMPARE(d->Command2()->geometry(), twips.rect(2640, 2760, 1575, 495));
+    }
+
+    void enterMakesANewLineAndEscapeLeavesTheDialogOpen() {
+        Opened o;
+        QPlainTextEdit* text = o.dialog->Text1();
+        text->selectAll();
+        QTest::keyClicks(text, QStringLiteral("ab"));
+        QTest::keyClick(text, Qt::Key_Return);
+        QTest::keyClick(text, Qt::Key_Enter);
+        QTest::keyClicks(text, QStringLiteral("cd"));
+        QTest::keyClick(text, Qt::Key_Escape);
+        QTest::keyClick(o.dialog, Qt::Key_Escape);
+        QCOMPARE(o.host.dialog(), o.dialog);
+        QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
+
+        QTest::mouseClick(o.dialog->Command1(), Qt::LeftButton);
+        QVERIFY(o.w.form.texts[1] == u"ab\n\ncd");
+        QVERIFY(o.host.dialog() == nullptr);
+    }
+
+    void okKeepsAnUneditedTextExactly() {
+        Opened o;
+        // An edit that is taken back leaves the text as it came, line ends and no-break space included.
+        QTest::keyClicks(o.dialog->Text1(), QStringLiteral("x"));
+        QTest::keyClick(o.dialog->Text1(), Qt::Key_Backspace);
+        QTest::mouseClick(o.dialog->Command1(), Qt::LeftButton);
+        QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
+        // An edited text has line feeds between its lines and keeps its no-break spaces.
+        o.host.Text1_DblClick(2);
+        QTest::keyClicks(o.host.dialog()->Text1(), QStringLiteral("x"));
+        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        QVERIFY(o.w.form.texts[1] == u"xfirst\nsecond\u00a0line");
+    }
+
+    void closeBoxAndCancelDiscardTheTextAndDestroyTheDialog() {
+        Opened o;
+        QPointer<EditDialog> first = o.dialog;
+        QTest::keyClicks(first->Text1(), QStringLiteral("discarded"));
+        o.w.windows.foreground = static_cast<WindowHandle>(first->winId());
+        QVERIFY(first->close() == false);  // the host destroys it, not the close itself
+        QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
+        QCOMPARE(o.w.log.count("timer.on"), 1);
+        QCOMPARE(o.w.windows.foreground, Target);
+        QVERIFY(o.host.dialog() == nullptr);
+        QVERIFY(!first.isNull() && !first->isVisible());
+        flushDeletions();
+        QVERIFY(first.isNull());
+
+        // The next opening creates a new dialog; a double-click while it is open refills that one.
+        o.host.Text1_DblClick(7);
+        QPointer<EditDialog> second = o.host.dialog();
+        QVERIFY(!second.isNull());
+        o.host.Text1_DblClick(2);
+        QCOMPARE(o.host.dialog(), second.data());
+        QCOMPARE(second->windowTitle(), QStringLiteral("テキストの編集（2）"));
+        QTest::keyClicks(second->Text1(), QStringLiteral("discarded"));
+        QTest::mouseClick(second->Command2(), Qt::LeftButton);
+        QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
+        QCOMPARE(o.w.log.count("timer.on"), 2);
+        flushDeletions();
+        QVERIFY(second.isNull());
+    }
+};
+
+QTEST_MAIN(EditDialogTest)
+#include "edit_dialog_test.moc"

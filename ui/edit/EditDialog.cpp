@@ -1,0 +1,88 @@
+#include "ui/edit/EditDialog.h"
+
+#include <QCloseEvent>
+#include <QTextDocument>
+
+#include "ui/common/Text.h"
+
+namespace varnel {
+
+namespace {
+
+// Geometry in twips, relative to the client area.
+constexpr int ClientWidth = 4680;
+constexpr int ClientHeight = 3345;
+constexpr int TextLeft = 120, TextTop = 120, TextWidth = 4455, TextHeight = 2535;
+constexpr int ButtonTop = 2760, ButtonWidth = 1575, ButtonHeight = 495;
+constexpr int OkLeft = 480, CancelLeft = 2640;
+
+QPushButton* MakeButton(const QString& caption, int left, const Twips& twips, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setGeometry(twips.rect(left, ButtonTop, ButtonWidth, ButtonHeight));
+    // Neither button answers Enter or Escape.
+    button->setDefault(false);
+    button->setAutoDefault(false);
+    return button;
+}
+
+}  // namespace
+
+EditDialog::EditDialog() : QWidget(nullptr) {
+    setObjectName(QStringLiteral("frmEdit1"));
+    // Asked for before the native window exists, so the dialog is never shown below the topmost
+    // layer; the topmost request after the first show (Form_Load) confirms it.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    setWindowTitle(QStringLiteral("テキストの編集"));
+    setAttribute(Qt::WA_QuitOnClose, false);
+    // Client size only: where the dialog goes is left to the window manager.
+    resize(twips_.px(ClientWidth), twips_.px(ClientHeight));
+
+    text1_ = new QPlainTextEdit(this);
+    text1_->setObjectName(QStringLiteral("Text1"));
+    text1_->setGeometry(twips_.rect(TextLeft, TextTop, TextWidth, TextHeight));
+    text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Lines run on under the horizontal scroll bar instead of wrapping.
+    text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text1_->setTabChangesFocus(true);
+
+    command1_ = MakeButton(QStringLiteral("Ｏ Ｋ"), OkLeft, twips_, this);
+    command1_->setObjectName(QStringLiteral("Command1"));
+    command2_ = MakeButton(QStringLiteral("キャンセル"), CancelLeft, twips_, this);
+    command2_->setObjectName(QStringLiteral("Command2"));
+
+    setTabOrder(text1_, command1_);
+    setTabOrder(command1_, command2_);
+    text1_->setFocus();
+}
+
+QString EditDialog::shownText() const {
+    // The raw text keeps no-break spaces, which toPlainText() would turn into plain spaces.
+    QString shown = text1_->document()->toRawText();
+    for (QChar& c : shown) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) {
+            c = QLatin1Char('\n');
+        }
+    }
+    return shown;
+}
+
+std::u16string EditDialog::text() const {
+    const QString shown = shownText();
+    return shown == shownExact_ ? exact_ : FromQString(shown);
+}
+
+void EditDialog::setText(const std::u16string& text) {
+    exact_ = text;
+    text1_->setPlainText(ToQString(text));
+    shownExact_ = shownText();
+}
+
+void EditDialog::closeEvent(QCloseEvent* event) {
+    // The host closes the dialog through the close handler and then destroys it.
+    event->ignore();
+    emit closeRequested();
+}
+
+}  // namespace varnel

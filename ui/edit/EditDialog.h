@@ -1,0 +1,55 @@
+// frmEdit1, the slot edit dialog: a sizable top-level window with a multi-line text box and the
+// "Ｏ Ｋ" and "キャンセル" buttons. It builds the controls as laid out and reports its events; what
+// they do is decided by EditDialogHandlers (editing/EditDialog.h), reached through EditDialogHost.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <string>
+
+#include "ui/common/Twips.h"
+
+namespace varnel {
+
+class EditDialog : public QWidget {
+    Q_OBJECT
+  public:
+    // Always a top-level window without an owner; topmost from its creation.
+    EditDialog();
+
+    QPlainTextEdit* Text1() const { return text1_; }
+    QPushButton* Command1() const { return command1_; }
+    QPushButton* Command2() const { return command2_; }
+
+    // The text box's text. Until the box shows something other than what was set, this is exactly
+    // the text that was set, carriage returns and line feeds as they came; after an edit it is what
+    // the box shows, with line feeds between lines.
+    std::u16string text() const;
+    void setText(const std::u16string& text);
+
+    // The Tag of Text1.
+    const std::u16string& tag() const { return tag_; }
+    void setTag(const std::u16string& tag) { tag_ = tag; }
+
+  signals:
+    // The window system or the user asked the dialog to close (the close box, for one). The dialog
+    // stays until its host destroys it.
+    void closeRequested();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    QString shownText() const;
+
+    Twips twips_;
+    QPlainTextEdit* text1_ = nullptr;
+    QPushButton* command1_ = nullptr;
+    QPushButton* command2_ = nullptr;
+    std::u16string exact_;
+    QString shownExact_;  // what the box showed right after exact_ was set
+    std::u16string tag_;
+};
+
+}  // namespace varnel

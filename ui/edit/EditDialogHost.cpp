@@ -1,0 +1,80 @@
+#include "ui/edit/EditDialogHost.h"
+
+#include "ui/common/Text.h"
+
+namespace varnel {
+
+EditDialogHost::EditDialogHost(AppContext& ctx) : handlers_(ctx, *this) {}
+
+EditDialogHost::~EditDialogHost() = default;
+
+void EditDialogHost::load() {
+    dialog_ = std::make_unique<EditDialog>();
+    EditDialog* dialog = dialog_.get();
+    // The dialog is the context of every connection, so none outlives it.
+    QObject::connect(dialog->Command1(), &QPushButton::clicked, dialog,
+                     [this] { handlers_.Command1_Click(); });
+    QObject::connect(dialog->Command2(), &QPushButton::clicked, dialog,
+                     [this] { handlers_.Command2_Click(); });
+    QObject::connect(dialog, &EditDialog::closeRequested, dialog, [this] { handlers_.close(); });
+}
+
+void EditDialogHost::show() {
+    if (dialog_) {
+        dialog_->show();
+    }
+}
+
+void EditDialogHost::activate() {
+    if (!dialog_) {
+        return;
+    }
+    if (dialog_->isMinimized()) {
+        dialog_->setWindowState(dialog_->windowState() & ~Qt::WindowMinimized);
+    }
+    dialog_->raise();
+    dialog_->activateWindow();
+}
+
+WindowHandle EditDialogHost::hWnd() {
+    return dialog_ ? static_cast<WindowHandle>(dialog_->winId()) : 0;
+}
+
+void EditDialogHost::setCaption(const std::u16string& caption) {
+    if (dialog_) {
+        dialog_->setWindowTitle(ToQString(caption));
+    }
+}
+
+std::u16string EditDialogHost::text() const {
+    return dialog_ ? dialog_->text() : std::u16string{};
+}
+
+void EditDialogHost::setText(const std::u16string& text) {
+    if (dialog_) {
+        dialog_->setText(text);
+    }
+}
+
+std::u16string EditDialogHost::tag() const {
+    return dialog_ ? dialog_->tag() : std::u16string{};
+}
+
+void EditDialogHost::setTag(const std::u16string& tag) {
+    if (dialog_) {
+        dialog_->setTag(tag);
+    }
+}
+
+void EditDialogHost::destroy() {
+    if (!dialog_) {
+        return;
+    }
+    dialog_->hide();
+    // A close may come from inside one of the dialog's own event handlers (a button's click, the close
+    // box), so the widget is deleted once control is back in the event loop. It counts as closed from
+    // now on.
+    dialog_.release()->deleteLater();
+}
+
+}  // namespace varnel

@@ -1,0 +1,47 @@
+// Owns frmEdit1 for the main window: creates the Qt dialog when a slot is double-clicked, connects its
+// buttons and close box to the handlers, and destroys it when it closes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "core/AppContext.h"
+#include "editing/EditDialog.h"
+#include "ui/edit/EditDialog.h"
+
+namespace varnel {
+
+class EditDialogHost : public EditForm {
+  public:
+    explicit EditDialogHost(AppContext& ctx);
+    ~EditDialogHost() override;
+    EditDialogHost(const EditDialogHost&) = delete;
+    EditDialogHost& operator=(const EditDialogHost&) = delete;
+
+    // A slot's double-click (SlotEdit::doubleClicked).
+    void Text1_DblClick(std::int16_t index) { handlers_.Text1_DblClick(index); }
+    // The main window's unload: an open dialog closes as with キャンセル.
+    void unload() { handlers_.unload(); }
+    // The open dialog; null while it is closed.
+    EditDialog* dialog() const { return dialog_.get(); }
+    EditDialogHandlers& handlers() { return handlers_; }
+
+    // EditForm
+    bool isLoaded() const override { return dialog_ != nullptr; }
+    void load() override;
+    void show() override;
+    void activate() override;
+    WindowHandle hWnd() override;
+    void setCaption(const std::u16string& caption) override;
+    std::u16string text() const override;
+    void setText(const std::u16string& text) override;
+    std::u16string tag() const override;
+    void setTag(const std::u16string& tag) override;
+    void destroy() override;
+
+  private:
+    EditDialogHandlers handlers_;
+    std::unique_ptr<EditDialog> dialog_;
+};
+
+}  // namespace varnel
