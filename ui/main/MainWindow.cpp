@@ -138,8 +138,10 @@ QPushButton* MainWindow::captionButton(const QString& caption, double pointSize,
 
 void MainWindow::attach(Platform& platform) {
     editDialog_.reset();
+    settings_.reset();
     context_.emplace(AppContext{state_, members_, *this, platform});
     editDialog_.emplace(*context_);
+    settings_.emplace(*context_);
 }
 
 void MainWindow::load() {
@@ -249,6 +251,11 @@ void MainWindow::onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardMo
 }
 
 void MainWindow::connectHandlers() {
+    connect(command5_, &QPushButton::clicked, this, [this] {
+        if (settings_) {
+            settings_->Command5_Click();
+        }
+    });
     for (int i : {1, 2}) {
         connect(command1_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
@@ -286,7 +293,11 @@ void MainWindow::connectHandlers() {
 void MainWindow::unloadMenuForm() {
     menuForm_.reset();
 }
-void MainWindow::unloadSettingsDialog() {}
+void MainWindow::unloadSettingsDialog() {
+    if (settings_) {
+        settings_->unload();
+    }
+}
 void MainWindow::unloadEditDialog() {
     if (editDialog_) {
         editDialog_->unload();

@@ -15,6 +15,7 @@
 #include "ui/edit/EditDialogHost.h"
 #include "ui/main/SlotEdit.h"
 #include "ui/main/SlotMenuWidget.h"
+#include "ui/settings/SettingsDialogHost.h"
 
 namespace varnel {
 
@@ -90,8 +91,9 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     QPushButton* command5_ = nullptr;
     std::array<SlotEdit*, 11> text1_{};
     std::optional<AppContext> context_;
-    std::unique_ptr<SlotMenuWidget> menuForm_;  // frmMenu1, created on the first right-click
-    std::optional<EditDialogHost> editDialog_;  // frmEdit1's host
+    std::unique_ptr<SlotMenuWidget> menuForm_;    // frmMenu1, created on the first right-click
+    std::optional<EditDialogHost> editDialog_;    // frmEdit1's host
+    std::optional<SettingsDialogHost> settings_;  // frmProperty1's host
     bool unloaded_ = false;
 };
 

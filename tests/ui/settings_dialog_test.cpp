@@ -1,0 +1,293 @@
+// The settings dialog against its layout, and opened from a real main window over fake services:
+// Form_Load, OK, Cancel, the close box, clear all, reopening.
+#include <QPointer>
+#include <QtTest>
+
+#include "fakes/FakePlatform.h"
+#include "platform/qt/QtServices.h"
+#include "ui/main/MainWindow.h"
+#include "ui/settings/SettingsDialog.h"
+#include "ui/settings/SettingsDialogHost.h"
+
+using namespace varnel;
+
+namespace {
+
+constexpr WindowHandle UserWindow = 0x600;
+
+struct Opened {
+    fake::CallLog log;
+    fake::WindowSystem windows{log};
+    fake::Clipboard clipboard{log};
+    fake::Keyboard keyboard{log};
+    QtEventPump pump;
+    fake::TickTimer timer{log};
+    fake::Files files{log};
+    fake::Codepage codepage{log};
+    SteadyClock clock;
+    AppState state;
+    Form1Members members;
+    MainWindow window{state, members};
+    Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
+    std::optional<SettingsDialogHost> host;
+
+    explicit Opened(bool open = true) {
+        window.attach(platform);
+        window.load();
+        window.timer1().stop();  // no capture tick moves TargetWindow behind the test's back
+        windows.existing = {UserWindow};
+        state.TargetWindow = UserWindow;
+        host.emplace(window.context());
+        log.clear();
+        if (open) {
+            host->Command5_Click();
+        }
+    }
+    SettingsDialog& dialog() { return *host->dialog(); }
+    // The close handling ran this often: it switches Timer1 on as its last step.
+    int closeHandlings() const { return log.count("timer.on"); }
+};
+
+}  // namespace
+
+class SettingsDialogTest : public QObject {
+    Q_OBJECT
+
+    Twips twips{96.0};
+    QRect at(int left, int top, int width, int height) { return twips.rect(left, top, width, height); }
+
+  private slots:
+    void windowIsAFixedTopmostDialogAtItsDesignPlace() {
+        Opened o;
+        SettingsDialog& d = o.dialog();
+        QVERIFY(d.isVisible());
+        QCOMPARE(d.objectName(), QStringLiteral("frmProperty1"));
+        QCOMPARE(d.windowTitle(), QStringLiteral("Varnelの詳細設定"));
+        QCOMPARE(d.windowType(), Qt::Dialog);
+        const Qt::WindowFlags flags = d.windowFlags();
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+        QVERIFY(flags & Qt::WindowStaysOnTopHint);
+        QVERIFY(d.parentWidget() == nullptr);
+        QCOMPARE(d.geometry(), at(4965, 1845, 4350, 6315));
+        QCOMPARE(d.minimumSize(), d.maximumSize());
+        // Made topmost once it was shown, by its own window handle.
+        QCOMPARE(o.log.count("setZOrder " + std::to_string(static_cast<WindowHandle>(d.winId())) + " 1"), 1);
+    }
+
+    void controlsAreLaidOutAsDesigned() {
+        Opened o;
+        SettingsDialog& d = o.dialog();
+        struct Row {
+            QWidget* widget;
+            QWidget* parent;
+            QRect rect;
+            QString caption;
+        };
+        const Row rows[] = {
+            {d.Frame4(), &d, at(120, 120, 4095, 615), "ﾊﾞｰｼﾞｮﾝ情報"},
+            {d.Label3(), d.Frame4(), at(240, 270, 3615, 255), "Varnel Version 1.1"},
+            {d.Frame1(), &d, at(120, 960, 4095, 1335), "貼付方法"},
+            {d.Option1(0), d.Frame1(), at(240, 240, 3735, 255), "クリップボードのペースト"},
+            {d.Option1(1), d.Frame1(), at(240, 600, 3735, 375), "キーストロークの送信"},
+            {d.Label2(), d.Frame1(), at(360, 960, 3615, 255),
+             QString::fromUtf16(u"\u3000\uFF08貼付先のIMEは必ずオフにしてください\uFF01\uFF09")},
+            {d.Frame2(), &d, at(120, 2520, 4095, 735), "クリップボードの自動取得"},
+            {d.Check1(), d.Frame2(), at(240, 240, 1095, 375), "実行する"},
+            {d.Label1(), d.Frame2(), at(1560, 315, 2415, 255),
+             QString::fromUtf16(u"割当て\uFF1A\u30001\uFF5E") + QString(8, QChar(0x3000)) + "まで"},
+            {d.Combo1(), d.Frame2(), at(2640, 240, 735, 345), ""},
+            {d.Frame3(), &d, at(120, 3480, 4095, 975), "ウィンドウ表示"},
+            {d.Option2(0), d.Frame3(), at(240, 240, 1695, 255), "通常表示（5行）"},
+            {d.Option2(1), d.Frame3(), at(2160, 240, 1815, 255), "ボタン表示のみ"},
+            {d.Option2(2), d.Frame3(), at(240, 600, 1695, 255), "全体表示（10行）"},
+            {d.Frame5(), &d, at(120, 4680, 4095, 735), "内容消去"},
+            {d.Command3(), d.Frame5(), at(240, 240, 1455, 375), "全消去実行"},
+            {d.Command1(), &d, at(360, 5760, 1455, 375), "決定"},
+            {d.Command2(), &d, at(2520, 5760, 1455, 375), "キャンセル"},
+        };
+        for (const Row& row : rows) {
+            QCOMPARE(row.widget->parentWidget(), row.parent);
+            QCOMPARE(row.widget->geometry(), row.rect);
+            QString caption;
+            if (auto* frame = qobject_cast<QGroupBox*>(row.widget)) {
+                caption = frame->title();
+            } else if (auto* label = qobject_cast<QLabel*>(row.widget)) {
+                caption = label->text();
+            } else if (auto* button = qobject_cast<QAbstractButton*>(row.widget)) {
+                caption = button->text();
+            }
+            QCOMPARE(caption, row.caption);
+        }
+        // The combo box lies over Label1's gap.
+        const QWidgetList stack = d.Frame2()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        QVERIFY(stack.indexOf(d.Combo1()) > stack.indexOf(d.Label1()));
+
+        QComboBox* combo = d.Combo1();
+        QVERIFY(combo->isEditable());
+        QCOMPARE(combo->insertPolicy(), QComboBox::NoInsert);
+        QCOMPARE(combo->count(), 10);
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(combo->itemText(i), QString::number(i + 1));
+        }
+        QCOMPARE(combo->font().pointSizeF(), 11.25);
+        for (QPushButton* b : {d.Command1(), d.Command2(), d.Command3()}) {
+            QVERIFY(!b->isDefault() && !b->autoDefault());
+        }
+    }
+
+    void tabOrderFollowsTabIndex() {
+        Opened o;
+        SettingsDialog& d = o.dialog();
+        const QList<QWidget*> expected{d.Option1(0), d.Option1(1), d.Check1(),   d.Command1(), d.Command2(),
+                                       d.Option2(0), d.Option2(2), d.Option2(1), d.Combo1(),   d.Command3()};
+        QList<QWidget*> chain;
+        QWidget* w = expected.front();
+        do {
+            if (expected.contains(w) && !chain.contains(w)) {
+                chain.push_back(w);
+            }
+            w = w->nextInFocusChain();
+        } while (w != expected.front());
+        QCOMPARE(chain, expected);
+    }
+
+    void formLoadShowsTheStateEveryOpening() {
+        Opened o;
+        SettingsDialog& d = o.dialog();
+        QVERIFY(d.Option1(0)->isChecked() && !d.Option1(1)->isChecked());
+        QVERIFY(d.Option2(0)->isChecked() && !d.Option2(1)->isChecked() && !d.Option2(2)->isChecked());
+        QVERIFY(d.Check1()->isChecked());
+        QCOMPARE(d.Combo1()->currentText(), QStringLiteral(" 1"));
+        QCOMPARE(o.state.SavedTarget, UserWindow);
+
+        // Changes the user makes and cancels do not survive into the next opening.
+        d.Option1(1)->setChecked(true);
+        d.Check1()->setChecked(false);
+        d.Combo1()->setEditText(QStringLiteral("7"));
+        QTest::mouseClick(d.Command2(), Qt::LeftButton);
+        o.state.CaptureEnabled = 0;  // as after a slot file
+        o.state.DisplayMode = 2;
+        o.state.RotationCount = -3;
+        o.host->Command5_Click();
+        SettingsDialog& again = o.dialog();
+        QVERIFY(again.Option1(0)->isChecked() && !again.Option1(1)->isChecked());
+        QVERIFY(again.Option2(2)->isChecked());
+        QVERIFY(!again.Check1()->isChecked());
+        QCOMPARE(again.Combo1()->currentText(), QStringLiteral("-3"));
+    }
+
+    void okAppliesAndCloses() {
+        Opened o;
+        QPointer<SettingsDialog> d = &o.dialog();
+        o.window.Text1(2)->setExactText(u"kept");
+        d->Option1(1)->setChecked(true);
+        d->Option2(1)->setChecked(true);
+        d->Combo1()->setEditText(QStringLiteral("3"));
+        QTest::mouseClick(d->Command1(), Qt::LeftButton);
+
+        QCOMPARE(o.state.SendMode, 1);
+        QCOMPARE(o.state.DisplayMode, 1);
+        QCOMPARE(o.state.CaptureEnabled, 1);
+        QCOMPARE(o.state.RotationCount, 3);
+        QCOMPARE(o.window.size(), QSize(twips.px(3720), twips.px(480)));
+        for (int i = 1; i <= 10; ++i) {
+            const QColor expected =
+                i <= 3 ? MainWindow::CaptureColour : o.window.palette().color(QPalette::Base);
+            QCOMPARE(o.window.Text1(i)->palette().color(QPalette::Base), expected);
+        }
+        QVERIFY(o.window.text(2) == u"kept");
+        QCOMPARE(o.closeHandlings(), 1);
+        QCOMPARE(o.windows.foreground, UserWindow);
+        QVERIFY(o.host->dialog() == nullptr);
+        QTRY_VERIFY(d.isNull());  // destroyed once the event loop is back
+    }
+
+    void cancelAndCloseBoxApplyNothingAndCloseOnce() {
+        for (const bool closeBox : {false, true}) {
+            Opened o;
+            const AppState before = o.state;
+            SettingsDialog& d = o.dialog();
+            d.Option2(2)->setChecked(true);
+            d.Check1()->setChecked(false);
+            d.Combo1()->setEditText(QStringLiteral("9"));
+            if (closeBox) {
+                d.close();  // what the window manager's close box does
+            } else {
+                QTest::mouseClick(d.Command2(), Qt::LeftButton);
+            }
+            QCOMPARE(o.state.DisplayMode, before.DisplayMode);
+            QCOMPARE(o.state.CaptureEnabled, before.CaptureEnabled);
+            QCOMPARE(o.state.RotationCount, before.RotationCount);
+            QCOMPARE(o.window.size(), QSize(twips.px(3720), twips.px(2970)));
+            QCOMPARE(o.closeHandlings(), 1);
+            QVERIFY(o.host->dialog() == nullptr);
+            o.host->unload();  // nothing more to close
+            QCOMPARE(o.closeHandlings(), 1);
+        }
+    }
+
+    void clearAllEmptiesTheSlotsAndStaysOpen() {
+        Opened o;
+        for (int i = 1; i <= 10; ++i) {
+            o.window.Text1(i)->setExactText(u"text");
+        }
+        o.members.LastClipboardText = u"last";
+        QTest::mouseClick(o.dialog().Command3(), Qt::LeftButton);
+        for (int i = 1; i <= 10; ++i) {
+            QVERIFY(o.window.text(static_cast<std::int16_t>(i)).empty());
+        }
+        QVERIFY(o.members.LastClipboardText == u"last");
+        QVERIFY(o.dialog().isVisible());
+        QCOMPARE(o.closeHandlings(), 0);
+        // A later Cancel brings nothing back.
+        QTest::mouseClick(o.dialog().Command2(), Qt::LeftButton);
+        QVERIFY(o.window.text(1).empty());
+    }
+
+    void enterPressesOnlyTheFocusedButtonAndEscapeNothing() {
+        Opened o;
+        SettingsDialog& d = o.dialog();
+        d.Combo1()->setEditText(QStringLiteral("5"));
+        d.Combo1()->setFocus();
+        QTest::keyClick(d.Combo1(), Qt::Key_Return);
+        d.Option1(1)->setFocus();
+        QTest::keyClick(d.Option1(1), Qt::Key_Enter);
+        QTest::keyClick(&d, Qt::Key_Escape);
+        QVERIFY(o.host->dialog() != nullptr);
+        QCOMPARE(o.closeHandlings(), 0);
+        d.Command1()->setFocus();
+        QTest::keyClick(d.Command1(), Qt::Key_Return);
+        QVERIFY(o.host->dialog() == nullptr);
+        QCOMPARE(o.state.RotationCount, 5);
+    }
+
+    void settingsButtonWhileOpenOnlyBringsItToTheFront() {
+        Opened o;
+        SettingsDialog* first = &o.dialog();
+        first->Combo1()->setEditText(QStringLiteral("4"));
+        const WindowHandle own = static_cast<WindowHandle>(first->winId());
+        o.state.TargetWindow = own;  // the tick recorded the dialog
+        o.host->Command5_Click();
+        QCOMPARE(o.host->dialog(), first);
+        QCOMPARE(first->Combo1()->currentText(), QStringLiteral("4"));
+        QCOMPARE(o.state.SavedTarget, own);
+        QCOMPARE(o.log.count("makeForeground " + std::to_string(own)), 1);
+    }
+
+    void mainWindowUnloadClosesTheDialogOnce() {
+        Opened o;
+        o.host->unload();
+        QVERIFY(o.host->dialog() == nullptr);
+        QCOMPARE(o.closeHandlings(), 1);
+        QCOMPARE(o.windows.foreground, UserWindow);
+
+        Opened never(false);
+        never.host->unload();
+        QCOMPARE(never.closeHandlings(), 0);
+    }
+};
+
+QTEST_MAIN(SettingsDialogTest)
+#include "settings_dialog_test.moc"

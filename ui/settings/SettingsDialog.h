@@ -1,0 +1,131 @@
+// frmProperty1, the settings dialog "Varnelの詳細設定": a modeless, topmost dialog window with a fixed
+// frame. It builds the controls exactly as laid out and forwards its events to the rules in
+// SettingsRules.h. A dialog lives for one opening: closing it by any means runs the close handling
+// once, and the next opening creates a new one.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QWidget>
+#include <array>
+
+#include "core/AppContext.h"
+#include "ui/common/Twips.h"
+#include "ui/settings/SettingsRules.h"
+
+namespace varnel {
+
+// The layout in twips: client area, design position, and every control relative to its container.
+namespace settings_layout {
+
+constexpr int ClientWidth = 4350;
+constexpr int ClientHeight = 6315;
+constexpr int ClientLeft = 4965;  // client area's top-left corner on the screen
+constexpr int ClientTop = 1845;
+
+struct Box {
+    int left, top, width, height;
+};
+constexpr Box Frame4{120, 120, 4095, 615};
+constexpr Box Label3{240, 270, 3615, 255};
+constexpr Box Frame1{120, 960, 4095, 1335};
+constexpr Box Option1[2] = {{240, 240, 3735, 255}, {240, 600, 3735, 375}};
+constexpr Box Label2{360, 960, 3615, 255};
+constexpr Box Frame2{120, 2520, 4095, 735};
+constexpr Box Check1{240, 240, 1095, 375};
+constexpr Box Label1{1560, 315, 2415, 255};
+constexpr Box Combo1{2640, 240, 735, 345};
+constexpr Box Frame3{120, 3480, 4095, 975};
+constexpr Box Option2[3] = {{240, 240, 1695, 255}, {2160, 240, 1815, 255}, {240, 600, 1695, 255}};
+constexpr Box Frame5{120, 4680, 4095, 735};
+constexpr Box Command3{240, 240, 1455, 375};
+constexpr Box Command1{360, 5760, 1455, 375};
+constexpr Box Command2{2520, 5760, 1455, 375};
+
+constexpr double DialogPointSize = 9;
+constexpr double ComboPointSize = 11.25;
+
+}  // namespace settings_layout
+
+class SettingsDialog : public QWidget, public frmProperty1::Controls {
+    Q_OBJECT
+  public:
+    // Builds the dialog at its design position (moved onto the visible screen where needed) and runs
+    // Form_Load. The dialog is not shown yet.
+    explicit SettingsDialog(AppContext& ctx);
+    ~SettingsDialog() override;
+
+    // The close handling has begun, or is over.
+    bool isClosing() const { return closing_; }
+    bool isClosed() const { return closed_; }
+
+    // Controls, by their names and indices.
+    QGroupBox* Frame1() const { return frame1_; }
+    QGroupBox* Frame2() const { return frame2_; }
+    QGroupBox* Frame3() const { return frame3_; }
+    QGroupBox* Frame4() const { return frame4_; }
+    QGroupBox* Frame5() const { return frame5_; }
+    QLabel* Label1() const { return label1_; }
+    QLabel* Label2() const { return label2_; }
+    QLabel* Label3() const { return label3_; }
+    QRadioButton* Option1(int index) const { return option1_.at(index); }
+    QRadioButton* Option2(int index) const { return option2_.at(index); }
+    QCheckBox* Check1() const { return check1_; }
+    QComboBox* Combo1() const { return combo1_; }
+    QPushButton* Command1() const { return command1_; }
+    QPushButton* Command2() const { return command2_; }
+    QPushButton* Command3() const { return command3_; }
+
+    // frmProperty1::Controls
+    bool option1(std::int16_t index) const override;
+    void selectOption1(std::int16_t index) override;
+    bool option2(std::int16_t index) const override;
+    void selectOption2(std::int16_t index) override;
+    std::int16_t check1() const override;
+    void setCheck1(std::int16_t value) override;
+    std::u16string combo1Text() const override;
+    void setCombo1Text(const std::u16string& text) override;
+    void unload() override;
+
+  signals:
+    // The close handling is over; the dialog is hidden and may be destroyed.
+    void closed();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    QGroupBox* frame(const QString& caption, const settings_layout::Box& box);
+    template <class W>
+    W* control(const QString& caption, QWidget* parent, const settings_layout::Box& box);
+    void placeOnScreen();
+    void connectHandlers();
+    void applyTabOrder();
+
+    AppContext& ctx_;
+    Twips twips_;
+    QGroupBox* frame1_ = nullptr;
+    QGroupBox* frame2_ = nullptr;
+    QGroupBox* frame3_ = nullptr;
+    QGroupBox* frame4_ = nullptr;
+    QGroupBox* frame5_ = nullptr;
+    QLabel* label1_ = nullptr;
+    QLabel* label2_ = nullptr;
+    QLabel* label3_ = nullptr;
+    std::array<QRadioButton*, 2> option1_{};
+    std::array<QRadioButton*, 3> option2_{};
+    QCheckBox* check1_ = nullptr;
+    QComboBox* combo1_ = nullptr;
+    QPushButton* command1_ = nullptr;
+    QPushButton* command2_ = nullptr;
+    QPushButton* command3_ = nullptr;
+    bool closing_ = false;
+    bool closed_ = false;
+};
+
+}  // namespace varnel

@@ -1,0 +1,106 @@
+// The settings dialog frmProperty1 without its widgets: how the combo box text becomes a rotation
+// count, what Form_Load shows, what OK applies, what "全消去実行" clears, and how the settings button
+// opens the dialog. The Qt dialog forwards every event here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/AppContext.h"
+
+namespace varnel {
+
+// The largest rotation count: there is no slot above the tenth.
+constexpr std::int16_t MaxRotationCount = LastSlot;
+
+// Reads text as a number the way the combo box text is read: blanks, tabs and line feeds are ignored
+// wherever they stand; then either "&H"/"&O" (either case) and the hexadecimal or octal digits that
+// follow, or the longest leading decimal number (optional sign, digits with at most one decimal
+// point, optional exponent). Anything else reads as 0. May be infinite for an enormous text.
+double ReadNumber(std::u16string_view text);
+
+// Rounds to the nearest whole number, a value exactly halfway going to the even neighbour.
+double RoundHalfToEven(double value);
+
+// The rotation count for a combo box text: the number read, rounded half to even. A count above 10,
+// or one that does not fit in 16 bits, becomes 10; 0 and negative counts stay as they are.
+std::int16_t RotationCountFromText(std::u16string_view text);
+
+// The combo box text Form_Load writes: one leading blank for 0 or more (" 1"), else the minus sign.
+std::u16string RotationCountText(std::int16_t count);
+
+// A rectangle in pixels.
+struct PixelRect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+// How far a window's frame reaches beyond its client area on each side, in pixels.
+struct FrameMargins {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+
+// Moves a window's client rectangle the least distance that puts it, frame included, inside the
+// visible area. A window larger than the area keeps its caption on the screen (top-left aligned).
+PixelRect KeepOnScreen(PixelRect client, FrameMargins frame, PixelRect area);
+
+namespace frmProperty1 {
+
+// The dialog's controls as its handlers see them. Option indices: Option1(0..1), Option2(0..2).
+class Controls {
+  public:
+    virtual ~Controls() = default;
+    virtual bool option1(std::int16_t index) const = 0;
+    // Selects Option1(index) and clears the other; an index out of range clears both.
+    virtual void selectOption1(std::int16_t index) = 0;
+    virtual bool option2(std::int16_t index) const = 0;
+    virtual void selectOption2(std::int16_t index) = 0;
+    // Check1: 1 ticked, 0 cleared.
+    virtual std::int16_t check1() const = 0;
+    virtual void setCheck1(std::int16_t value) = 0;
+    virtual std::u16string combo1Text() const = 0;
+    virtual void setCombo1Text(const std::u16string& text) = 0;
+    // Closes the dialog; the close handling (Form_QueryUnload) runs as part of it.
+    virtual void unload() = 0;
+};
+
+// The dialog as the settings button sees it.
+class Dialog {
+  public:
+    virtual ~Dialog() = default;
+    // Loaded: created and not yet closed (a dialog in the middle of its close handling still is).
+    virtual bool isLoaded() const = 0;
+    // Creates the dialog; its Form_Load fills the controls from the state.
+    virtual void load() = 0;
+    // Shows the loaded dialog, or brings it to the front.
+    virtual void show() = 0;
+    virtual WindowHandle hWnd() = 0;
+};
+
+// Fills the controls from the shared state (steps 1 to 4; the z-order follows the first showing).
+void Form_Load(const AppState& state, Controls& controls);
+
+// "決定": options, WindowSizeChange, capture switch, rotation count, slot colours, unload.
+void Command1_Click(AppContext& ctx, Controls& controls);
+
+// "キャンセル": unloads; nothing changes.
+void Command2_Click(Controls& controls);
+
+// "全消去実行": empties all ten slots; settings, colours and the capture's trackers stay.
+void Command3_Click(AppContext& ctx);
+
+// Closing by any means: back to the window that was the target when the dialog was opened.
+void Form_QueryUnload(AppContext& ctx);
+
+}  // namespace frmProperty1
+
+// The settings button of the main window: remembers the target, then opens the dialog (loading it and
+// making it topmost) or brings the open one to the front.
+void Command5_Click(AppContext& ctx, frmProperty1::Dialog& dialog);
+
+}  // namespace varnel
