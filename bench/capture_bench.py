@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Capture benchmark under a private Xvfb + openbox:
+- CPU time (utime + stime) of the idle program over 60 s with capture on, with an empty clipboard
+  and with another client holding a 10 MB text (which is captured once);
+- the largest event-loop stall while a client that never answers owns the clipboard, measured with
+  _NET_WM_PING round trips to the main window every 5 ms;
+- capture latency from xclip taking the clipboard to slot 1 being repainted (median and p90 of 20).
+Figures to read, not a test: it always exits 0 unless something could not run."""
+import ctypes
+import ctypes.util
+import os
+import statistics
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
+from fixture import Desktop, HungOwner, Varnel, poll, TWIPS_PER_PIXEL  # noqa: E402
+import fixture  # noqa: E402
+
+TICKS = os.sysconf('SC_CLK_TCK')
+
+
+def cpu_seconds(pid):
+    with open(f'/proc/{pid}/stat') as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICKS
+
+
+class XEvent(ctypes.Structure):
+    _fields_ = [('type', ctypes.c_int), ('serial', ctypes.c_ulong), ('send_event', ctypes.c_int),
+                ('display', ctypes.c_void_p), ('window', ctypes.c_ulong), ('message_type', ctypes.c_ulong),
+                ('format', ctypes.c_int), ('l', ctypes.c_long * 5), ('pad', ctypes.c_long * 12)]
+
+
+class X:
+    def __init__(self, display_name):
+        x = ctypes.CDLL(ctypes.util.find_library('X11'))
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x.XInternAtom.restype = ctypes.c_ulong
+        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+        x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                 ctypes.POINTER(XEvent)]
+        x.XPending.argtypes = [ctypes.c_void_p]
+        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(XEvent)]
+        x.XFlush.argtypes = [ctypes.c_void_p]
+        x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        x.XGetSelectionOwner.restype = ctypes.c_ulong
+        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        x.XGetImage.restype = ctypes.c_void_p
+        x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
+        x.XGetPixel.restype = ctypes.c_ulong
+        self.x = x
+        self.d = x.XOpenDisplay(display_name.encode())
+        self.root = x.XDefaultRootWindow(self.d)
+        self.protocols = x.XInternAtom(self.d, b'WM_PROTOCOLS', 0)
+        self.ping = x.XInternAtom(self.d, b'_NET_WM_PING', 0)
+        self.clipboard = x.XInternAtom(self.d, b'CLIPBOARD', 0)
+        x.XSelectInput(self.d, self.root, 1 << 19)  # SubstructureNotify: the ping replies come to the root
+
+    def ping_round_trip(self, window, serial, timeout=20.0):
+        event = XEvent(type=33, window=window, message_type=self.protocols, format=32)
+        event.l[0], event.l[1], event.l[2] = self.ping, serial, window
+        start = time.monotonic()
+        self.x.XSendEvent(self.d, window, 0, 0, ctypes.byref(event))
+        self.x.XFlush(self.d)
+        reply = XEvent()
+        while time.monotonic() - start < timeout:
+            while self.x.XPending(self.d):
+                self.x.XNextEvent(self.d, ctypes.byref(reply))
+                if reply.type == 33 and reply.l[0] == self.ping and reply.l[1] == serial:
+                    return time.monotonic() - start
+            time.sleep(0.0005)
+        return timeout
+
+    def region(self, x0, y0, width, height):
+        image = self.x.XGetImage(self.d, self.root, x0, y0, width, height, 0xFFFFFFFF, 2)
+        return tuple(self.x.XGetPixel(image, i, j) for j in range(0, height, 2) for i in range(0, width, 2))
+
+
+def idle_cpu(desktop, seconds, clipboard_text=None):
+    owner = desktop.set_clipboard(clipboard_text) if clipboard_text is not None else None
+    if owner:
+        poll(lambda: desktop.clipboard_timestamp() is not None, timeout=30, what='xclip')
+    varnel = Varnel(desktop)
+    start_cpu = cpu_seconds(varnel.process.pid)
+    time.sleep(seconds)
+    used = cpu_seconds(varnel.process.pid) - start_cpu
+    varnel.process.terminate()
+    varnel.process.wait()
+    if owner:
+        owner.kill()
+    return used, start_cpu
+
+
+def main():
+    fixture.varnel_binary()
+    desktop = Desktop()
+    try:
+        used, _ = idle_cpu(desktop, 60)
+        print(f'idle CPU over 60 s, empty clipboard: {used:.3f} s')
+        big = ('あいうえお漢字テキスト ' * 800_000)[:3_500_000]  # ~10 MB in UTF-8
+        used, start = idle_cpu(desktop, 60, big)
+        print(f'idle CPU over 60 s, another client holding a {len(big.encode()) / 1e6:.1f} MB text: {used:.3f} s '
+              f'(start-up and taking in the text: {start:.2f} s)')
+
+        x = X(desktop.display)
+        varnel = Varnel(desktop)
+        hung = HungOwner(desktop)
+        worst = 0.0
+        for serial in range(1, 601):  # about 3 s of pings
+            worst = max(worst, x.ping_round_trip(varnel.window, serial))
+            time.sleep(0.005)
+        hung.close()
+        print(f'largest event-loop stall (ping round trip) with a hung clipboard owner: {worst * 1000:.1f} ms')
+
+        cx, cy, _, _ = desktop.geometry(varnel.window)
+        area = (cx + 960 // TWIPS_PER_PIXEL, cy + 600 // TWIPS_PER_PIXEL, 2655 // TWIPS_PER_PIXEL, 375 // TWIPS_PER_PIXEL)
+        latencies = []
+        for n in range(20):
+            before_owner = x.x.XGetSelectionOwner(x.d, x.clipboard)
+            before = x.region(*area)
+            owner = desktop.set_clipboard(f'latency sample {n} テキスト')
+            while x.x.XGetSelectionOwner(x.d, x.clipboard) == before_owner:
+                time.sleep(0.0005)
+            taken = time.monotonic()
+            while x.region(*area) == before and time.monotonic() - taken < 5:
+                time.sleep(0.002)
+            latencies.append((time.monotonic() - taken) * 1000)
+            time.sleep(0.3)
+            owner.kill()
+        latencies.sort()
+        print(f'capture latency, xclip to slot 1 repainted: median {statistics.median(latencies):.0f} ms, '
+              f'p90 {latencies[int(0.9 * len(latencies)) - 1]:.0f} ms, max {latencies[-1]:.0f} ms (20 samples)')
+    finally:
+        desktop.close()
+
+
+if __name__ == '__main__':
+    import ctypes.util  # noqa: F401
+    main()
