@@ -1,5 +1,7 @@
 // The main window against its layout: geometry, captions, tooltips, fonts, tab order, timer, colours.
 #include <QFontInfo>
+#include <QMenu>
+#include <QTimer>
 #include <QtTest>
 
 #include "core/Geometry.h"
@@ -159,6 +161,36 @@ class MainWindowTest : public QObject {
         l.window.resize(twips.px(300), l.window.size().height());
         QCOMPARE(l.window.size().width(), twips.px(1680));
         QCOMPARE(l.window.Text1(5)->QWidget::width(), twips.px(615));
+    }
+
+    void slotMenuHasItsTwelveItemsAndOnlyARightPressOpensIt() {
+        Loaded l;
+        QTest::mouseClick(l.window.Text1(1)->viewport(), Qt::LeftButton);
+        QTest::mouseClick(l.window.Text1(1)->viewport(), Qt::MiddleButton);
+        QVERIFY(l.window.menuForm() == nullptr);
+        // A right press opens the menu (created on first use); close it as soon as it shows.
+        QTimer::singleShot(50, [&l] {
+            if (l.window.menuForm() != nullptr) {
+                l.window.menuForm()->menu().close();
+            }
+        });
+        l.window.setText(1, u"unchanged");
+        QTest::mousePress(l.window.Text1(1)->viewport(), Qt::RightButton);
+        QVERIFY(l.window.menuForm() != nullptr);
+        QVERIFY(l.window.text(1) == u"unchanged");
+        QMenu& menu = l.window.menuForm()->menu();
+        QCOMPARE(menu.title(), QStringLiteral("編集"));
+        const QStringList captions{"半角", "全角",    "ひらがな", "カタカナ", "大文字",   "小文字",
+                                   "",     "Tab→ｶﾝﾏ", "ｶﾝﾏ→Tab",  "",         "空白削除", "削除"};
+        const auto actions = menu.actions();
+        QCOMPARE(actions.size(), 12);
+        for (int i = 0; i < 12; ++i) {
+            QCOMPARE(actions[i]->isSeparator(), captions[i].isEmpty());
+            QCOMPARE(actions[i]->text(), captions[i]);
+            QCOMPARE(actions[i]->data().toInt(), i + 2);
+        }
+        l.window.unloadMenuForm();
+        QVERIFY(l.window.menuForm() == nullptr);
     }
 
     void timerRunsAt200MsFromCreation() {
