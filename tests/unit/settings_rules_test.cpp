@@ -307,9 +307,9 @@ TEST_F(Settings, SettingsButtonOpensTopmostThenOnlyBringsToTheFront) {
     EXPECT_EQ(w.log.calls, (std::vector<std::string>{"dialog.load", "dialog.show", "setZOrder 2048 1"}));
 
     w.log.clear();
-    w.state.TargetWindow = 0x800;  // the dialog was the last foreground window
+    w.state.TargetWindow = 0x800;  // the dialog was the last foreground window: not a place to return to
     Command5_Click(w.ctx, dialog);
-    EXPECT_EQ(w.state.SavedTarget, 0x800u);
+    EXPECT_EQ(w.state.SavedTarget, 0x600u);
     EXPECT_EQ(w.log.calls, (std::vector<std::string>{"dialog.show", "makeForeground 2048"}));
 }
 

@@ -224,7 +224,13 @@ void Form_QueryUnload(AppContext& ctx) {
 }  // namespace frmProperty1
 
 void Command5_Click(AppContext& ctx, frmProperty1::Dialog& dialog) {
-    ctx.state.SavedTarget = ctx.state.TargetWindow;
+    // While the dialog is open and was the last window in the foreground, the tick has made the
+    // dialog itself the target; saving that would send the focus to the dialog just as it goes away,
+    // so the target saved when it was opened stays then (as the edit dialog does).
+    const WindowHandle target = ctx.state.TargetWindow;
+    if (!(dialog.isLoaded() && target != 0 && target == dialog.hWnd())) {
+        ctx.state.SavedTarget = target;
+    }
     if (dialog.isLoaded()) {
         dialog.show();
         ctx.platform.windows.makeForeground(dialog.hWnd());
