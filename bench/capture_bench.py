@@ -60,9 +60,10 @@ class X:
         self.protocols = x.XInternAtom(self.d, b'WM_PROTOCOLS', 0)
         self.ping = x.XInternAtom(self.d, b'_NET_WM_PING', 0)
         self.clipboard = x.XInternAtom(self.d, b'CLIPBOARD', 0)
-        x.XSelectInput(self.d, self.root, 1 << 19)  # SubstructureNotify: the ping replies come to the root
+        # Structure and SubstructureNotify: the ping replies are sent to the root with either mask.
+        x.XSelectInput(self.d, self.root, (1 << 17) | (1 << 19))
 
-    def ping_round_trip(self, window, serial, timeout=20.0):
+    def ping_round_trip(self, window, serial, timeout=5.0):
         event = XEvent(type=33, window=window, message_type=self.protocols, format=32)
         event.l[0], event.l[1], event.l[2] = self.ping, serial, window
         start = time.monotonic()

@@ -58,6 +58,56 @@ struct X11WindowSystem::Impl {
         return result;
     }
 
+    // What the root window said when it was last read. The tick asks for the foreground window five
+    // times a second; the answer is read from the server again only after the root's properties or
+    // the manager's check window have changed, which the server tells us by events.
+    struct Cached {
+        bool valid = false;
+        bool ewmh = false;
+        Window check = 0;
+        Window active = 0;
+    } cached;
+
+    // Takes in the events that invalidate the cache. Only root property changes and the check
+    // window's destruction are selected on this connection (our clock window's events are left queued
+    // for serverTime()).
+    void takeInEvents() {
+        XEvent event;
+        while (XCheckWindowEvent(display, root, PropertyChangeMask, &event)) {
+            const Atom a = event.xproperty.atom;
+            if (a == netActiveWindow || a == netSupportingWmCheck) {
+                cached.valid = false;
+            }
+        }
+        if (cached.check != 0) {
+            while (XCheckWindowEvent(display, cached.check, StructureNotifyMask, &event)) {
+                if (event.type == DestroyNotify) {
+                    cached.valid = false;
+                }
+            }
+        }
+    }
+
+    void refreshCache() {
+        takeInEvents();
+        if (cached.valid) {
+            return;
+        }
+        cached = Cached{};
+        const auto check = windowProperty(root, netSupportingWmCheck);
+        if (check && *check != 0) {
+            // Select first, then verify: a manager that exits after this point is seen by its event.
+            XSelectInput(display, *check, StructureNotifyMask);
+            const auto self = windowProperty(*check, netSupportingWmCheck);
+            cached.ewmh = self && *self == *check;
+            cached.check = cached.ewmh ? *check : 0;
+        }
+        if (cached.ewmh) {
+            cached.active = windowProperty(root, netActiveWindow).value_or(0);
+            cached.valid = true;
+        }
+    }
+
     // True when an EWMH window manager is running now. A manager that exited leaves its check
     // property behind pointing at a window that no longer exists; that does not count.
     bool ewmh() const {
@@ -173,17 +223,15 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::open(std::string* why) {
     impl->netWmStateBelow = XInternAtom(d, "_NET_WM_STATE_BELOW", False);
     impl->netRestackWindow = XInternAtom(d, "_NET_RESTACK_WINDOW", False);
     impl->timestampProperty = XInternAtom(d, "VARNEL_TIMESTAMP", False);
+    XSelectInput(d, impl->root, PropertyChangeMask);
     return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(std::move(impl)));
 }
 
 Result<WindowHandle> X11WindowSystem::foregroundWindow() {
     Impl& x = *impl_;
-    if (x.ewmh()) {
-        const auto active = x.windowProperty(x.root, x.netActiveWindow);
-        if (!active) {
-            return Result<WindowHandle>::success(0);
-        }
-        return Result<WindowHandle>::success(static_cast<WindowHandle>(*active));
+    x.refreshCache();
+    if (x.cached.ewmh) {
+        return Result<WindowHandle>::success(static_cast<WindowHandle>(x.cached.active));
     }
     Window focus = 0;
     int revert = 0;

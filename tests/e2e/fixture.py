@@ -175,14 +175,20 @@ class Desktop:
 
     def clipboard_timestamp(self):
         """The time at which the current owner took CLIPBOARD (its TIMESTAMP target), or None."""
-        result = subprocess.run(['xclip', '-o', '-selection', 'clipboard', '-t', 'TIMESTAMP'], env=self.env,
-                                capture_output=True, timeout=10)
+        try:
+            result = subprocess.run(['xclip', '-o', '-selection', 'clipboard', '-t', 'TIMESTAMP'], env=self.env,
+                                    capture_output=True, timeout=3)
+        except subprocess.TimeoutExpired:
+            return None
         return result.stdout if result.returncode == 0 and result.stdout else None
 
     def clipboard(self, selection='clipboard'):
         """The clipboard's text, or None when there is none."""
-        result = subprocess.run(['xclip', '-o', '-selection', selection, '-t', 'UTF8_STRING'], env=self.env,
-                                capture_output=True, timeout=10)
+        try:
+            result = subprocess.run(['xclip', '-o', '-selection', selection, '-t', 'UTF8_STRING'], env=self.env,
+                                    capture_output=True, timeout=3)
+        except subprocess.TimeoutExpired:
+            return None  # an owner that does not answer (xclip itself waits for ever)
         return result.stdout.decode('utf-8', errors='replace') if result.returncode == 0 else None
 
 
