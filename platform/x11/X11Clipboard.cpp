@@ -1,5 +1,7 @@
 #include "platform/x11/X11Clipboard.h"
 
+#include "core/Utf8.h"
+
 #include "platform/x11/X11Errors.h"
 
 #include <X11/Xatom.h>
@@ -56,80 +58,10 @@ enum Sel : int { SelClipboard = 0, SelPrimary = 1, SelCount = 2 };
 
 // ---- text encodings -----------------------------------------------------------------------------------
 
-void appendCodePoint(std::u16string& out, char32_t c) {
-    if (c >= 0x10000) {
-        c -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-        out.push_back(static_cast<char16_t>(c));
-    }
-}
-
 // Each maximal ill-formed subsequence becomes one U+FFFD.
 std::u16string utf8ToUtf16(std::string_view in) {
     std::u16string out;
-    out.reserve(in.size());
-    std::size_t i = 0;
-    const std::size_t n = in.size();
-    while (i < n) {
-        const auto b0 = static_cast<unsigned char>(in[i]);
-        if (b0 < 0x80) {
-            out.push_back(b0);
-            ++i;
-            continue;
-        }
-        int extra = 0;
-        char32_t c = 0;
-        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            extra = 1;
-            c = b0 & 0x1F;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            extra = 2;
-            c = b0 & 0x0F;
-            if (b0 == 0xE0) {
-                lo = 0xA0;
-            } else if (b0 == 0xED) {
-                hi = 0x9F;
-            }
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            extra = 3;
-            c = b0 & 0x07;
-            if (b0 == 0xF0) {
-                lo = 0x90;
-            } else if (b0 == 0xF4) {
-                hi = 0x8F;
-            }
-        } else {
-            out.push_back(u'\uFFFD');
-            ++i;
-            continue;
-        }
-        std::size_t j = i + 1;
-        bool ok = true;
-        for (int k = 0; k < extra; ++k, ++j) {
-            if (j >= n) {
-                ok = false;
-                break;
-            }
-            const auto b = static_cast<unsigned char>(in[j]);
-            const unsigned char l = k == 0 ? lo : 0x80;
-            const unsigned char h = k == 0 ? hi : 0xBF;
-            if (b < l || b > h) {
-                ok = false;
-                break;
-            }
-            c = (c << 6) | (b & 0x3F);
-        }
-        if (!ok) {
-            out.push_back(u'\uFFFD');
-            i = j;  // resume at the byte that broke the sequence
-            continue;
-        }
-        appendCodePoint(out, c);
-        i = j;
-    }
+    DecodeUtf8(in, out, Utf8Errors::Replace);
     return out;
 }
 

@@ -19,7 +19,7 @@ class SlotEdit : public QPlainTextEdit {
     SlotEdit(int index, QWidget* parent);
 
     // Texts longer than this (UTF-16 code units) are shown in part.
-    static constexpr std::size_t DisplayLimit = 64 * 1024;
+    static constexpr std::size_t DisplayLimit = 4096;
 
     int index() const { return index_; }
     bool showsPart() const { return showsPart_; }

@@ -1,0 +1,109 @@
+#include "core/Utf8.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace varnel {
+
+namespace {
+
+constexpr char16_t Replacement = u'\uFFFD';
+
+}  // namespace
+
+bool DecodeUtf8(std::string_view bytes, std::u16string& out, Utf8Errors errors) {
+    // Every sequence, well-formed or not, yields at most one UTF-16 unit per byte it consumes, so the
+    // reservation is enough. Units go through a small buffer: only the memory the text needs is
+    // touched, which matters for large files.
+    out.clear();
+    out.reserve(bytes.size());
+    constexpr std::size_t BufferUnits = 4096;
+    char16_t buffer[BufferUnits];
+    char16_t* const bufferEnd = buffer + BufferUnits;
+    char16_t* o = buffer;
+    const auto flush = [&] {
+        out.append(buffer, static_cast<std::size_t>(o - buffer));
+        o = buffer;
+    };
+
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = p + bytes.size();
+    while (p < end) {
+        if (bufferEnd - o < 16) {
+            flush();
+        }
+        // Runs of ASCII, eight bytes at a time, leaving room for the two units of one character.
+        while (end - p >= 8 && bufferEnd - o >= 10) {
+            std::uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            if ((word & 0x8080808080808080ull) != 0) {
+                break;
+            }
+            for (int i = 0; i < 8; ++i) {
+                o[i] = p[i];
+            }
+            o += 8;
+            p += 8;
+        }
+        if (p == end) {
+            break;
+        }
+        const unsigned lead = *p++;
+        if (lead < 0x80) {
+            *o++ = static_cast<char16_t>(lead);
+            continue;
+        }
+        // The lead byte fixes the number of continuation bytes and the range of the first one,
+        // which excludes overlong forms, surrogates and code points above U+10FFFF.
+        int need = 0;
+        std::uint32_t cp = 0;
+        unsigned lo = 0x80;
+        unsigned hi = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            need = 1;
+            cp = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            need = 2;
+            cp = lead & 0x0F;
+            lo = lead == 0xE0 ? 0xA0 : 0x80;
+            hi = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            need = 3;
+            cp = lead & 0x07;
+            lo = lead == 0xF0 ? 0x90 : 0x80;
+            hi = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            if (errors == Utf8Errors::Stop) {
+                return false;
+            }
+            *o++ = Replacement;
+            continue;
+        }
+        int got = 0;
+        while (got < need && p < end && *p >= lo && *p <= hi) {
+            cp = (cp << 6) | (*p++ & 0x3Fu);
+            lo = 0x80;
+            hi = 0xBF;
+            ++got;
+        }
+        if (got < need) {
+            // The bytes consumed so far are the maximal subpart: one replacement for all of them.
+            if (errors == Utf8Errors::Stop) {
+                return false;
+            }
+            *o++ = Replacement;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            *o++ = static_cast<char16_t>(cp);
+        }
+    }
+    flush();
+    return true;
+}
+
+}  // namespace varnel

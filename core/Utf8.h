@@ -1,0 +1,18 @@
+// UTF-8 to UTF-16, shared by the slot-file reader and the X11 clipboard.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace varnel {
+
+enum class Utf8Errors {
+    Stop,     // give up at the first ill-formed sequence
+    Replace,  // each maximal ill-formed subpart becomes U+FFFD
+};
+
+// Decodes UTF-8 into UTF-16 in one pass. Returns false when it stopped at an ill-formed sequence
+// (Utf8Errors::Stop); `out` then holds an unspecified prefix.
+bool DecodeUtf8(std::string_view bytes, std::u16string& out, Utf8Errors errors);
+
+}  // namespace varnel
