@@ -152,8 +152,12 @@ double RoundHalfToEven(double value) {
 
 std::int16_t RotationCountFromText(std::u16string_view text) {
     const double count = RoundHalfToEven(ReadNumber(text));
-    if (!(count >= std::numeric_limits<std::int16_t>::min() && count <= MaxRotationCount)) {
-        return MaxRotationCount;  // above 10, beyond 16 bits, or not a number at all
+    if (std::isnan(count) || count > MaxRotationCount) {
+        return MaxRotationCount;  // no slot above the tenth
+    }
+    if (count < std::numeric_limits<std::int16_t>::min()) {
+        // Still "no slot coloured, every capture to slot 1", like any other negative count.
+        return std::numeric_limits<std::int16_t>::min();
     }
     return static_cast<std::int16_t>(count);
 }
