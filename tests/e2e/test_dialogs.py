@@ -44,6 +44,20 @@ class Dialogs(DesktopTestCase):
         # CR LF became one carriage return, typed as the Return key: Tk shows a line break.
         target.wait_for_text(text + '\nsecond line', timeout=15)
 
+    def test_keystroke_mode_converts_a_two_line_selection(self):
+        self.start()
+        target = TkTarget(self.desktop)
+        self.open_settings()
+        self.click_in(self.settings, 360 + 300, 1560 + 187)  # "キーストロークの送信"
+        self.settings_ok()
+        target.activate()
+        time.sleep(0.5)
+        target.set_text('abc\ndef ｶﾞ')
+        target.select_all()
+        self.varnel.click_conversion(4)  # "A"
+        target.wait_for_text('ABC\nDEF ｶﾞ', timeout=15)
+        poll(lambda: self.desktop.clipboard() == '', what='the restored clipboard')
+
     def test_buttons_only_height_and_rotation_over_three_slots(self):
         varnel = self.start()
         self.open_settings()
