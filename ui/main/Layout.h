@@ -29,8 +29,6 @@ constexpr int SlotWidth = 2655;
 constexpr int SlotHeight = 375;
 constexpr int Slot5Width = 2685;
 constexpr int Slot5Height = 405;
-// The slots end this far short of the window's outer right edge.
-constexpr int SlotWidthAllowance = 1185;
 
 constexpr int TimerIntervalMs = 200;
 
