@@ -140,14 +140,13 @@ void Command2_Click(AppContext& ctx, std::int16_t index) {
             Clipboard& clipboard = ctx.platform.clipboard;
             Keyboard& keys = ctx.platform.keyboard;
             clipboard.clear();
-            const bool copied = keys.pressCtrlInsert() && keys.waitUntilSent();
+            bool copied = keys.pressCtrlInsert() && keys.waitUntilSent();
             ctx.platform.pump.pumpOnce();
-            if (copied) {
-                // The target answers the copy key asynchronously; a target without a selection never
-                // does, and the wait ends at its bound.
-                clipboard.waitForForeignOwner(CopyBound);
-            }
-            const auto hasText = clipboard.hasText();
+            // The target answers the copy key asynchronously; a target without a selection never
+            // does, and the wait ends at its bound. Then the copy gave no text, whatever the
+            // clipboard may still hold.
+            copied = copied && clipboard.waitForForeignOwner(CopyBound).ok();
+            const auto hasText = copied ? clipboard.hasText() : Result<bool>::success(false);
             if (hasText && hasText.value()) {
                 if (const auto selection = clipboard.getText()) {
                     clipboard.clear();

@@ -31,9 +31,9 @@ TEST(LineEndRule, ReplacesCrLfLeftToRightWithoutOverlap) {
     struct Case {
         std::u16string in, out;
     };
-    for (const auto& c : {Case{u"", u""}, Case{u"a\r\nb", u"a\rb"}, Case{u"\r\n\n", u"\r\n"},
-                          Case{u"\r\r\n", u"\r\r"}, Case{u"a\rb\nc", u"a\rb\nc"}, Case{u"\n\r", u"\n\r"},
-                          Case{u"x\r\n\r\ny\r", u"x\r\ry\r"}}) {
+    for (const auto& c :
+         {Case{u"", u""}, Case{u"a\r\nb", u"a\rb"}, Case{u"\r\n\n", u"\r\n"}, Case{u"\r\r\n", u"\r\r"},
+          Case{u"a\rb\nc", u"a\rb\nc"}, Case{u"\n\r", u"\n\r"}, Case{u"x\r\n\r\ny\r", u"x\r\ry\r"}}) {
         EXPECT_EQ(ApplyLineEndRule(c.in), c.out);
     }
 }
@@ -50,8 +50,8 @@ TEST_F(Deliver, PasteDeliversTheSlotAndPutsLastClipboardTextBack) {
     EXPECT_EQ(w.log.calls.front(), "windowExists 512");
     EXPECT_EQ(afterFocusReturn(),
               (Calls{"clipboard.clear", "clipboard.setText", "clipboard.offerOnPrimary", "keys.shiftInsert",
-                     "keys.wait", "clipboard.waitForPasteRequest", "clipboard.restorePrimary", "clipboard.clear",
-                     "clipboard.setText", "timer.on"}));
+                     "keys.wait", "clipboard.waitForPasteRequest", "clipboard.restorePrimary",
+                     "clipboard.clear", "clipboard.setText", "timer.on"}));
     EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"slot three", u"last"}));
     EXPECT_EQ(w.clipboard.text, u"last");
     EXPECT_EQ(w.windows.foreground, Target);
@@ -160,11 +160,12 @@ TEST_F(Deliver, SendClickedInsideAYieldRunsAfterTheRunningOne) {
 TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc def"; };
     Command2_Click(w.ctx, 4);  // "A"
-    EXPECT_EQ(afterFocusReturn(),
-              (Calls{"clipboard.clear", "keys.ctrlInsert", "keys.wait", "pump", "clipboard.waitForForeignOwner",
-                     "clipboard.hasText", "clipboard.getText", "clipboard.clear", "clipboard.clear",
-                     "clipboard.setText", "keys.shiftInsert", "keys.wait", "clipboard.waitForPasteRequest",
-                     "clipboard.clear", "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(
+        afterFocusReturn(),
+        (Calls{"clipboard.clear", "keys.ctrlInsert", "keys.wait", "pump", "clipboard.waitForForeignOwner",
+               "clipboard.hasText", "clipboard.getText", "clipboard.clear", "clipboard.clear",
+               "clipboard.setText", "keys.shiftInsert", "keys.wait", "clipboard.waitForPasteRequest",
+               "clipboard.clear", "clipboard.setText", "timer.on"}));
     EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"ABC DEF", u"last"}));
 }
 
@@ -182,6 +183,16 @@ TEST_F(Deliver, ConversionWithoutASelectionLeavesTheClipboardEmpty) {
     EXPECT_FALSE(w.clipboard.text.has_value());
     EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
     EXPECT_TRUE(w.keyboard.typed.empty());
+    EXPECT_TRUE(w.timer.enabled);
+}
+
+TEST_F(Deliver, ConversionTreatsACopyThatNeverCameAsNoText) {
+    w.clipboard.text = u"older text the clear could not remove";
+    w.log.failAlways("clipboard.clear");
+    w.log.failAlways("clipboard.waitForForeignOwner");
+    Command2_Click(w.ctx, 4);
+    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_EQ(w.log.count("clipboard.getText"), 0);
     EXPECT_TRUE(w.timer.enabled);
 }
 
