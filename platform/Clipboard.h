@@ -27,8 +27,9 @@ class Clipboard {
     // the text we own, so that the clipboard can be changed again without racing the paste.
     // Fails when no request came within the bound.
     virtual Status waitForPasteRequest(std::chrono::milliseconds bound) = 0;
-    // Waits, handling events, until another application has taken the clipboard (after a copy key
-    // was sent to it). Fails when nothing changed within the bound.
+    // Waits, handling events, until another application has taken the clipboard since our last
+    // clear() or setText() (after a copy key was sent to it) and its text has been read. Fails when
+    // nothing changed within the bound.
     virtual Status waitForForeignOwner(std::chrono::milliseconds bound) = 0;
 
     // Offers the text on the primary selection too, for the duration of a paste (terminals paste the

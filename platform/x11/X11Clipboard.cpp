@@ -1133,11 +1133,16 @@ Result<std::u16string> X11Clipboard::getText() {
 
 Status X11Clipboard::setText(const std::u16string& text) {
     auto shared = std::make_shared<const std::u16string>(text);  // the only copy of a possibly large text
-    return worker_->call([shared](Worker& w, Worker::Done done) { w.doSetText(shared, done); }, CommandBound);
+    Status status =
+        worker_->call([shared](Worker& w, Worker::Done done) { w.doSetText(shared, done); }, CommandBound);
+    foreignBaseline_ = worker_->snapshot().foreignChanges;
+    return status;
 }
 
 Status X11Clipboard::clear() {
-    return worker_->call([](Worker& w, Worker::Done done) { w.doClear(done); }, CommandBound);
+    Status status = worker_->call([](Worker& w, Worker::Done done) { w.doClear(done); }, CommandBound);
+    foreignBaseline_ = worker_->snapshot().foreignChanges;
+    return status;
 }
 
 Status X11Clipboard::offerOnPrimary(const std::u16string& text) {
@@ -1167,7 +1172,7 @@ Status X11Clipboard::waitForPasteRequest(std::chrono::milliseconds bound) {
 
 Status X11Clipboard::waitForForeignOwner(std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
-    const auto start = worker_->snapshot().foreignChanges;
+    const auto start = foreignBaseline_;
     for (;;) {
         pump_.pumpOnce();
         const auto snap = worker_->snapshot();

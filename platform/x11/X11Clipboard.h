@@ -60,6 +60,9 @@ class X11Clipboard : public Clipboard {
   private:
     EventPump& pump_;
     std::unique_ptr<Worker> worker_;
+    // Foreign ownership changes seen by our last clear() or setText(): a copy key sent right after
+    // either may be answered before waitForForeignOwner() starts, and still counts.
+    std::uint64_t foreignBaseline_ = 0;
 };
 
 }  // namespace varnel
