@@ -7,7 +7,6 @@
 - capture latency from xclip taking the clipboard to slot 1 being repainted (median and p90 of 20).
 Figures to read, not a test: it always exits 0 unless something could not run."""
 import ctypes
-import ctypes.util
 import os
 import statistics
 import sys
@@ -16,6 +15,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
 from fixture import Desktop, HungOwner, Varnel, poll, TWIPS_PER_PIXEL  # noqa: E402
 import fixture  # noqa: E402
+import xlib  # noqa: E402
 
 TICKS = os.sysconf('SC_CLK_TCK')
 
@@ -26,61 +26,29 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICKS
 
 
-class XEvent(ctypes.Structure):
-    _fields_ = [('type', ctypes.c_int), ('serial', ctypes.c_ulong), ('send_event', ctypes.c_int),
-                ('display', ctypes.c_void_p), ('window', ctypes.c_ulong), ('message_type', ctypes.c_ulong),
-                ('format', ctypes.c_int), ('l', ctypes.c_long * 5), ('pad', ctypes.c_long * 12)]
-
-
-class X:
+class X(xlib.Connection):
     def __init__(self, display_name):
-        x = ctypes.CDLL(ctypes.util.find_library('X11'))
-        x.XOpenDisplay.restype = ctypes.c_void_p
-        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        x.XDefaultRootWindow.restype = ctypes.c_ulong
-        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        x.XInternAtom.restype = ctypes.c_ulong
-        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
-        x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                                 ctypes.POINTER(XEvent)]
-        x.XPending.argtypes = [ctypes.c_void_p]
-        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(XEvent)]
-        x.XFlush.argtypes = [ctypes.c_void_p]
-        x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-        x.XGetSelectionOwner.restype = ctypes.c_ulong
-        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                                ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-        x.XGetImage.restype = ctypes.c_void_p
-        x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-        x.XGetPixel.restype = ctypes.c_ulong
-        self.x = x
-        self.d = x.XOpenDisplay(display_name.encode())
-        self.root = x.XDefaultRootWindow(self.d)
-        self.protocols = x.XInternAtom(self.d, b'WM_PROTOCOLS', 0)
-        self.ping = x.XInternAtom(self.d, b'_NET_WM_PING', 0)
-        self.clipboard = x.XInternAtom(self.d, b'CLIPBOARD', 0)
-        # Structure and SubstructureNotify: the ping replies are sent to the root with either mask.
-        x.XSelectInput(self.d, self.root, (1 << 17) | (1 << 19))
+        super().__init__(display_name)
+        self.protocols = self.atom('WM_PROTOCOLS')
+        self.ping = self.atom('_NET_WM_PING')
+        self.clipboard = self.atom('CLIPBOARD')
+        # The ping replies are sent to the root with StructureNotify or SubstructureNotify.
+        self.x.XSelectInput(self.d, self.root, xlib.STRUCTURE_NOTIFY_MASK | xlib.SUBSTRUCTURE_NOTIFY_MASK)
 
     def ping_round_trip(self, window, serial, timeout=5.0):
-        event = XEvent(type=33, window=window, message_type=self.protocols, format=32)
+        event = xlib.XEvent(type=xlib.CLIENT_MESSAGE, window=window, message_type=self.protocols, format=32)
         event.l[0], event.l[1], event.l[2] = self.ping, serial, window
         start = time.monotonic()
         self.x.XSendEvent(self.d, window, 0, 0, ctypes.byref(event))
         self.x.XFlush(self.d)
-        reply = XEvent()
+        reply = xlib.XEvent()
         while time.monotonic() - start < timeout:
             while self.x.XPending(self.d):
                 self.x.XNextEvent(self.d, ctypes.byref(reply))
-                if reply.type == 33 and reply.l[0] == self.ping and reply.l[1] == serial:
+                if reply.type == xlib.CLIENT_MESSAGE and reply.l[0] == self.ping and reply.l[1] == serial:
                     return time.monotonic() - start
             time.sleep(0.0005)
         return timeout
-
-    def region(self, x0, y0, width, height):
-        image = self.x.XGetImage(self.d, self.root, x0, y0, width, height, 0xFFFFFFFF, 2)
-        return tuple(self.x.XGetPixel(image, i, j) for j in range(0, height, 2) for i in range(0, width, 2))
 
 
 def idle_cpu(desktop, seconds, clipboard_text=None):
@@ -142,5 +110,4 @@ def main():
 
 
 if __name__ == '__main__':
-    import ctypes.util  # noqa: F401
     main()

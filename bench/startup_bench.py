@@ -3,7 +3,6 @@
 through MapNotify events on the root window of a private Xvfb + openbox), and the resident memory of
 the program 5 s after it has shown its window."""
 import ctypes
-import ctypes.util
 import os
 import select
 import statistics
@@ -13,40 +12,23 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
 from fixture import Desktop, varnel_binary  # noqa: E402
-
-MAP_NOTIFY = 19
-SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
-
-
-class XEvent(ctypes.Union):
-    _fields_ = [('type', ctypes.c_int), ('pad', ctypes.c_long * 24)]
-
+import xlib  # noqa: E402
 
 def watch_maps(display_name):
-    x = ctypes.CDLL(ctypes.util.find_library('X11'))
-    x.XOpenDisplay.restype = ctypes.c_void_p
-    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    x.XDefaultRootWindow.restype = ctypes.c_ulong
-    x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
-    x.XPending.argtypes = [ctypes.c_void_p]
-    x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(XEvent)]
-    x.XConnectionNumber.argtypes = [ctypes.c_void_p]
-    x.XFlush.argtypes = [ctypes.c_void_p]
-    display = x.XOpenDisplay(display_name.encode())
-    x.XSelectInput(display, x.XDefaultRootWindow(display), SUBSTRUCTURE_NOTIFY_MASK)
-    x.XFlush(display)
-    return x, display
+    connection = xlib.Connection(display_name)
+    connection.x.XSelectInput(connection.d, connection.root, xlib.SUBSTRUCTURE_NOTIFY_MASK)
+    connection.x.XFlush(connection.d)
+    return connection
 
 
-def wait_for_map(x, display, timeout=10.0):
-    fd = x.XConnectionNumber(display)
+def wait_for_map(connection, timeout=10.0):
+    fd = connection.x.XConnectionNumber(connection.d)
     deadline = time.monotonic() + timeout
-    event = XEvent()
+    event = xlib.XEvent()
     while time.monotonic() < deadline:
-        while x.XPending(display):
-            x.XNextEvent(display, ctypes.byref(event))
-            if event.type == MAP_NOTIFY:
+        while connection.x.XPending(connection.d):
+            connection.x.XNextEvent(connection.d, ctypes.byref(event))
+            if event.type == xlib.MAP_NOTIFY:
                 return time.monotonic()
         select.select([fd], [], [], 0.01)
     raise TimeoutError('the window was not mapped')
@@ -67,11 +49,12 @@ def main():
         times = []
         rss = 0.0
         for run in range(10):
-            x, display = watch_maps(desktop.display)
+            connection = watch_maps(desktop.display)
             start = time.monotonic()
             process = subprocess.Popen([binary], env=desktop.env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
-            mapped = wait_for_map(x, display)
+            mapped = wait_for_map(connection)
+            connection.close()
             times.append((mapped - start) * 1000)
             if run == 0:
                 time.sleep(5)

@@ -1,14 +1,14 @@
 """End-to-end fixture: a private X server (Xvfb) with openbox, the real Varnel binary, a real Tk
 target application, and the real xclip / xdotool clients. Everything is started and stopped by the
 test itself; every wait is a poll with a time-out."""
-import ctypes
-import ctypes.util
 import os
 import shutil
 import subprocess
 import tempfile
 import time
 import unittest
+
+import xlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TWIPS_PER_PIXEL = 15  # 96 DPI, as Xvfb and Qt run here
@@ -276,50 +276,23 @@ class HungOwner:
     """A client that owns CLIPBOARD and never answers a request for its content."""
 
     def __init__(self, desktop):
-        x = ctypes.CDLL(ctypes.util.find_library('X11'))
-        x.XOpenDisplay.restype = ctypes.c_void_p
-        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        x.XDefaultRootWindow.restype = ctypes.c_ulong
-        x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + \
-            [ctypes.c_uint] * 3 + [ctypes.c_ulong] * 2
-        x.XCreateSimpleWindow.restype = ctypes.c_ulong
-        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        x.XInternAtom.restype = ctypes.c_ulong
-        x.XSetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong]
-        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        self.x = x
-        self.display = x.XOpenDisplay(desktop.display.encode())
-        window = x.XCreateSimpleWindow(self.display, x.XDefaultRootWindow(self.display), 0, 0, 1, 1, 0, 0, 0)
-        clipboard = x.XInternAtom(self.display, b'CLIPBOARD', 0)
-        x.XSetSelectionOwner(self.display, clipboard, window, 0)
-        x.XSync(self.display, 0)
+        self.connection = xlib.Connection(desktop.display)
+        c = self.connection
+        window = c.x.XCreateSimpleWindow(c.d, c.root, 0, 0, 1, 1, 0, 0, 0)
+        c.x.XSetSelectionOwner(c.d, c.atom('CLIPBOARD'), window, 0)
+        c.x.XSync(c.d, 0)
 
     def close(self):
-        if self.display:
-            self.x.XCloseDisplay(self.display)
-            self.display = None
+        self.connection.close()
 
 
 def pixel(desktop, x, y):
     """The colour of a screen pixel as (red, green, blue)."""
-    lib = ctypes.CDLL(ctypes.util.find_library('X11'))
-    lib.XOpenDisplay.restype = ctypes.c_void_p
-    lib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    lib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    lib.XDefaultRootWindow.restype = ctypes.c_ulong
-    lib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                              ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-    lib.XGetImage.restype = ctypes.c_void_p
-    lib.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-    lib.XGetPixel.restype = ctypes.c_ulong
-    lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    display = lib.XOpenDisplay(desktop.display.encode())
-    image = lib.XGetImage(display, lib.XDefaultRootWindow(display), x, y, 1, 1, 0xFFFFFFFF, 2)
-    value = lib.XGetPixel(image, 0, 0)
-    lib.XCloseDisplay(display)
-    return ((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF)
+    connection = xlib.Connection(desktop.display)
+    try:
+        return connection.pixel(x, y)
+    finally:
+        connection.close()
 
 
 def write_slot_file(path, sections, encoding='utf-8'):

@@ -1,0 +1,78 @@
+"""The few Xlib calls the end-to-end tests and benchmarks make themselves, through ctypes."""
+import ctypes
+import ctypes.util
+
+_c = ctypes
+_SIGNATURES = {
+    'XOpenDisplay': (_c.c_void_p, [_c.c_char_p]),
+    'XCloseDisplay': (_c.c_int, [_c.c_void_p]),
+    'XDefaultRootWindow': (_c.c_ulong, [_c.c_void_p]),
+    'XConnectionNumber': (_c.c_int, [_c.c_void_p]),
+    'XCreateSimpleWindow': (_c.c_ulong, [_c.c_void_p, _c.c_ulong, _c.c_int, _c.c_int, _c.c_uint, _c.c_uint,
+                                         _c.c_uint, _c.c_ulong, _c.c_ulong]),
+    'XInternAtom': (_c.c_ulong, [_c.c_void_p, _c.c_char_p, _c.c_int]),
+    'XSetSelectionOwner': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_ulong, _c.c_ulong]),
+    'XGetSelectionOwner': (_c.c_ulong, [_c.c_void_p, _c.c_ulong]),
+    'XSelectInput': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_long]),
+    'XSendEvent': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_int, _c.c_long, _c.c_void_p]),
+    'XPending': (_c.c_int, [_c.c_void_p]),
+    'XNextEvent': (_c.c_int, [_c.c_void_p, _c.c_void_p]),
+    'XFlush': (_c.c_int, [_c.c_void_p]),
+    'XSync': (_c.c_int, [_c.c_void_p, _c.c_int]),
+    'XGetImage': (_c.c_void_p, [_c.c_void_p, _c.c_ulong, _c.c_int, _c.c_int, _c.c_uint, _c.c_uint, _c.c_ulong,
+                                _c.c_int]),
+    'XGetPixel': (_c.c_ulong, [_c.c_void_p, _c.c_int, _c.c_int]),
+}
+
+ALL_PLANES = 0xFFFFFFFF
+Z_PIXMAP = 2
+MAP_NOTIFY = 19
+CLIENT_MESSAGE = 33
+STRUCTURE_NOTIFY_MASK = 1 << 17
+SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+
+
+class XEvent(ctypes.Structure):
+    """XEvent, laid out as a client message (the other event types only need the type field)."""
+    _fields_ = [('type', _c.c_int), ('serial', _c.c_ulong), ('send_event', _c.c_int), ('display', _c.c_void_p),
+                ('window', _c.c_ulong), ('message_type', _c.c_ulong), ('format', _c.c_int),
+                ('l', _c.c_long * 5), ('pad', _c.c_long * 12)]
+
+
+def load():
+    lib = ctypes.CDLL(ctypes.util.find_library('X11'))
+    for name, (result, arguments) in _SIGNATURES.items():
+        function = getattr(lib, name)
+        function.restype = result
+        function.argtypes = arguments
+    return lib
+
+
+class Connection:
+    """A connection of our own to the test's X server."""
+
+    def __init__(self, display_name):
+        self.x = load()
+        self.d = self.x.XOpenDisplay(display_name.encode())
+        if not self.d:
+            raise RuntimeError(f'cannot open display {display_name}')
+        self.root = self.x.XDefaultRootWindow(self.d)
+
+    def atom(self, name):
+        return self.x.XInternAtom(self.d, name.encode(), 0)
+
+    def close(self):
+        if self.d:
+            self.x.XCloseDisplay(self.d)
+            self.d = None
+
+    def pixel(self, x, y):
+        """The colour of a screen pixel as (red, green, blue)."""
+        image = self.x.XGetImage(self.d, self.root, x, y, 1, 1, ALL_PLANES, Z_PIXMAP)
+        value = self.x.XGetPixel(image, 0, 0)
+        return ((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF)
+
+    def region(self, x0, y0, width, height):
+        """Every other pixel of a screen rectangle, to tell whether it changed."""
+        image = self.x.XGetImage(self.d, self.root, x0, y0, width, height, ALL_PLANES, Z_PIXMAP)
+        return tuple(self.x.XGetPixel(image, i, j) for j in range(0, height, 2) for i in range(0, width, 2))
