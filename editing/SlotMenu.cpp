@@ -45,27 +45,18 @@ ScreenPoint SlotMenuPosition(const SlotMenuAnchor& anchor, double x, double y, T
 }
 
 void ApplySlotMenuCommand(Slots& slots, std::int16_t index, std::int16_t command) {
+    // Commands 2..7 are the six conversions in menu order; the rest name their operation.
+    static constexpr ConversionKind Conversions[] = {
+        ConversionKind::NarrowConversion,    ConversionKind::WideConversion,
+        ConversionKind::HiraganaConversion,  ConversionKind::KatakanaConversion,
+        ConversionKind::UpperCaseConversion, ConversionKind::LowerCaseConversion,
+    };
+    if (command >= MenuNarrow && command <= MenuLowerCase) {
+        slots.setText(index, ConvertText(slots.text(index), Conversions[command - MenuNarrow]));
+        return;
+    }
     std::u16string (*operation)(std::u16string_view) = nullptr;
-    std::optional<ConversionKind> kind;
     switch (command) {
-        case MenuNarrow:
-            kind = ConversionKind::NarrowConversion;
-            break;
-        case MenuWide:
-            kind = ConversionKind::WideConversion;
-            break;
-        case MenuHiragana:
-            kind = ConversionKind::HiraganaConversion;
-            break;
-        case MenuKatakana:
-            kind = ConversionKind::KatakanaConversion;
-            break;
-        case MenuUpperCase:
-            kind = ConversionKind::UpperCaseConversion;
-            break;
-        case MenuLowerCase:
-            kind = ConversionKind::LowerCaseConversion;
-            break;
         case MenuTabToComma:
             operation = TabToComma;
             break;
@@ -79,10 +70,9 @@ void ApplySlotMenuCommand(Slots& slots, std::int16_t index, std::int16_t command
             slots.setText(index, ClearSlot());
             return;
         default:
-            return;
+            return;  // separators, nothing chosen, unknown commands
     }
-    const std::u16string text = slots.text(index);
-    slots.setText(index, kind ? ConvertText(text, *kind) : operation(text));
+    slots.setText(index, operation(slots.text(index)));
 }
 
 void Text1_MouseDown(AppContext& ctx, SlotMenu& menu, const SlotMenuAnchor& anchor, std::int16_t index,

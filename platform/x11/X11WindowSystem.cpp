@@ -58,7 +58,9 @@ struct X11WindowSystem::Impl {
         return result;
     }
 
-    // What the root window said when it was last read. The tick asks for the foreground window five
+    // What the root window said when it was last read: whether an EWMH window manager runs (a manager
+    // that exited leaves its check property behind pointing at a window that no longer exists; that
+    // does not count) and the active window. The tick asks for the foreground window five
     // times a second; the answer is read from the server again only after the root's properties or
     // the manager's check window have changed, which the server tells us by events.
     struct Cached {
@@ -106,17 +108,6 @@ struct X11WindowSystem::Impl {
             cached.active = windowProperty(root, netActiveWindow).value_or(0);
             cached.valid = true;
         }
-    }
-
-    // True when an EWMH window manager is running now. A manager that exited leaves its check
-    // property behind pointing at a window that no longer exists; that does not count.
-    bool ewmh() const {
-        const auto check = windowProperty(root, netSupportingWmCheck);
-        if (!check || *check == 0) {
-            return false;
-        }
-        const auto self = windowProperty(*check, netSupportingWmCheck);
-        return self && *self == *check;
     }
 
     // A real server timestamp, from the PropertyNotify of a zero-length append to our own window.
@@ -247,7 +238,8 @@ Status X11WindowSystem::makeForeground(WindowHandle window) {
     if (window == 0 || !windowExists(window)) {
         return Status::failure("no such window");
     }
-    if (x.ewmh()) {
+    x.refreshCache();
+    if (x.cached.ewmh) {
         x.sendToRoot(window, x.netActiveWindow, SourcePager, static_cast<long>(x.serverTime()), 0);
         XFlush(x.display);
         // The manager answers within a few milliseconds; wait for it, bounded, so that the caller's
@@ -291,7 +283,8 @@ Status X11WindowSystem::setZOrder(WindowHandle window, ZOrderMode mode) {
     while (!x.viewable(window) && Clock::now() < deadline) {
         std::this_thread::sleep_for(5ms);
     }
-    const bool ewmh = x.ewmh();
+    x.refreshCache();
+    const bool ewmh = x.cached.ewmh;
     const long above = static_cast<long>(x.netWmStateAbove);
     const long below = static_cast<long>(x.netWmStateBelow);
     switch (mode) {
