@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Options.h"
 #include "core/AppState.h"
 #include "platform/Platform.h"
 #include "platform/posix/IconvCodepage.h"
@@ -31,6 +32,9 @@ bool HasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto status = varnel::RunCommandLineOption(std::vector<std::string>(argv + 1, argv + argc))) {
+        return *status;
+    }
     if (!HasDisplay()) {
         std::fprintf(stderr,
                      "varnel: no display. Varnel is a desktop program and needs an X11 session "
