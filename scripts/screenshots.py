@@ -4,6 +4,9 @@ openbox with sample slots, its main window, a slot's menu, the edit dialog and t
 written as docs/screenshot-*.png. Run it again whenever the layout changes.
 
     VARNEL_BIN=build/app/varnel scripts/screenshots.py     (the default is build/app/varnel)
+
+It needs what ./scripts/test.sh installs (Xvfb, openbox, xdotool, xclip, x11-utils) and a Japanese
+font (fonts-ipafont-gothic), and touches no display of yours.
 """
 import ctypes
 import importlib.util
