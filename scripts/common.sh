@@ -6,7 +6,8 @@ BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins li
     libxfixes-dev libicu-dev fonts-ipafont-gothic"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth openbox xdotool xclip tk x11-utils
     xterm python3 procps"
-PACKAGE_PACKAGES="dpkg-dev file lintian desktop-file-utils appstream"
+PACKAGE_PACKAGES="dpkg-dev file"
+PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

@@ -5,7 +5,7 @@
 # text) and removes it again.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # shellcheck disable=SC2086
-install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES
+install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES $PACKAGE_CHECK_PACKAGES
 deb=$("$VARNEL_ROOT/scripts/package.sh" | tail -n 1)
 status=0
 echo "varnel: $(basename "$deb"): $(stat -c %s "$deb") bytes, installed size $(dpkg-deb -f "$deb" Installed-Size) KiB"
