@@ -19,9 +19,11 @@ SlotEdit::SlotEdit(int index, QWidget* parent) : QPlainTextEdit(parent), index_(
     document()->setDocumentMargin(1);
     // The slot menu replaces the box's own context menu.
     setContextMenuPolicy(Qt::NoContextMenu);
-    // The strip under the last whole line is part of the box, in the box's background colour.
+    // The box paints its background, the strip under the last whole line included; the text area
+    // paints none of its own, which at fractional scales would cover part of the frame's line.
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(false);
     setAccessibleName(QStringLiteral("スロット %1").arg(index));
     setAccessibleDescription(QStringLiteral(
         "右クリック、メニューキーまたは Shift+F10 で編集メニュー、ダブルクリックで編集ウィンドウを開きます"));
