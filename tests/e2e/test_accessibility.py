@@ -159,6 +159,13 @@ class Accessibility(DesktopTestCase):
         self.assertEqual(order[:2], ['実行する', ' 1'])
         self.assertEqual(order[-3:], ['全消去実行', '決定', 'キャンセル'])
 
+    def test_edit_dialog_is_named_and_read_text_first(self):
+        self.varnel.double_click_twips(960 + 500, 600 + 187)  # slot 1
+        dialog = self.desktop.find_window('^テキストの編集（1）$')
+        self.desktop.activate(dialog)
+        poll(lambda: self.focused() == 'テキスト', timeout=10, what='the text box focused')
+        self.assertEqual(self.tab_through(2), ['Ｏ Ｋ', 'キャンセル'])
+
 
 if __name__ == '__main__':
     unittest.main()

@@ -5,7 +5,6 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <algorithm>
-#include <type_traits>
 #include <vector>
 
 #include "core/Geometry.h"
