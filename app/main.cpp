@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QScreen>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -91,7 +90,7 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
 std::unique_ptr<QMessageBox> ShowXWaylandNotice() {
     auto box = std::make_unique<QMessageBox>(
         QMessageBox::Information, QStringLiteral("Varnel (XWayland)"),
-        QStringLiteral("Wayland のセッションでは XWayland 上で動きます。送信と変換が届くのは X11 の"
+        QStringLiteral("Wayland のセッションのため、XWayland 上で動作しています。送信と変換が届くのは X11 の"
                        "アプリケーションだけです。\n\n"
                        "In a Wayland session Varnel runs on XWayland: sends and conversions reach only "
                        "X11 applications."));
