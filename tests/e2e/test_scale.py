@@ -29,6 +29,9 @@ class Scale(unittest.TestCase):
         self.assertGreaterEqual(min(x - left, y - top), 0)
         self.assertLessEqual(x + width + right, screen[0])
         self.assertLessEqual(y + height + bottom, screen[1])
+        # The resize rule's minimum width (1680 twips of client area) holds in the same unit.
+        desktop.run(['xdotool', 'windowsize', '--sync', str(varnel.window), '40', str(height)], check=False)
+        poll(lambda: abs(desktop.geometry(varnel.window)[2] - 112 * scale) <= 1, what='the minimum width')
         # The slot menu opens at the click's x, placed from the window's outer corner.
         desktop.click(varnel.window, round(84 * scale), round(46 * scale), button=3)
         menus = poll(lambda: [int(w) for w in desktop.run(['xdotool', 'search', '--onlyvisible', '--class', 'varnel'],
