@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <algorithm>
 
 #include "capture/CaptureTick.h"
@@ -39,7 +40,12 @@ MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), 
     setBackgroundRole(QPalette::Button);
 
     resize(twips_.px(ClientWidthFromOuter(FormWidth)), twips_.px(ClientHeightFromOuter(FormHeight)));
-    move(twips_.px(FormLeft), twips_.px(FormTop));
+    int top = twips_.px(FormTop);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        top = TopWithinScreen(top, twips_.px(FormHeight), area.top(), area.top() + area.height());
+    }
+    move(twips_.px(FormLeft), top);
 
     command1_[1] =
         pictureButton(":/zorder_front.xpm", QStringLiteral("常に手前に表示"), ZOrderButtonLeft[1], TopRowTop);
