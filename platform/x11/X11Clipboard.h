@@ -36,8 +36,10 @@ class X11Clipboard : public Clipboard {
     Result<std::u16string> getText() override;
     std::uint64_t changeCount() override { return counters().generation; }
     Status setText(const std::u16string& text) override;
+    Status expectPasteFrom(WindowHandle target) override;
     Status waitForPasteRequest(std::chrono::milliseconds bound) override;
-    Status waitForForeignOwner(std::chrono::milliseconds bound) override;
+    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) override;
+    void setChangeListener(std::function<void()> listener) override;
     Status offerOnPrimary(const std::u16string& text) override;
     Status restorePrimary() override;
 
