@@ -81,5 +81,12 @@ int main(int argc, char** argv) {
     varnel::Platform platform{*windows, *clipboard, *keyboard, pump, timer, files, codepage, clock};
     window.attach(platform);
     window.load();
-    return QApplication::exec();
+    // A clipboard change is captured at once on the window's thread, not at the next tick.
+    clipboard->setChangeListener([&window] {
+        QMetaObject::invokeMethod(
+            &window, [&window] { window.clipboardChanged(); }, Qt::QueuedConnection);
+    });
+    const int status = QApplication::exec();
+    clipboard->setChangeListener(nullptr);
+    return status;
 }

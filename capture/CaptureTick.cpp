@@ -7,17 +7,28 @@ namespace varnel {
 void Timer1_Timer(AppContext& ctx) {
     AppState& state = ctx.state;
     Form1Members& own = ctx.form1;
-    Clipboard& clipboard = ctx.platform.clipboard;
-    std::u16string text;
 
-    // Steps 1-3: foreground tracking.
+    // Steps 1-3: foreground tracking. A failed query would set the tick's text to LastClipboardText,
+    // which steps 5 and 6 overwrite before anything reads it.
     if (const auto foreground = ctx.platform.windows.foregroundWindow()) {
         if (foreground.value() != own.OwnWindow) {
             state.TargetWindow = foreground.value();
         }
-    } else {
-        text = own.LastClipboardText;
     }
+    CaptureStep(ctx);
+}
+
+void ClipboardChanged(AppContext& ctx) {
+    if (ctx.platform.timer.isEnabled()) {
+        CaptureStep(ctx);
+    }
+}
+
+void CaptureStep(AppContext& ctx) {
+    AppState& state = ctx.state;
+    Form1Members& own = ctx.form1;
+    Clipboard& clipboard = ctx.platform.clipboard;
+    std::u16string text;
 
     // Step 4.
     if (state.CaptureEnabled != 1) {

@@ -154,6 +154,12 @@ void MainWindow::onTick() {
     }
 }
 
+void MainWindow::clipboardChanged() {
+    if (context_ && !unloaded_) {
+        ClipboardChanged(*context_);
+    }
+}
+
 std::u16string MainWindow::text(std::int16_t index) const {
     return validSlot(index) ? text1_[index]->exactText() : std::u16string{};
 }
