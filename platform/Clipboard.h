@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Result.h"
+#include "platform/SharedText.h"
 #include "platform/WindowSystem.h"
 
 namespace varnel {
@@ -19,6 +20,12 @@ class Clipboard {
     // True when the clipboard offers text; other formats (images, files) alone answer false.
     virtual Result<bool> hasText() = 0;
     virtual Result<std::u16string> getText() = 0;
+    // getText without a copy where the backend keeps the text itself.
+    virtual Result<SharedText> getSharedText() {
+        const auto text = getText();
+        return text ? Result<SharedText>::success(SharedText(text.value()))
+                    : Result<SharedText>::failure(text.error());
+    }
     // A number that changes whenever what hasText/getText answer may have changed, read before them.
     // 0 means the backend cannot tell; it never matches an earlier value.
     virtual std::uint64_t changeCount() = 0;

@@ -297,7 +297,11 @@ class X11Clipboard::Worker {
         Atom property = None;
         bool incr = false;
         Atom incrType = None;
-        std::string data;
+        std::size_t announced = 0;  // INCR: the size the owner announced, within MaxIncomingBytes
+        std::size_t received = 0;   // INCR: bytes taken in so far
+        bool streaming = false;     // INCR text in UTF-8 or Latin-1, decoded chunk by chunk
+        std::u16string decoded;     // what the chunks decoded to so far
+        std::string data;           // the bytes, when they can only be decoded whole
         Clock::time_point deadline;
         Clock::time_point incrDeadline;  // the whole INCR transfer
         std::function<void(FetchResult)> done;
@@ -343,6 +347,7 @@ class X11Clipboard::Worker {
     void finishFetch(int sel, FetchResult result);
     void cancelFetch(int sel);
     void finishWithData(int sel, Atom type, int format, std::string data);
+    void appendDecoded(Fetch& fetch, std::string chunk, bool last);
     bool isTextType(Atom type) const;
     bool readProperty(Atom property, Atom& type, int& format, std::string& data, std::vector<Atom>* atoms,
                       long* incrSize = nullptr, unsigned long* itemCount = nullptr);
@@ -727,7 +732,8 @@ void X11Clipboard::Worker::onOwnerChange(const XFixesSelectionNotifyEvent& event
         snap_.foreignOwnerClient = clientOf(event.owner);
         snap_.fetching = true;
     }
-    startFetch(SelClipboard, event.timestamp, [this](FetchResult result) { applyClipboardFetch(result); });
+    startFetch(SelClipboard, event.timestamp,
+               [this](FetchResult result) { applyClipboardFetch(std::move(result)); });
 }
 
 void X11Clipboard::Worker::applyClipboardFetch(FetchResult result) {
@@ -762,7 +768,11 @@ void X11Clipboard::Worker::requestTarget(Fetch& fetch, int sel, Atom target) {
     // A fresh property per request: a late answer to an earlier request lands elsewhere.
     fetch.property = atoms_.requestProperty[nextRequestProperty_++ % RequestPropertyCount];
     fetch.incr = false;
-    fetch.data.clear();
+    fetch.incrType = None;
+    fetch.announced = fetch.received = 0;
+    fetch.streaming = false;
+    fetch.decoded = {};
+    fetch.data = {};
     fetch.deadline = Clock::now() + FetchStepBound;
     XDeleteProperty(display_, window_, fetch.property);
     XConvertSelection(display_, atoms_.selection[sel], target, fetch.property, window_, fetch.time);
@@ -843,7 +853,7 @@ void X11Clipboard::Worker::onSelectionNotify(const XSelectionEvent& event) {
             std::min<std::size_t>(static_cast<std::size_t>(std::max(announced, 0L)), MaxIncomingBytes);
         fetch.incr = true;
         fetch.incrType = None;
-        fetch.data.reserve(size);
+        fetch.announced = size;
         const auto now = Clock::now();
         fetch.incrDeadline = now + IncrBaseBound + milliseconds(size * 1000 / IncrMinimumRate);
         fetch.deadline = std::min(now + FetchStepBound, fetch.incrDeadline);
@@ -945,6 +955,35 @@ bool X11Clipboard::Worker::readProperty(Atom property, Atom& type, int& format, 
     return true;
 }
 
+// Decodes a chunk onto what came before. A UTF-8 sequence that the chunk's end cuts is kept for the next
+// chunk (in fetch.data), so the text decodes exactly as it would have in one piece.
+void X11Clipboard::Worker::appendDecoded(Fetch& fetch, std::string chunk, bool last) {
+    if (fetch.incrType == XA_STRING) {
+        fetch.decoded += latin1ToUtf16(chunk);
+        return;
+    }
+    std::string bytes = std::move(fetch.data);
+    bytes += chunk;
+    chunk = {};
+    std::size_t keep = 0;
+    if (!last) {
+        for (std::size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
+            const auto c = static_cast<unsigned char>(bytes[bytes.size() - back]);
+            if (c < 0x80) {
+                break;
+            }
+            if (c >= 0xC0) {  // a lead byte: kept when its sequence needs more than the bytes left
+                const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+                keep = length > back ? back : 0;
+                break;
+            }
+        }
+    }
+    fetch.data.assign(bytes, bytes.size() - keep, keep);
+    bytes.resize(bytes.size() - keep);
+    fetch.decoded += utf8ToUtf16(bytes);
+}
+
 void X11Clipboard::Worker::onPropertyNotify(const XPropertyEvent& event) {
     if (event.window != window_) {
         // A requestor took an INCR chunk of ours.
@@ -976,17 +1015,43 @@ void X11Clipboard::Worker::onPropertyNotify(const XPropertyEvent& event) {
         unsigned long items = 0;
         // A chunk in 16- or 32-bit format fails the read: only an empty property ends the transfer.
         if (!readProperty(fetch.property, type, format, chunk, nullptr, nullptr, &items) ||
-            (format != 8 && items != 0) || fetch.data.size() + chunk.size() > MaxIncomingBytes) {
+            (format != 8 && items != 0) || fetch.received + chunk.size() > MaxIncomingBytes ||
+            (items != 0 && fetch.incrType != None && type != fetch.incrType)) {
             finishFetch(sel, FetchResult{Outcome::Failed, {}});
             return;
         }
         if (items == 0) {  // the end of the transfer
-            finishWithData(sel, fetch.incrType == None ? atoms_.utf8 : fetch.incrType, 8,
-                           std::move(fetch.data));
+            if (fetch.streaming) {
+                // A sequence cut off by the end is ill-formed: it decodes to U+FFFD.
+                appendDecoded(fetch, std::move(fetch.data), true);
+                finishFetch(sel, FetchResult{Outcome::Text, std::move(fetch.decoded)});
+            } else {
+                finishWithData(sel, fetch.incrType == None ? atoms_.utf8 : fetch.incrType, 8,
+                               std::move(fetch.data));
+            }
             return;
         }
-        fetch.incrType = type;
-        fetch.data += chunk;
+        if (fetch.incrType == None) {
+            if (!isTextType(type)) {
+                advanceFetch(sel, true);  // not text: no need to take it in
+                return;
+            }
+            fetch.incrType = type;
+            // UTF-8 and Latin-1 are decoded as they come, so the bytes are never held whole; one byte
+            // never makes more than one UTF-16 unit, and untouched reserved memory costs nothing.
+            fetch.streaming = type == atoms_.utf8 || type == atoms_.mimeUtf8 || type == XA_STRING;
+            if (fetch.streaming) {
+                fetch.decoded.reserve(fetch.announced);
+            } else {
+                fetch.data.reserve(fetch.announced);
+            }
+        }
+        fetch.received += chunk.size();
+        if (fetch.streaming) {
+            appendDecoded(fetch, std::move(chunk), false);
+        } else {
+            fetch.data += chunk;
+        }
         fetch.deadline = std::min(Clock::now() + FetchStepBound, fetch.incrDeadline);
         return;
     }
@@ -1153,7 +1218,7 @@ void X11Clipboard::Worker::doInitialFetch(const Done& done) {
         snap_.fetching = true;
     }
     startFetch(SelClipboard, *time, [this, done](FetchResult result) {
-        applyClipboardFetch(result);
+        applyClipboardFetch(std::move(result));
         done(Status::success());
     });
 }
@@ -1318,6 +1383,17 @@ Result<std::u16string> X11Clipboard::getText() {
         return Result<std::u16string>::failure("the clipboard holds no text");
     }
     return Result<std::u16string>::success(*snap.text);
+}
+
+Result<SharedText> X11Clipboard::getSharedText() {
+    const auto snap = worker_->snapshot();
+    if (snap.failed) {
+        return Result<SharedText>::failure("the clipboard owner did not hand over its text");
+    }
+    if (!snap.hasText || !snap.text) {
+        return Result<SharedText>::failure("the clipboard holds no text");
+    }
+    return Result<SharedText>::success(SharedText(snap.text));
 }
 
 Status X11Clipboard::setText(const std::u16string& text) {

@@ -34,6 +34,7 @@ class X11Clipboard : public Clipboard {
     Status clear() override;
     Result<bool> hasText() override;
     Result<std::u16string> getText() override;
+    Result<SharedText> getSharedText() override;
     std::uint64_t changeCount() override { return counters().generation; }
     Status setText(const std::u16string& text) override;
     Status expectPasteFrom(WindowHandle target) override;

@@ -172,6 +172,14 @@ bool MainWindow::setText(std::int16_t index, const std::u16string& text) {
     return true;
 }
 
+bool MainWindow::setSharedText(std::int16_t index, const SharedText& text) {
+    if (!validSlot(index)) {
+        return false;
+    }
+    text1_[index]->setExactText(text);
+    return true;
+}
+
 bool MainWindow::setBackground(std::int16_t index, SlotBackground colour) {
     if (!validSlot(index)) {
         return false;
