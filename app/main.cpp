@@ -180,7 +180,13 @@ int main(int argc, char** argv) {
     if (x11 && onXWayland) {
         notice = ShowXWaylandNotice();
     }
+    // A clipboard change is captured at once on the window's thread, not at the next tick.
+    clipboard->setChangeListener([&window] {
+        QMetaObject::invokeMethod(
+            &window, [&window] { window.clipboardChanged(); }, Qt::QueuedConnection);
+    });
     const int status = QApplication::exec();
+    clipboard->setChangeListener(nullptr);
     g_shutDownBackends = nullptr;
     return status;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/SharedText.h"
 #include "platform/WindowSystem.h"
 
 namespace varnel {
@@ -39,7 +40,7 @@ struct DeliveryQueue {
 struct Form1Members {
     WindowHandle OwnWindow = 0;
     std::int16_t ZOrderMode = 0;
-    std::u16string LastClipboardText;
+    SharedText LastClipboardText;
     std::int16_t RotationCursor = 0;
     DeliveryQueue Deliveries;
     // The clipboard change count at which the clipboard's text was last found equal to

@@ -36,6 +36,9 @@ void Paste(AppContext& ctx, const std::u16string& text, bool alsoPrimary) {
         return;
     }
     const bool offered = alsoPrimary && clipboard.offerOnPrimary(text).ok();
+    // Only the target's own request for the text ends the wait; if the target cannot be named, the
+    // wait runs to its bound, which is slow but never restores the clipboard under the paste.
+    clipboard.expectPasteFrom(ctx.state.TargetWindow);
     if (keys.pressShiftInsert() && keys.waitUntilSent()) {
         clipboard.waitForPasteRequest(PasteRequestBound);
     }
@@ -145,7 +148,7 @@ void Command2_Click(AppContext& ctx, std::int16_t index) {
             // The target answers the copy key asynchronously; a target without a selection never
             // does, and the wait ends at its bound. Then the copy gave no text, whatever the
             // clipboard may still hold.
-            copied = copied && clipboard.waitForForeignOwner(CopyBound).ok();
+            copied = copied && clipboard.waitForForeignOwner(ctx.state.TargetWindow, CopyBound).ok();
             const auto hasText = copied ? clipboard.hasText() : Result<bool>::success(false);
             if (hasText && hasText.value()) {
                 if (const auto selection = clipboard.getText()) {

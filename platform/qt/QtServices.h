@@ -37,8 +37,9 @@ class QtClipboard : public Clipboard {
     Result<std::u16string> getText() override;
     std::uint64_t changeCount() override { return 0; }
     Status setText(const std::u16string& text) override;
+    Status expectPasteFrom(WindowHandle target) override;
     Status waitForPasteRequest(std::chrono::milliseconds bound) override;
-    Status waitForForeignOwner(std::chrono::milliseconds bound) override;
+    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) override;
     Status offerOnPrimary(const std::u16string& text) override;
     Status restorePrimary() override;
 };

@@ -144,10 +144,15 @@ class Clipboard : public varnel::Clipboard {
         }
         return statusFor(fail, "setText");
     }
+    Status expectPasteFrom(WindowHandle target) override {
+        pasteTarget = target;
+        return statusFor(log_.record("clipboard.expectPasteFrom"), "expectPasteFrom");
+    }
     Status waitForPasteRequest(std::chrono::milliseconds) override {
         return statusFor(log_.record("clipboard.waitForPasteRequest"), "waitForPasteRequest");
     }
-    Status waitForForeignOwner(std::chrono::milliseconds) override {
+    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds) override {
+        copyTarget = target;
         const bool fail = log_.record("clipboard.waitForForeignOwner");
         if (!fail && onCopyKey) {
             onCopyKey();
@@ -176,6 +181,8 @@ class Clipboard : public varnel::Clipboard {
     bool otherFormat = false;
     std::vector<std::u16string> history;
     std::function<void()> onCopyKey;  // what the target puts on the clipboard when asked to copy
+    WindowHandle pasteTarget = 0;     // the window named by the last expectPasteFrom
+    WindowHandle copyTarget = 0;      // the window named by the last waitForForeignOwner
 
   private:
     CallLog& log_;
@@ -203,7 +210,7 @@ class Keyboard : public varnel::Keyboard {
 
 // Time stands still unless a test or the pump moves it.
 class Clock : public varnel::Clock {
-public:
+  public:
     std::chrono::steady_clock::time_point now() const override { return time; }
     void advance(std::chrono::milliseconds d) { time += d; }
     std::chrono::steady_clock::time_point time{};
@@ -224,9 +231,9 @@ class EventPump : public varnel::EventPump {
     }
     std::function<void()> onPump;
 
-      Clock* clockToAdvance = nullptr;  // each pump takes 10 ms of it when set
+    Clock* clockToAdvance = nullptr;  // each pump takes 10 ms of it when set
 
-private:
+  private:
     CallLog& log_;
 };
 

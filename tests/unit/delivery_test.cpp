@@ -48,10 +48,11 @@ TEST_F(Deliver, CopyPutsTheSlotTextOnTheClipboardAndNothingElse) {
 TEST_F(Deliver, PasteDeliversTheSlotAndPutsLastClipboardTextBack) {
     Command4_Click(w.ctx, 3);
     EXPECT_EQ(w.log.calls.front(), "windowExists 512");
-    EXPECT_EQ(afterFocusReturn(),
-              (Calls{"clipboard.clear", "clipboard.setText", "clipboard.offerOnPrimary", "keys.shiftInsert",
-                     "keys.wait", "clipboard.waitForPasteRequest", "clipboard.restorePrimary",
-                     "clipboard.clear", "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(afterFocusReturn(), (Calls{"clipboard.clear", "clipboard.setText", "clipboard.offerOnPrimary",
+                                         "clipboard.expectPasteFrom", "keys.shiftInsert", "keys.wait",
+                                         "clipboard.waitForPasteRequest", "clipboard.restorePrimary",
+                                         "clipboard.clear", "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(w.clipboard.pasteTarget, Target);
     EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"slot three", u"last"}));
     EXPECT_EQ(w.clipboard.text, u"last");
     EXPECT_EQ(w.windows.foreground, Target);
@@ -164,8 +165,10 @@ TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
         afterFocusReturn(),
         (Calls{"clipboard.clear", "keys.ctrlInsert", "keys.wait", "pump", "clipboard.waitForForeignOwner",
                "clipboard.hasText", "clipboard.getText", "clipboard.clear", "clipboard.clear",
-               "clipboard.setText", "keys.shiftInsert", "keys.wait", "clipboard.waitForPasteRequest",
-               "clipboard.clear", "clipboard.setText", "timer.on"}));
+               "clipboard.setText", "clipboard.expectPasteFrom", "keys.shiftInsert", "keys.wait",
+               "clipboard.waitForPasteRequest", "clipboard.clear", "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(w.clipboard.copyTarget, Target);
+    EXPECT_EQ(w.clipboard.pasteTarget, Target);
     EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"ABC DEF", u"last"}));
 }
 

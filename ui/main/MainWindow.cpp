@@ -164,11 +164,25 @@ void MainWindow::onTick() {
     }
 }
 
+void MainWindow::clipboardChanged() {
+    if (context_ && !unloaded_) {
+        ClipboardChanged(*context_);
+    }
+}
+
 std::u16string MainWindow::text(std::int16_t index) const {
     return validSlot(index) ? text1_[index]->exactText() : std::u16string{};
 }
 
 bool MainWindow::setText(std::int16_t index, const std::u16string& text) {
+    if (!validSlot(index)) {
+        return false;
+    }
+    text1_[index]->setExactText(text);
+    return true;
+}
+
+bool MainWindow::setSharedText(std::int16_t index, const SharedText& text) {
     if (!validSlot(index)) {
         return false;
     }

@@ -32,6 +32,8 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     // Runs start-up (Form_Load). The window shows itself during it.
     void load();
     AppContext& context() { return *context_; }
+    // Another application changed the clipboard (called on this window's thread).
+    void clipboardChanged();
     // frmMenu1 while it is loaded, else null.
     SlotMenuWidget* menuForm() const { return menuForm_.get(); }
     // frmEdit1 while it is open, else null.
@@ -48,6 +50,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     // MainForm
     std::u16string text(std::int16_t index) const override;
     bool setText(std::int16_t index, const std::u16string& text) override;
+    bool setSharedText(std::int16_t index, const SharedText& text) override;
     bool setBackground(std::int16_t index, SlotBackground colour) override;
     WindowHandle hWnd() override;
     void setLeft(double twips) override;
