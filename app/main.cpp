@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "QuitSignals.h"
 #include "core/AppState.h"
+#include "delivery/Delivery.h"
 #include "platform/Platform.h"
 #include "platform/posix/IconvCodepage.h"
 #include "platform/posix/PosixFiles.h"
@@ -81,5 +83,12 @@ int main(int argc, char** argv) {
     varnel::Platform platform{*windows, *clipboard, *keyboard, pump, timer, files, codepage, clock};
     window.attach(platform);
     window.load();
+
+    // SIGTERM, SIGINT, SIGHUP: the running delivery stops at its next yield (a typing releases its
+    // keys and gives the keymap and Caps Lock back), then the event loop ends; status 128 + signal.
+    varnel::QuitSignals quitSignals([&window](int signalNumber) {
+        varnel::ShutDownDeliveries(window.context());
+        QCoreApplication::exit(128 + signalNumber);
+    });
     return QApplication::exec();
 }
