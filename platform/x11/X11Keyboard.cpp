@@ -1,5 +1,7 @@
 #include "platform/x11/X11Keyboard.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -208,6 +210,15 @@ struct Connection {
     Atom journalAtom = 0;
     KeyCode escapeKeycode = 0;
     bool escapePressed = false;
+    Atom protocolsAtom = 0;
+    Atom pingAtom = 0;
+    Window pingTarget = 0;  // the top-level window of the client that has the focus
+    bool targetAnswers = false;
+    long pingSerial = 0;
+    bool pingAnswered = false;
+    // The caller's hook, also called while we wait for a slow target; stop is set once it said so.
+    const Keyboard::BetweenSlices* betweenSlices = nullptr;
+    bool stop = false;
     int repaired = 0;
 
     Connection() = default;
@@ -243,6 +254,11 @@ struct Connection {
             XNextEvent(display, &event);  // mapping notifications, and Escape while it is grabbed
             if (event.type == KeyPress && escapeKeycode != 0 && event.xkey.keycode == escapeKeycode) {
                 escapePressed = true;
+            }
+            if (event.type == ClientMessage && event.xclient.message_type == protocolsAtom &&
+                event.xclient.format == 32 && static_cast<Atom>(event.xclient.data.l[0]) == pingAtom &&
+                event.xclient.data.l[1] == pingSerial) {
+                pingAnswered = true;
             }
         }
         if (errors.code != 0) {
@@ -336,6 +352,71 @@ struct Connection {
     }
 
     void settle() { std::this_thread::sleep_for(options.remapSettle); }
+
+    // Nothing may be held down when this is called.
+    void callBetweenSlices() {
+        if (!stop && betweenSlices != nullptr && *betweenSlices && !(*betweenSlices)()) {
+            stop = true;
+        }
+    }
+
+    // The window to pace the typing with: from the focus window up to the highest window of the same
+    // client, its top-level. 0 when the focus is on no client window.
+    void findPingTarget() {
+        pingTarget = 0;
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(display, &focus, &revert);
+        const XID client = focus & ~display->resource_mask;
+        for (Window window = focus; window > PointerRoot && window != root;) {
+            if ((window & ~display->resource_mask) != client) {
+                break;
+            }
+            pingTarget = window;
+            Window rootReturn = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0) {
+                break;
+            }
+            if (children != nullptr) {
+                XFree(children);
+            }
+            window = parent;
+        }
+        sync("finding the target window");
+    }
+
+    // Waits until the target has handled every event sent to it so far: it answers a _NET_WM_PING only
+    // after them. A target that does not answer within the bound is paced by fixed waits from then on.
+    void waitForTarget() {
+        if (targetAnswers) {
+            XEvent ping{};
+            ping.xclient.type = ClientMessage;
+            ping.xclient.window = pingTarget;
+            ping.xclient.message_type = protocolsAtom;
+            ping.xclient.format = 32;
+            ping.xclient.data.l[0] = static_cast<long>(pingAtom);
+            ping.xclient.data.l[1] = ++pingSerial;
+            ping.xclient.data.l[2] = static_cast<long>(pingTarget);
+            pingAnswered = false;
+            XSendEvent(display, pingTarget, False, NoEventMask, &ping);
+            const auto deadline = Clock::now() + options.targetBound;
+            auto sliceStart = Clock::now();
+            while (sync("waiting for the target") && !pingAnswered && Clock::now() < deadline) {
+                pollfd readable{ConnectionNumber(display), POLLIN, 0};
+                poll(&readable, 1, 5);
+                if (Clock::now() - sliceStart >= options.slice) {
+                    callBetweenSlices();
+                    sliceStart = Clock::now();
+                }
+            }
+            targetAnswers = pingAnswered;
+            stats.targetAnswered = pingAnswered;
+        }
+        if (!targetAnswers) {
+            settle();
+        }
+    }
 };
 
 constexpr long JournalMagic = 0x56524E4C;
@@ -715,13 +796,13 @@ class SpareKeycodes {
         std::copy(symbols.begin(), symbols.end(), levels.begin());
         waitForTypedKeys();
         Status status = write(levels);
-        if (status) {
+        if (status && !keyboard_.targetAnswers) {
             keyboard_.settle();
         }
         return status;
     }
     // Records that keys were typed on the current mapping: it must not change before they are read.
-    void typed() { typed_ = true; }
+    void typed() { ++typed_; }
     Status restore() {
         if (!mapped_) {
             return Status::success();
@@ -734,10 +815,10 @@ class SpareKeycodes {
 
   private:
     void waitForTypedKeys() {
-        if (typed_) {
+        if (typed_ > 0) {
             keyboard_.sync("typing");
-            keyboard_.settle();
-            typed_ = false;
+            keyboard_.waitForTarget();
+            typed_ = 0;
         }
     }
 
@@ -814,7 +895,7 @@ class SpareKeycodes {
     int type_;
     std::vector<KeySym> current_;  // what the spare keycodes hold now
     bool mapped_ = false;
-    bool typed_ = false;
+    int typed_ = 0;  // keys typed on the current mapping
 };
 
 }  // namespace
@@ -866,6 +947,8 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
     impl->root = DefaultRootWindow(impl->display);
     impl->lockAtom = XInternAtom(impl->display, "_VARNEL_TYPING", False);
     impl->journalAtom = XInternAtom(impl->display, "_VARNEL_KEYMAP_JOURNAL", False);
+    impl->protocolsAtom = XInternAtom(impl->display, "WM_PROTOCOLS", False);
+    impl->pingAtom = XInternAtom(impl->display, "_NET_WM_PING", False);
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
     impl->lockWindow = XCreateWindow(impl->display, impl->root, -10, -10, 1, 1, 0, 0, InputOnly,
@@ -1030,6 +1113,12 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
     }
     keyboard.stats.spareKeycodes = static_cast<int>(spare.size());
     keyboard.stats.levelsPerKeycode = levels;
+    keyboard.stop = false;
+    keyboard.betweenSlices = &betweenSlices;
+    struct ForgetHook {
+        Connection& keyboard;
+        ~ForgetHook() { keyboard.betweenSlices = nullptr; }
+    } forgetHook{keyboard};
 
     TypingLock lock(keyboard);
     if (Status status = lock.take(); !status) {
@@ -1043,6 +1132,15 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
 
     // Destroyed in reverse: Escape given back, keys released, then the spare keycodes emptied, then Caps
     // Lock back on; the record is cleared once all of that worked.
+    // The answers to our pings come to the root window.
+    keyboard.findPingTarget();
+    keyboard.targetAnswers = keyboard.pingTarget != 0;
+    XSelectInput(keyboard.display, keyboard.root, SubstructureNotifyMask);
+    struct StopListening {
+        Connection& keyboard;
+        ~StopListening() { XSelectInput(keyboard.display, keyboard.root, NoEventMask); }
+    } stopListening{keyboard};
+
     Journal journal(keyboard, *shiftKey, levelThree ? levelThree->key : 0);
     CapsLockOff lockOff(keyboard, journal);
     SpareKeycodes spareKeys(keyboard, journal, spare, levels,
@@ -1075,10 +1173,12 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
             status = holdModifiers(0);
             if (status) {
                 status = spareKeys.map(stretch.symbols);
+                ++keyboard.stats.batches;
             }
             for (std::size_t i = 0; i < stretch.symbols.size(); ++i) {
                 remapped.emplace(stretch.symbols[i], spareKeys.strokeFor(i));
             }
+            stop = keyboard.stop;  // the caller may have said so while the target caught up
         }
         for (std::size_t i = stretch.begin; i < stretch.end && status && !stop; ++i) {
             const KeySym sym = keysyms[i];
@@ -1108,11 +1208,12 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
                 break;
             }
             ++keyboard.stats.typedCharacters;
-            stop = escape.pressed();
+            stop = escape.pressed() || keyboard.stop;
             if (!stop && Clock::now() - sliceStart >= keyboard.options.slice) {
                 // Nothing held while the caller's events run: a click then is a plain click.
                 status = held.releaseAll();
-                stop = escape.pressed() || (betweenSlices && !betweenSlices());
+                keyboard.callBetweenSlices();
+                stop = escape.pressed() || keyboard.stop;
                 sliceStart = Clock::now();
             }
         }

@@ -2,8 +2,9 @@
 //
 // Text is typed character for character. Characters the current keymap carries are typed on their own
 // keys at the right shift level; the others go through spare keycodes (keycodes without keysyms), which
-// are remapped in batches — one XKB map change per batch for all spare keycodes — with a settle time
-// around each batch so the target reads every key with the mapping it was typed with. Every keymap change
+// are remapped in batches — one XKB map change per batch for all spare keycodes. Before each remap the
+// target must have looked up the keys typed on the current mapping: it is asked with a _NET_WM_PING,
+// which it answers after the events before it (a target that does not answer gets fixed waits). Every keymap change
 // costs every client (the window manager above all) a keymap reload, so the batches are as few as the
 // text allows: where the keymap has a Level3 shift, each spare keycode carries four characters (Shift and
 // Level3 choose among them), otherwise two. The spare keycodes get their original mapping back at the
@@ -30,8 +31,12 @@ namespace varnel {
 class X11Keyboard : public Keyboard {
   public:
     struct Options {
-        // Wait after each remap before typing on it, and after the keys typed on it before the next remap
-        // or the restore: the target must have read them with the mapping they were typed with.
+        // Before the next remap or the restore, the target must have looked up the keys typed on the
+        // current mapping (a lookup uses the mapping of its moment). The target is asked through a
+        // _NET_WM_PING, which it answers once it has handled the events before it; this long at most.
+        std::chrono::milliseconds targetBound{3000};
+        // For a target that does not answer: a fixed wait after each remap before typing on it, and after
+        // the keys typed on it before the next remap or the restore.
         std::chrono::milliseconds remapSettle{45};
         // How long typing waits for modifier keys the user still holds to be released.
         std::chrono::milliseconds modifierReleaseBound{2000};
@@ -41,7 +46,9 @@ class X11Keyboard : public Keyboard {
 
     // What the last typeText did (for measurements).
     struct TypingStats {
-        int keymapChanges = 0;  // XChangeKeyboardMapping calls, the restore included
+        int keymapChanges = 0;        // keymap changes, the restore included
+        bool targetAnswered = false;  // the target answered the pings that pace the batches
+        int batches = 0;              // mappings of the spare keycodes the text needed
         int spareKeycodes = 0;
         int remappedCharacters = 0;  // characters typed through spare keycodes
         int levelsPerKeycode = 0;    // characters one spare keycode carries in a batch
