@@ -386,32 +386,45 @@ struct Connection {
         sync("finding the target window");
     }
 
-    // Waits until the target has handled every event sent to it so far: it answers a _NET_WM_PING only
-    // after them. A target that does not answer within the bound is paced by fixed waits from then on.
+    // Sends the target a _NET_WM_PING and waits (at most bound) for its answer, which comes once it has
+    // handled every event sent to it before; the caller's events are handled meanwhile.
+    bool ping(std::chrono::milliseconds bound) {
+        XEvent ping{};
+        ping.xclient.type = ClientMessage;
+        ping.xclient.window = pingTarget;
+        ping.xclient.message_type = protocolsAtom;
+        ping.xclient.format = 32;
+        ping.xclient.data.l[0] = static_cast<long>(pingAtom);
+        ping.xclient.data.l[1] = ++pingSerial;
+        ping.xclient.data.l[2] = static_cast<long>(pingTarget);
+        pingAnswered = false;
+        XSendEvent(display, pingTarget, False, NoEventMask, &ping);
+        const auto deadline = Clock::now() + bound;
+        auto sliceStart = Clock::now();
+        while (sync("waiting for the target") && !pingAnswered && Clock::now() < deadline) {
+            pollfd readable{ConnectionNumber(display), POLLIN, 0};
+            poll(&readable, 1, 5);
+            if (Clock::now() - sliceStart >= options.slice) {
+                callBetweenSlices();
+                sliceStart = Clock::now();
+            }
+        }
+        return pingAnswered;
+    }
+
+    // Whether the target answers pings at all (many do without saying so in WM_PROTOCOLS; Xt programs
+    // such as xterm do not): asked once before the typing, while the target is idle.
+    void probeTarget() {
+        targetAnswers = pingTarget != 0 && ping(std::chrono::milliseconds(250));
+        stats.targetAnswered = targetAnswers;
+    }
+
+    // Waits until the target has handled the keys sent so far; a target that stops answering is paced
+    // by fixed waits from then on.
     void waitForTarget() {
         if (targetAnswers) {
-            XEvent ping{};
-            ping.xclient.type = ClientMessage;
-            ping.xclient.window = pingTarget;
-            ping.xclient.message_type = protocolsAtom;
-            ping.xclient.format = 32;
-            ping.xclient.data.l[0] = static_cast<long>(pingAtom);
-            ping.xclient.data.l[1] = ++pingSerial;
-            ping.xclient.data.l[2] = static_cast<long>(pingTarget);
-            pingAnswered = false;
-            XSendEvent(display, pingTarget, False, NoEventMask, &ping);
-            const auto deadline = Clock::now() + options.targetBound;
-            auto sliceStart = Clock::now();
-            while (sync("waiting for the target") && !pingAnswered && Clock::now() < deadline) {
-                pollfd readable{ConnectionNumber(display), POLLIN, 0};
-                poll(&readable, 1, 5);
-                if (Clock::now() - sliceStart >= options.slice) {
-                    callBetweenSlices();
-                    sliceStart = Clock::now();
-                }
-            }
-            targetAnswers = pingAnswered;
-            stats.targetAnswered = pingAnswered;
+            targetAnswers = ping(options.targetBound);
+            stats.targetAnswered = targetAnswers;
         }
         if (!targetAnswers) {
             settle();
@@ -1130,17 +1143,21 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
     }
     keyboard.stats.modifiersStillHeld = !released.value();
 
-    // Destroyed in reverse: Escape given back, keys released, then the spare keycodes emptied, then Caps
-    // Lock back on; the record is cleared once all of that worked.
-    // The answers to our pings come to the root window.
+    // The target paces the batches if it answers pings; the answers come to the root window.
     keyboard.findPingTarget();
-    keyboard.targetAnswers = keyboard.pingTarget != 0;
     XSelectInput(keyboard.display, keyboard.root, SubstructureNotifyMask);
     struct StopListening {
         Connection& keyboard;
         ~StopListening() { XSelectInput(keyboard.display, keyboard.root, NoEventMask); }
     } stopListening{keyboard};
+    keyboard.targetAnswers = false;
+    if (std::any_of(stretches.begin(), stretches.end(),
+                    [](const Stretch& s) { return !s.symbols.empty(); })) {
+        keyboard.probeTarget();
+    }
 
+    // Destroyed in reverse: Escape given back, keys released, then the spare keycodes emptied, then Caps
+    // Lock back on; the record is cleared once all of that worked.
     Journal journal(keyboard, *shiftKey, levelThree ? levelThree->key : 0);
     CapsLockOff lockOff(keyboard, journal);
     SpareKeycodes spareKeys(keyboard, journal, spare, levels,

@@ -33,7 +33,8 @@ class X11Keyboard : public Keyboard {
     struct Options {
         // Before the next remap or the restore, the target must have looked up the keys typed on the
         // current mapping (a lookup uses the mapping of its moment). The target is asked through a
-        // _NET_WM_PING, which it answers once it has handled the events before it; this long at most.
+        // _NET_WM_PING, which it answers once it has handled the events before it; this long at most
+        // (whether it answers at all is asked once, before the typing, with a bound of 250 ms).
         std::chrono::milliseconds targetBound{3000};
         // For a target that does not answer: a fixed wait after each remap before typing on it, and after
         // the keys typed on it before the next remap or the restore.

@@ -371,6 +371,7 @@ TEST_F(KeyboardTest, MixedTextArrivesExactlyThroughBatchedRemaps) {
     // characters need 7 batches, and one restore.
     EXPECT_EQ(stats.levelsPerKeycode, 4);
     EXPECT_LE(stats.keymapChanges, 8);
+    EXPECT_TRUE(stats.targetAnswered);  // Tk answers pings: it paced the batches
 }
 
 TEST_F(KeyboardTest, TheCallersHookStopsALongTypingAndTheKeyboardIsLeftAsFound) {
@@ -391,6 +392,27 @@ TEST_F(KeyboardTest, TheCallersHookStopsALongTypingAndTheKeyboardIsLeftAsFound) 
     ASSERT_GT(stats.typedCharacters, 0);
     ASSERT_LT(stats.typedCharacters, 3000);
     EXPECT_EQ(arrived, inTk(kanji.substr(0, static_cast<std::size_t>(stats.typedCharacters))));
+}
+
+TEST_F(KeyboardTest, ATargetThatNeverAnswersPingsIsPacedByFixedWaits) {
+    // A window of our own connection has the focus; nothing on it answers a _NET_WM_PING.
+    const Window silent =
+        XCreateSimpleWindow(server.display, DefaultRootWindow(server.display), 0, 0, 50, 50, 0, 0, 0);
+    XMapWindow(server.display, silent);
+    XWindowAttributes attributes{};
+    for (int i = 0; i < 200 && attributes.map_state != IsViewable; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        XGetWindowAttributes(server.display, silent, &attributes);
+    }
+    XSetInputFocus(server.display, silent, RevertToParent, CurrentTime);
+    XSync(server.display, False);
+    const std::vector<KeySym> before = server.keymap();
+    EXPECT_TRUE(keyboard->typeText(u"あいう").ok());
+    EXPECT_FALSE(keyboard->lastTypingStats().targetAnswered);
+    EXPECT_EQ(keyboard->lastTypingStats().typedCharacters, 3);
+    EXPECT_EQ(server.keymap(), before);
+    XDestroyWindow(server.display, silent);
+    XSync(server.display, False);
 }
 
 TEST_F(KeyboardTest, AsciiTextArrivesExactlyWithoutTouchingTheKeymap) {
