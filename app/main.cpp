@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "QuitSignals.h"
 #include "app/Options.h"
 #include "core/AppState.h"
+#include "delivery/Delivery.h"
 #include "platform/Platform.h"
 #include "platform/posix/IconvCodepage.h"
 #include "platform/posix/PosixFiles.h"
@@ -184,6 +186,12 @@ int main(int argc, char** argv) {
     clipboard->setChangeListener([&window] {
         QMetaObject::invokeMethod(
             &window, [&window] { window.clipboardChanged(); }, Qt::QueuedConnection);
+    });
+    // SIGTERM, SIGINT, SIGHUP: the running delivery stops at its next yield (a typing releases its
+    // keys and gives the keymap and Caps Lock back), then the event loop ends; status 128 + signal.
+    varnel::QuitSignals quitSignals([&window](int signalNumber) {
+        varnel::ShutDownDeliveries(window.context());
+        QCoreApplication::exit(128 + signalNumber);
     });
     const int status = QApplication::exec();
     clipboard->setChangeListener(nullptr);

@@ -34,6 +34,11 @@ struct AppState {
 struct DeliveryQueue {
     bool running = false;
     std::deque<std::function<void()>> pending;
+    // A text is being typed; it stops at its next slice once stopTyping is set.
+    bool typing = false;
+    bool stopTyping = false;
+    // The program is ending: whatever runs stops at its next yield and nothing more is delivered.
+    bool shuttingDown = false;
 };
 
 // Members of the main window Form1.

@@ -47,6 +47,9 @@ class MainForm : public Slots {
     virtual bool isMinimized() const = 0;
     // Width of the slot Text1(index) in twips.
     virtual void setSlotWidth(std::int16_t index, double twips) = 0;
+    // Tells the user that the keys of a delivery could not be sent, and why (UTF-8), without taking
+    // the focus from the target window.
+    virtual void reportKeyFailure(const std::string& why) = 0;
 };
 
 // The secondary forms, for the main window's unload handler. Unloading a form that is not loaded

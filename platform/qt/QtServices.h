@@ -60,7 +60,9 @@ class UnavailableKeyboard : public Keyboard {
   public:
     Status pressShiftInsert() override { return Status::failure("no keyboard backend"); }
     Status pressCtrlInsert() override { return Status::failure("no keyboard backend"); }
-    Status typeText(const std::u16string&) override { return Status::failure("no keyboard backend"); }
+    Status typeText(const std::u16string&, const BetweenSlices&) override {
+        return Status::failure("no keyboard backend");
+    }
     Status waitUntilSent() override { return Status::failure("no keyboard backend"); }
 };
 

@@ -193,16 +193,25 @@ class Keyboard : public varnel::Keyboard {
     explicit Keyboard(CallLog& log) : log_(log) {}
     Status pressShiftInsert() override { return statusFor(log_.record("keys.shiftInsert"), "shiftInsert"); }
     Status pressCtrlInsert() override { return statusFor(log_.record("keys.ctrlInsert"), "ctrlInsert"); }
-    Status typeText(const std::u16string& t) override {
+    // Types sliceLength characters per slice (0: all in one) and calls the hook between slices.
+    Status typeText(const std::u16string& t, const BetweenSlices& betweenSlices) override {
         const bool fail = log_.record("keys.type");
-        if (!fail) {
-            typed.push_back(t);
+        if (fail) {
+            return statusFor(fail, "type");
         }
-        return statusFor(fail, "type");
+        typed.emplace_back();
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            if (sliceLength != 0 && i != 0 && i % sliceLength == 0 && betweenSlices && !betweenSlices()) {
+                break;
+            }
+            typed.back().push_back(t[i]);
+        }
+        return Status::success();
     }
     Status waitUntilSent() override { return statusFor(log_.record("keys.wait"), "wait"); }
 
     std::vector<std::u16string> typed;
+    std::size_t sliceLength = 0;
 
   private:
     CallLog& log_;
@@ -356,6 +365,10 @@ class MainForm : public varnel::MainForm {
             slotWidths[index - 1] = twips;
         }
     }
+    void reportKeyFailure(const std::string& why) override {
+        log_.record("form.reportKeyFailure");
+        failures.push_back(why);
+    }
 
     static bool valid(std::int16_t i) { return i >= 1 && i <= 10; }
     std::u16string texts[10];
@@ -368,6 +381,7 @@ class MainForm : public varnel::MainForm {
     bool minimized = false;
     double slotWidths[10] = {2655, 2655, 2655, 2655, 2685, 2655, 2655, 2655, 2655, 2655};
     std::function<void()> onResize;
+    std::vector<std::string> failures;
 
   private:
     CallLog& log_;
