@@ -21,6 +21,9 @@ class Slots {
     virtual std::u16string text(std::int16_t index) const = 0;
     // False when the index names no slot; nothing is written then.
     virtual bool setText(std::int16_t index, const std::u16string& text) = 0;
+    // setText for a text the caller no longer needs: a slot may keep the string itself instead of a
+    // copy, which matters for texts of hundreds of megabytes.
+    virtual bool takeText(std::int16_t index, std::u16string&& text) { return setText(index, text); }
     virtual bool setBackground(std::int16_t index, SlotBackground colour) = 0;
 };
 

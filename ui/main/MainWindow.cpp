@@ -166,6 +166,14 @@ bool MainWindow::setText(std::int16_t index, const std::u16string& text) {
     return true;
 }
 
+bool MainWindow::takeText(std::int16_t index, std::u16string&& text) {
+    if (!validSlot(index)) {
+        return false;
+    }
+    text1_[index]->setExactText(std::move(text));
+    return true;
+}
+
 bool MainWindow::setBackground(std::int16_t index, SlotBackground colour) {
     if (!validSlot(index)) {
         return false;

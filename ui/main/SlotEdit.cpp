@@ -18,10 +18,10 @@ SlotEdit::SlotEdit(int index, QWidget* parent) : QPlainTextEdit(parent), index_(
     connect(this, &QPlainTextEdit::textChanged, this, &SlotEdit::onTextChanged);
 }
 
-void SlotEdit::setExactText(const std::u16string& text) {
-    exact_ = text;
-    showsPart_ = text.size() > DisplayLimit;
-    std::u16string_view shown(text);
+void SlotEdit::setExactText(std::u16string text) {
+    exact_ = std::move(text);
+    showsPart_ = exact_.size() > DisplayLimit;
+    std::u16string_view shown(exact_);
     if (showsPart_) {
         std::size_t cut = DisplayLimit;
         if (shown[cut - 1] >= 0xD800 && shown[cut - 1] <= 0xDBFF) {

@@ -24,7 +24,7 @@ class SlotEdit : public QPlainTextEdit {
     int index() const { return index_; }
     bool showsPart() const { return showsPart_; }
     const std::u16string& exactText() const { return exact_; }
-    void setExactText(const std::u16string& text);
+    void setExactText(std::u16string text);
 
   signals:
     // The button that went down (left 1, right 2, middle 4), with the modifiers held and the position.
