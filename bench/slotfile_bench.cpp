@@ -60,8 +60,8 @@ class StoredSlots : public varnel::Slots {
         texts[index - 1] = t;
         return true;
     }
-    bool takeText(std::int16_t index, std::u16string&& t) override {
-        texts[index - 1] = std::move(t);
+    bool setSharedText(std::int16_t index, varnel::SharedText t) override {
+        texts[index - 1] = *t;
         return true;
     }
     bool setBackground(std::int16_t, varnel::SlotBackground) override { return true; }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/WindowSystem.h"
@@ -13,6 +14,10 @@ enum class SlotBackground {
     Capture,  // the capture colour &HC0FFFF, light yellow
 };
 
+// A text that several holders share and nobody changes: a slot and the edit dialog's copy of it.
+// Handing one over costs nothing, however long the text.
+using SharedText = std::shared_ptr<const std::u16string>;
+
 // The ten slot text boxes Text1(1)..Text1(10), the only store of slot text.
 class Slots {
   public:
@@ -21,9 +26,14 @@ class Slots {
     virtual std::u16string text(std::int16_t index) const = 0;
     // False when the index names no slot; nothing is written then.
     virtual bool setText(std::int16_t index, const std::u16string& text) = 0;
-    // setText for a text the caller no longer needs: a slot may keep the string itself instead of a
-    // copy, which matters for texts of hundreds of megabytes.
-    virtual bool takeText(std::int16_t index, std::u16string&& text) { return setText(index, text); }
+    // The slot's text as a shared string (null counts as empty), for texts that can run to hundreds
+    // of megabytes. The defaults copy; the real slots share.
+    virtual SharedText sharedText(std::int16_t index) const {
+        return std::make_shared<const std::u16string>(text(index));
+    }
+    virtual bool setSharedText(std::int16_t index, SharedText text) {
+        return setText(index, text ? *text : std::u16string{});
+    }
     virtual bool setBackground(std::int16_t index, SlotBackground colour) = 0;
 };
 

@@ -42,15 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
     // Lenient UTF-8 decoding never writes more units than bytes and agrees with strict decoding.
+    const varnel::IconvCodepage codepage;
     std::u16string lenient;
     std::u16string strict;
     varnel::DecodeUtf8(bytes, lenient, varnel::Utf8Errors::Replace);
     check(lenient.size() <= size);
     if (varnel::DecodeUtf8(bytes, strict, varnel::Utf8Errors::Stop)) {
         check(strict == lenient);
+        // The loader sizes its texts by this count.
+        const auto utf8 = varnel::SlotTextDecoder::create(varnel::SlotFileEncoding::Utf8, codepage);
+        check(utf8.value()->units(bytes) == strict.size());
     }
 
-    const varnel::IconvCodepage codepage;
     const auto text = varnel::DecodeSlotFile(bytes, codepage);
     check(text.ok());
     check(text.value().size() <= size);

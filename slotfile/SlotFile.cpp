@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 #include "core/AppState.h"
 #include "slotfile/SlotFieldReader.h"
@@ -111,7 +112,8 @@ class PendingSlotTexts {
         for (std::size_t i = 0; i < pending_.size(); ++i) {
             Pending& p = pending_[i];
             if (p.touched) {
-                slots_.takeText(static_cast<std::int16_t>(FirstSlot + i), std::move(p.text));
+                slots_.setSharedText(static_cast<std::int16_t>(FirstSlot + i),
+                                     std::make_shared<const std::u16string>(std::move(p.text)));
             }
             p = Pending{};
         }
@@ -207,8 +209,9 @@ class SectionReader {
                 if (Status done = flush(); !done) {
                     return done;
                 }
-                releaseBehind(static_cast<std::size_t>(runEnd - bytes_.data()));
             }
+            releaseBehind(runBegin != nullptr ? static_cast<std::size_t>(runBegin - bytes_.data())
+                                              : reader_.position());
         }
         return runBegin == nullptr ? Status::success() : flush();
     }

@@ -1,5 +1,6 @@
 #include "slotfile/SlotFileDecoding.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -112,7 +113,16 @@ std::size_t SlotTextDecoder::units(std::string_view bytes) const {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = p + bytes.size();
     if (encoding_ == SlotFileEncoding::Utf8) {
-        // One unit per character, two for the four-byte ones.
+        // One unit per byte that is not a continuation byte (10xxxxxx), and one more for each lead
+        // byte of a four-byte character (11110xxx and above): eight bytes at a time, then the rest.
+        constexpr std::uint64_t High = 0x8080808080808080ull;
+        for (; end - p >= 8; p += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p, sizeof w);
+            const auto continuation = std::popcount(w & ~(w << 1) & High);
+            const auto fourByteLead = std::popcount(w & (w << 1) & (w << 2) & (w << 3) & High);
+            units += static_cast<std::size_t>(8 - continuation + fourByteLead);
+        }
         for (; p < end; ++p) {
             units += (*p & 0xC0) != 0x80;
             units += *p >= 0xF0;

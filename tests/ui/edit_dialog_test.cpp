@@ -113,6 +113,25 @@ class EditDialogTest : public QObject {
         QVERIFY(o.w.form.texts[1] == u"xfirst\nsecond\u00a0line");
     }
 
+    void aHugeTextIsShownInPartAndKeptWhole() {
+        Opened o;
+        // Long enough to be shown in part, with a surrogate pair across the cut.
+        std::u16string huge(EditDialog::DisplayLimit - 1, u'a');
+        huge += u"\U0001F600 and the rest\r\nof it";
+        o.w.form.texts[3] = huge;
+        o.host.Text1_DblClick(4);
+        QPlainTextEdit* box = o.host.dialog()->Text1();
+        QVERIFY(o.host.dialog()->showsPart() && box->isReadOnly());
+        QCOMPARE(box->toPlainText(),
+                 QString(EditDialog::DisplayLimit - 1, QLatin1Char('a')) + QStringLiteral("…"));
+        QTest::keyClicks(box, QStringLiteral("typed"));  // read-only: nothing changes
+        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        QVERIFY(o.w.form.texts[3] == huge);
+        // A text that fits is editable again in the next dialog.
+        o.host.Text1_DblClick(2);
+        QVERIFY(!o.host.dialog()->showsPart() && !o.host.dialog()->Text1()->isReadOnly());
+    }
+
     void closeBoxAndCancelDiscardTheTextAndDestroyTheDialog() {
         Opened o;
         QPointer<EditDialog> first = o.dialog;

@@ -70,12 +70,20 @@ QString EditDialog::shownText() const {
 
 std::u16string EditDialog::text() const {
     const QString shown = shownText();
-    return shown == shownExact_ ? exact_ : FromQString(shown);
+    return shown == shownExact_ ? *exact_ : FromQString(shown);
 }
 
-void EditDialog::setText(const std::u16string& text) {
-    exact_ = text;
-    text1_->setPlainText(ToQString(text));
+SharedText EditDialog::sharedText() const {
+    const QString shown = shownText();
+    return shown == shownExact_ ? exact_ : std::make_shared<const std::u16string>(FromQString(shown));
+}
+
+void EditDialog::setText(SharedText text) {
+    exact_ = text ? std::move(text) : std::make_shared<const std::u16string>();
+    showsPart_ = exact_->size() > DisplayLimit;
+    text1_->setReadOnly(showsPart_);
+    text1_->setPlainText(ToQString(PartShown(*exact_, DisplayLimit)) +
+                         (showsPart_ ? QStringLiteral("…") : QString()));
     shownExact_ = shownText();
 }
 

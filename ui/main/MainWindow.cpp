@@ -166,11 +166,15 @@ bool MainWindow::setText(std::int16_t index, const std::u16string& text) {
     return true;
 }
 
-bool MainWindow::takeText(std::int16_t index, std::u16string&& text) {
+SharedText MainWindow::sharedText(std::int16_t index) const {
+    return validSlot(index) ? text1_[index]->sharedText() : std::make_shared<const std::u16string>();
+}
+
+bool MainWindow::setSharedText(std::int16_t index, SharedText text) {
     if (!validSlot(index)) {
         return false;
     }
-    text1_[index]->setExactText(std::move(text));
+    text1_[index]->setSharedText(std::move(text));
     return true;
 }
 

@@ -48,7 +48,8 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     // MainForm
     std::u16string text(std::int16_t index) const override;
     bool setText(std::int16_t index, const std::u16string& text) override;
-    bool takeText(std::int16_t index, std::u16string&& text) override;
+    SharedText sharedText(std::int16_t index) const override;
+    bool setSharedText(std::int16_t index, SharedText text) override;
     bool setBackground(std::int16_t index, SlotBackground colour) override;
     WindowHandle hWnd() override;
     void setLeft(double twips) override;

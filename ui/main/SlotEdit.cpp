@@ -19,25 +19,22 @@ SlotEdit::SlotEdit(int index, QWidget* parent) : QPlainTextEdit(parent), index_(
 }
 
 void SlotEdit::setExactText(std::u16string text) {
-    exact_ = std::move(text);
-    showsPart_ = exact_.size() > DisplayLimit;
-    std::u16string_view shown(exact_);
-    if (showsPart_) {
-        std::size_t cut = DisplayLimit;
-        if (shown[cut - 1] >= 0xD800 && shown[cut - 1] <= 0xDBFF) {
-            --cut;  // never split a surrogate pair
-        }
-        shown = shown.substr(0, cut);
-    }
+    setSharedText(std::make_shared<const std::u16string>(std::move(text)));
+}
+
+void SlotEdit::setSharedText(SharedText text) {
+    exact_ = text ? std::move(text) : std::make_shared<const std::u16string>();
+    showsPart_ = exact_->size() > DisplayLimit;
     settingText_ = true;
     setReadOnly(showsPart_);
-    setPlainText(ToQString(std::u16string(shown)) + (showsPart_ ? QStringLiteral("…") : QString()));
+    setPlainText(ToQString(PartShown(*exact_, DisplayLimit)) +
+                 (showsPart_ ? QStringLiteral("…") : QString()));
     settingText_ = false;
 }
 
 void SlotEdit::onTextChanged() {
     if (!settingText_) {
-        exact_ = FromQString(toPlainText());
+        exact_ = std::make_shared<const std::u16string>(FromQString(toPlainText()));
     }
 }
 

@@ -3,6 +3,8 @@
 #include <QPlainTextEdit>
 #include <string>
 
+#include "core/Forms.h"
+
 namespace varnel {
 
 // One slot: a multi-line plain-text box without scroll bars. It keeps the slot's text exactly as it
@@ -23,8 +25,11 @@ class SlotEdit : public QPlainTextEdit {
 
     int index() const { return index_; }
     bool showsPart() const { return showsPart_; }
-    const std::u16string& exactText() const { return exact_; }
+    const std::u16string& exactText() const { return *exact_; }
     void setExactText(std::u16string text);
+    // The text itself, shared with whoever holds it too (the edit dialog); never null.
+    const SharedText& sharedText() const { return exact_; }
+    void setSharedText(SharedText text);
 
   signals:
     // The button that went down (left 1, right 2, middle 4), with the modifiers held and the position.
@@ -39,7 +44,7 @@ class SlotEdit : public QPlainTextEdit {
     void onTextChanged();
 
     int index_;
-    std::u16string exact_;
+    SharedText exact_ = std::make_shared<const std::u16string>();
     bool settingText_ = false;
     bool showsPart_ = false;
 };
