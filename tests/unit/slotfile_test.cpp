@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "core/Startup.h"
 #include "fakes/FakePlatform.h"
 #include "platform/posix/IconvCodepage.h"
+#include "platform/posix/PosixFiles.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
@@ -290,6 +293,34 @@ TEST(SlotFileStartupStep, LoadsANamedNormalFileWithCaptureOff) {
         EXPECT_EQ(w.log.calls[1], "files.match " + c.argument) << c.what;
         EXPECT_EQ(w.log.count("files.read " + c.argument), c.loaded ? 1 : 0) << c.what;
     }
+}
+
+TEST(LoadSlotFile, ReadsALargeFileWhileItsPagesAreGivenBack) {
+    const std::string path = ::testing::TempDir() + "varnel-large-slot-file.txt";
+    std::string bytes = "[text02]\r\n";
+    std::u16string expected;
+    for (int i = 0; i < 1000000; ++i) {
+        const std::string number = std::to_string(i);
+        bytes += "line " + number + ", \x83\x5C\r\n";
+        expected += u"line " + std::u16string(number.begin(), number.end()) + u"\r\n\u30BD\r\n";
+    }
+    expected.resize(expected.size() - 2);
+    bytes += "[end]\r\n[text03]\r\nlast";
+    { std::ofstream(path, std::ios::binary) << bytes; }
+    const PosixFiles files({});
+    fake::World w;
+    ASSERT_TRUE(LoadSlotFile(path, files, IconvCodepage(), w.form));
+    EXPECT_TRUE(w.form.texts[1] == expected);
+    EXPECT_EQ(w.form.texts[2], u"last");
+
+    // The bytes not yet given back stay in place.
+    const auto content = files.readContent(path);
+    ASSERT_TRUE(content);
+    content.value()->releaseBefore(bytes.size() / 2);
+    EXPECT_EQ(content.value()->bytes().substr(bytes.size() / 2),
+              std::string_view(bytes).substr(bytes.size() / 2));
+    std::remove(path.c_str());
+    EXPECT_FALSE(files.readContent(path));
 }
 
 TEST(SlotFileStartupStep, LeavesNoSlotColouredAfterLoading) {
