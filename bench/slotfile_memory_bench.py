@@ -62,7 +62,7 @@ def worst_stall(x, window, seconds, stop=lambda: False):
     serial = 1
     end = time.monotonic() + seconds
     while time.monotonic() < end and not stop():
-        worst = max(worst, x.ping_round_trip(window, serial, timeout=30.0))
+        worst = max(worst, x.ping_round_trip(window, serial, timeout=120.0))
         serial += 1
         time.sleep(0.005)
     return worst
