@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Huge slot files under a private Xvfb + openbox. For a 250 MB file (VARNEL_BENCH_SLOTFILE_MB sets the
-size), once as ASCII lines in one slot and once as Shift-JIS Japanese spread over all ten slots:
+size): ASCII log lines in one slot, Shift-JIS Japanese spread over all ten slots, and lines of one
+character in one slot:
 - the program's peak resident memory while it loads the file, and its resident memory once the window
   shows, against the file size and against an idle program without a file;
 - the largest event-loop stall (_NET_WM_PING round trips every 5 ms) while the edit dialog opens on
@@ -29,7 +30,9 @@ def status_kib(pid, field):
 
 
 def write_file(path, size, kind):
-    if kind == 'ascii':
+    if kind == 'one-character lines':
+        sections = [(1, b'a\r\n')]
+    elif kind == 'ascii':
         line = b'2026-12-07 14:03:11 INFO worker 7: request served in 12 ms, status ok, bytes 5120\r\n'
         sections = [(1, line)]
     else:
@@ -146,7 +149,7 @@ def main():
         idle.process.terminate()
         idle.process.wait(timeout=10)
         print(f'idle program without a file: resident {idle_kib / 1024:.0f} MiB')
-        for kind in ('ascii', 'shift-jis'):
+        for kind in ('ascii', 'shift-jis', 'one-character lines'):
             path = os.path.join(folder, f'{kind}.txt')
             written = write_file(path, size, kind)
             try:

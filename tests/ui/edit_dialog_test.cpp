@@ -127,6 +127,17 @@ class EditDialogTest : public QObject {
         QTest::keyClicks(box, QStringLiteral("typed"));  // read-only: nothing changes
         QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[3] == huge);
+        // So is a text of too many lines, however short.
+        std::u16string lines;
+        for (std::size_t i = 0; i <= EditDialog::DisplayLines; ++i) {
+            lines += u"x\r\n";
+        }
+        o.w.form.texts[4] = lines;
+        o.host.Text1_DblClick(5);
+        QVERIFY(o.host.dialog()->showsPart() && o.host.dialog()->Text1()->isReadOnly());
+        QCOMPARE(o.host.dialog()->Text1()->blockCount(), static_cast<int>(EditDialog::DisplayLines));
+        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        QVERIFY(o.w.form.texts[4] == lines);
         // A text that fits is editable again in the next dialog.
         o.host.Text1_DblClick(2);
         QVERIFY(!o.host.dialog()->showsPart() && !o.host.dialog()->Text1()->isReadOnly());

@@ -80,10 +80,10 @@ SharedText EditDialog::sharedText() const {
 
 void EditDialog::setText(SharedText text) {
     exact_ = text ? std::move(text) : std::make_shared<const std::u16string>();
-    showsPart_ = exact_->size() > DisplayLimit;
+    const std::u16string_view part = PartShown(*exact_, DisplayLimit, DisplayLines);
+    showsPart_ = part.size() < exact_->size();
     text1_->setReadOnly(showsPart_);
-    text1_->setPlainText(ToQString(PartShown(*exact_, DisplayLimit)) +
-                         (showsPart_ ? QStringLiteral("…") : QString()));
+    text1_->setPlainText(ToQString(part) + (showsPart_ ? QStringLiteral("…") : QString()));
     shownExact_ = shownText();
 }
 

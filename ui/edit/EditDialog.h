@@ -29,13 +29,15 @@ class EditDialog : public QWidget {
     std::u16string text() const;
     // The same, shared: the very string setText() gave until the text is edited.
     SharedText sharedText() const;
-    // A text longer than DisplayLimit is shown in part, read-only, ending in "…", as the slots show
+    // A text longer than DisplayLimit or DisplayLines is shown in part, read-only, ending in "…", as
+    // the slots show
     // theirs: laying out hundreds of megabytes would freeze the window for seconds and cost gigabytes.
     // text() still gives the whole text. The string is shared, not copied.
     void setText(SharedText text);
 
-    // Texts longer than this (UTF-16 code units) are shown in part.
+    // Texts longer than this (UTF-16 code units), or of more lines, are shown in part.
     static constexpr std::size_t DisplayLimit = 262144;
+    static constexpr std::size_t DisplayLines = 16384;
     bool showsPart() const { return showsPart_; }
 
     // The Tag of Text1.
