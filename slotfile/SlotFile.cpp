@@ -82,6 +82,9 @@ class PendingSlotTexts {
     bool measuring() const { return measuring_; }
 
     Status append(std::int16_t slot, std::string_view bytes) {
+        if (slot < FirstSlot || slot > LastSlot) {
+            return Status::success();
+        }
         Pending& p = pending_[static_cast<std::size_t>(slot - FirstSlot)];
         if (measuring_) {
             p.touched = true;
