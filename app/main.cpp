@@ -17,6 +17,15 @@
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11WindowSystem.h"
 #include "ui/main/MainWindow.h"
+#ifdef VARNEL_WAYLAND
+#include <QMessageBox>
+#include <QTimer>
+#include <QWindow>
+
+#include "platform/wayland/WaylandClipboard.h"
+#include "platform/wayland/WaylandKeyboard.h"
+#include "platform/wayland/WaylandWindowSystem.h"
+#endif
 
 namespace {
 
@@ -65,6 +74,43 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "varnel: clipboard: %s; falling back to Qt's clipboard\n", why.c_str());
         }
     }
+#ifdef VARNEL_WAYLAND
+    // Native Wayland: the compositor's data-control, foreign-toplevel and virtual-keyboard protocols.
+    // Where one is missing, what it serves falls back to Qt's stand-ins, and the user is told once.
+    varnel::QtWindowSystem qtScreen;
+    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+        if (QGuiApplication::desktopFileName().isEmpty()) {
+            QGuiApplication::setDesktopFileName(QStringLiteral("varnel"));  // our toplevels' app_id
+        }
+        std::string why, missing;
+        auto ownActive = [] {
+            QWindow* active = QGuiApplication::focusWindow();
+            return active != nullptr ? static_cast<varnel::WindowHandle>(active->winId())
+                                     : varnel::WindowHandle{0};
+        };
+        windows = varnel::WaylandWindowSystem::open(QGuiApplication::desktopFileName().toStdString(),
+                                                    ownActive, qtScreen, &why);
+        missing += windows ? "" : "\n  windows: " + why;
+        clipboard = varnel::WaylandClipboard::open(pump, &why);
+        missing += clipboard ? "" : "\n  clipboard: " + why;
+        keyboard = varnel::WaylandKeyboard::open(&why);
+        missing += keyboard ? "" : "\n  keys: " + why;
+        if (!missing.empty()) {
+            const std::string message =
+                "This Wayland compositor does not offer everything Varnel needs:" + missing +
+                "\nSending slots and converting selections need a compositor with these "
+                "protocols (sway and other wlroots compositors), or an X11 (XWayland) "
+                "target with Varnel started under X11 (QT_QPA_PLATFORM=xcb).";
+            std::fprintf(stderr, "varnel: %s\n", message.c_str());
+            QTimer::singleShot(0, [message] {
+                auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Varnel"),
+                                            QString::fromStdString(message));
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->show();
+            });
+        }
+    }
+#endif
     if (!windows) {
         windows = std::make_unique<varnel::QtWindowSystem>();
     }
