@@ -20,7 +20,6 @@
 #ifdef VARNEL_WAYLAND
 #include <QMessageBox>
 #include <QTimer>
-#include <QWindow>
 
 #include "platform/wayland/WaylandClipboard.h"
 #include "platform/wayland/WaylandKeyboard.h"
@@ -83,8 +82,8 @@ int main(int argc, char** argv) {
             QGuiApplication::setDesktopFileName(QStringLiteral("varnel"));  // our toplevels' app_id
         }
         std::string why, missing;
-        auto ownActive = [] {
-            QWindow* active = QGuiApplication::focusWindow();
+        auto ownActive = [] {  // a popup (the slot menu) leaves its window the active one
+            QWidget* active = QApplication::activeWindow();
             return active != nullptr ? static_cast<varnel::WindowHandle>(active->winId())
                                      : varnel::WindowHandle{0};
         };
