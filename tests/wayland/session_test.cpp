@@ -70,7 +70,7 @@ bool Eventually(Pred pred, milliseconds bound = milliseconds(5000)) {
         if (Clock::now() >= deadline) {
             return false;
         }
-        std::this_thread::sleep_for(milliseconds(10));
+        std::this_thread::sleep_for(milliseconds(1));
     }
     return true;
 }
