@@ -7,8 +7,8 @@ BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins li
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth openbox xdotool xclip tk x11-utils
     xterm python3 procps"
 # The native Wayland backend (built when libwayland-dev and libxkbcommon-dev are present) is tested in
-# a headless sway.
-WAYLAND_TEST_PACKAGES="sway wl-clipboard qt6-wayland"
+# a headless sway, and its fallbacks in a headless weston (which offers none of its protocols).
+WAYLAND_TEST_PACKAGES="sway weston wl-clipboard qt6-wayland"
 PACKAGE_PACKAGES="dpkg-dev file"
 PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream"
 

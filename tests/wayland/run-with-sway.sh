@@ -10,7 +10,7 @@ fi
 runtime=$(mktemp -d /tmp/varnel-sway.XXXXXX)
 sway_pid=
 cleanup() {
-    [ -n "$sway_pid" ] && kill "$sway_pid" 2>/dev/null && wait "$sway_pid" 2>/dev/null
+    [ -n "$sway_pid" ] && kill "$sway_pid" 2>/dev/null && wait "$sway_pid" 2>/dev/null || true
     rm -rf "$runtime"
 }
 trap cleanup EXIT
