@@ -13,6 +13,7 @@ _SIGNATURES = {
     'XInternAtom': (_c.c_ulong, [_c.c_void_p, _c.c_char_p, _c.c_int]),
     'XSetSelectionOwner': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_ulong, _c.c_ulong]),
     'XGetSelectionOwner': (_c.c_ulong, [_c.c_void_p, _c.c_ulong]),
+    'XMapWindow': (_c.c_int, [_c.c_void_p, _c.c_ulong]),
     'XSelectInput': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_long]),
     'XSendEvent': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_int, _c.c_long, _c.c_void_p]),
     'XPending': (_c.c_int, [_c.c_void_p]),
