@@ -35,6 +35,9 @@ class WindowSystem {
     virtual bool windowExists(WindowHandle window) = 0;
     // Places one of our own windows in the stacking order; its handle stays the same.
     virtual Status setZOrder(WindowHandle window, ZOrderMode mode) = 0;
+    // Before one of our windows is first shown: asks window managers to leave it floating at its own
+    // size and place (tiling managers tile ordinary windows) while it keeps its taskbar entry.
+    virtual Status keepFloating(WindowHandle /*window*/) { return Status::success(); }
     // Width of the screen in physical pixels, as the display reports it.
     virtual Result<int> screenWidthPixels() = 0;
     virtual Result<TwipsPerPixel> twipsPerPixel() = 0;

@@ -41,6 +41,7 @@ WINDOW_MANAGERS = {
 I3_CONFIG = """# i3 config file (v4)
 font pango:monospace 8
 focus_follows_mouse no
+bindsym Mod1+F4 kill
 """
 
 
@@ -101,6 +102,12 @@ class Desktop:
             with open(config, 'w') as f:
                 f.write(I3_CONFIG)
             command += ['-c', config]
+        elif self.wm_name == 'fluxbox':
+            # Its style sets a wallpaper through a helper that, failing on Xvfb, opens a message
+            # window on top of everything a few seconds later.
+            os.makedirs(os.path.join(home, '.fluxbox'), exist_ok=True)
+            with open(os.path.join(home, '.fluxbox', 'overlay'), 'w') as f:
+                f.write('background: none\n')
         env = dict(self.env, HOME=home, XDG_CONFIG_HOME=os.path.join(home, '.config'))
         probe = xlib.Connection(self.display)
         try:
@@ -198,6 +205,22 @@ class Desktop:
             return []
         return [int(w.strip(), 16) for w in out.split('#')[-1].split(',')]
 
+    def supports(self, atom):
+        """True when the window manager lists the atom in _NET_SUPPORTED."""
+        return atom in self.root_property('_NET_SUPPORTED').replace(',', ' ').split()
+
+    def stacked_above(self, upper, lower):
+        """True when the first window shows above the second, read from the server's stacking order of
+        the top-level windows that hold them (some managers' _NET_CLIENT_LIST_STACKING leaves out
+        their layers)."""
+        c = xlib.Connection(self.display)
+        try:
+            order, _ = c.children(c.root)
+            tops = [c.top_level(upper), c.top_level(lower)]
+            return all(tops) and order.index(tops[0]) > order.index(tops[1])
+        finally:
+            c.close()
+
     def window_state(self, window):
         return self.run(['xprop', '-id', str(window), '_NET_WM_STATE'], check=False)
 
@@ -215,9 +238,17 @@ class Desktop:
 
     def frame_extents(self, window):
         out = self.run(['xprop', '-id', str(window), '_NET_FRAME_EXTENTS'], check=False)
-        if '=' not in out:
-            return (0, 0, 0, 0)
-        return tuple(int(v) for v in out.split('=')[1].split(','))
+        if '=' in out:
+            return tuple(int(v) for v in out.split('=')[1].split(','))
+        # Not announced (i3): measured from the manager's frame around the window.
+        c = xlib.Connection(self.display)
+        try:
+            frame = c.top_level(window)
+        finally:
+            c.close()
+        x, y, width, height = self.geometry(window)
+        fx, fy, fwidth, fheight = self.geometry(frame)
+        return (x - fx, fx + fwidth - x - width, y - fy, fy + fheight - y - height)
 
     def activate(self, window):
         self.run(['xdotool', 'windowactivate', '--sync', str(window)], check=False)
@@ -267,7 +298,8 @@ class Varnel:
         self.desktop = desktop
         self.process = desktop.start([varnel_binary(), *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = desktop.find_window('^Varnel$', pid=self.process.pid, timeout=30)
-        poll(lambda: '_NET_WM_STATE_ABOVE' in desktop.window_state(self.window), what='the topmost state')
+        if desktop.supports('_NET_WM_STATE_ABOVE'):  # i3 has no stacking layers
+            poll(lambda: '_NET_WM_STATE_ABOVE' in desktop.window_state(self.window), what='the topmost state')
 
     def click_twips(self, x, y, button=1):
         self.desktop.click(self.window, x // TWIPS_PER_PIXEL, y // TWIPS_PER_PIXEL, button)

@@ -14,6 +14,9 @@ _SIGNATURES = {
     'XSetSelectionOwner': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_ulong, _c.c_ulong]),
     'XGetSelectionOwner': (_c.c_ulong, [_c.c_void_p, _c.c_ulong]),
     'XMapWindow': (_c.c_int, [_c.c_void_p, _c.c_ulong]),
+    'XQueryTree': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.POINTER(_c.c_ulong), _c.POINTER(_c.c_ulong),
+                              _c.POINTER(_c.POINTER(_c.c_ulong)), _c.POINTER(_c.c_uint)]),
+    'XFree': (_c.c_int, [_c.c_void_p]),
     'XSelectInput': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_long]),
     'XSendEvent': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_int, _c.c_long, _c.c_void_p]),
     'XPending': (_c.c_int, [_c.c_void_p]),
@@ -77,3 +80,25 @@ class Connection:
         """Every other pixel of a screen rectangle, to tell whether it changed."""
         image = self.x.XGetImage(self.d, self.root, x0, y0, width, height, ALL_PLANES, Z_PIXMAP)
         return tuple(self.x.XGetPixel(image, i, j) for j in range(0, height, 2) for i in range(0, width, 2))
+
+    def children(self, window):
+        """The window's children, bottom first, and its parent."""
+        root, parent = _c.c_ulong(), _c.c_ulong()
+        children, count = _c.POINTER(_c.c_ulong)(), _c.c_uint()
+        if not self.x.XQueryTree(self.d, window, _c.byref(root), _c.byref(parent), _c.byref(children),
+                                 _c.byref(count)):
+            return [], 0
+        result = [children[i] for i in range(count.value)]
+        if children:
+            self.x.XFree(children)
+        return result, parent.value
+
+    def top_level(self, window):
+        """The child of the root (the manager's frame, or the window itself) that holds the window."""
+        while window:
+            _, parent = self.children(window)
+            if parent == self.root:
+                return window
+            window = parent
+        return 0
+
