@@ -6,8 +6,9 @@ BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins li
     libxfixes-dev libicu-dev fonts-ipafont-gothic"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth openbox xdotool xclip tk x11-utils
     xterm python3 procps"
-# The other window managers the end-to-end tests run under (scripts/test-window-managers.sh).
-WM_PACKAGES="metacity xfwm4 icewm fluxbox mutter i3-wm dbus-daemon"
+# The other window managers the end-to-end tests run under (scripts/test-window-managers.sh), and a
+# clipboard manager that refills a cleared clipboard (the tests that need it skip without it).
+WM_PACKAGES="metacity xfwm4 icewm fluxbox mutter i3-wm dbus-daemon parcellite"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
