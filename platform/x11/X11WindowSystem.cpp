@@ -290,9 +290,9 @@ Status X11WindowSystem::setZOrder(WindowHandle window, ZOrderMode mode) {
     const long above = static_cast<long>(x.netWmStateAbove);
     const long below = static_cast<long>(x.netWmStateBelow);
     // Managers differ in what they honour: xfwm4 has no _NET_RESTACK_WINDOW, fluxbox takes it only
-    // with a sibling, i3 has no stacking layers at all. A stacking request on the window itself (a
-    // ConfigureRequest the manager intercepts) is honoured by every one of them, so both are sent;
-    // they ask for the same place.
+    // with a sibling. A stacking request on the window itself (a ConfigureRequest the manager
+    // intercepts) is honoured by every stacking manager, so both are sent; they ask for the same place.
+    // (i3 has no layers: its floating windows stay above tiled ones whatever is asked.)
     switch (mode) {
         case ZOrderMode::Topmost:
             if (ewmh) {

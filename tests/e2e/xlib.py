@@ -34,6 +34,7 @@ MAP_NOTIFY = 19
 CLIENT_MESSAGE = 33
 STRUCTURE_NOTIFY_MASK = 1 << 17
 SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+SUBSTRUCTURE_REDIRECT_MASK = 1 << 20
 
 
 class XEvent(ctypes.Structure):
@@ -70,9 +71,9 @@ class Connection:
             self.x.XCloseDisplay(self.d)
             self.d = None
 
-    def pixel(self, x, y):
-        """The colour of a screen pixel as (red, green, blue)."""
-        image = self.x.XGetImage(self.d, self.root, x, y, 1, 1, ALL_PLANES, Z_PIXMAP)
+    def pixel(self, x, y, window=None):
+        """The colour of a pixel of the screen (or of the window) as (red, green, blue)."""
+        image = self.x.XGetImage(self.d, window or self.root, x, y, 1, 1, ALL_PLANES, Z_PIXMAP)
         value = self.x.XGetPixel(image, 0, 0)
         return ((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF)
 
