@@ -11,6 +11,9 @@ TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth openbox xdo
 WAYLAND_TEST_PACKAGES="sway weston wl-clipboard qt6-wayland"
 PACKAGE_PACKAGES="dpkg-dev file"
 PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream"
+# The other window managers the end-to-end tests run under (scripts/test-window-managers.sh), and a
+# clipboard manager that refills a cleared clipboard (the tests that need it skip without it).
+WM_PACKAGES="metacity xfwm4 icewm fluxbox mutter i3-wm dbus-daemon"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
