@@ -206,7 +206,10 @@ class Desktop:
         return [int(w.strip(), 16) for w in out.split('#')[-1].split(',')]
 
     def supports(self, atom):
-        """True when the window manager lists the atom in _NET_SUPPORTED."""
+        """True when a running window manager lists the atom in _NET_SUPPORTED (a manager that has
+        gone may leave its list on the root window)."""
+        if self.wm is None or self.wm.poll() is not None:
+            return False
         return atom in self.root_property('_NET_SUPPORTED').replace(',', ' ').split()
 
     def stacked_above(self, upper, lower):
