@@ -12,8 +12,7 @@ class Scale(unittest.TestCase):
         desktop = Desktop(*screen)
         self.addCleanup(desktop.close)
         if not window_manager:
-            desktop.wm.terminate()
-            desktop.wm.wait()
+            desktop.stop_window_manager()
         if factor:
             desktop.env['QT_SCALE_FACTOR'] = factor
         if dpi:
