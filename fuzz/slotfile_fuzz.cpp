@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "core/Forms.h"
-#include "platform/posix/IconvCodepage.h"
+#include "platform/NativeCodepage.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(strict == lenient);
     }
 
-    const varnel::IconvCodepage codepage;
+    const varnel::NativeCodepage codepage;
     const auto text = varnel::DecodeSlotFile(bytes, codepage);
     check(text.ok());
     check(text.value().size() <= size);

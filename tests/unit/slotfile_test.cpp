@@ -6,7 +6,7 @@
 
 #include "core/Startup.h"
 #include "fakes/FakePlatform.h"
-#include "platform/posix/IconvCodepage.h"
+#include "platform/NativeCodepage.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
@@ -156,7 +156,7 @@ TEST(DecodeSlotFile, UsesUtf8WhenWellFormedAndCodePage932Otherwise) {
          "c\xE3",
          u"a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDc\uFFFD"},
     };
-    IconvCodepage codepage;
+    NativeCodepage codepage;
     for (const auto& c : cases) {
         const auto text = DecodeSlotFile(c.bytes, codepage);
         ASSERT_TRUE(text.ok()) << c.what;
