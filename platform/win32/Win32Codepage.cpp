@@ -26,19 +26,21 @@ bool isUnmappedSingleByte(unsigned char b) {
     return b == 0x80 || b == 0xA0 || b >= 0xFD;
 }
 
-// Decodes bytes that end on a character boundary and appends the text; false when the converter
-// rejects them (some sequence is not a character) or fails.
-bool convert(std::string_view bytes, std::u16string& out) {
+// Decodes bytes that end on a character boundary and appends the text. Returns ERROR_SUCCESS, or the
+// converter's error (ERROR_NO_UNICODE_TRANSLATION when some sequence is not a character) with
+// nothing appended.
+DWORD convert(std::string_view bytes, std::u16string& out) {
     if (bytes.empty()) {
-        return true;
+        return ERROR_SUCCESS;
     }
     const int inLength = static_cast<int>(bytes.size());
     const std::size_t at = out.size();
     out.resize(at + bytes.size());  // never more units than bytes
     const int written = ::MultiByteToWideChar(kCodePage932, MB_ERR_INVALID_CHARS, bytes.data(), inLength,
                                               reinterpret_cast<wchar_t*>(out.data() + at), inLength);
+    const DWORD error = written > 0 ? ERROR_SUCCESS : ::GetLastError();
     out.resize(at + static_cast<std::size_t>(written > 0 ? written : 0));
-    return written > 0;
+    return error;
 }
 
 }  // namespace
@@ -55,20 +57,18 @@ Result<std::u16string> Win32Codepage::decodeCp932(std::string_view bytes) const 
     const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
     std::size_t runStart = 0;
     std::size_t i = 0;
-    const auto flushRun = [&](std::size_t end) -> bool {
+    DWORD failure = ERROR_SUCCESS;
+    const auto flushRun = [&](std::size_t end) {
         const std::string_view run = bytes.substr(runStart, end - runStart);
-        const std::size_t before = out.size();
-        if (convert(run, out)) {
-            return true;
-        }
-        out.resize(before);
-        if (::GetLastError() != ERROR_NO_UNICODE_TRANSLATION) {
-            return false;
+        const DWORD error = convert(run, out);
+        if (error != ERROR_NO_UNICODE_TRANSLATION) {
+            failure = error;
+            return error == ERROR_SUCCESS;
         }
         for (std::size_t k = 0; k < run.size();) {
             // Lead bytes in a run always have their trail byte.
             const std::size_t length = isLeadByte(static_cast<unsigned char>(run[k])) ? 2 : 1;
-            if (!convert(run.substr(k, length), out)) {
+            if (convert(run.substr(k, length), out) != ERROR_SUCCESS) {
                 out += kReplacement;
             }
             k += length;
@@ -93,7 +93,7 @@ Result<std::u16string> Win32Codepage::decodeCp932(std::string_view bytes) const 
         }
     }
     if (!ok || !flushRun(bytes.size())) {
-        return Result<std::u16string>::failure("MultiByteToWideChar(932): " + LastErrorText());
+        return Result<std::u16string>::failure("MultiByteToWideChar(932): " + ErrorText(failure));
     }
     return Result<std::u16string>::success(std::move(out));
 }

@@ -5,7 +5,10 @@
 namespace varnel {
 
 std::string LastErrorText() {
-    const DWORD error = ::GetLastError();
+    return ErrorText(::GetLastError());
+}
+
+std::string ErrorText(unsigned long error) {
     wchar_t* message = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

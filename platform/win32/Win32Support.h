@@ -6,7 +6,9 @@
 
 namespace varnel {
 
-// The system's message for GetLastError(), with its number, in UTF-8.
+// The system's message for an error code, with its number, in UTF-8.
+std::string ErrorText(unsigned long error);
+// The same for GetLastError().
 std::string LastErrorText();
 // UTF-8 to UTF-16 and back; ill-formed input becomes U+FFFD.
 std::wstring WideFromUtf8(std::string_view text);
