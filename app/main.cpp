@@ -1,41 +1,116 @@
 // Varnel: puts the program together. The platform backends are chosen here: X11 where Qt runs on
 // X11, Qt's own services elsewhere (the offscreen platform of the widget tests, for example).
+#include <QtGui/qguiapplication_platform.h>
 #include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/Options.h"
 #include "core/AppState.h"
 #include "platform/Platform.h"
 #include "platform/posix/IconvCodepage.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/qt/QtServices.h"
 #include "platform/x11/X11Clipboard.h"
+#include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11WindowSystem.h"
 #include "ui/main/MainWindow.h"
 
 namespace {
 
-bool HasDisplay() {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform != nullptr && *platform != '\0') {
-        return true;
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+void ReportNoDisplay(const std::string& why) {
+    std::fprintf(stderr, "varnel: no display. Varnel is a desktop program and needs an X11 session (%s).\n",
+                 why.c_str());
+}
+
+// Chooses where Qt runs before it starts. Only X11 has native backends, so a session that also
+// offers Wayland runs on XWayland, unless the user chose a platform. Returns 0, or the exit status
+// when there is no display to run on.
+int ChooseDisplay(bool* onXWayland) {
+    const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
+    if (!chosen.isEmpty() && !chosen.startsWith("xcb")) {
+        return 0;  // the user's choice (offscreen, for example)
     }
-    const char* x11 = std::getenv("DISPLAY");
-    return x11 != nullptr && *x11 != '\0';
+    const bool wayland = IsSet("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
+    if (!IsSet("DISPLAY")) {
+        ReportNoDisplay(wayland ? "DISPLAY is not set: in a Wayland session Varnel runs on XWayland, "
+                                  "which is not available here"
+                                : "DISPLAY is not set");
+        return 2;
+    }
+    if (const auto why = varnel::ProbeX11Display()) {
+        ReportNoDisplay(*why);
+        return 2;
+    }
+    if (chosen.isEmpty()) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    *onXWayland = wayland;
+    return 0;
+}
+
+// The one line for a lost X server; the exit status is 1.
+void ReportConnectionLost() {
+    std::fprintf(stderr, "varnel: the connection to the X server was lost; Varnel ends.\n");
+    std::fflush(stderr);
+}
+
+// Qt 6.4 reacts to a broken connection of its own with this warning and exit(1) on the GUI thread,
+// with our worker threads still running and Qt's objects alive while static destructors run. The
+// warning becomes our one line instead: our backends are shut down (the keyboard gives back what it
+// remapped when its own connection still works), and the process ends at once, running nothing else.
+QtMessageHandler g_qtHandler = nullptr;
+std::function<void()> g_shutDownBackends;
+
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith(QLatin1String("The X11 connection broke"))) {
+        varnel::NotifyX11ConnectionLost();
+        if (g_shutDownBackends) {
+            g_shutDownBackends();
+        }
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    if (g_qtHandler != nullptr) {
+        g_qtHandler(type, context, message);
+    }
+}
+
+std::unique_ptr<QMessageBox> ShowXWaylandNotice() {
+    auto box = std::make_unique<QMessageBox>(
+        QMessageBox::Information, QStringLiteral("Varnel (XWayland)"),
+        QStringLiteral("Wayland のセッションのため、XWayland 上で動作しています。送信と変換が届くのは X11 の"
+                       "アプリケーションだけです。\n\n"
+                       "In a Wayland session Varnel runs on XWayland: sends and conversions reach only "
+                       "X11 applications."));
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_QuitOnClose, false);  // closing the main window still ends the program
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);  // the main window is topmost too
+    box->show();
+    return box;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!HasDisplay()) {
-        std::fprintf(stderr,
-                     "varnel: no display. Varnel is a desktop program and needs an X11 session "
-                     "(DISPLAY is not set).\n");
-        return 2;
+    if (const auto status = varnel::RunCommandLineOption(std::vector<std::string>(argv + 1, argv + argc))) {
+        return *status;
+    }
+    bool onXWayland = false;
+    if (const int status = ChooseDisplay(&onXWayland); status != 0) {
+        return status;
     }
     std::vector<std::string> arguments(argv + 1, argv + argc);
     QApplication app(argc, argv);
@@ -45,13 +120,33 @@ int main(int argc, char** argv) {
     std::unique_ptr<varnel::WindowSystem> windows;
     std::unique_ptr<varnel::Clipboard> clipboard;
     std::unique_ptr<varnel::Keyboard> keyboard;
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    if (x11) {
+        // A lost connection, ours or Qt's, ends the run with status 1 and one line.
+        varnel::SetX11ConnectionLostHandler([] {
+            ReportConnectionLost();
+            QMetaObject::invokeMethod(
+                qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+        });
+        if (auto* native = qApp->nativeInterface<QNativeInterface::QX11Application>()) {
+            varnel::WatchX11Connection(native->display());
+        }
+        g_qtHandler = qInstallMessageHandler(OnQtMessage);
+        g_shutDownBackends = [&clipboard, &keyboard] {
+            clipboard.reset();
+            keyboard.reset();
+        };
+
         std::string why;
-        windows = varnel::X11WindowSystem::open(&why);
-        if (!windows) {
+        auto x11Windows = varnel::X11WindowSystem::open(&why);
+        if (!x11Windows) {
             std::fprintf(stderr, "varnel: %s\n", why.c_str());
             return 2;
         }
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            x11Windows->setPlacementUnit(screen->devicePixelRatio(), screen->logicalDotsPerInchX());
+        }
+        windows = std::move(x11Windows);
         keyboard = varnel::X11Keyboard::open(&why);
         if (!keyboard) {
             std::fprintf(stderr, "varnel: keyboard: %s; slots cannot be sent\n", why.c_str());
@@ -81,5 +176,11 @@ int main(int argc, char** argv) {
     varnel::Platform platform{*windows, *clipboard, *keyboard, pump, timer, files, codepage, clock};
     window.attach(platform);
     window.load();
-    return QApplication::exec();
+    std::unique_ptr<QMessageBox> notice;
+    if (x11 && onXWayland) {
+        notice = ShowXWaylandNotice();
+    }
+    const int status = QApplication::exec();
+    g_shutDownBackends = nullptr;
+    return status;
 }

@@ -22,6 +22,15 @@ constexpr int OuterWidthFromClient(int clientTwips) {
     return clientTwips + DesignFrameWidthTwips;
 }
 
+// The layout's top edge for a window of the given outer height, moved up as far as needed for the
+// whole window to fit between the screen's top and bottom (a small or highly scaled screen is shorter
+// than the layout assumes), but never above the top.
+constexpr int TopWithinScreen(int top, int outerHeight, int screenTop, int screenBottom) {
+    const int lowest = screenBottom - outerHeight;
+    const int clamped = top < lowest ? top : lowest;
+    return clamped > screenTop ? clamped : screenTop;
+}
+
 // Twips to device-independent pixels at the given logical resolution (15 twips per pixel at 96 DPI).
 inline int TwipsToPixels(double twips, double logicalDpi) {
     return static_cast<int>(std::lround(twips * logicalDpi / 1440.0));

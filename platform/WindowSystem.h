@@ -36,7 +36,8 @@ class WindowSystem {
     virtual bool windowExists(WindowHandle window) = 0;
     // Places one of our own windows in the stacking order; its handle stays the same.
     virtual Status setZOrder(WindowHandle window, ZOrderMode mode) = 0;
-    // Width of the screen in physical pixels, as the display reports it.
+    // Width of the screen in the pixels windows are placed in (the toolkit's logical pixels, which
+    // are device pixels at scale 1), and the size of that pixel in twips.
     virtual Result<int> screenWidthPixels() = 0;
     virtual Result<TwipsPerPixel> twipsPerPixel() = 0;
 };

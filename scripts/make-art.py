@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
-"""Draws Varnel's button pictures and window icons as 16-colour XPM files in resources/.
+"""Draws Varnel's button pictures and window icons as 16-colour XPM files in resources/, and the
+desktop icon (an SVG and PNGs of 16 to 256 pixels) in resources/icons/.
 
 The art is ours: simple shapes on the light grey face colour (192, 192, 192). Run it again after
-changing a drawing; the XPM files are what the program uses.
+changing a drawing; the XPM files are what the program uses, the icons are what gets installed.
+In the desktop icon the face colour is transparent; the small sizes use the small window icons.
 """
 import os
+import struct
+import zlib
 
 PALETTE = {
     '.': '#C0C0C0',  # button face grey, the background
@@ -143,6 +147,75 @@ def icon_sheet(size):
     return cv
 
 
+def rgba(c):
+    if c == '.':
+        return (0, 0, 0, 0)
+    h = PALETTE[c]
+    return (int(h[1:3], 16), int(h[3:5], 16), int(h[5:7], 16), 255)
+
+
+def scaled(cv, size, samples=4):
+    """The canvas at another size: each pixel averages samples x samples points of the original,
+    so whole multiples stay crisp. Colours are averaged with their opacity."""
+    rows = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            acc = [0, 0, 0, 0]
+            for sy in range(samples):
+                for sx in range(samples):
+                    u = int((x + (sx + 0.5) / samples) * cv.size / size)
+                    v = int((y + (sy + 0.5) / samples) * cv.size / size)
+                    r, g, b, a = rgba(cv.px[v][u])
+                    acc[0] += r * a
+                    acc[1] += g * a
+                    acc[2] += b * a
+                    acc[3] += a
+            n = samples * samples
+            alpha = acc[3]
+            row.append((0, 0, 0, 0) if alpha == 0 else
+                       (round(acc[0] / alpha), round(acc[1] / alpha), round(acc[2] / alpha), round(alpha / n)))
+        rows.append(row)
+    return rows
+
+
+def png(rows):
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xFFFFFFFF)
+    raw = b''.join(b'\0' + bytes(v for p in row for v in p) for row in rows)
+    header = struct.pack('>IIBBBBB', len(rows[0]), len(rows), 8, 6, 0, 0, 0)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(raw, 9)) +
+            chunk(b'IEND', b''))
+
+
+def svg(cv):
+    """The canvas as vector art: one rectangle per run of equal colour in a row."""
+    shapes = []
+    for y, row in enumerate(cv.px):
+        x = 0
+        while x < cv.size:
+            end = x
+            while end + 1 < cv.size and row[end + 1] == row[x]:
+                end += 1
+            if row[x] != '.':
+                shapes.append(f'<rect x="{x}" y="{y}" width="{end - x + 1}" height="1" fill="{PALETTE[row[x]]}"/>')
+            x = end + 1
+    return (f'<svg xmlns="http://www.w3.org/2000/svg" width="{cv.size}" height="{cv.size}" '
+            f'viewBox="0 0 {cv.size} {cv.size}" shape-rendering="crispEdges">\n<title>Varnel</title>\n' +
+            '\n'.join(shapes) + '\n</svg>\n')
+
+
+def desktop_icons(out, small, large):
+    """The installed icon: the small drawings where one exists at that size, else the large one."""
+    icons = os.path.join(out, 'icons')
+    os.makedirs(icons, exist_ok=True)
+    with open(os.path.join(icons, 'varnel.svg'), 'w') as f:
+        f.write(svg(large))
+    for size in (16, 24, 32, 48, 64, 128, 256):
+        with open(os.path.join(icons, f'varnel-{size}.png'), 'wb') as f:
+            f.write(png(scaled(small.get(size, large), size)))
+
+
 def main():
     out = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'resources')
     pictures = {
@@ -153,6 +226,7 @@ def main():
     for name, canvas in pictures.items():
         with open(os.path.join(out, name + '.xpm'), 'w') as f:
             f.write(canvas.xpm(name))
+    desktop_icons(out, {16: pictures['icon16'], 24: pictures['icon24']}, pictures['icon32'])
 
 
 if __name__ == '__main__':

@@ -135,7 +135,11 @@ Result<int> QtWindowSystem::screenWidthPixels() {
 }
 
 Result<TwipsPerPixel> QtWindowSystem::twipsPerPixel() {
-    return Result<TwipsPerPixel>::success({15.0f, 15.0f});
+    // The pixels windows are placed in are Qt's logical pixels, at the screen's logical resolution.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double dpi = screen != nullptr ? screen->logicalDotsPerInchX() : 96.0;
+    const auto twips = static_cast<float>(dpi > 0 ? 1440.0 / dpi : 15.0);
+    return Result<TwipsPerPixel>::success({twips, twips});
 }
 
 }  // namespace varnel

@@ -2,6 +2,7 @@
 
 #include "core/Utf8.h"
 
+#include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Errors.h"
 
 #include <X11/Xatom.h>
@@ -325,7 +326,7 @@ bool X11Clipboard::Worker::start(std::string* why) {
         return false;
     };
     installErrorHandler();
-    display_ = XOpenDisplay(nullptr);
+    display_ = OpenX11Connection([this] { stop_ = true; });  // a lost connection ends the loop
     if (display_ == nullptr) {
         return fail("cannot open the X display");
     }

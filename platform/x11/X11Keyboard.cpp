@@ -19,6 +19,8 @@
 #undef max
 #undef Status
 
+#include "platform/x11/X11Connection.h"
+
 namespace varnel {
 
 namespace {
@@ -519,7 +521,7 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
 
     auto impl = std::make_unique<Impl>();
     impl->options = options;
-    impl->display = XOpenDisplay(nullptr);
+    impl->display = OpenX11Connection([display = &impl->display] { onIoExit(*display, nullptr); });
     if (impl->display == nullptr) {
         return fail("the X display cannot be opened");
     }
@@ -527,7 +529,6 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
         std::lock_guard lock(registryMutex);
         registry().emplace_back(impl->display, &impl->errors);
     }
-    XSetIOErrorExitHandler(impl->display, onIoExit, nullptr);
     XExtCodes* codes = XAddExtension(impl->display);
     if (codes == nullptr) {
         return fail("no error hook could be installed on the X connection");

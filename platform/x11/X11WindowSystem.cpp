@@ -6,9 +6,11 @@
 #undef Status  // Xlib's macro; ours is varnel::Status
 
 #include <chrono>
+#include <cmath>
 #include <optional>
 #include <thread>
 
+#include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Errors.h"
 
 namespace varnel {
@@ -30,6 +32,8 @@ struct X11WindowSystem::Impl {
     Window clock = 0;  // an unmapped window whose property changes give us server timestamps
     Atom netActiveWindow{}, netSupportingWmCheck{}, netWmState{}, netWmStateAbove{}, netWmStateBelow{},
         netRestackWindow{}, timestampProperty{};
+    double devicePixelsPerUnit = 1.0;
+    double unitsPerInch = 96.0;
 
     ~Impl() {
         if (display != nullptr) {
@@ -194,7 +198,7 @@ X11WindowSystem::~X11WindowSystem() = default;
 std::unique_ptr<X11WindowSystem> X11WindowSystem::open(std::string* why) {
     InstallQuietX11ErrorHandler();
     auto impl = std::make_unique<Impl>();
-    impl->display = XOpenDisplay(nullptr);
+    impl->display = OpenX11Connection();
     if (impl->display == nullptr) {
         if (why != nullptr) {
             *why = "cannot open the X display";
@@ -316,12 +320,22 @@ Status X11WindowSystem::setZOrder(WindowHandle window, ZOrderMode mode) {
 }
 
 Result<int> X11WindowSystem::screenWidthPixels() {
-    return Result<int>::success(DisplayWidth(impl_->display, DefaultScreen(impl_->display)));
+    const int device = DisplayWidth(impl_->display, DefaultScreen(impl_->display));
+    return Result<int>::success(static_cast<int>(std::lround(device / impl_->devicePixelsPerUnit)));
 }
 
 Result<TwipsPerPixel> X11WindowSystem::twipsPerPixel() {
-    // Layout positions are device-independent pixels of 15 twips each; the toolkit scales them.
-    return Result<TwipsPerPixel>::success(TwipsPerPixel{15.0f, 15.0f});
+    const auto twips = static_cast<float>(1440.0 / impl_->unitsPerInch);
+    return Result<TwipsPerPixel>::success(TwipsPerPixel{twips, twips});
+}
+
+void X11WindowSystem::setPlacementUnit(double devicePixelsPerUnit, double unitsPerInch) {
+    if (devicePixelsPerUnit > 0 && std::isfinite(devicePixelsPerUnit)) {
+        impl_->devicePixelsPerUnit = devicePixelsPerUnit;
+    }
+    if (unitsPerInch > 0 && std::isfinite(unitsPerInch)) {
+        impl_->unitsPerInch = unitsPerInch;
+    }
 }
 
 }  // namespace varnel

@@ -24,6 +24,12 @@ class X11WindowSystem : public WindowSystem {
     Result<int> screenWidthPixels() override;
     Result<TwipsPerPixel> twipsPerPixel() override;
 
+    // The unit the toolkit places windows in: how many device pixels one unit spans (its device pixel
+    // ratio) and how many units make an inch (its logical DPI). Screen widths and twips per pixel are
+    // reported in that unit, so that docking and menu positions land where the toolkit draws. Until
+    // set: device pixels at 96 DPI.
+    void setPlacementUnit(double devicePixelsPerUnit, double unitsPerInch);
+
   private:
     struct Impl;
     explicit X11WindowSystem(std::unique_ptr<Impl> impl);

@@ -55,8 +55,13 @@ class EditDialogTest : public QObject {
                           Qt::WindowCloseButtonHint, Qt::WindowStaysOnTopHint}) {
             QVERIFY(flags.testFlag(hint));
         }
-        QVERIFY(d->windowIcon().isNull());
+        // An empty icon: without one the window manager would be handed a generic one.
+        const QImage icon = d->windowIcon().pixmap(16).toImage();
+        QVERIFY(!icon.isNull() && qAlpha(icon.pixel(8, 8)) == 0);
         QVERIFY(o.w.log.count("setZOrder " + std::to_string(d->winId()) + " 1") == 1);
+        for (QPushButton* b : {d->Command1(), d->Command2()}) {  // no caption cut off
+            QVERIFY(b->sizeHint().width() <= b->width() && b->sizeHint().height() <= b->height());
+        }
 
         QCOMPARE(d->Text1()->geometry(), twips.rect(120, 120, 4455, 2535));
         QCOMPARE(d->Text1()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);

@@ -1,4 +1,5 @@
 // The main window against its layout: geometry, captions, tooltips, fonts, tab order, timer, colours.
+#include <QAccessible>
 #include <QFontInfo>
 #include <QMenu>
 #include <QTimer>
@@ -117,7 +118,7 @@ class MainWindowTest : public QObject {
         }
     }
 
-    void tabOrderFollowsTheLayout() {
+    void tabOrderReadsRowByRow() {
         Loaded l;
         std::vector<QWidget*> expected{l.window.Command1(1), l.window.Command1(2)};
         for (int i = 0; i < 6; ++i) {
@@ -127,8 +128,6 @@ class MainWindowTest : public QObject {
         for (int i = 1; i <= 10; ++i) {
             expected.push_back(l.window.Command3(i));
             expected.push_back(l.window.Command4(i));
-        }
-        for (int i = 1; i <= 10; ++i) {
             expected.push_back(l.window.Text1(i));
         }
         for (std::size_t i = 1; i < expected.size(); ++i) {
@@ -137,6 +136,73 @@ class MainWindowTest : public QObject {
                 next = next->nextInFocusChain();
             }
             QCOMPARE(next, expected[i]);
+        }
+    }
+
+    void everyControlHasAnAccessibleName() {
+        Loaded l;
+        for (QWidget* w : l.window.findChildren<QWidget*>()) {
+            if (w->focusPolicy() & Qt::TabFocus) {
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+                QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(), qPrintable(w->objectName()));
+            }
+        }
+        auto name = [](QWidget* w) {
+            return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+        };
+        QCOMPARE(name(l.window.Command2(0)), QStringLiteral("半角に変換します"));
+        QCOMPARE(name(l.window.Command4(7)), l.window.Command4(7)->toolTip());
+        QCOMPARE(name(l.window.Text1(10)), QStringLiteral("スロット 10"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(l.window.Command3(10))->text(QAccessible::Description),
+                 QStringLiteral("スロット 10"));
+    }
+
+    void slotsShowWholeLines() {
+        // Every line of a slot lies wholly inside its text area or wholly below it, whatever the
+        // slot's height and font.
+        Loaded l;
+        QStringList families{QFontInfo(l.window.Text1(1)->font()).family()};
+        if (QFontDatabase::families().contains(QStringLiteral("Noto Sans Mono CJK JP"))) {
+            families << QStringLiteral("Noto Sans Mono CJK JP");
+        }
+        for (const QString& family : families) {
+            for (int i : {1, 5}) {
+                SlotEdit* slot = l.window.Text1(i);
+                QFont font(family);
+                font.setPointSizeF(9.75);
+                slot->setFont(font);
+                l.window.setText(
+                    static_cast<std::int16_t>(i),
+                    u"a long first line that wraps onto a second line 日本語のテキスト\nline two\nthree");
+                const int area = slot->viewport()->height();
+                QTextCursor line(slot->document());
+                int whole = 0;
+                do {
+                    const QRect r = slot->cursorRect(line);
+                    QVERIFY2(r.bottom() < area || r.top() >= area, qPrintable(family));
+                    whole += r.bottom() < area ? 1 : 0;
+                } while (line.movePosition(QTextCursor::Down));
+                QVERIFY(whole >= 1);
+            }
+        }
+    }
+
+    void menuKeyAndShiftF10OpenTheSlotMenu() {
+        for (const auto& [key, modifiers] :
+             {std::pair{Qt::Key_Menu, Qt::KeyboardModifiers{}},
+              std::pair{Qt::Key_F10, Qt::KeyboardModifiers{Qt::ShiftModifier}}}) {
+            Loaded l;
+            l.window.setText(2, u"abc");
+            // Choose "大文字" as soon as the menu shows.
+            QTimer::singleShot(50, [&l] {
+                if (l.window.menuForm() != nullptr) {
+                    QMenu& menu = l.window.menuForm()->menu();
+                    menu.setActiveAction(menu.actions().at(4));
+                    QTest::keyClick(&menu, Qt::Key_Return);
+                }
+            });
+            QTest::keyClick(l.window.Text1(2), key, modifiers);
+            QVERIFY(l.window.text(2) == u"ABC");
         }
     }
 

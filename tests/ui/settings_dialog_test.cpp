@@ -1,5 +1,7 @@
 // The settings dialog against its layout, and opened from a real main window over fake services:
 // Form_Load, OK, Cancel, the close box, clear all, reopening.
+#include <QAccessible>
+#include <QFontDatabase>
 #include <QPointer>
 #include <QtTest>
 
@@ -109,7 +111,12 @@ class SettingsDialogTest : public QObject {
         };
         for (const Row& row : rows) {
             QCOMPARE(row.widget->parentWidget(), row.parent);
-            QCOMPARE(row.widget->geometry(), row.rect);
+            // A box grows where its text needs it: to the right, about its row's middle, and
+            // Label1 to the left into free room; it never moves otherwise.
+            const QRect g = row.widget->geometry();
+            QVERIFY(row.widget == d.Label1() ? g.left() <= row.rect.left() : g.left() == row.rect.left());
+            QVERIFY(g.width() >= row.rect.width() && g.height() >= row.rect.height());
+            QVERIFY(qAbs(g.center().y() - row.rect.center().y()) <= 1);
             QString caption;
             if (auto* frame = qobject_cast<QGroupBox*>(row.widget)) {
                 caption = frame->title();
@@ -137,11 +144,60 @@ class SettingsDialogTest : public QObject {
         }
     }
 
-    void tabOrderFollowsTabIndex() {
+    void everyTextFitsWithEveryJapaneseFont() {
+        // The IPA faces and the desktop's default face, at the scale the test runs at (it also runs
+        // with a scale factor of 1.5): no text is cut off, the captions stand on the frames' top
+        // edges clear of the first rows, and the combo box stands between "～" and "まで".
         Opened o;
         SettingsDialog& d = o.dialog();
-        const QList<QWidget*> expected{d.Option1(0), d.Option1(1), d.Check1(),   d.Command1(), d.Command2(),
-                                       d.Option2(0), d.Option2(2), d.Option2(1), d.Combo1(),   d.Command3()};
+        QStringList families{QFontDatabase::systemFont(QFontDatabase::GeneralFont).family()};
+        for (const char* family : {"IPAPGothic", "IPAGothic", "Noto Sans CJK JP"}) {
+            if (QFontDatabase::families().contains(QString::fromLatin1(family))) {
+                families << QString::fromLatin1(family);
+            }
+        }
+        for (const QString& family : families) {
+            QFont font(family);
+            font.setPointSizeF(9);
+            d.setFont(font);
+            const QByteArray which = family.toUtf8();
+            QList<QWidget*> texts;
+            for (QLabel* label : d.findChildren<QLabel*>()) {
+                texts << label;
+            }
+            for (QAbstractButton* button : d.findChildren<QAbstractButton*>()) {
+                texts << button;
+            }
+            for (QWidget* w : texts) {
+                const QSize hint = w->sizeHint();
+                QVERIFY2(hint.width() <= w->width() && hint.height() <= w->height(),
+                         which + " " + w->objectName().toUtf8());
+                QVERIFY2(w->parentWidget()->rect().contains(w->geometry()),
+                         which + " " + w->objectName().toUtf8());
+            }
+            for (CaptionFrame* frame : d.findChildren<CaptionFrame*>()) {
+                QVERIFY(frame->minimumSizeHint().width() <= frame->width());
+                QVERIFY(d.rect().contains(frame->geometry()));
+                QVERIFY(frame->borderTop() > 0 && frame->borderTop() < frame->captionRect().bottom());
+                for (QWidget* child : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                    QVERIFY2(child->y() >= frame->borderTop() + 4,
+                             which + " " + child->objectName().toUtf8());
+                }
+            }
+            GapLabel* label = d.Label1();
+            const QRect combo = d.Combo1()->geometry();
+            QVERIFY2(label->x() + label->fontMetrics().horizontalAdvance(label->head()) < combo.left(),
+                     which);
+            QVERIFY2(label->x() + label->tailLeft() > combo.right(), which);
+            QCOMPARE(label->head() + QString(8, QChar(0x3000)) + label->tail(), label->text());
+        }
+    }
+
+    void tabOrderReadsTopToBottom() {
+        Opened o;
+        SettingsDialog& d = o.dialog();
+        const QList<QWidget*> expected{d.Option1(0), d.Option1(1), d.Check1(),   d.Combo1(),   d.Option2(0),
+                                       d.Option2(1), d.Option2(2), d.Command3(), d.Command1(), d.Command2()};
         QList<QWidget*> chain;
         QWidget* w = expected.front();
         do {
@@ -151,6 +207,9 @@ class SettingsDialogTest : public QObject {
             w = w->nextInFocusChain();
         } while (w != expected.front());
         QCOMPARE(chain, expected);
+        for (QWidget* w : chain) {
+            QVERIFY(!QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty());
+        }
     }
 
     void formLoadShowsTheStateEveryOpening() {

@@ -77,8 +77,7 @@ class TkTarget {
         for (int fd : {in[0], in[1], out[0], out[1]}) {
             posix_spawn_file_actions_addclose(&actions, fd);
         }
-        const std::string script =
-            std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/keyboard_target.tcl";
+        const std::string script = std::string(VARNEL_X11_TEST_DIR) + "/keyboard_target.tcl";
         std::vector<char*> argv{const_cast<char*>("wish"), const_cast<char*>(script.c_str()),
                                 const_cast<char*>(title_.c_str()), nullptr};
         if (posix_spawnp(&pid_, "wish", &actions, nullptr, argv.data(), environ) != 0) {

@@ -27,15 +27,17 @@ QFont firstInstalled(const QStringList& families, double pointSize, bool fixedPi
 }  // namespace
 
 QFont FixedGothicFont(double pointSize) {
-    return firstInstalled({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
-                           QStringLiteral("IPAGothic"), QStringLiteral("IPAexGothic")},
-                          pointSize, true);
+    return firstInstalled(
+        {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic"),
+         QStringLiteral("IPAexGothic"), QStringLiteral("Noto Sans Mono CJK JP")},
+        pointSize, true);
 }
 
 QFont ProportionalGothicFont(double pointSize) {
-    return firstInstalled({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                           QStringLiteral("IPAPGothic"), QStringLiteral("IPAexGothic")},
-                          pointSize, false);
+    return firstInstalled(
+        {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"),
+         QStringLiteral("IPAexGothic"), QStringLiteral("Noto Sans CJK JP")},
+        pointSize, false);
 }
 
 }  // namespace varnel

@@ -4,6 +4,7 @@
 #include <QTextDocument>
 
 #include "ui/common/Text.h"
+#include "ui/common/WindowIcon.h"
 
 namespace varnel {
 
@@ -34,6 +35,7 @@ EditDialog::EditDialog() : QWidget(nullptr) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setWindowTitle(QStringLiteral("テキストの編集"));
+    setWindowIcon(NoWindowIcon());
     setAttribute(Qt::WA_QuitOnClose, false);
     // Client size only: where the dialog goes is left to the window manager.
     resize(twips_.px(ClientWidth), twips_.px(ClientHeight));
@@ -46,6 +48,8 @@ EditDialog::EditDialog() : QWidget(nullptr) {
     // Lines run on under the horizontal scroll bar instead of wrapping.
     text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
     text1_->setTabChangesFocus(true);
+    text1_->setAccessibleName(QStringLiteral("テキスト"));
+    text1_->setAccessibleDescription(QStringLiteral("Ｏ Ｋ でスロットに保存されます"));
 
     command1_ = MakeButton(QStringLiteral("Ｏ Ｋ"), OkLeft, twips_, this);
     command1_->setObjectName(QStringLiteral("Command1"));

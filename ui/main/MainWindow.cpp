@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <algorithm>
 
 #include "capture/CaptureTick.h"
@@ -39,7 +40,12 @@ MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), 
     setBackgroundRole(QPalette::Button);
 
     resize(twips_.px(ClientWidthFromOuter(FormWidth)), twips_.px(ClientHeightFromOuter(FormHeight)));
-    move(twips_.px(FormLeft), twips_.px(FormTop));
+    int top = twips_.px(FormTop);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        top = TopWithinScreen(top, twips_.px(FormHeight), area.top(), area.top() + area.height());
+    }
+    move(twips_.px(FormLeft), top);
 
     command1_[1] =
         pictureButton(":/zorder_front.xpm", QStringLiteral("常に手前に表示"), ZOrderButtonLeft[1], TopRowTop);
@@ -87,8 +93,8 @@ MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), 
         text1_[i] = slot;
     }
 
-    // Tab order: z-order buttons, conversion buttons, settings, then copy and send of each row, then
-    // the slots.
+    // Keyboard order: the top row from left to right, then row by row the copy button, the send
+    // button and the slot, as the rows are read.
     std::vector<QWidget*> order{command1_[1], command1_[2]};
     for (auto* b : command2_) {
         order.push_back(b);
@@ -97,9 +103,11 @@ MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), 
     for (int i = 1; i <= 10; ++i) {
         order.push_back(command3_[i]);
         order.push_back(command4_[i]);
-    }
-    for (int i = 1; i <= 10; ++i) {
         order.push_back(text1_[i]);
+        // Ten rows of buttons with one tooltip each: the description says which slot a button is for.
+        const QString slot = text1_[i]->accessibleName();
+        command3_[i]->setAccessibleDescription(slot);
+        command4_[i]->setAccessibleDescription(slot);
     }
     for (std::size_t i = 1; i < order.size(); ++i) {
         setTabOrder(order[i - 1], order[i]);
@@ -121,6 +129,7 @@ QPushButton* MainWindow::pictureButton(const char* resource, const QString& tool
     button->setIcon(QIcon(QString::fromLatin1(resource)));
     button->setIconSize(QSize(twips_.px(360), twips_.px(360)));
     button->setToolTip(tooltip);
+    button->setAccessibleName(tooltip);  // a picture says nothing to a screen reader
     button->setGeometry(twips_.rect(left, top, layout::ButtonSize, layout::ButtonSize));
     button->setAutoDefault(false);
     return button;
@@ -131,6 +140,7 @@ QPushButton* MainWindow::captionButton(const QString& caption, double pointSize,
     auto* button = new QPushButton(caption, this);
     button->setFont(ProportionalGothicFont(pointSize));
     button->setToolTip(tooltip);
+    button->setAccessibleName(tooltip);  // "半" alone would not say what the button does
     button->setGeometry(twips_.rect(left, layout::TopRowTop, layout::ButtonSize, layout::ButtonSize));
     button->setAutoDefault(false);
     return button;
@@ -282,6 +292,9 @@ void MainWindow::connectHandlers() {
             }
         });
         connect(text1_[i], &SlotEdit::mousePressed, this, &MainWindow::onSlotPressed);
+        connect(text1_[i], &SlotEdit::menuKeyPressed, this, [this](int index, QPoint position) {
+            onSlotPressed(index, Qt::RightButton, Qt::NoModifier, position);
+        });
         connect(text1_[i], &SlotEdit::doubleClicked, this, [this](int index) {
             if (editDialog_) {
                 editDialog_->Text1_DblClick(static_cast<std::int16_t>(index));

@@ -1,6 +1,10 @@
 #include "ui/main/SlotEdit.h"
 
+#include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <algorithm>
+#include <cmath>
 
 #include "ui/common/Text.h"
 
@@ -15,7 +19,48 @@ SlotEdit::SlotEdit(int index, QWidget* parent) : QPlainTextEdit(parent), index_(
     document()->setDocumentMargin(1);
     // The slot menu replaces the box's own context menu.
     setContextMenuPolicy(Qt::NoContextMenu);
+    // The box paints its background, the strip under the last whole line included; the text area
+    // paints none of its own, which at fractional scales would cover part of the frame's line.
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(false);
+    setAccessibleName(QStringLiteral("スロット %1").arg(index));
+    setAccessibleDescription(QStringLiteral(
+        "右クリック、メニューキーまたは Shift+F10 で編集メニュー、ダブルクリックで編集ウィンドウを開きます"));
     connect(this, &QPlainTextEdit::textChanged, this, &SlotEdit::onTextChanged);
+    showWholeLines();
+}
+
+void SlotEdit::showWholeLines() {
+    const qreal line = QFontMetricsF(font()).lineSpacing();
+    const qreal margin = document()->documentMargin();
+    const int area = contentsRect().height();
+    const int lines = line > 0 ? static_cast<int>((area - margin) / line) : 0;
+    const int shown = lines > 0 ? static_cast<int>(std::ceil(margin + lines * line)) : area;
+    setViewportMargins(0, 0, 0, std::max(0, area - shown));
+}
+
+void SlotEdit::resizeEvent(QResizeEvent* event) {
+    QPlainTextEdit::resizeEvent(event);
+    showWholeLines();
+}
+
+void SlotEdit::changeEvent(QEvent* event) {
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        showWholeLines();
+    }
+}
+
+void SlotEdit::keyPressEvent(QKeyEvent* event) {
+    const bool menuKey = event->key() == Qt::Key_Menu ||
+                         (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (menuKey) {
+        event->accept();
+        emit menuKeyPressed(index_, viewport()->mapTo(this, cursorRect().bottomLeft()));
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
 }
 
 void SlotEdit::setExactText(const std::u16string& text) {

@@ -9,6 +9,9 @@ namespace varnel {
 // was set (carriage returns and line feeds as they came) until the user edits it; after an edit the
 // text is what the box shows, with line feeds between lines.
 //
+// The box shows whole lines only: the text area ends below the last line that fits entirely (the
+// strip under it keeps the box's background), and moving the cursor scrolls by lines.
+//
 // A box shows one or two lines, so a very large text (a captured log file, say) is shown only in
 // part: laying out megabytes would stall the window and cost hundreds of megabytes. The slot still
 // holds the whole text, and the box is read-only while it shows a part, so that an edit can never
@@ -30,13 +33,21 @@ class SlotEdit : public QPlainTextEdit {
     // The button that went down (left 1, right 2, middle 4), with the modifiers held and the position.
     void mousePressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
     void doubleClicked(int index);
+    // The menu key or Shift+F10: the slot menu is asked for at a position in the box (the text
+    // cursor's lower left corner).
+    void menuKeyPressed(int index, QPoint position);
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void onTextChanged();
+    // Ends the text area below the last line that fits whole, so that no line shows cut in half.
+    void showWholeLines();
 
     int index_;
     std::u16string exact_;

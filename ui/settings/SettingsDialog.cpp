@@ -4,12 +4,13 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
-#include <type_traits>
+#include <algorithm>
 #include <vector>
 
 #include "core/Geometry.h"
 #include "ui/common/Fonts.h"
 #include "ui/common/Text.h"
+#include "ui/common/WindowIcon.h"
 
 namespace varnel {
 
@@ -47,27 +48,25 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     namespace L = settings_layout;
     setObjectName(QStringLiteral("frmProperty1"));
     setWindowTitle(QStringLiteral("Varnelの詳細設定"));
+    setWindowIcon(NoWindowIcon());
     setFont(ProportionalGothicFont(L::DialogPointSize));
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
-    setFixedSize(twips_.px(L::ClientWidth), twips_.px(L::ClientHeight));
-    placeOnScreen();
 
     // Created in the order they stack: Combo1 lies over the gap of Label1.
-    frame4_ = frame(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"), L::Frame4);
-    label3_ = control<QLabel>(QStringLiteral("Varnel Version 1.1"), frame4_, L::Label3);
+    frame4_ = frame(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
+    label3_ = new QLabel(QStringLiteral("Varnel Version 1.1"), frame4_);
 
-    frame1_ = frame(QStringLiteral("貼付方法"), L::Frame1);
-    option1_[0] = control<QRadioButton>(QStringLiteral("クリップボードのペースト"), frame1_, L::Option1[0]);
-    option1_[1] = control<QRadioButton>(QStringLiteral("キーストロークの送信"), frame1_, L::Option1[1]);
-    label2_ = control<QLabel>(QString::fromUtf16(u"\u3000（貼付先のIMEは必ずオフにしてください！）"), frame1_,
-                              L::Label2);
+    frame1_ = frame(QStringLiteral("貼付方法"));
+    option1_[0] = new QRadioButton(QStringLiteral("クリップボードのペースト"), frame1_);
+    option1_[1] = new QRadioButton(QStringLiteral("キーストロークの送信"), frame1_);
+    label2_ = new QLabel(QString::fromUtf16(u"\u3000（貼付先のIMEは必ずオフにしてください！）"), frame1_);
 
-    frame2_ = frame(QStringLiteral("クリップボードの自動取得"), L::Frame2);
-    check1_ = control<QCheckBox>(QStringLiteral("実行する"), frame2_, L::Check1);
-    label1_ = control<QLabel>(
-        QString::fromUtf16(u"割当て：\u30001～\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000まで"), frame2_,
-        L::Label1);
+    frame2_ = frame(QStringLiteral("クリップボードの自動取得"));
+    check1_ = new QCheckBox(QStringLiteral("実行する"), frame2_);
+    label1_ = new GapLabel(
+        QString::fromUtf16(u"割当て：\u30001～\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000まで"),
+        frame2_);
     combo1_ = new QComboBox(frame2_);
     combo1_->setObjectName(QStringLiteral("Combo1"));
     combo1_->setEditable(true);
@@ -76,20 +75,22 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     for (int i = 1; i <= 10; ++i) {
         combo1_->addItem(QString::number(i));
     }
-    combo1_->setGeometry(twips_.rect(L::Combo1.left, L::Combo1.top, L::Combo1.width, L::Combo1.height));
 
-    frame3_ = frame(QStringLiteral("ウィンドウ表示"), L::Frame3);
-    option2_[0] = control<QRadioButton>(QStringLiteral("通常表示（5行）"), frame3_, L::Option2[0]);
-    option2_[1] = control<QRadioButton>(QStringLiteral("ボタン表示のみ"), frame3_, L::Option2[1]);
-    option2_[2] = control<QRadioButton>(QStringLiteral("全体表示（10行）"), frame3_, L::Option2[2]);
+    frame3_ = frame(QStringLiteral("ウィンドウ表示"));
+    option2_[0] = new QRadioButton(QStringLiteral("通常表示（5行）"), frame3_);
+    option2_[1] = new QRadioButton(QStringLiteral("ボタン表示のみ"), frame3_);
+    option2_[2] = new QRadioButton(QStringLiteral("全体表示（10行）"), frame3_);
 
-    frame5_ = frame(QStringLiteral("内容消去"), L::Frame5);
-    command3_ = control<QPushButton>(QStringLiteral("全消去実行"), frame5_, L::Command3);
-    command1_ = control<QPushButton>(QStringLiteral("決定"), this, L::Command1);
-    command2_ = control<QPushButton>(QStringLiteral("キャンセル"), this, L::Command2);
+    frame5_ = frame(QStringLiteral("内容消去"));
+    command3_ = new QPushButton(QStringLiteral("全消去実行"), frame5_);
+    command1_ = new QPushButton(QStringLiteral("決定"), this);
+    command2_ = new QPushButton(QStringLiteral("キャンセル"), this);
     for (QPushButton* button : {command1_, command2_, command3_}) {
         button->setAutoDefault(false);
         button->setDefault(false);
+    }
+    for (QLabel* label : {label2_, label3_}) {
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
 
     const std::pair<QWidget*, const char*> names[] = {
@@ -104,6 +105,9 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
         widget->setObjectName(QString::fromLatin1(name));
     }
 
+    describeForAssistiveTools();
+    layoutControls();
+    placeOnScreen();
     applyTabOrder();
     connectHandlers();
     frmProperty1::Form_Load(ctx_.state, *this);
@@ -111,24 +115,140 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
 
 SettingsDialog::~SettingsDialog() = default;
 
-QGroupBox* SettingsDialog::frame(const QString& caption, const settings_layout::Box& box) {
-    return control<QGroupBox>(caption, this, box);
+CaptionFrame* SettingsDialog::frame(const QString& caption) {
+    return new CaptionFrame(caption, twips_.px(settings_layout::CaptionIndentTwips), this);
 }
 
-template <class W>
-W* SettingsDialog::control(const QString& caption, QWidget* parent, const settings_layout::Box& box) {
-    auto* widget = new W(caption, parent);
-    widget->setGeometry(twips_.rect(box.left, box.top, box.width, box.height));
-    if constexpr (std::is_same_v<W, QLabel>) {
-        widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+std::vector<SettingsDialog::Placement> SettingsDialog::placements() const {
+    namespace L = settings_layout;
+    return {
+        {frame4_, L::Frame4},         {label3_, L::Label3},         {frame1_, L::Frame1},
+        {option1_[0], L::Option1[0]}, {option1_[1], L::Option1[1]}, {label2_, L::Label2},
+        {frame2_, L::Frame2},         {check1_, L::Check1},         {label1_, L::Label1},
+        {combo1_, L::Combo1},         {frame3_, L::Frame3},         {option2_[0], L::Option2[0]},
+        {option2_[1], L::Option2[1]}, {option2_[2], L::Option2[2]}, {frame5_, L::Frame5},
+        {command3_, L::Command3},     {command1_, L::Command1},     {command2_, L::Command2},
+    };
+}
+
+QList<QWidget*> SettingsDialog::textControls() const {
+    return {label3_,     label2_,     label1_, option1_[0], option1_[1], option2_[0],
+            option2_[1], option2_[2], check1_, command1_,   command2_,   command3_};
+}
+
+void SettingsDialog::placeAt(double widthScale) {
+    namespace L = settings_layout;
+    constexpr int MarginTwips = 120;  // between a frame's border and its controls
+    auto x = [&](int twips) { return twips_.px(twips * widthScale); };
+    for (const Placement& p : placements()) {
+        QRect r(x(p.box.left), twips_.px(p.box.top), x(p.box.left + p.box.width) - x(p.box.left),
+                twips_.px(p.box.height));
+        // A text taller than its row grows about the row's middle, so it stays in line with its
+        // neighbours.
+        if (textControls().contains(p.widget)) {
+            const int needed = p.widget->sizeHint().height();
+            if (needed > r.height()) {
+                r.adjust(0, -(needed - r.height()) / 2, 0, needed - r.height() - (needed - r.height()) / 2);
+            }
+        }
+        p.widget->setGeometry(r);
     }
-    return widget;
+    // A text a little wider than its box takes free room on its right, up to the next control of
+    // its row or the frame's margin.
+    const int margin = x(settings_layout::Frame1.width) - x(settings_layout::Frame1.width - MarginTwips);
+    for (QWidget* w : textControls()) {
+        const int wanted = w->sizeHint().width();
+        if (wanted <= w->width() || w == label1_) {
+            continue;
+        }
+        int limit = w->parentWidget()->width() - margin;
+        for (QWidget* other : w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            const bool sameRow = other->y() < w->geometry().bottom() && other->geometry().bottom() > w->y();
+            if (other != w && sameRow && other->x() > w->x()) {
+                limit = std::min(limit, other->x() - margin / 2);
+            }
+        }
+        w->resize(std::clamp(wanted, w->width(), std::max(w->width(), limit - w->x())), w->height());
+    }
+    // Combo1 stands in Label1's gap. Where the text before the gap needs more room, Label1 begins
+    // further left, in the free room after Check1's text.
+    const int spacing = twips_.px(L::GapSpacingTwips);
+    const int deficit =
+        label1_->fontMetrics().horizontalAdvance(label1_->head()) + spacing - (combo1_->x() - label1_->x());
+    if (deficit > 0) {
+        const int left =
+            std::max(label1_->x() - deficit, check1_->x() + check1_->sizeHint().width() + spacing);
+        if (left < label1_->x()) {
+            label1_->setGeometry(left, label1_->y(), label1_->geometry().right() + 1 - left,
+                                 label1_->height());
+        }
+    }
+    const QRect combo = combo1_->geometry().translated(-label1_->x(), -label1_->y());
+    label1_->setGap(combo.left(), combo.right() + 1, spacing);
+    setFixedSize(x(L::ClientWidth), twips_.px(L::ClientHeight));
+}
+
+double SettingsDialog::overflow() const {
+    // How much wider the widest text is than the room it has (1 or less: everything fits).
+    double worst = 0;
+    auto need = [&worst](int wanted, int room) {
+        worst = std::max(worst, room > 0 ? static_cast<double>(wanted) / room : 2.0);
+    };
+    for (QWidget* w : textControls()) {
+        need(w->sizeHint().width(), w->width());
+    }
+    need(label1_->fontMetrics().horizontalAdvance(label1_->head()) +
+             twips_.px(settings_layout::GapSpacingTwips),
+         combo1_->x() - label1_->x());
+    for (CaptionFrame* f : {frame1_, frame2_, frame3_, frame4_, frame5_}) {
+        need(f->minimumSizeHint().width(), f->width());
+    }
+    return worst;
+}
+
+void SettingsDialog::layoutControls() {
+    // The layout as designed; where the font needs more room for a text than the layout gives it,
+    // the dialog and everything in it become wider by the same factor, so nothing is cut off and the
+    // columns stay in line.
+    double scale = 1.0;
+    placeAt(scale);
+    for (int round = 0; round < 8; ++round) {
+        const double worst = overflow();
+        if (worst <= 1.0) {
+            break;
+        }
+        scale *= worst + 0.01;
+        placeAt(scale);
+    }
+}
+
+void SettingsDialog::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange && combo1_ != nullptr) {
+        layoutControls();
+    }
+}
+
+void SettingsDialog::describeForAssistiveTools() {
+    // Texts, frames and buttons name themselves by their captions; what they do is said here.
+    option1_[0]->setAccessibleDescription(QStringLiteral("スロットの内容をクリップボードから貼り付けます"));
+    option1_[1]->setAccessibleDescription(QStringLiteral("スロットの内容をキー入力として送ります") +
+                                          label2_->text().trimmed());
+    check1_->setAccessibleDescription(QStringLiteral("コピーされたテキストをスロットに取り込みます"));
+    combo1_->setAccessibleName(QStringLiteral("割当て"));
+    combo1_->setAccessibleDescription(QStringLiteral("取り込みに使うスロット：1からこの番号まで"));
+    option2_[0]->setAccessibleDescription(QStringLiteral("メインウィンドウにスロットを5行表示します"));
+    option2_[1]->setAccessibleDescription(QStringLiteral("メインウィンドウにボタンの行だけを表示します"));
+    option2_[2]->setAccessibleDescription(QStringLiteral("メインウィンドウにスロットを10行表示します"));
+    command3_->setAccessibleDescription(QStringLiteral("10個のスロットをすべて空にします"));
+    command1_->setAccessibleDescription(QStringLiteral("設定を反映して閉じます"));
+    command2_->setAccessibleDescription(QStringLiteral("設定を変えずに閉じます"));
+    label1_->setBuddy(combo1_);
 }
 
 void SettingsDialog::placeOnScreen() {
     namespace L = settings_layout;
-    PixelRect client{twips_.px(L::ClientLeft), twips_.px(L::ClientTop), twips_.px(L::ClientWidth),
-                     twips_.px(L::ClientHeight)};
+    PixelRect client{twips_.px(L::ClientLeft), twips_.px(L::ClientTop), width(), height()};
     // The frame the layout allows for: 60 twips on each side, the caption above.
     const int side = twips_.px(DesignFrameLeftTwips);
     const FrameMargins frame{side, twips_.px(DesignFrameHeightTwips - DesignFrameLeftTwips), side, side};
@@ -141,9 +261,10 @@ void SettingsDialog::placeOnScreen() {
 }
 
 void SettingsDialog::applyTabOrder() {
-    // TabIndex order; frames and labels take no focus.
-    const std::vector<QWidget*> order{option1_[0], option1_[1], check1_,     command1_, command2_,
-                                      option2_[0], option2_[2], option2_[1], combo1_,   command3_};
+    // The order the controls are read in, frame by frame from the top, the closing buttons last;
+    // frames and labels take no focus.
+    const std::vector<QWidget*> order{option1_[0], option1_[1], check1_,   combo1_,   option2_[0],
+                                      option2_[1], option2_[2], command3_, command1_, command2_};
     for (std::size_t i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }

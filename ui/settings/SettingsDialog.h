@@ -12,9 +12,11 @@
 #include <QRadioButton>
 #include <QWidget>
 #include <array>
+#include <vector>
 
 #include "core/AppContext.h"
 #include "ui/common/Twips.h"
+#include "ui/settings/CaptionFrame.h"
 #include "ui/settings/SettingsRules.h"
 
 namespace varnel {
@@ -47,6 +49,10 @@ constexpr Box Command1{360, 5760, 1455, 375};
 constexpr Box Command2{2520, 5760, 1455, 375};
 
 constexpr double DialogPointSize = 9;
+// Where a frame's caption breaks its top border, and the space between the combo box and the texts
+// of Label1 on either side of it.
+constexpr int CaptionIndentTwips = 75;
+constexpr int GapSpacingTwips = 45;
 constexpr double ComboPointSize = 11.25;
 
 }  // namespace settings_layout
@@ -55,7 +61,9 @@ class SettingsDialog : public QWidget, public frmProperty1::Controls {
     Q_OBJECT
   public:
     // Builds the dialog at its design position (moved onto the visible screen where needed) and runs
-    // Form_Load. The dialog is not shown yet.
+    // Form_Load. The dialog is not shown yet. The controls stand where the layout puts them; where
+    // the font needs more room for a text, the dialog grows just wide enough (and a text taller than
+    // its row grows about the row's middle), also when the font changes later.
     explicit SettingsDialog(AppContext& ctx);
     ~SettingsDialog() override;
 
@@ -64,12 +72,12 @@ class SettingsDialog : public QWidget, public frmProperty1::Controls {
     bool isClosed() const { return closed_; }
 
     // Controls, by their names and indices.
-    QGroupBox* Frame1() const { return frame1_; }
-    QGroupBox* Frame2() const { return frame2_; }
-    QGroupBox* Frame3() const { return frame3_; }
-    QGroupBox* Frame4() const { return frame4_; }
-    QGroupBox* Frame5() const { return frame5_; }
-    QLabel* Label1() const { return label1_; }
+    CaptionFrame* Frame1() const { return frame1_; }
+    CaptionFrame* Frame2() const { return frame2_; }
+    CaptionFrame* Frame3() const { return frame3_; }
+    CaptionFrame* Frame4() const { return frame4_; }
+    CaptionFrame* Frame5() const { return frame5_; }
+    GapLabel* Label1() const { return label1_; }
     QLabel* Label2() const { return label2_; }
     QLabel* Label3() const { return label3_; }
     QRadioButton* Option1(int index) const { return option1_.at(index); }
@@ -98,23 +106,33 @@ class SettingsDialog : public QWidget, public frmProperty1::Controls {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
-    QGroupBox* frame(const QString& caption, const settings_layout::Box& box);
-    template <class W>
-    W* control(const QString& caption, QWidget* parent, const settings_layout::Box& box);
+    struct Placement {
+        QWidget* widget;
+        settings_layout::Box box;
+    };
+    CaptionFrame* frame(const QString& caption);
+    std::vector<Placement> placements() const;
+    // Every control that shows a text of its own.
+    QList<QWidget*> textControls() const;
+    void placeAt(double widthScale);
+    double overflow() const;
+    void layoutControls();
+    void describeForAssistiveTools();
     void placeOnScreen();
     void connectHandlers();
     void applyTabOrder();
 
     AppContext& ctx_;
     Twips twips_;
-    QGroupBox* frame1_ = nullptr;
-    QGroupBox* frame2_ = nullptr;
-    QGroupBox* frame3_ = nullptr;
-    QGroupBox* frame4_ = nullptr;
-    QGroupBox* frame5_ = nullptr;
-    QLabel* label1_ = nullptr;
+    CaptionFrame* frame1_ = nullptr;
+    CaptionFrame* frame2_ = nullptr;
+    CaptionFrame* frame3_ = nullptr;
+    CaptionFrame* frame4_ = nullptr;
+    CaptionFrame* frame5_ = nullptr;
+    GapLabel* label1_ = nullptr;
     QLabel* label2_ = nullptr;
     QLabel* label3_ = nullptr;
     std::array<QRadioButton*, 2> option1_{};

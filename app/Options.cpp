@@ -1,0 +1,90 @@
+#include "app/Options.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/CommandLine.h"
+#include "platform/posix/Autostart.h"
+#include "platform/posix/PosixFiles.h"
+
+namespace varnel {
+
+namespace {
+
+constexpr const char* Usage =
+    "Usage: varnel [SLOT-FILE]\n"
+    "       varnel --autostart [on|off]\n"
+    "       varnel --help | --version\n"
+    "\n"
+    "Varnel keeps ten text slots in a small always-on-top window, captures new clipboard text\n"
+    "into them and sends a slot into the window you last worked in.\n"
+    "\n"
+    "  SLOT-FILE        fill the slots from this file at start-up; capture then starts off.\n"
+    "                   All arguments joined by single spaces are the path.\n"
+    "  --autostart on   start Varnel with the desktop session (XDG autostart entry)\n"
+    "  --autostart off  stop doing so\n"
+    "  --autostart      tell whether it is on\n"
+    "  --help           show this text\n"
+    "  --version        show the version\n"
+    "\n"
+    "These words are options only while no file of that name exists; otherwise they name\n"
+    "the slot file. See varnel(1).\n";
+
+// The running program's own path, so that the session starts this very program.
+std::string OwnProgramPath() {
+    std::string path(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
+        return "varnel";
+    }
+    path.resize(static_cast<std::size_t>(length));
+    return path;
+}
+
+int Autostart(CommandLineRequest request) {
+    const auto entry = AutostartEntryPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    if (!entry) {
+        std::fprintf(stderr, "varnel: autostart: %s\n", entry.error().c_str());
+        return 1;
+    }
+    Status done = Status::success();
+    if (request == CommandLineRequest::AutostartOn) {
+        done = EnableAutostart(entry.value(), OwnProgramPath());
+    } else if (request == CommandLineRequest::AutostartOff) {
+        done = DisableAutostart(entry.value());
+    }
+    if (!done) {
+        std::fprintf(stderr, "varnel: autostart: %s\n", done.error().c_str());
+        return 1;
+    }
+    std::printf("autostart %s (%s)\n", AutostartEnabled(entry.value()) ? "on" : "off", entry.value().c_str());
+    return 0;
+}
+
+}  // namespace
+
+std::optional<int> RunCommandLineOption(const std::vector<std::string>& arguments) {
+    const PosixFiles files(arguments);
+    switch (const CommandLineRequest request = ReadCommandLine(files)) {
+        case CommandLineRequest::Run:
+            return std::nullopt;
+        case CommandLineRequest::Help:
+            std::fputs(Usage, stdout);
+            return 0;
+        case CommandLineRequest::Version:
+            std::printf("varnel %s\n", VARNEL_VERSION);
+            return 0;
+        case CommandLineRequest::AutostartInvalid:
+            std::fputs("varnel: --autostart takes on or off\n", stderr);
+            return 2;
+        case CommandLineRequest::AutostartOn:
+        case CommandLineRequest::AutostartOff:
+        case CommandLineRequest::AutostartStatus:
+            return Autostart(request);
+    }
+    return std::nullopt;
+}
+
+}  // namespace varnel

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+struct _XDisplay;
+
+namespace varnel {
+
+// Our connections to the X server. Xlib's own reaction to a lost connection (the server went away,
+// or someone killed our client) is to end the process from whichever thread noticed it, while other
+// threads still run. Connections opened here never do that: the connection is marked lost, its own
+// onLost runs (on the thread that noticed; keep it short and thread-safe, e.g. ask a loop to stop),
+// then the process-wide handler (SetX11ConnectionLostHandler) runs once for the whole process. Every
+// later call on the lost connection fails and returns at once.
+
+// Opens the display named by DISPLAY; nullptr when it cannot be opened.
+_XDisplay* OpenX11Connection(std::function<void()> onLost = {});
+
+// Treats a connection opened elsewhere (the toolkit's) the same way, without an onLost of its own.
+void WatchX11Connection(_XDisplay* display);
+
+// The process-wide reaction to the first lost connection; it may run on any thread.
+void SetX11ConnectionLostHandler(std::function<void()> handler);
+
+// Runs the process-wide handler, unless it already ran: for a loss noticed outside Xlib (the
+// toolkit's own connection). Returns whether this call ran it.
+bool NotifyX11ConnectionLost();
+
+// Tries the display named by DISPLAY once, before anything else connects: nullopt when it opens,
+// otherwise why not, for the user.
+std::optional<std::string> ProbeX11Display();
+
+}  // namespace varnel

@@ -1,0 +1,171 @@
+"""The accessibility tree as a screen reader sees it (AT-SPI on its own bus), and the keyboard alone:
+names and descriptions of every control, the reading order, and the slot menu from a key."""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+from fixture import DesktopTestCase, Varnel, poll
+
+LAUNCHER = '/usr/libexec/at-spi-bus-launcher'
+
+# Runs in a process of its own: the AT-SPI client library binds to one bus for the life of a process.
+DUMP = r'''
+import json
+import pyatspi
+
+def node(acc, depth):
+    states = acc.getState()
+    out = {'role': acc.getRoleName(), 'name': acc.name or '', 'description': acc.description or '',
+           'focusable': states.contains(pyatspi.STATE_FOCUSABLE),
+           'focused': states.contains(pyatspi.STATE_FOCUSED),
+           'showing': states.contains(pyatspi.STATE_SHOWING), 'children': [],
+           'labelled_by': [t.name for r in acc.getRelationSet()
+                           if r.getRelationType() == pyatspi.RELATION_LABELLED_BY
+                           for t in (r.getTarget(i) for i in range(r.getNTargets())) if t is not None]}
+    if depth < 5 and out['role'] not in ('text', 'combo box'):
+        for i in range(acc.childCount):
+            child = acc.getChildAtIndex(i)
+            if child is not None:
+                out['children'].append(node(child, depth + 1))
+    return out
+
+print(json.dumps([node(a, 0) for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == 'Varnel']))
+'''
+
+
+def atspi_python():
+    """An interpreter that has the AT-SPI bindings: this one, or the system's."""
+    for python in (sys.executable, '/usr/bin/python3'):
+        # Looked up, not imported: importing would start a session bus of its own.
+        probe = 'import importlib.util, sys; sys.exit(importlib.util.find_spec("pyatspi") is None)'
+        if os.access(python, os.X_OK) and subprocess.run([python, '-c', probe], capture_output=True).returncode == 0:
+            return python
+    return None
+
+
+def flatten(nodes):
+    for n in nodes:
+        yield n
+        yield from flatten(n['children'])
+
+
+class Accessibility(DesktopTestCase):
+    def setUp(self):
+        self.python = atspi_python()
+        if self.python is None or not os.access(LAUNCHER, os.X_OK) or shutil.which('dbus-daemon') is None:
+            raise unittest.SkipTest('AT-SPI (python3-pyatspi, at-spi2-core, dbus) is not installed')
+        super().setUp()
+        env = self.desktop.env
+        bus = self.desktop.start(['dbus-daemon', '--session', '--nofork', '--print-address'], stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL)
+        env['DBUS_SESSION_BUS_ADDRESS'] = bus.stdout.readline().decode().strip()
+        # The launcher starts the accessibility bus and the registry; they share its process group.
+        launcher = self.desktop.start([LAUNCHER, '--launch-immediately'], start_new_session=True,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: self.stop_group(launcher))
+        env['QT_LINUX_ACCESSIBILITY_ALWAYS_ON'] = '1'
+        self.varnel = Varnel(self.desktop)
+
+    @staticmethod
+    def stop_group(process):
+        try:
+            os.killpg(process.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+
+    def tree(self):
+        result = subprocess.run([self.python, '-c', DUMP], env=self.desktop.env, capture_output=True, timeout=30)
+        return list(flatten(json.loads(result.stdout or b'[]')))
+
+    def focused(self):
+        return next((n['name'] for n in self.tree() if n['focused'] and n['role'] != 'frame'
+                     and n['role'] != 'dialog' and n['role'] != 'filler'), None)
+
+    def tab_through(self, count, key='Tab'):
+        """Presses Tab count times and returns the name of the focused control after each press."""
+        names = []
+        for _ in range(count):
+            before = self.focused()
+            self.desktop.key(key)
+            names.append(poll(lambda: (lambda f: f if f and f != before else None)(self.focused()), timeout=10,
+                              what='the focus to move'))
+        return names
+
+    def test_every_control_is_named_and_the_main_window_reads_row_by_row(self):
+        nodes = poll(lambda: (lambda t: t if any(n['name'] == 'スロット 10' for n in t) else None)(self.tree()),
+                     timeout=20, what='the main window in the accessibility tree')
+        for n in nodes:
+            if n['focusable'] and n['role'] in ('push button', 'text', 'radio button', 'check box', 'combo box'):
+                self.assertTrue(n['name'], n)
+        slots = [n for n in nodes if n['role'] == 'text']
+        self.assertEqual([n['name'] for n in slots], [f'スロット {i}' for i in range(1, 11)])
+        self.assertIn('メニューキー', slots[0]['description'])
+        buttons = {n['name'] for n in nodes if n['role'] == 'push button'}
+        self.assertTrue({'常に手前に表示', '半角に変換します', '詳細設定ウィンドウを表示します',
+                         '右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします', '右の内容を指定したｱﾌﾟﾘに送ります'} <= buttons)
+
+        # From the settings button on: copy, send and slot of row 1, then row 2.
+        self.desktop.activate(self.varnel.window)
+        for _ in range(40):
+            if self.focused() == '詳細設定ウィンドウを表示します':
+                break
+            self.desktop.key('Tab')
+        self.assertEqual(self.tab_through(4), ['右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします', '右の内容を指定したｱﾌﾟﾘに送ります',
+                                               'スロット 1', '右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします'])
+
+    def test_the_menu_key_opens_the_slot_menu(self):
+        self.desktop.set_clipboard('abc')
+        poll(lambda: self.desktop.clipboard() == 'abc', what='the text on the clipboard')
+        time.sleep(0.6)
+        self.varnel.click_twips(960 + 300, 600 + 100)  # into slot 1
+        def menu_shown():  # a popup menu is no child of the application in the tree: count windows
+            return len(self.desktop.run(['xdotool', 'search', '--onlyvisible', '--class', 'varnel'],
+                                        check=False).split()) > 1
+
+        for key in ('Menu', 'shift+F10'):
+            self.desktop.key(key)
+            poll(menu_shown, timeout=10, what='the slot menu')
+            self.desktop.run(['xdotool', 'key', 'Escape'])
+            poll(lambda: not menu_shown(), timeout=10, what='the menu to close')
+        self.desktop.key('Menu')
+        poll(menu_shown, timeout=10, what='the slot menu')
+        for key in ('Down', 'Down', 'Down', 'Down', 'Down', 'Return'):  # "大文字"
+            self.desktop.run(['xdotool', 'key', key])
+        time.sleep(0.3)
+        self.assertEqual(self.varnel.slot_text(1), 'ABC')
+
+    def test_settings_dialog_is_named_and_read_top_to_bottom(self):
+        self.varnel.click_twips(3240 + 187, 70 + 187)
+        dialog = self.desktop.find_window('^Varnelの詳細設定$')
+        self.desktop.activate(dialog)
+        nodes = poll(lambda: (lambda t: t if any(n['role'] == 'combo box' for n in t) else None)(self.tree()),
+                     timeout=20, what='the settings dialog in the accessibility tree')
+        # The combo box reads its number as its name; the label around it names it.
+        combo = next(n for n in nodes if n['role'] == 'combo box')
+        self.assertIn('割当て：\u30001～' + '\u3000' * 8 + 'まで', combo['labelled_by'])
+        frames = {n['name'] for n in nodes if n['role'] in ('panel', 'grouping')}
+        self.assertTrue({'ﾊﾞｰｼﾞｮﾝ情報', '貼付方法', 'クリップボードの自動取得', 'ウィンドウ表示', '内容消去'} <= frames)
+        keystrokes = next(n for n in nodes if n['name'] == 'キーストロークの送信')
+        self.assertIn('IME', keystrokes['description'])
+        # Clicked onto the first option, then Tab: the frames from the top, the closing buttons last.
+        self.desktop.click(dialog, (360 + 300) // 15, (960 + 360) // 15)
+        poll(lambda: self.focused() == 'クリップボードのペースト', timeout=10, what='the first option focused')
+        order = self.tab_through(6)
+        self.assertEqual(order[:2], ['実行する', ' 1'])
+        self.assertEqual(order[-3:], ['全消去実行', '決定', 'キャンセル'])
+
+    def test_edit_dialog_is_named_and_read_text_first(self):
+        self.varnel.double_click_twips(960 + 500, 600 + 187)  # slot 1
+        dialog = self.desktop.find_window('^テキストの編集（1）$')
+        self.desktop.activate(dialog)
+        poll(lambda: self.focused() == 'テキスト', timeout=10, what='the text box focused')
+        self.assertEqual(self.tab_through(2), ['Ｏ Ｋ', 'キャンセル'])
+
+
+if __name__ == '__main__':
+    unittest.main()
