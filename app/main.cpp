@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "QuitSignals.h"
 #include "app/Options.h"
 #include "core/AppState.h"
+#include "delivery/Delivery.h"
 #include "platform/Platform.h"
 #include "platform/posix/IconvCodepage.h"
 #include "platform/posix/PosixFiles.h"
@@ -180,7 +182,19 @@ int main(int argc, char** argv) {
     if (x11 && onXWayland) {
         notice = ShowXWaylandNotice();
     }
+    // A clipboard change is captured at once on the window's thread, not at the next tick.
+    clipboard->setChangeListener([&window] {
+        QMetaObject::invokeMethod(
+            &window, [&window] { window.clipboardChanged(); }, Qt::QueuedConnection);
+    });
+    // SIGTERM, SIGINT, SIGHUP: the running delivery stops at its next yield (a typing releases its
+    // keys and gives the keymap and Caps Lock back), then the event loop ends; status 128 + signal.
+    varnel::QuitSignals quitSignals([&window](int signalNumber) {
+        varnel::ShutDownDeliveries(window.context());
+        QCoreApplication::exit(128 + signalNumber);
+    });
     const int status = QApplication::exec();
+    clipboard->setChangeListener(nullptr);
     g_shutDownBackends = nullptr;
     return status;
 }

@@ -4,8 +4,10 @@
   and with another client holding a 10 MB text (which is captured once);
 - the largest event-loop stall while a client that never answers owns the clipboard, measured with
   _NET_WM_PING round trips to the main window every 5 ms;
-- capture latency from xclip taking the clipboard to slot 1 being repainted (median and p90 of 20).
-Figures to read, not a test: it always exits 0 unless something could not run."""
+- capture latency from xclip taking the clipboard to slot 1 being repainted (median and p90 of 20);
+- resident memory when another client offers a 50 MB text: idle, after the capture, and the peak.
+Figures to read, not a test: it always exits 0 unless something could not run. Arguments pick parts
+(idle, stall, latency, memory); none runs them all."""
 import ctypes
 import os
 import statistics
@@ -66,10 +68,57 @@ def idle_cpu(desktop, seconds, clipboard_text=None):
     return used, start_cpu
 
 
+def memory_kib(pid, field):
+    with open(f'/proc/{pid}/status') as f:
+        for line in f:
+            if line.startswith(field + ':'):
+                return int(line.split()[1])
+    return 0
+
+
+def huge_text_memory(desktop, x, utf8_bytes, unit):
+    """Resident memory of the program around the capture of a text of about utf8_bytes."""
+    text = unit * (utf8_bytes // len(unit.encode()) + 1)
+    text = text[:len(text) * utf8_bytes // len(text.encode())]
+    utf16_mb = len(text.encode('utf-16-le')) / 1e6
+    varnel = Varnel(desktop)
+    pid = varnel.process.pid
+    time.sleep(1.0)
+    idle = memory_kib(pid, 'VmRSS') / 1024
+    before_owner = x.x.XGetSelectionOwner(x.d, x.clipboard)
+    owner = desktop.set_clipboard(text)
+    poll(lambda: x.x.XGetSelectionOwner(x.d, x.clipboard) != before_owner, timeout=60, what='xclip')
+    started = time.monotonic()
+    # Captured when the program's copy of slot 1 is the text; read back without disturbing it: wait until
+    # the resident size has settled.
+    last, stable_since = 0, time.monotonic()
+    while time.monotonic() - stable_since < 2.0 and time.monotonic() - started < 120:
+        now = memory_kib(pid, 'VmRSS')
+        if abs(now - last) > 1024:
+            last, stable_since = now, time.monotonic()
+        time.sleep(0.05)
+    after = memory_kib(pid, 'VmRSS') / 1024
+    peak = memory_kib(pid, 'VmHWM') / 1024
+    owner.kill()
+    varnel.process.terminate()
+    varnel.process.wait()
+    print(f'{len(text.encode()) / 1e6:.0f} MB text ({utf16_mb:.0f} MB in UTF-16) from another client: resident '
+          f'{idle:.0f} MB idle, {after:.0f} MB after the capture, peak {peak:.0f} MB; peak above idle '
+          f'{(peak - idle) / utf16_mb:.2f} x the UTF-16 size')
+
+
 def main():
     fixture.varnel_binary()
+    parts = set(sys.argv[1:]) or {'idle', 'stall', 'latency', 'memory'}
     desktop = Desktop()
     try:
+        run_parts(desktop, parts)
+    finally:
+        desktop.close()
+
+
+def run_parts(desktop, parts):
+    if 'idle' in parts:
         used, _ = idle_cpu(desktop, 60)
         print(f'idle CPU over 60 s, empty clipboard: {used:.3f} s')
         big = ('あいうえお漢字テキスト ' * 800_000)[:3_500_000]  # ~10 MB in UTF-8
@@ -77,7 +126,11 @@ def main():
         print(f'idle CPU over 60 s, another client holding a {len(big.encode()) / 1e6:.1f} MB text: {used:.3f} s '
               f'(start-up and taking in the text: {start:.2f} s)')
 
-        x = X(desktop.display)
+    x = X(desktop.display)
+    if 'memory' in parts:
+        huge_text_memory(desktop, x, 50_000_000, 'あいうえお漢字テキスト ')
+        huge_text_memory(desktop, x, 50_000_000, 'plain ASCII text, ')
+    if 'stall' in parts:
         varnel = Varnel(desktop)
         hung = HungOwner(desktop)
         worst = 0.0
@@ -86,9 +139,13 @@ def main():
             time.sleep(0.005)
         hung.close()
         print(f'largest event-loop stall (ping round trip) with a hung clipboard owner: {worst * 1000:.1f} ms')
-
+        varnel.process.terminate()
+        varnel.process.wait()
+    if 'latency' in parts:
+        varnel = Varnel(desktop)
         cx, cy, _, _ = desktop.geometry(varnel.window)
-        area = (cx + 960 // TWIPS_PER_PIXEL, cy + 600 // TWIPS_PER_PIXEL, 2655 // TWIPS_PER_PIXEL, 375 // TWIPS_PER_PIXEL)
+        area = (cx + 960 // TWIPS_PER_PIXEL, cy + 600 // TWIPS_PER_PIXEL, 2655 // TWIPS_PER_PIXEL,
+                375 // TWIPS_PER_PIXEL)
         latencies = []
         for n in range(20):
             before_owner = x.x.XGetSelectionOwner(x.d, x.clipboard)
@@ -105,8 +162,6 @@ def main():
         latencies.sort()
         print(f'capture latency, xclip to slot 1 repainted: median {statistics.median(latencies):.0f} ms, '
               f'p90 {latencies[int(0.9 * len(latencies)) - 1]:.0f} ms, max {latencies[-1]:.0f} ms (20 samples)')
-    finally:
-        desktop.close()
 
 
 if __name__ == '__main__':

@@ -7,17 +7,29 @@ namespace varnel {
 void Timer1_Timer(AppContext& ctx) {
     AppState& state = ctx.state;
     Form1Members& own = ctx.form1;
-    Clipboard& clipboard = ctx.platform.clipboard;
-    std::u16string text;
 
-    // Steps 1-3: foreground tracking.
+    // Steps 1-3: foreground tracking. A failed query would set the tick's text to LastClipboardText,
+    // which steps 5 and 6 overwrite before anything reads it.
     if (const auto foreground = ctx.platform.windows.foregroundWindow()) {
         if (foreground.value() != own.OwnWindow) {
             state.TargetWindow = foreground.value();
         }
-    } else {
-        text = own.LastClipboardText;
     }
+    CaptureStep(ctx);
+}
+
+void ClipboardChanged(AppContext& ctx) {
+    if (ctx.platform.timer.isEnabled()) {
+        CaptureStep(ctx);
+    }
+}
+
+void CaptureStep(AppContext& ctx) {
+    AppState& state = ctx.state;
+    Form1Members& own = ctx.form1;
+    Clipboard& clipboard = ctx.platform.clipboard;
+    // The reads share the clipboard's copy of the text: a huge text is kept once, not once per holder.
+    SharedText text;
 
     // Step 4.
     if (state.CaptureEnabled != 1) {
@@ -41,7 +53,7 @@ void Timer1_Timer(AppContext& ctx) {
 
     // Step 6: the first read.
     bool readOk = false;
-    if (const auto read = clipboard.getText()) {
+    if (const auto read = clipboard.getSharedText()) {
         text = read.value();
         readOk = true;
     } else {
@@ -57,7 +69,7 @@ void Timer1_Timer(AppContext& ctx) {
     }
 
     // Step 8: what is stored comes from a second read.
-    if (const auto again = clipboard.getText()) {
+    if (const auto again = clipboard.getSharedText()) {
         own.LastClipboardText = again.value();
         own.ClipboardCountMatched = count;
     } else {
@@ -77,7 +89,7 @@ void Timer1_Timer(AppContext& ctx) {
     }
 
     // Step 12: a cursor above the last slot names no slot; the write fails and the tick ends.
-    ctx.form.setText(own.RotationCursor, own.LastClipboardText);
+    ctx.form.setSharedText(own.RotationCursor, own.LastClipboardText);
 }
 
 }  // namespace varnel

@@ -13,4 +13,12 @@ namespace varnel {
 // is no reason to forget the target.
 void Timer1_Timer(AppContext& ctx);
 
+// The tick's capture step alone (everything after the foreground tracking), under the same rules.
+void CaptureStep(AppContext& ctx);
+
+// The window system reports that another application changed the clipboard: the capture step runs at
+// once instead of at the next tick, but only when a tick could run now (Timer1 on), so that nothing is
+// captured while a delivery works. TargetWindow is left to the tick.
+void ClipboardChanged(AppContext& ctx);
+
 }  // namespace varnel

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/SharedText.h"
 #include "platform/WindowSystem.h"
 
 namespace varnel {
@@ -33,13 +34,18 @@ struct AppState {
 struct DeliveryQueue {
     bool running = false;
     std::deque<std::function<void()>> pending;
+    // A text is being typed; it stops at its next slice once stopTyping is set.
+    bool typing = false;
+    bool stopTyping = false;
+    // The program is ending: whatever runs stops at its next yield and nothing more is delivered.
+    bool shuttingDown = false;
 };
 
 // Members of the main window Form1.
 struct Form1Members {
     WindowHandle OwnWindow = 0;
     std::int16_t ZOrderMode = 0;
-    std::u16string LastClipboardText;
+    SharedText LastClipboardText;
     std::int16_t RotationCursor = 0;
     DeliveryQueue Deliveries;
     // The clipboard change count at which the clipboard's text was last found equal to

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/SharedText.h"
 #include "platform/WindowSystem.h"
 
 namespace varnel {
@@ -21,6 +22,10 @@ class Slots {
     virtual std::u16string text(std::int16_t index) const = 0;
     // False when the index names no slot; nothing is written then.
     virtual bool setText(std::int16_t index, const std::u16string& text) = 0;
+    // setText for a text the slot may keep without a copy.
+    virtual bool setSharedText(std::int16_t index, const SharedText& text) {
+        return setText(index, text.str());
+    }
     virtual bool setBackground(std::int16_t index, SlotBackground colour) = 0;
 };
 
@@ -42,6 +47,9 @@ class MainForm : public Slots {
     virtual bool isMinimized() const = 0;
     // Width of the slot Text1(index) in twips.
     virtual void setSlotWidth(std::int16_t index, double twips) = 0;
+    // Tells the user that the keys of a delivery could not be sent, and why (UTF-8), without taking
+    // the focus from the target window.
+    virtual void reportKeyFailure(const std::string& why) = 0;
 };
 
 // The secondary forms, for the main window's unload handler. Unloading a form that is not loaded

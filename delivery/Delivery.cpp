@@ -12,18 +12,28 @@ namespace {
 template <class F>
 void RunDelivery(AppContext& ctx, F&& delivery) {
     DeliveryQueue& queue = ctx.form1.Deliveries;
+    if (queue.shuttingDown) {
+        return;
+    }
     if (queue.running) {
         queue.pending.emplace_back(std::forward<F>(delivery));
         return;
     }
     queue.running = true;
     delivery();
-    while (!queue.pending.empty()) {
+    while (!queue.pending.empty() && !queue.shuttingDown) {
         auto next = std::move(queue.pending.front());
         queue.pending.pop_front();
         next();
     }
+    queue.pending.clear();
     queue.running = false;
+}
+
+void ReportKeyFailure(AppContext& ctx, const Status& status) {
+    if (!status && !ctx.form1.Deliveries.shuttingDown) {
+        ctx.form.reportKeyFailure(status.error());
+    }
 }
 
 // Puts the text on the clipboard, sends the paste key and waits until the target has fetched it.
@@ -36,18 +46,37 @@ void Paste(AppContext& ctx, const std::u16string& text, bool alsoPrimary) {
         return;
     }
     const bool offered = alsoPrimary && clipboard.offerOnPrimary(text).ok();
-    if (keys.pressShiftInsert() && keys.waitUntilSent()) {
+    // Only the target's own request for the text ends the wait; if the target cannot be named, the
+    // wait runs to its bound, which is slow but never restores the clipboard under the paste.
+    clipboard.expectPasteFrom(ctx.state.TargetWindow);
+    Status sent = keys.pressShiftInsert();
+    if (sent) {
+        sent = keys.waitUntilSent();
+    }
+    if (sent) {
         clipboard.waitForPasteRequest(PasteRequestBound);
     }
+    ReportKeyFailure(ctx, sent);
     if (offered) {
         clipboard.restorePrimary();
     }
 }
 
+// Types in slices with the events handled between them, so the window stays live and a click on it
+// (StopTyping) or the program's end stops the typing at the next slice.
 void Type(AppContext& ctx, const std::u16string& text) {
-    if (!text.empty()) {
-        ctx.platform.keyboard.typeText(ApplyLineEndRule(text));
+    DeliveryQueue& queue = ctx.form1.Deliveries;
+    if (!text.empty() && !queue.shuttingDown) {
+        queue.typing = true;
+        queue.stopTyping = false;
+        const Status typed = ctx.platform.keyboard.typeText(ApplyLineEndRule(text), [&ctx, &queue] {
+            ctx.platform.pump.pumpOnce();
+            return !queue.stopTyping && !queue.shuttingDown;
+        });
+        queue.typing = false;
+        queue.stopTyping = false;
         ctx.platform.keyboard.waitUntilSent();
+        ReportKeyFailure(ctx, typed);
     }
     ctx.platform.pump.pumpOnce();
 }
@@ -82,6 +111,9 @@ bool FocusReturn(AppContext& ctx) {
         }
         windows.makeForeground(target);
         ctx.platform.pump.pumpOnce();
+        if (ctx.form1.Deliveries.shuttingDown) {
+            return false;
+        }
         const auto foreground = windows.foregroundWindow();
         if (foreground && foreground.value() == ctx.state.TargetWindow) {
             return true;
@@ -140,12 +172,17 @@ void Command2_Click(AppContext& ctx, std::int16_t index) {
             Clipboard& clipboard = ctx.platform.clipboard;
             Keyboard& keys = ctx.platform.keyboard;
             clipboard.clear();
-            bool copied = keys.pressCtrlInsert() && keys.waitUntilSent();
+            Status copyKey = keys.pressCtrlInsert();
+            if (copyKey) {
+                copyKey = keys.waitUntilSent();
+            }
+            ReportKeyFailure(ctx, copyKey);
+            bool copied = copyKey.ok();
             ctx.platform.pump.pumpOnce();
             // The target answers the copy key asynchronously; a target without a selection never
             // does, and the wait ends at its bound. Then the copy gave no text, whatever the
             // clipboard may still hold.
-            copied = copied && clipboard.waitForForeignOwner(CopyBound).ok();
+            copied = copied && clipboard.waitForForeignOwner(ctx.state.TargetWindow, CopyBound).ok();
             const auto hasText = copied ? clipboard.hasText() : Result<bool>::success(false);
             if (hasText && hasText.value()) {
                 if (const auto selection = clipboard.getText()) {
@@ -167,6 +204,16 @@ void Command2_Click(AppContext& ctx, std::int16_t index) {
         }
         ctx.platform.timer.setEnabled(true);
     });
+}
+
+void StopTyping(AppContext& ctx) {
+    if (ctx.form1.Deliveries.typing) {
+        ctx.form1.Deliveries.stopTyping = true;
+    }
+}
+
+void ShutDownDeliveries(AppContext& ctx) {
+    ctx.form1.Deliveries.shuttingDown = true;
 }
 
 void DialogQueryUnload(AppContext& ctx) {

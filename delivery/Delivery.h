@@ -1,11 +1,18 @@
 // Giving the focus back to the target window and delivering slots and converted selections into it.
 //
 // Yield points: the focus return pumps events once per pass; a paste pumps while it waits for the
-// target to fetch the text; typing pumps once afterwards; a conversion pumps after the copy key and
-// while it waits for the target's copy. Any pending event can run there. A send, copy or conversion
+// target to fetch the text; typing pumps between its slices (a few tens of milliseconds each) and once
+// afterwards; a conversion pumps after the copy key and while it waits for the target's copy. Any
+// pending event can run there. A send, copy or conversion
 // clicked meanwhile is queued (Form1Members::Deliveries) and runs when the running delivery is done;
 // a dialog that closes meanwhile runs its close handler at once, which may change TargetWindow, and
 // the focus return follows that change because it reads TargetWindow afresh on every pass.
+//
+// Typing stops early, with nothing more typed and the keyboard left as it was found, when the user
+// clicks one of the program's windows (StopTyping), presses Escape (the keyboard watches for it), or
+// the program is ending (ShutDownDeliveries). A click on a send, copy or conversion button during the
+// typing both stops it and queues that delivery, which then runs as usual. A key operation that fails
+// is reported to the user through MainForm::reportKeyFailure.
 #pragma once
 
 #include <chrono>
@@ -39,6 +46,13 @@ void Command4_Click(AppContext& ctx, std::int16_t index);
 
 // The conversion buttons: copy the target's selection, convert it, deliver it back over the selection.
 void Command2_Click(AppContext& ctx, std::int16_t index);
+
+// The user asked the running typing to stop; it stops at its next slice. Nothing when none runs.
+void StopTyping(AppContext& ctx);
+
+// The program is ending: the running delivery stops at its next yield (the focus return gives up,
+// typing stops), queued deliveries are dropped and none starts any more.
+void ShutDownDeliveries(AppContext& ctx);
 
 // The dialogs' close handler: back to the window that was the target when the dialog opened.
 void DialogQueryUnload(AppContext& ctx);

@@ -5,7 +5,7 @@ VARNEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libx11-dev libxtst-dev
     libxfixes-dev libicu-dev fonts-ipafont-gothic"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth openbox xdotool xclip tk x11-utils
-    xterm python3 procps python3-pyatspi at-spi2-core dbus"
+    xterm python3 procps python3-pyatspi at-spi2-core dbus parcellite"
 PACKAGE_PACKAGES="dpkg-dev file"
 PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream"
 

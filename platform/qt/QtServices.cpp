@@ -69,12 +69,16 @@ Status QtClipboard::setText(const std::u16string& text) {
     return Status::success();
 }
 
+Status QtClipboard::expectPasteFrom(WindowHandle) {
+    return Status::success();
+}
+
 Status QtClipboard::waitForPasteRequest(std::chrono::milliseconds) {
     QCoreApplication::processEvents();
     return Status::success();
 }
 
-Status QtClipboard::waitForForeignOwner(std::chrono::milliseconds) {
+Status QtClipboard::waitForForeignOwner(WindowHandle, std::chrono::milliseconds) {
     QCoreApplication::processEvents();
     return Status::success();
 }

@@ -37,8 +37,9 @@ class QtClipboard : public Clipboard {
     Result<std::u16string> getText() override;
     std::uint64_t changeCount() override { return 0; }
     Status setText(const std::u16string& text) override;
+    Status expectPasteFrom(WindowHandle target) override;
     Status waitForPasteRequest(std::chrono::milliseconds bound) override;
-    Status waitForForeignOwner(std::chrono::milliseconds bound) override;
+    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) override;
     Status offerOnPrimary(const std::u16string& text) override;
     Status restorePrimary() override;
 };
@@ -59,7 +60,9 @@ class UnavailableKeyboard : public Keyboard {
   public:
     Status pressShiftInsert() override { return Status::failure("no keyboard backend"); }
     Status pressCtrlInsert() override { return Status::failure("no keyboard backend"); }
-    Status typeText(const std::u16string&) override { return Status::failure("no keyboard backend"); }
+    Status typeText(const std::u16string&, const BetweenSlices&) override {
+        return Status::failure("no keyboard backend");
+    }
     Status waitUntilSent() override { return Status::failure("no keyboard backend"); }
 };
 

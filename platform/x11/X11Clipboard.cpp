@@ -2,6 +2,7 @@
 
 #include "core/Utf8.h"
 
+#include "platform/x11/X11ClientIds.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Errors.h"
 
@@ -37,8 +38,17 @@ using std::chrono::milliseconds;
 
 // One request to another client (a conversion, or the wait for the next INCR chunk) may take this long.
 constexpr milliseconds FetchStepBound{300};
+// A text sent in INCR chunks must arrive whole within this base plus the time its announced size takes at
+// IncrMinimumRate; an owner slower than that is given up (and asked again only when the owner changes).
+constexpr milliseconds IncrBaseBound{2000};
+constexpr std::size_t IncrMinimumRate = 2u * 1024u * 1024u;  // bytes per second
+// The server's answer to the property change that gives us a timestamp.
+constexpr milliseconds ServerTimeBound{200};
 // setText, clear and restorePrimary only talk to the X server.
 constexpr milliseconds CommandBound{500};
+// A call the worker has begun to apply is waited for this much longer, so that its outcome is known: its
+// steps on the server are bounded by ServerTimeBound each.
+constexpr milliseconds CommitBound{ServerTimeBound * 4};
 // offerOnPrimary may first have to fetch what PRIMARY held.
 constexpr milliseconds PrimaryOfferBound{FetchStepBound * 3 + CommandBound};
 // open() waits this long for the text already on the clipboard.
@@ -168,13 +178,55 @@ int isPropertyNotify(Display*, XEvent* event, XPointer arg) {
            event->xproperty.atom == want->atom;
 }
 
+// X timestamps are 32-bit milliseconds that wrap about every 49.7 days: a is at or after b when it is less
+// than half the range ahead of b.
+bool timeAtOrAfter(Time a, Time b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b)) >= 0;
+}
+
 }  // namespace
 
 // ---- the worker -----------------------------------------------------------------------------------------
 
 class X11Clipboard::Worker {
   public:
-    using Done = std::function<void(Status)>;
+    // The reply to one call from the user-interface thread. The caller may give up waiting; work that
+    // changes anything asks commit() first and does nothing when it answers false, so a call reported
+    // as failed never takes effect later.
+    class Done {
+      public:
+        struct State {
+            std::mutex mutex;
+            std::condition_variable cv;
+            std::optional<Status> status;
+            bool abandoned = false;
+            bool committed = false;
+        };
+        explicit Done(std::shared_ptr<State> state) : state_(std::move(state)) {}
+        bool commit() const {
+            std::lock_guard lock(state_->mutex);
+            if (state_->abandoned) {
+                return false;
+            }
+            state_->committed = true;
+            state_->cv.notify_all();
+            return true;
+        }
+        bool abandoned() const {
+            std::lock_guard lock(state_->mutex);
+            return state_->abandoned;
+        }
+        void operator()(Status status) const {
+            std::lock_guard lock(state_->mutex);
+            if (!state_->status) {
+                state_->status = std::move(status);
+                state_->cv.notify_all();
+            }
+        }
+
+      private:
+        std::shared_ptr<State> state_;
+    };
 
     Worker() = default;
     ~Worker() { shutDown(); }
@@ -195,9 +247,10 @@ class X11Clipboard::Worker {
         std::shared_ptr<const std::u16string> text;
         std::uint64_t generation = 0;
         std::uint64_t foreignChanges = 0;
-        std::uint64_t pasteRequests = 0;  // data requests answered since the last setText
-        Clock::time_point lastServed;     // last request or INCR chunk served for a paste
-        int pasteTransfers = 0;           // INCR transfers of a paste still running
+        XID foreignOwnerClient = 0;       // the client that made the latest of foreignChanges
+        std::uint64_t pasteRequests = 0;  // the paster's data requests answered since expectPasteFrom
+        Clock::time_point lastServed;     // last request or INCR chunk served to the paster
+        int pasteTransfers = 0;           // INCR transfers to the paster still running
     };
     Snapshot snapshot() const {
         std::lock_guard lock(mutex_);
@@ -221,6 +274,15 @@ class X11Clipboard::Worker {
     void doOfferOnPrimary(const std::u16string& text, const Done& done);
     void doRestorePrimary(const Done& done);
     void doInitialFetch(const Done& done);
+    void doExpectPaste(Window target, const Done& done);
+    // The client that owns the window: its resource-id base.
+    XID clientOf(XID id) const { return id & ~resourceMask_; }
+    XID clientOfWindow(Window target);
+    XID resourceMask() const { return resourceMask_; }
+    void setListener(std::function<void()> listener) {
+        std::lock_guard lock(listenerMutex_);
+        listener_ = std::move(listener);
+    }
 
   private:
     enum class Outcome { Text, NoText, Failed, Cancelled };
@@ -236,8 +298,13 @@ class X11Clipboard::Worker {
         Atom property = None;
         bool incr = false;
         Atom incrType = None;
-        std::string data;
+        std::size_t announced = 0;  // INCR: the size the owner announced, within MaxIncomingBytes
+        std::size_t received = 0;   // INCR: bytes taken in so far
+        bool streaming = false;     // INCR text in UTF-8 or Latin-1, decoded chunk by chunk
+        std::u16string decoded;     // what the chunks decoded to so far
+        std::string data;           // the bytes, when they can only be decoded whole
         Clock::time_point deadline;
+        Clock::time_point incrDeadline;  // the whole INCR transfer
         std::function<void(FetchResult)> done;
     };
     struct Owned {
@@ -253,7 +320,7 @@ class X11Clipboard::Worker {
         Atom type = None;
         std::shared_ptr<const std::string> data;
         std::size_t offset = 0;
-        bool forPaste = false;
+        bool forPaste = false;  // to the paster named by expectPasteFrom
         Clock::time_point deadline;
     };
 
@@ -270,7 +337,9 @@ class X11Clipboard::Worker {
     bool expireDeadlines();
     int pollTimeoutMs() const;
 
-    Time serverTime();
+    std::optional<Time> serverTime();
+    void notifyListener();
+    void forgetPaster();
     Status takeOwnership(int sel, std::shared_ptr<const std::u16string> text);
     Status releaseOwnership(int sel);
     void startFetch(int sel, Time time, std::function<void(FetchResult)> done);
@@ -279,8 +348,10 @@ class X11Clipboard::Worker {
     void finishFetch(int sel, FetchResult result);
     void cancelFetch(int sel);
     void finishWithData(int sel, Atom type, int format, std::string data);
+    void appendDecoded(Fetch& fetch, std::string chunk, bool last);
     bool isTextType(Atom type) const;
-    bool readProperty(Atom property, Atom& type, int& format, std::string& data, std::vector<Atom>* atoms);
+    bool readProperty(Atom property, Atom& type, int& format, std::string& data, std::vector<Atom>* atoms,
+                      long* incrSize = nullptr, unsigned long* itemCount = nullptr);
     void applyClipboardFetch(FetchResult result);
     void notePasteActivity(int transfersDelta, bool request);
     int selectionIndex(Atom selection) const;
@@ -299,12 +370,15 @@ class X11Clipboard::Worker {
     mutable std::mutex mutex_;  // guards snap_ and commands_
     Snapshot snap_;
     std::deque<std::function<void(Worker&)>> commands_;
+    std::mutex listenerMutex_;  // held while the listener runs
+    std::function<void()> listener_;
+    XID resourceMask_ = 0;
 
     // Worker thread only.
     struct Atoms {
         Atom selection[SelCount] = {None, None};
         Atom targets = None, timestamp = None, incr = None, utf8 = None, text = None, compoundText = None,
-             mimeUtf8 = None, timeProperty = None;
+             mimeUtf8 = None, timeProperty = None, wmState = None;
         std::array<Atom, RequestPropertyCount> requestProperty{};
     } atoms_;
     std::size_t nextRequestProperty_ = 0;
@@ -316,6 +390,7 @@ class X11Clipboard::Worker {
     bool primaryRestorable_ = false;                       // an offer is waiting for restorePrimary
     std::shared_ptr<const std::u16string> primaryBefore_;  // what PRIMARY held before the offer, if text
     Time releasedAt_ = CurrentTime;                        // when clear() last gave up CLIPBOARD
+    std::optional<XID> paster_;                            // the client whose requests are the paste
 };
 
 bool X11Clipboard::Worker::start(std::string* why) {
@@ -354,6 +429,9 @@ bool X11Clipboard::Worker::start(std::string* why) {
     atoms_.compoundText = XInternAtom(display_, "COMPOUND_TEXT", False);
     atoms_.mimeUtf8 = XInternAtom(display_, "text/plain;charset=utf-8", False);
     atoms_.timeProperty = XInternAtom(display_, "_VARNEL_TIME", False);
+    atoms_.wmState = XInternAtom(display_, "WM_STATE", False);
+    // Every client gets the same mask from the server; the bits outside it name the client.
+    resourceMask_ = X11ResourceIdMask(display_);
     for (std::size_t i = 0; i < RequestPropertyCount; ++i) {
         const std::string name = "_VARNEL_SELECTION_" + std::to_string(i);
         atoms_.requestProperty[i] = XInternAtom(display_, name.c_str(), False);
@@ -404,29 +482,30 @@ void X11Clipboard::Worker::shutDown() {
 }
 
 Status X11Clipboard::Worker::call(std::function<void(Worker&, Done)> work, milliseconds bound) {
-    struct Reply {
-        std::mutex mutex;
-        std::condition_variable cv;
-        std::optional<Status> status;
-    };
-    auto reply = std::make_shared<Reply>();
-    Done done = [reply](Status status) {
-        std::lock_guard lock(reply->mutex);
-        if (!reply->status) {
-            reply->status = std::move(status);
-            reply->cv.notify_all();
-        }
-    };
+    auto reply = std::make_shared<Done::State>();
+    Done done(reply);
     {
         std::lock_guard lock(mutex_);
-        commands_.push_back([work = std::move(work), done](Worker& w) { work(w, done); });
+        commands_.push_back([work = std::move(work), done](Worker& w) {
+            if (done.abandoned()) {
+                done(Status::failure("the caller stopped waiting"));
+                return;
+            }
+            work(w, done);
+        });
     }
     const char byte = 0;
     [[maybe_unused]] const auto written = write(wakeWrite_, &byte, 1);
 
     std::unique_lock lock(reply->mutex);
-    if (!reply->cv.wait_for(lock, bound, [&] { return reply->status.has_value(); })) {
+    if (!reply->cv.wait_for(lock, bound, [&] { return reply->status || reply->committed; })) {
+        reply->abandoned = true;  // whatever has not begun to take effect never will
         return Status::failure("the clipboard worker did not finish in time");
+    }
+    // Begun: its outcome is what the caller must learn.
+    if (!reply->cv.wait_for(lock, CommitBound, [&] { return reply->status.has_value(); })) {
+        reply->abandoned = true;
+        return Status::failure("the X server did not answer in time");
     }
     return *reply->status;
 }
@@ -554,13 +633,67 @@ int X11Clipboard::Worker::selectionIndex(Atom selection) const {
     return -1;
 }
 
-// A timestamp the server will accept: the time of a property change on our own window.
-Time X11Clipboard::Worker::serverTime() {
+// A timestamp the server will accept: the time of a property change on our own window. Nullopt when the
+// server did not report the change within its bound.
+std::optional<Time> X11Clipboard::Worker::serverTime() {
     XChangeProperty(display_, window_, atoms_.timeProperty, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XFlush(display_);
     PropertyWaitArgs want{window_, atoms_.timeProperty};
-    XEvent event;
-    XIfEvent(display_, &event, isPropertyNotify, reinterpret_cast<XPointer>(&want));
-    return event.xproperty.time;
+    const auto deadline = Clock::now() + ServerTimeBound;
+    for (;;) {
+        XEvent event;
+        if (XCheckIfEvent(display_, &event, isPropertyNotify, reinterpret_cast<XPointer>(&want))) {
+            return event.xproperty.time;
+        }
+        const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return std::nullopt;
+        }
+        pollfd fd{ConnectionNumber(display_), POLLIN, 0};
+        poll(&fd, 1, static_cast<int>(left));
+    }
+}
+
+void X11Clipboard::Worker::notifyListener() {
+    std::lock_guard lock(listenerMutex_);
+    if (listener_) {
+        listener_();
+    }
+}
+
+// The top-level window a window manager reports is the application's own window (it carries WM_STATE);
+// without such a manager it may be a frame of the manager's, with the application's window inside.
+XID X11Clipboard::Worker::clientOfWindow(Window target) {
+    auto hasWmState = [this](Window w) {
+        Atom type = None;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* raw = nullptr;
+        const auto errorsBefore = errors_.load();
+        const int rc = XGetWindowProperty(display_, w, atoms_.wmState, 0, 0, False, AnyPropertyType, &type,
+                                          &format, &items, &after, &raw);
+        if (raw != nullptr) {
+            XFree(raw);
+        }
+        return rc == Success && errors_.load() == errorsBefore && type != None;
+    };
+    std::vector<Window> level{target};
+    for (int depth = 0; depth < 3 && !level.empty(); ++depth) {
+        std::vector<Window> next;
+        for (const Window w : level) {
+            if (hasWmState(w)) {
+                return clientOf(w);
+            }
+            Window root = None, parent = None, *children = nullptr;
+            unsigned int count = 0;
+            if (XQueryTree(display_, w, &root, &parent, &children, &count) != 0 && children != nullptr) {
+                next.insert(next.end(), children, children + std::min(count, 64u));
+                XFree(children);
+            }
+        }
+        level = std::move(next);
+    }
+    return clientOf(target);
 }
 
 // ---- other clients' text ------------------------------------------------------------------------------
@@ -583,20 +716,25 @@ void X11Clipboard::Worker::onOwnerChange(const XFixesSelectionNotifyEvent& event
         if (event.selection_timestamp == releasedAt_) {
             return;  // our own clear(); the snapshot already says so
         }
-        std::lock_guard lock(mutex_);  // the owner went away
-        ++snap_.generation;
-        snap_.hasText = false;
-        snap_.failed = false;
-        snap_.fetching = false;
-        snap_.text.reset();
+        {
+            std::lock_guard lock(mutex_);  // the owner went away
+            ++snap_.generation;
+            snap_.hasText = false;
+            snap_.failed = false;
+            snap_.fetching = false;
+            snap_.text.reset();
+        }
+        notifyListener();
         return;
     }
     {
         std::lock_guard lock(mutex_);
         ++snap_.foreignChanges;
+        snap_.foreignOwnerClient = clientOf(event.owner);
         snap_.fetching = true;
     }
-    startFetch(SelClipboard, event.timestamp, [this](FetchResult result) { applyClipboardFetch(result); });
+    startFetch(SelClipboard, event.timestamp,
+               [this](FetchResult result) { applyClipboardFetch(std::move(result)); });
 }
 
 void X11Clipboard::Worker::applyClipboardFetch(FetchResult result) {
@@ -606,12 +744,15 @@ void X11Clipboard::Worker::applyClipboardFetch(FetchResult result) {
     auto text = result.outcome == Outcome::Text
                     ? std::make_shared<const std::u16string>(std::move(result.text))
                     : nullptr;
-    std::lock_guard lock(mutex_);
-    ++snap_.generation;
-    snap_.fetching = false;
-    snap_.failed = result.outcome == Outcome::Failed;
-    snap_.hasText = result.outcome == Outcome::Text;
-    snap_.text = std::move(text);
+    {
+        std::lock_guard lock(mutex_);
+        ++snap_.generation;
+        snap_.fetching = false;
+        snap_.failed = result.outcome == Outcome::Failed;
+        snap_.hasText = result.outcome == Outcome::Text;
+        snap_.text = std::move(text);
+    }
+    notifyListener();
 }
 
 void X11Clipboard::Worker::startFetch(int sel, Time time, std::function<void(FetchResult)> done) {
@@ -628,7 +769,11 @@ void X11Clipboard::Worker::requestTarget(Fetch& fetch, int sel, Atom target) {
     // A fresh property per request: a late answer to an earlier request lands elsewhere.
     fetch.property = atoms_.requestProperty[nextRequestProperty_++ % RequestPropertyCount];
     fetch.incr = false;
-    fetch.data.clear();
+    fetch.incrType = None;
+    fetch.announced = fetch.received = 0;
+    fetch.streaming = false;
+    fetch.decoded = {};
+    fetch.data = {};
     fetch.deadline = Clock::now() + FetchStepBound;
     XDeleteProperty(display_, window_, fetch.property);
     XConvertSelection(display_, atoms_.selection[sel], target, fetch.property, window_, fetch.time);
@@ -695,15 +840,24 @@ void X11Clipboard::Worker::onSelectionNotify(const XSelectionEvent& event) {
     int format = 0;
     std::string data;
     std::vector<Atom> atoms;
-    if (!readProperty(fetch.property, type, format, data, fetch.stage == Stage::Targets ? &atoms : nullptr)) {
+    long announced = 0;
+    if (!readProperty(fetch.property, type, format, data, fetch.stage == Stage::Targets ? &atoms : nullptr,
+                      &announced)) {
         finishFetch(sel, FetchResult{Outcome::Failed, {}});
         return;
     }
     if (type == atoms_.incr) {
         // The owner sends the text in pieces; reading the INCR property deleted it, which asks for the first.
+        // The announced size is only a lower bound: it sets the time allowed for the whole transfer, and
+        // the memory taken up front, within the limit of what we take in at all.
+        const auto size =
+            std::min<std::size_t>(static_cast<std::size_t>(std::max(announced, 0L)), MaxIncomingBytes);
         fetch.incr = true;
         fetch.incrType = None;
-        fetch.deadline = Clock::now() + FetchStepBound;
+        fetch.announced = size;
+        const auto now = Clock::now();
+        fetch.incrDeadline = now + IncrBaseBound + milliseconds(size * 1000 / IncrMinimumRate);
+        fetch.deadline = std::min(now + FetchStepBound, fetch.incrDeadline);
         return;
     }
     if (fetch.stage == Stage::Targets) {
@@ -773,7 +927,7 @@ void X11Clipboard::Worker::finishWithData(int sel, Atom type, int format, std::s
 // Reads and deletes a property of our window whole. Format-32 data arrives as longs; atoms, if asked for,
 // are returned separately.
 bool X11Clipboard::Worker::readProperty(Atom property, Atom& type, int& format, std::string& data,
-                                        std::vector<Atom>* atoms) {
+                                        std::vector<Atom>* atoms, long* incrSize, unsigned long* itemCount) {
     unsigned long items = 0, after = 0;
     unsigned char* raw = nullptr;
     const long maxLongs = static_cast<long>(MaxIncomingBytes / 4) + 1;
@@ -790,11 +944,45 @@ bool X11Clipboard::Worker::readProperty(Atom property, Atom& type, int& format, 
         const auto* longs = reinterpret_cast<const long*>(raw);
         atoms->assign(longs, longs + items);
     } else if (format == 32 && type == atoms_.incr) {
-        // the size estimate; not needed
+        if (incrSize != nullptr && items > 0) {
+            *incrSize = *reinterpret_cast<const long*>(raw);
+        }
     } else {
         data.clear();
     }
+    if (itemCount != nullptr) {
+        *itemCount = items;
+    }
     return true;
+}
+
+// Decodes a chunk onto what came before. A UTF-8 sequence that the chunk's end cuts is kept for the next
+// chunk (in fetch.data), so the text decodes exactly as it would have in one piece.
+void X11Clipboard::Worker::appendDecoded(Fetch& fetch, std::string chunk, bool last) {
+    if (fetch.incrType == XA_STRING) {
+        fetch.decoded += latin1ToUtf16(chunk);
+        return;
+    }
+    std::string bytes = std::move(fetch.data);
+    bytes += chunk;
+    chunk = {};
+    std::size_t keep = 0;
+    if (!last) {
+        for (std::size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
+            const auto c = static_cast<unsigned char>(bytes[bytes.size() - back]);
+            if (c < 0x80) {
+                break;
+            }
+            if (c >= 0xC0) {  // a lead byte: kept when its sequence needs more than the bytes left
+                const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+                keep = length > back ? back : 0;
+                break;
+            }
+        }
+    }
+    fetch.data.assign(bytes, bytes.size() - keep, keep);
+    bytes.resize(bytes.size() - keep);
+    fetch.decoded += utf8ToUtf16(bytes);
 }
 
 void X11Clipboard::Worker::onPropertyNotify(const XPropertyEvent& event) {
@@ -825,23 +1013,47 @@ void X11Clipboard::Worker::onPropertyNotify(const XPropertyEvent& event) {
         Atom type = None;
         int format = 0;
         std::string chunk;
-        if (!readProperty(fetch.property, type, format, chunk, nullptr) ||
-            fetch.data.size() + chunk.size() > MaxIncomingBytes) {
+        unsigned long items = 0;
+        // A chunk in 16- or 32-bit format fails the read: only an empty property ends the transfer.
+        if (!readProperty(fetch.property, type, format, chunk, nullptr, nullptr, &items) ||
+            (format != 8 && items != 0) || fetch.received + chunk.size() > MaxIncomingBytes ||
+            (items != 0 && fetch.incrType != None && type != fetch.incrType)) {
             finishFetch(sel, FetchResult{Outcome::Failed, {}});
             return;
         }
-        if (chunk.empty()) {  // the end of the transfer
-            finishWithData(sel, fetch.incrType == None ? atoms_.utf8 : fetch.incrType, 8,
-                           std::move(fetch.data));
+        if (items == 0) {  // the end of the transfer
+            if (fetch.streaming) {
+                // A sequence cut off by the end is ill-formed: it decodes to U+FFFD.
+                appendDecoded(fetch, std::move(fetch.data), true);
+                finishFetch(sel, FetchResult{Outcome::Text, std::move(fetch.decoded)});
+            } else {
+                finishWithData(sel, fetch.incrType == None ? atoms_.utf8 : fetch.incrType, 8,
+                               std::move(fetch.data));
+            }
             return;
         }
-        if (format != 8) {
-            finishFetch(sel, FetchResult{Outcome::Failed, {}});
-            return;
+        if (fetch.incrType == None) {
+            if (!isTextType(type)) {
+                advanceFetch(sel, true);  // not text: no need to take it in
+                return;
+            }
+            fetch.incrType = type;
+            // UTF-8 and Latin-1 are decoded as they come, so the bytes are never held whole; one byte
+            // never makes more than one UTF-16 unit, and untouched reserved memory costs nothing.
+            fetch.streaming = type == atoms_.utf8 || type == atoms_.mimeUtf8 || type == XA_STRING;
+            if (fetch.streaming) {
+                fetch.decoded.reserve(fetch.announced);
+            } else {
+                fetch.data.reserve(fetch.announced);
+            }
         }
-        fetch.incrType = type;
-        fetch.data += chunk;
-        fetch.deadline = Clock::now() + FetchStepBound;
+        fetch.received += chunk.size();
+        if (fetch.streaming) {
+            appendDecoded(fetch, std::move(chunk), false);
+        } else {
+            fetch.data += chunk;
+        }
+        fetch.deadline = std::min(Clock::now() + FetchStepBound, fetch.incrDeadline);
         return;
     }
 }
@@ -849,7 +1061,11 @@ void X11Clipboard::Worker::onPropertyNotify(const XPropertyEvent& event) {
 // ---- our own text ---------------------------------------------------------------------------------------
 
 Status X11Clipboard::Worker::takeOwnership(int sel, std::shared_ptr<const std::u16string> text) {
-    const Time time = serverTime();
+    const auto serverNow = serverTime();
+    if (!serverNow) {
+        return Status::failure("the X server did not give us a timestamp in time");
+    }
+    const Time time = *serverNow;
     XSetSelectionOwner(display_, atoms_.selection[sel], window_, time);
     // The server refuses silently (for instance a timestamp older than the current owner's): ask it.
     if (XGetSelectionOwner(display_, atoms_.selection[sel]) != window_) {
@@ -865,7 +1081,11 @@ Status X11Clipboard::Worker::takeOwnership(int sel, std::shared_ptr<const std::u
 }
 
 Status X11Clipboard::Worker::releaseOwnership(int sel) {
-    const Time time = serverTime();
+    const auto serverNow = serverTime();
+    if (!serverNow) {
+        return Status::failure("the X server did not give us a timestamp in time");
+    }
+    const Time time = *serverNow;
     XSetSelectionOwner(display_, atoms_.selection[sel], None, time);
     owned_[sel] = Owned{};
     if (sel == SelClipboard) {
@@ -878,21 +1098,44 @@ Status X11Clipboard::Worker::releaseOwnership(int sel) {
 }
 
 void X11Clipboard::Worker::doSetText(std::shared_ptr<const std::u16string> shared, const Done& done) {
+    if (!done.commit()) {
+        return;
+    }
     Status status = takeOwnership(SelClipboard, shared);
     if (status.ok()) {
         cancelFetch(SelClipboard);
+        forgetPaster();
         std::lock_guard lock(mutex_);
         ++snap_.generation;
         snap_.hasText = true;
         snap_.failed = false;
         snap_.fetching = false;
         snap_.text = std::move(shared);
-        snap_.pasteRequests = 0;
     }
     done(std::move(status));
 }
 
+// Requests from now on are nobody's paste, and transfers still running no longer hold a paste up.
+void X11Clipboard::Worker::forgetPaster() {
+    paster_.reset();
+    for (Transfer& transfer : transfers_) {
+        transfer.forPaste = false;
+    }
+    std::lock_guard lock(mutex_);
+    snap_.pasteRequests = 0;
+    snap_.pasteTransfers = 0;
+}
+
+void X11Clipboard::Worker::doExpectPaste(Window target, const Done& done) {
+    forgetPaster();
+    paster_ = clientOfWindow(target);
+    done(Status::success());
+}
+
 void X11Clipboard::Worker::doClear(const Done& done) {
+    if (!done.commit()) {
+        return;
+    }
     cancelFetch(SelClipboard);
     Status status = releaseOwnership(SelClipboard);
     {
@@ -908,6 +1151,9 @@ void X11Clipboard::Worker::doClear(const Done& done) {
 
 void X11Clipboard::Worker::doOfferOnPrimary(const std::u16string& text, const Done& done) {
     auto offer = [this, done, shared = std::make_shared<const std::u16string>(text)] {
+        if (!done.commit()) {
+            return;
+        }
         Status status = takeOwnership(SelPrimary, shared);
         if (status.ok()) {
             primaryRestorable_ = true;
@@ -925,11 +1171,12 @@ void X11Clipboard::Worker::doOfferOnPrimary(const std::u16string& text, const Do
         return;
     }
     primaryBefore_.reset();
-    if (XGetSelectionOwner(display_, XA_PRIMARY) == None) {
+    const auto time = serverTime();
+    if (XGetSelectionOwner(display_, XA_PRIMARY) == None || !time) {
         offer();
         return;
     }
-    startFetch(SelPrimary, serverTime(), [this, offer, done](FetchResult result) {
+    startFetch(SelPrimary, *time, [this, offer, done](FetchResult result) {
         if (result.outcome == Outcome::Cancelled) {
             done(Status::failure("the clipboard worker stopped"));
             return;
@@ -947,6 +1194,9 @@ void X11Clipboard::Worker::doRestorePrimary(const Done& done) {
         done(Status::success());
         return;
     }
+    if (!done.commit()) {
+        return;
+    }
     primaryRestorable_ = false;
     auto before = std::move(primaryBefore_);
     primaryBefore_.reset();
@@ -959,7 +1209,8 @@ void X11Clipboard::Worker::doRestorePrimary(const Done& done) {
 
 void X11Clipboard::Worker::doInitialFetch(const Done& done) {
     const Window owner = XGetSelectionOwner(display_, atoms_.selection[SelClipboard]);
-    if (owner == None || owner == window_) {
+    const auto time = serverTime();
+    if (owner == None || owner == window_ || !time) {
         done(Status::success());
         return;
     }
@@ -967,8 +1218,8 @@ void X11Clipboard::Worker::doInitialFetch(const Done& done) {
         std::lock_guard lock(mutex_);
         snap_.fetching = true;
     }
-    startFetch(SelClipboard, serverTime(), [this, done](FetchResult result) {
-        applyClipboardFetch(result);
+    startFetch(SelClipboard, *time, [this, done](FetchResult result) {
+        applyClipboardFetch(std::move(result));
         done(Status::success());
     });
 }
@@ -1008,7 +1259,7 @@ void X11Clipboard::Worker::serve(const XSelectionRequestEvent& request) {
     // Obsolete clients name no property: the target's name is used instead.
     const Atom property = request.property == None ? request.target : request.property;
     const bool ours = sel >= 0 && owned_[sel].active && request.owner == window_ &&
-                      (request.time == CurrentTime || request.time >= owned_[sel].since);
+                      (request.time == CurrentTime || timeAtOrAfter(request.time, owned_[sel].since));
     if (ours) {
         Owned& owned = owned_[sel];
         const Atom target = request.target;
@@ -1034,7 +1285,10 @@ void X11Clipboard::Worker::serve(const XSelectionRequestEvent& request) {
                 data = owned.latin1;
                 type = XA_STRING;
             }
-            const bool forPaste = sel == SelClipboard || primaryOffered_;
+            // Only the paster's own requests are the paste; a clipboard manager reading along is served
+            // like anyone else.
+            const bool forPaste = (sel == SelClipboard || primaryOffered_) && paster_ &&
+                                  clientOf(request.requestor) == *paster_;
             if (data->size() > chunkBytes_) {
                 // Too large for one property: INCR, one chunk each time the requestor deletes the property.
                 XSelectInput(display_, request.requestor, PropertyChangeMask);
@@ -1132,6 +1386,17 @@ Result<std::u16string> X11Clipboard::getText() {
     return Result<std::u16string>::success(*snap.text);
 }
 
+Result<SharedText> X11Clipboard::getSharedText() {
+    const auto snap = worker_->snapshot();
+    if (snap.failed) {
+        return Result<SharedText>::failure("the clipboard owner did not hand over its text");
+    }
+    if (!snap.hasText || !snap.text) {
+        return Result<SharedText>::failure("the clipboard holds no text");
+    }
+    return Result<SharedText>::success(SharedText(snap.text));
+}
+
 Status X11Clipboard::setText(const std::u16string& text) {
     auto shared = std::make_shared<const std::u16string>(text);  // the only copy of a possibly large text
     Status status =
@@ -1155,6 +1420,15 @@ Status X11Clipboard::restorePrimary() {
     return worker_->call([](Worker& w, Worker::Done done) { w.doRestorePrimary(done); }, CommandBound);
 }
 
+Status X11Clipboard::expectPasteFrom(WindowHandle target) {
+    return worker_->call([target](Worker& w, Worker::Done done) { w.doExpectPaste(target, done); },
+                         CommandBound);
+}
+
+void X11Clipboard::setChangeListener(std::function<void()> listener) {
+    worker_->setListener(std::move(listener));
+}
+
 Status X11Clipboard::waitForPasteRequest(std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
     for (;;) {
@@ -1171,13 +1445,23 @@ Status X11Clipboard::waitForPasteRequest(std::chrono::milliseconds bound) {
     }
 }
 
-Status X11Clipboard::waitForForeignOwner(std::chrono::milliseconds bound) {
+Status X11Clipboard::waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
     const auto start = foreignBaseline_;
+    auto copier = std::make_shared<std::atomic<XID>>(worker_->clientOf(target));
+    worker_->call(
+        [target, copier](Worker& w, Worker::Done done) {
+            copier->store(w.clientOfWindow(target));
+            done(Status::success());
+        },
+        CommandBound);
+    const XID client = copier->load();
     for (;;) {
         pump_.pumpOnce();
         const auto snap = worker_->snapshot();
-        if (snap.foreignChanges > start && !snap.fetching) {
+        // The latest owner must be the target's application: a clipboard manager that puts its last text
+        // back after our clear() is not the copy, and neither is anything that came after the copy.
+        if (snap.foreignChanges > start && !snap.fetching && snap.foreignOwnerClient == client) {
             return Status::success();
         }
         if (Clock::now() >= deadline) {

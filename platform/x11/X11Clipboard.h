@@ -34,10 +34,13 @@ class X11Clipboard : public Clipboard {
     Status clear() override;
     Result<bool> hasText() override;
     Result<std::u16string> getText() override;
+    Result<SharedText> getSharedText() override;
     std::uint64_t changeCount() override { return counters().generation; }
     Status setText(const std::u16string& text) override;
+    Status expectPasteFrom(WindowHandle target) override;
     Status waitForPasteRequest(std::chrono::milliseconds bound) override;
-    Status waitForForeignOwner(std::chrono::milliseconds bound) override;
+    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) override;
+    void setChangeListener(std::function<void()> listener) override;
     Status offerOnPrimary(const std::u16string& text) override;
     Status restorePrimary() override;
 

@@ -1,5 +1,7 @@
 #include "platform/x11/X11Keyboard.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -11,6 +13,7 @@
 // Xlibint.h declares the per-display error hooks (and defines min and max as macros); Xlib.h defines
 // Status as a macro.
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xlibint.h>
 #include <X11/extensions/XTest.h>
@@ -160,9 +163,10 @@ struct Keymap {
     }
 };
 
+// A key and the shift level it is typed at: bit 0 is Shift, bit 1 the Level3 shift.
 struct Stroke {
     KeyCode keycode = 0;
-    bool shift = false;
+    int level = 0;
 };
 
 // A stretch of the text typed on one mapping of the spare keycodes. symbols are the keysyms the stretch
@@ -202,6 +206,22 @@ struct Connection {
     ErrorRecord errors;
     bool xkb = false;
     X11Keyboard::TypingStats stats;
+    Window root = 0;
+    Window lockWindow = 0;  // owns the typing selection while we type
+    Atom lockAtom = 0;
+    Atom journalAtom = 0;
+    KeyCode escapeKeycode = 0;
+    bool escapePressed = false;
+    Atom protocolsAtom = 0;
+    Atom pingAtom = 0;
+    Window pingTarget = 0;  // the top-level window of the client that has the focus
+    bool targetAnswers = false;
+    long pingSerial = 0;
+    bool pingAnswered = false;
+    // The caller's hook, also called while we wait for a slow target; stop is set once it said so.
+    const Keyboard::BetweenSlices* betweenSlices = nullptr;
+    bool stop = false;
+    int repaired = 0;
 
     Connection() = default;
     Connection(const Connection&) = delete;
@@ -233,7 +253,15 @@ struct Connection {
         }
         while (XEventsQueued(display, QueuedAlready) > 0) {
             XEvent event;
-            XNextEvent(display, &event);  // mapping notifications; nothing here listens to events
+            XNextEvent(display, &event);  // mapping notifications, and Escape while it is grabbed
+            if (event.type == KeyPress && escapeKeycode != 0 && event.xkey.keycode == escapeKeycode) {
+                escapePressed = true;
+            }
+            if (event.type == ClientMessage && event.xclient.message_type == protocolsAtom &&
+                event.xclient.format == 32 && static_cast<Atom>(event.xclient.data.l[0]) == pingAtom &&
+                event.xclient.data.l[1] == pingSerial) {
+                pingAnswered = true;
+            }
         }
         if (errors.code != 0) {
             char text[128] = {};
@@ -299,7 +327,7 @@ struct Connection {
             }
             bool held = false;
             for (int k = 0; k < 256 && !held; ++k) {
-                held = modifiers[static_cast<std::size_t>(k)] && (keys[k / 8] & (1 << (k % 8))) != 0;
+                held = modifiers[static_cast<std::size_t>(k)] && isDown(keys, k);
             }
             if (!held) {
                 return Result<bool>::success(true);
@@ -311,7 +339,371 @@ struct Connection {
         }
     }
 
+    static bool isDown(const char* keys, int keycode) {
+        return (keys[keycode / 8] & (1 << (keycode % 8))) != 0;
+    }
+
+    // Is Escape down now? For when it could not be grabbed.
+    bool escapeDown() {
+        if (escapeKeycode == 0) {
+            return false;
+        }
+        char keys[32] = {};
+        XQueryKeymap(display, keys);
+        return isDown(keys, escapeKeycode);
+    }
+
     void settle() { std::this_thread::sleep_for(options.remapSettle); }
+
+    // Nothing may be held down when this is called.
+    void callBetweenSlices() {
+        if (!stop && betweenSlices != nullptr && *betweenSlices && !(*betweenSlices)()) {
+            stop = true;
+        }
+    }
+
+    // The window to pace the typing with: from the focus window up to the highest window of the same
+    // client, its top-level. 0 when the focus is on no client window.
+    void findPingTarget() {
+        pingTarget = 0;
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(display, &focus, &revert);
+        const XID client = focus & ~display->resource_mask;
+        for (Window window = focus; window > PointerRoot && window != root;) {
+            if ((window & ~display->resource_mask) != client) {
+                break;
+            }
+            pingTarget = window;
+            Window rootReturn = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0) {
+                break;
+            }
+            if (children != nullptr) {
+                XFree(children);
+            }
+            window = parent;
+        }
+        sync("finding the target window");
+    }
+
+    // Sends the target a _NET_WM_PING and waits (at most bound) for its answer, which comes once it has
+    // handled every event sent to it before; the caller's events are handled meanwhile.
+    bool ping(std::chrono::milliseconds bound) {
+        XEvent ping{};
+        ping.xclient.type = ClientMessage;
+        ping.xclient.window = pingTarget;
+        ping.xclient.message_type = protocolsAtom;
+        ping.xclient.format = 32;
+        ping.xclient.data.l[0] = static_cast<long>(pingAtom);
+        ping.xclient.data.l[1] = ++pingSerial;
+        ping.xclient.data.l[2] = static_cast<long>(pingTarget);
+        pingAnswered = false;
+        XSendEvent(display, pingTarget, False, NoEventMask, &ping);
+        const auto deadline = Clock::now() + bound;
+        auto sliceStart = Clock::now();
+        while (sync("waiting for the target") && !pingAnswered && Clock::now() < deadline) {
+            pollfd readable{ConnectionNumber(display), POLLIN, 0};
+            poll(&readable, 1, 5);
+            if (Clock::now() - sliceStart >= options.slice) {
+                callBetweenSlices();
+                sliceStart = Clock::now();
+            }
+        }
+        return pingAnswered;
+    }
+
+    // Whether the target answers pings at all (many do without saying so in WM_PROTOCOLS; Xt programs
+    // such as xterm do not): asked once before the typing, while the target is idle.
+    void probeTarget() {
+        targetAnswers = pingTarget != 0 && ping(std::chrono::milliseconds(250));
+        stats.targetAnswered = targetAnswers;
+    }
+
+    // Waits until the target has handled the keys sent so far; a target that stops answering is paced
+    // by fixed waits from then on.
+    void waitForTarget() {
+        if (targetAnswers) {
+            targetAnswers = ping(options.targetBound);
+            stats.targetAnswered = targetAnswers;
+        }
+        if (!targetAnswers) {
+            settle();
+        }
+    }
+};
+
+constexpr long JournalMagic = 0x56524E4C;
+
+// The record of a typing's changes to the keyboard, kept on the root window while they last:
+// magic, Caps Lock switched off (0 or 1), levels per keycode L, the two modifier keys typing presses
+// (Shift, the Level3 shift or 0), then per spare keycode its number, the L keysyms it held before the
+// change under way and the L it is being given. A killed typing leaves it behind; the next start
+// undoes what it names (see repairLeftovers).
+class Journal {
+  public:
+    Journal(Connection& keyboard, KeyCode shift, KeyCode levelThree)
+        : keyboard_(keyboard), shift_(shift), levelThree_(levelThree) {}
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    Status capsLockOff() {
+        capsLockOff_ = true;
+        return write();
+    }
+    // Recorded before the spare keycodes go from before to after (levels keysyms per keycode each).
+    Status remap(const std::vector<KeyCode>& keycodes, int levels, const std::vector<KeySym>& before,
+                 const std::vector<KeySym>& after) {
+        keycodes_ = keycodes;
+        levels_ = levels;
+        before_ = before;
+        after_ = after;
+        return write();
+    }
+    // Everything is back as it was: the record goes.
+    Status clear() {
+        if (!written_) {
+            return Status::success();
+        }
+        XDeleteProperty(keyboard_.display, keyboard_.root, keyboard_.journalAtom);
+        written_ = false;
+        return keyboard_.sync("clearing the keymap record");
+    }
+
+  private:
+    Status write() {
+        std::vector<long> data{JournalMagic, capsLockOff_ ? 1 : 0, levels_, shift_, levelThree_};
+        for (std::size_t k = 0; k < keycodes_.size(); ++k) {
+            data.push_back(keycodes_[k]);
+            for (int l = 0; l < levels_; ++l) {
+                data.push_back(static_cast<long>(before_[k * static_cast<std::size_t>(levels_) + l]));
+            }
+            for (int l = 0; l < levels_; ++l) {
+                data.push_back(static_cast<long>(after_[k * static_cast<std::size_t>(levels_) + l]));
+            }
+        }
+        XChangeProperty(keyboard_.display, keyboard_.root, keyboard_.journalAtom, XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<unsigned char*>(data.data()),
+                        static_cast<int>(data.size()));
+        written_ = true;
+        return keyboard_.sync("recording the keymap change");
+    }
+
+    Connection& keyboard_;
+    KeyCode shift_;
+    KeyCode levelThree_;
+    bool written_ = false;
+    bool capsLockOff_ = false;
+    int levels_ = 0;
+    std::vector<KeyCode> keycodes_;
+    std::vector<KeySym> before_, after_;
+};
+
+// The key that shifts to levels 3 and 4, and a key type of the keymap that gives four levels for Shift
+// and that key's modifier, in the usual order. Empty when the keymap has no such pair.
+struct LevelThree {
+    KeyCode key = 0;
+    int type = -1;
+};
+
+std::optional<LevelThree> findLevelThree(Connection& keyboard, const Keymap& map) {
+    std::unique_ptr<XkbDescRec, XkbDeleter> xkb(
+        XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbModifierMapMask, XkbUseCoreKbd));
+    if (!xkb || xkb->map == nullptr || xkb->map->modmap == nullptr) {
+        keyboard.sync("reading the keyboard map");
+        return std::nullopt;
+    }
+    LevelThree found;
+    unsigned mask = 0;
+    for (int k = map.minKeycode; k <= map.maxKeycode && found.key == 0; ++k) {
+        const unsigned mods =
+            xkb->map->modmap[k] & ~static_cast<unsigned>(ShiftMask | LockMask | ControlMask);
+        if (map.at(k, 0) == XK_ISO_Level3_Shift && mods != 0) {
+            found.key = static_cast<KeyCode>(k);
+            mask = mods;
+        }
+    }
+    for (int t = 0; t < xkb->map->num_types && found.key != 0 && found.type < 0; ++t) {
+        const XkbKeyTypeRec& type = xkb->map->types[t];
+        auto level = [&type](unsigned mods) {
+            mods &= type.mods.mask;
+            for (int e = 0; e < type.map_count; ++e) {
+                if (type.map[e].active && type.map[e].mods.mask == mods) {
+                    return static_cast<int>(type.map[e].level);
+                }
+            }
+            return 0;
+        };
+        if (type.num_levels == 4 && level(0) == 0 && level(ShiftMask) == 1 && level(mask) == 2 &&
+            level(ShiftMask | mask) == 3) {
+            found.type = t;
+        }
+    }
+    if (found.type < 0) {
+        return std::nullopt;
+    }
+    return found;
+}
+
+// Undoes what a killed typing left behind, as its record says: keys it may have left pressed are
+// released, spare keycodes that still hold what the record names (before or after the change it was
+// making) are emptied, and Caps Lock goes back on. Nothing is done while another client types. Returns
+// the keycodes emptied.
+int repairLeftovers(Connection& keyboard) {
+    if (!keyboard.xkb || XGetSelectionOwner(keyboard.display, keyboard.lockAtom) != 0) {
+        return 0;
+    }
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* raw = nullptr;
+    if (XGetWindowProperty(keyboard.display, keyboard.root, keyboard.journalAtom, 0, 1 << 16, False,
+                           XA_CARDINAL, &type, &format, &count, &after, &raw) != Success) {
+        keyboard.sync("reading the keymap record");
+        return 0;
+    }
+    std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
+    if (raw == nullptr || format != 32 || count < 5) {
+        return 0;
+    }
+    const long* data = reinterpret_cast<const long*>(raw);
+    const long levels = data[2];
+    if (data[0] != JournalMagic || levels < 1 || levels > 4) {
+        return 0;
+    }
+    std::unique_ptr<XkbDescRec, XkbDeleter> xkb(
+        XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd));
+    if (!xkb) {
+        keyboard.sync("reading the keyboard map");
+        return 0;
+    }
+    const std::size_t entry = 1 + 2 * static_cast<std::size_t>(levels);
+    std::vector<long> pressable{data[3], data[4]};
+    for (std::size_t at = 5; at + entry <= count; at += entry) {
+        pressable.push_back(data[at]);
+    }
+    char down[32] = {};
+    XQueryKeymap(keyboard.display, down);
+    for (long keycode : pressable) {
+        if (keycode > 0 && keycode < 256 && Connection::isDown(down, static_cast<int>(keycode))) {
+            XTestFakeKeyEvent(keyboard.display, static_cast<unsigned>(keycode), False, CurrentTime);
+        }
+    }
+    XkbMapChangesRec changes{};
+    int first = 256, last = -1, repaired = 0;
+    for (std::size_t at = 5; at + entry <= count; at += entry) {
+        const long keycode = data[at];
+        if (keycode < xkb->min_key_code || keycode > xkb->max_key_code ||
+            XkbKeyNumGroups(xkb.get(), keycode) != 1 || XkbKeyGroupWidth(xkb.get(), keycode, 0) > levels) {
+            continue;
+        }
+        const int width = XkbKeyGroupWidth(xkb.get(), keycode, 0);
+        const KeySym* syms = XkbKeySymsPtr(xkb.get(), keycode);
+        auto holds = [&](std::size_t from) {
+            bool any = false;
+            for (long l = 0; l < levels; ++l) {
+                const KeySym now = l < width ? syms[l] : NoSymbol;
+                any = any || now != NoSymbol;
+                if (now != static_cast<KeySym>(data[from + static_cast<std::size_t>(l)])) {
+                    return false;
+                }
+            }
+            return any;
+        };
+        if (!holds(at + 1) && !holds(at + 1 + static_cast<std::size_t>(levels))) {
+            continue;  // changed by someone else since: not ours to touch
+        }
+        if (XkbChangeTypesOfKey(xkb.get(), static_cast<int>(keycode), 0, XkbGroup1Mask, nullptr, &changes) ==
+            Success) {
+            first = std::min(first, static_cast<int>(keycode));
+            last = std::max(last, static_cast<int>(keycode));
+            ++repaired;
+        }
+    }
+    if (repaired > 0) {
+        changes.changed = XkbKeySymsMask;
+        changes.first_key_sym = static_cast<KeyCode>(first);
+        changes.num_key_syms = static_cast<unsigned char>(last - first + 1);
+        XkbChangeMap(keyboard.display, xkb.get(), &changes);
+    }
+    if (data[1] != 0) {
+        XkbLockModifiers(keyboard.display, XkbUseCoreKbd, LockMask, LockMask);
+    }
+    if (keyboard.sync("repairing the keymap")) {
+        XDeleteProperty(keyboard.display, keyboard.root, keyboard.journalAtom);
+        keyboard.sync("clearing the keymap record");
+    }
+    return repaired;
+}
+
+// Ownership of the typing selection for the duration: two typing clients on one display would fight
+// over the same spare keycodes, and a record whose writer still types is not a leftover.
+class TypingLock {
+  public:
+    explicit TypingLock(Connection& keyboard) : keyboard_(keyboard) {}
+    ~TypingLock() {
+        if (owned_) {
+            XSetSelectionOwner(keyboard_.display, keyboard_.lockAtom, 0, CurrentTime);
+            keyboard_.sync("ending the typing");
+        }
+    }
+    TypingLock(const TypingLock&) = delete;
+    TypingLock& operator=(const TypingLock&) = delete;
+
+    Status take() {
+        const Window owner = XGetSelectionOwner(keyboard_.display, keyboard_.lockAtom);
+        if (owner != 0 && owner != keyboard_.lockWindow) {
+            return Status::failure(
+                "typing: another program is typing through Varnel's spare keys on this display");
+        }
+        XSetSelectionOwner(keyboard_.display, keyboard_.lockAtom, keyboard_.lockWindow, CurrentTime);
+        owned_ = XGetSelectionOwner(keyboard_.display, keyboard_.lockAtom) == keyboard_.lockWindow;
+        Status status = keyboard_.sync("starting the typing");
+        if (status && !owned_) {
+            return Status::failure("typing: the typing selection could not be taken");
+        }
+        return status;
+    }
+
+  private:
+    Connection& keyboard_;
+    bool owned_ = false;
+};
+
+// Escape grabbed on the root window while we type: the user's way to stop a long typing. Where another
+// client holds that grab, Escape is polled between slices instead.
+class EscapeWatch {
+  public:
+    explicit EscapeWatch(Connection& keyboard) : keyboard_(keyboard) {
+        keyboard_.escapePressed = false;
+        keyboard_.escapeKeycode = XKeysymToKeycode(keyboard_.display, XK_Escape);
+        if (keyboard_.escapeKeycode != 0) {
+            XGrabKey(keyboard_.display, keyboard_.escapeKeycode, AnyModifier, keyboard_.root, False,
+                     GrabModeAsync, GrabModeAsync);
+            grabbed_ = keyboard_.sync("grabbing Escape").ok();
+        }
+    }
+    ~EscapeWatch() {
+        if (grabbed_) {
+            XUngrabKey(keyboard_.display, keyboard_.escapeKeycode, AnyModifier, keyboard_.root);
+            keyboard_.sync("releasing Escape");
+        }
+        keyboard_.escapeKeycode = 0;
+    }
+    EscapeWatch(const EscapeWatch&) = delete;
+    EscapeWatch& operator=(const EscapeWatch&) = delete;
+
+    bool pressed() {
+        if (!keyboard_.escapePressed && !grabbed_ && keyboard_.escapeDown()) {
+            keyboard_.escapePressed = true;
+        }
+        return keyboard_.escapePressed;
+    }
+
+  private:
+    Connection& keyboard_;
+    bool grabbed_ = false;
 };
 
 // Keys we hold down; whatever is still down is released when this goes, whatever happened in between.
@@ -360,7 +752,7 @@ class HeldKeys {
 // Caps Lock turned off while typing (it would change the case of letters), and on again afterwards.
 class CapsLockOff {
   public:
-    explicit CapsLockOff(Connection& keyboard) : keyboard_(keyboard) {}
+    CapsLockOff(Connection& keyboard, Journal& journal) : keyboard_(keyboard), journal_(journal) {}
     ~CapsLockOff() { restore(); }
     CapsLockOff(const CapsLockOff&) = delete;
     CapsLockOff& operator=(const CapsLockOff&) = delete;
@@ -368,6 +760,9 @@ class CapsLockOff {
     Status apply(bool lockOn) {
         if (!lockOn) {
             return Status::success();
+        }
+        if (Status recorded = journal_.capsLockOff(); !recorded) {
+            return recorded;
         }
         XkbLockModifiers(keyboard_.display, XkbUseCoreKbd, LockMask, 0);
         changed_ = true;
@@ -384,6 +779,7 @@ class CapsLockOff {
 
   private:
     Connection& keyboard_;
+    Journal& journal_;
     bool changed_ = false;
 };
 
@@ -391,28 +787,37 @@ class CapsLockOff {
 // the spare keycodes are emptied again when this goes.
 class SpareKeycodes {
   public:
-    SpareKeycodes(Connection& keyboard, std::vector<KeyCode> keycodes)
-        : keyboard_(keyboard), keycodes_(std::move(keycodes)) {}
+    // levels is 2 (type TWO_LEVEL) or 4 (the keymap's four-level type of that index).
+    SpareKeycodes(Connection& keyboard, Journal& journal, std::vector<KeyCode> keycodes, int levels, int type)
+        : keyboard_(keyboard),
+          journal_(journal),
+          keycodes_(std::move(keycodes)),
+          levels_(levels),
+          type_(type),
+          current_(capacity(), NoSymbol) {}
     ~SpareKeycodes() { restore(); }
     SpareKeycodes(const SpareKeycodes&) = delete;
     SpareKeycodes& operator=(const SpareKeycodes&) = delete;
 
-    std::size_t capacity() const { return 2 * keycodes_.size(); }
-    // Where symbols[i] lands: keycode i / 2, shift level i % 2.
-    Stroke strokeFor(std::size_t i) const { return Stroke{keycodes_[i / 2], i % 2 == 1}; }
+    std::size_t capacity() const { return static_cast<std::size_t>(levels_) * keycodes_.size(); }
+    // Where symbols[i] lands: keycode i / levels, level i % levels.
+    Stroke strokeFor(std::size_t i) const {
+        const auto levels = static_cast<std::size_t>(levels_);
+        return Stroke{keycodes_[i / levels], static_cast<int>(i % levels)};
+    }
 
     Status map(const std::vector<KeySym>& symbols) {
         std::vector<KeySym> levels(capacity(), NoSymbol);
         std::copy(symbols.begin(), symbols.end(), levels.begin());
         waitForTypedKeys();
         Status status = write(levels);
-        if (status) {
+        if (status && !keyboard_.targetAnswers) {
             keyboard_.settle();
         }
         return status;
     }
     // Records that keys were typed on the current mapping: it must not change before they are read.
-    void typed() { typed_ = true; }
+    void typed() { ++typed_; }
     Status restore() {
         if (!mapped_) {
             return Status::success();
@@ -425,17 +830,24 @@ class SpareKeycodes {
 
   private:
     void waitForTypedKeys() {
-        if (typed_) {
+        if (typed_ > 0) {
             keyboard_.sync("typing");
-            keyboard_.settle();
-            typed_ = false;
+            keyboard_.waitForTarget();
+            typed_ = 0;
         }
     }
 
     Status write(const std::vector<KeySym>& levels) {
+        if (Status recorded = journal_.remap(keycodes_, levels_, current_, levels); !recorded) {
+            return recorded;
+        }
         mapped_ = true;
         Status status = keyboard_.xkb ? writeXkb(levels) : writeCore(levels);
-        return firstFailure(status, keyboard_.sync("changing the keyboard mapping"));
+        status = firstFailure(status, keyboard_.sync("changing the keyboard mapping"));
+        if (status) {
+            current_ = levels;
+        }
+        return status;
     }
 
     // One XKB map change for the range from the lowest to the highest spare keycode. The keys in between
@@ -450,26 +862,25 @@ class SpareKeycodes {
                                 Status::failure("the keyboard map could not be read"));
         }
         XkbMapChangesRec changes{};
+        const auto per = static_cast<std::size_t>(levels_);
         for (std::size_t i = 0; i < keycodes_.size(); ++i) {
-            const KeySym low = levels[2 * i];
-            const KeySym high = levels[2 * i + 1];
-            if (low == NoSymbol && high == NoSymbol) {
+            const auto first = levels.begin() + static_cast<std::ptrdiff_t>(per * i);
+            if (std::all_of(first, first + levels_, [](KeySym sym) { return sym == NoSymbol; })) {
                 if (XkbChangeTypesOfKey(xkb.get(), keycodes_[i], 0, XkbGroup1Mask, nullptr, &changes) !=
                     Success) {
                     return Status::failure("a spare keycode could not be emptied");
                 }
                 continue;
             }
-            int types[XkbNumKbdGroups] = {XkbTwoLevelIndex};
+            int types[XkbNumKbdGroups] = {type_};
             KeySym* syms = nullptr;
             if (XkbChangeTypesOfKey(xkb.get(), keycodes_[i], 1, XkbGroup1Mask, types, &changes) == Success) {
-                syms = XkbResizeKeySyms(xkb.get(), keycodes_[i], 2);
+                syms = XkbResizeKeySyms(xkb.get(), keycodes_[i], levels_);
             }
             if (syms == nullptr) {
                 return Status::failure("a spare keycode could not be given keysyms");
             }
-            syms[0] = low;
-            syms[1] = high;
+            std::copy(first, first + levels_, syms);
         }
         changes.changed = XkbKeySymsMask;
         changes.first_key_sym = *std::min_element(keycodes_.begin(), keycodes_.end());
@@ -482,7 +893,7 @@ class SpareKeycodes {
         return Status::success();
     }
 
-    // Without XKB: one core change per spare keycode.
+    // Without XKB (two levels only): one core change per spare keycode.
     Status writeCore(const std::vector<KeySym>& levels) {
         for (std::size_t i = 0; i < keycodes_.size(); ++i) {
             KeySym syms[2] = {levels[2 * i], levels[2 * i + 1]};
@@ -493,9 +904,13 @@ class SpareKeycodes {
     }
 
     Connection& keyboard_;
+    Journal& journal_;
     std::vector<KeyCode> keycodes_;
+    int levels_;
+    int type_;
+    std::vector<KeySym> current_;  // what the spare keycodes hold now
     bool mapped_ = false;
-    bool typed_ = false;
+    int typed_ = 0;  // keys typed on the current mapping
 };
 
 }  // namespace
@@ -543,9 +958,19 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
     major = XkbMajorVersion;
     minor = XkbMinorVersion;
     impl->xkb = XkbQueryExtension(impl->display, &opcode, &eventBase, &errorBase, &major, &minor) == True;
+    impl->root = DefaultRootWindow(impl->display);
+    impl->lockAtom = XInternAtom(impl->display, "_VARNEL_TYPING", False);
+    impl->journalAtom = XInternAtom(impl->display, "_VARNEL_KEYMAP_JOURNAL", False);
+    impl->protocolsAtom = XInternAtom(impl->display, "WM_PROTOCOLS", False);
+    impl->pingAtom = XInternAtom(impl->display, "_NET_WM_PING", False);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    impl->lockWindow = XCreateWindow(impl->display, impl->root, -10, -10, 1, 1, 0, 0, InputOnly,
+                                     CopyFromParent, CWOverrideRedirect, &attributes);
     if (Status status = impl->sync("opening the keyboard"); !status) {
         return fail(status.error());
     }
+    impl->repaired = repairLeftovers(*impl);
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
 }
 
@@ -578,6 +1003,10 @@ std::vector<std::uint32_t> X11Keyboard::keysymsFor(const std::u16string& text) {
 
 X11Keyboard::TypingStats X11Keyboard::lastTypingStats() const {
     return impl_->stats;
+}
+
+int X11Keyboard::repairedKeycodes() const {
+    return impl_->repaired;
 }
 
 namespace {
@@ -628,7 +1057,7 @@ Status X11Keyboard::waitUntilSent() {
     return status;
 }
 
-Status X11Keyboard::typeText(const std::u16string& text) {
+Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& betweenSlices) {
     Connection& keyboard = *impl_;
     keyboard.stats = TypingStats{};
     if (text.empty()) {
@@ -655,6 +1084,7 @@ Status X11Keyboard::typeText(const std::u16string& text) {
     // off for the duration.
     int group = 0;
     bool capsLock = false;
+    std::optional<LevelThree> levelThree;
     if (keyboard.xkb) {
         XkbStateRec state{};
         if (XkbGetState(keyboard.display, XkbUseCoreKbd, &state) == Success) {
@@ -664,6 +1094,7 @@ Status X11Keyboard::typeText(const std::u16string& text) {
         if (Status status = keyboard.sync("reading the keyboard state"); !status) {
             return status;
         }
+        levelThree = findLevelThree(keyboard, map);
     }
 
     std::unordered_map<KeySym, Stroke> direct;
@@ -672,7 +1103,7 @@ Status X11Keyboard::typeText(const std::u16string& text) {
             for (int k = map.minKeycode; k <= map.maxKeycode; ++k) {
                 const KeySym sym = map.at(k, 2 * group + level);
                 if (sym != NoSymbol && !modifiers[static_cast<std::size_t>(k)] && direct.count(sym) == 0) {
-                    direct.emplace(sym, Stroke{static_cast<KeyCode>(k), level == 1});
+                    direct.emplace(sym, Stroke{static_cast<KeyCode>(k), level});
                 }
             }
         }
@@ -683,7 +1114,9 @@ Status X11Keyboard::typeText(const std::u16string& text) {
             spare.push_back(static_cast<KeyCode>(k));
         }
     }
-    const std::vector<Stretch> stretches = planStretches(keysyms, direct, 2 * spare.size());
+    const int levels = levelThree ? 4 : 2;
+    const std::vector<Stretch> stretches =
+        planStretches(keysyms, direct, static_cast<std::size_t>(levels) * spare.size());
     if (spare.empty()) {
         for (const Stretch& stretch : stretches) {
             if (!stretch.symbols.empty()) {
@@ -693,36 +1126,79 @@ Status X11Keyboard::typeText(const std::u16string& text) {
         }
     }
     keyboard.stats.spareKeycodes = static_cast<int>(spare.size());
+    keyboard.stats.levelsPerKeycode = levels;
+    keyboard.stop = false;
+    keyboard.betweenSlices = &betweenSlices;
+    struct ForgetHook {
+        Connection& keyboard;
+        ~ForgetHook() { keyboard.betweenSlices = nullptr; }
+    } forgetHook{keyboard};
 
+    TypingLock lock(keyboard);
+    if (Status status = lock.take(); !status) {
+        return status;
+    }
     Result<bool> released = keyboard.waitForModifierRelease(modifiers);
     if (!released) {
         return Status::failure(released.error());
     }
     keyboard.stats.modifiersStillHeld = !released.value();
 
-    // Destroyed in reverse: keys released first, then the spare keycodes emptied, then Caps Lock back.
-    CapsLockOff lockOff(keyboard);
-    SpareKeycodes spareKeys(keyboard, spare);
+    // The target paces the batches if it answers pings; the answers come to the root window.
+    keyboard.findPingTarget();
+    XSelectInput(keyboard.display, keyboard.root, SubstructureNotifyMask);
+    struct StopListening {
+        Connection& keyboard;
+        ~StopListening() { XSelectInput(keyboard.display, keyboard.root, NoEventMask); }
+    } stopListening{keyboard};
+    keyboard.targetAnswers = false;
+    if (std::any_of(stretches.begin(), stretches.end(),
+                    [](const Stretch& s) { return !s.symbols.empty(); })) {
+        keyboard.probeTarget();
+    }
+
+    // Destroyed in reverse: Escape given back, keys released, then the spare keycodes emptied, then Caps
+    // Lock back on; the record is cleared once all of that worked.
+    Journal journal(keyboard, *shiftKey, levelThree ? levelThree->key : 0);
+    CapsLockOff lockOff(keyboard, journal);
+    SpareKeycodes spareKeys(keyboard, journal, spare, levels,
+                            levelThree ? levelThree->type : XkbTwoLevelIndex);
     HeldKeys held(keyboard);
+    EscapeWatch escape(keyboard);
     Status status = lockOff.apply(capsLock);
 
+    // The modifier keys a stroke needs: Shift for bit 0 of its level, the Level3 shift for bit 1.
+    auto holdModifiers = [&](int level) {
+        Status result = Status::success();
+        const std::pair<std::optional<KeyCode>, bool> wanted[] = {
+            {shiftKey, (level & 1) != 0},
+            {levelThree ? std::optional<KeyCode>(levelThree->key) : std::nullopt, (level & 2) != 0}};
+        for (const auto& [key, down] : wanted) {
+            if (result && key && down != held.isHeld(*key)) {
+                result = down ? held.press(*key) : held.release(*key);
+            }
+        }
+        return result;
+    };
+    auto sliceStart = Clock::now();
+    bool stop = false;
     for (const Stretch& stretch : stretches) {
-        if (!status) {
+        if (!status || stop) {
             break;
         }
         std::unordered_map<KeySym, Stroke> remapped;
         if (!stretch.symbols.empty()) {
-            if (held.isHeld(*shiftKey)) {
-                status = held.release(*shiftKey);
-            }
+            status = holdModifiers(0);
             if (status) {
                 status = spareKeys.map(stretch.symbols);
+                ++keyboard.stats.batches;
             }
             for (std::size_t i = 0; i < stretch.symbols.size(); ++i) {
                 remapped.emplace(stretch.symbols[i], spareKeys.strokeFor(i));
             }
+            stop = keyboard.stop;  // the caller may have said so while the target caught up
         }
-        for (std::size_t i = stretch.begin; i < stretch.end && status; ++i) {
+        for (std::size_t i = stretch.begin; i < stretch.end && status && !stop; ++i) {
             const KeySym sym = keysyms[i];
             auto it = direct.find(sym);
             if (it == direct.end()) {
@@ -736,9 +1212,7 @@ Status X11Keyboard::typeText(const std::u16string& text) {
                 ++keyboard.stats.remappedCharacters;
             }
             const Stroke stroke = it->second;
-            if (stroke.shift != held.isHeld(*shiftKey)) {
-                status = stroke.shift ? held.press(*shiftKey) : held.release(*shiftKey);
-            }
+            status = holdModifiers(stroke.level);
             if (status) {
                 status = held.press(stroke.keycode);
             }
@@ -748,11 +1222,27 @@ Status X11Keyboard::typeText(const std::u16string& text) {
             if (status) {
                 status = keyboard.sync("typing");
             }
+            if (!status) {
+                break;
+            }
+            ++keyboard.stats.typedCharacters;
+            stop = escape.pressed() || keyboard.stop;
+            if (!stop && Clock::now() - sliceStart >= keyboard.options.slice) {
+                // Nothing held while the caller's events run: a click then is a plain click.
+                status = held.releaseAll();
+                keyboard.callBetweenSlices();
+                stop = escape.pressed() || keyboard.stop;
+                sliceStart = Clock::now();
+            }
         }
     }
+    keyboard.stats.stopped = stop;
     status = firstFailure(status, held.releaseAll());
     status = firstFailure(status, spareKeys.restore());
     status = firstFailure(status, lockOff.restore());
+    if (status) {
+        status = journal.clear();
+    }
     return status;
 }
 

@@ -2,11 +2,20 @@
 //
 // Text is typed character for character. Characters the current keymap carries are typed on their own
 // keys at the right shift level; the others go through spare keycodes (keycodes without keysyms), which
-// are remapped in batches — one XChangeKeyboardMapping per batch for all spare keycodes, both shift levels
-// each — with a settle time around each batch so the target reads every key with the mapping it was typed
-// with. Every keymap change costs every client (the window manager above all) a keymap reload, so the
-// batches are as few as the text allows. The spare keycodes get their original mapping back at the end,
-// on every path.
+// are remapped in batches — one XKB map change per batch for all spare keycodes. Before each remap the
+// target must have looked up the keys typed on the current mapping: it is asked with a _NET_WM_PING,
+// which it answers after the events before it (a target that does not answer gets fixed waits). Every keymap change
+// costs every client (the window manager above all) a keymap reload, so the batches are as few as the
+// text allows: where the keymap has a Level3 shift, each spare keycode carries four characters (Shift and
+// Level3 choose among them), otherwise two. The spare keycodes get their original mapping back at the
+// end, on every path.
+//
+// Typing runs in slices with the caller's hook between them and stops early when that hook says so or
+// when the user presses Escape (grabbed on the root window for the duration). A root-window property
+// records, before every change, what the spare keycodes are being given and whether Caps Lock was
+// switched off; it is deleted once everything is back. Opening the keyboard repairs a keymap that a
+// killed typing left behind, as that record tells, unless another client is typing at that moment (it
+// owns the _VARNEL_TYPING selection while it types).
 #pragma once
 
 #include <chrono>
@@ -22,19 +31,31 @@ namespace varnel {
 class X11Keyboard : public Keyboard {
   public:
     struct Options {
-        // Wait after each remap before typing on it, and after the keys typed on it before the next remap
-        // or the restore: the target must have read them with the mapping they were typed with.
+        // Before the next remap or the restore, the target must have looked up the keys typed on the
+        // current mapping (a lookup uses the mapping of its moment). The target is asked through a
+        // _NET_WM_PING, which it answers once it has handled the events before it; this long at most
+        // (whether it answers at all is asked once, before the typing, with a bound of 250 ms).
+        std::chrono::milliseconds targetBound{3000};
+        // For a target that does not answer: a fixed wait after each remap before typing on it, and after
+        // the keys typed on it before the next remap or the restore.
         std::chrono::milliseconds remapSettle{45};
         // How long typing waits for modifier keys the user still holds to be released.
         std::chrono::milliseconds modifierReleaseBound{2000};
+        // Typing time between two calls of the caller's hook.
+        std::chrono::milliseconds slice{30};
     };
 
     // What the last typeText did (for measurements).
     struct TypingStats {
-        int keymapChanges = 0;  // XChangeKeyboardMapping calls, the restore included
+        int keymapChanges = 0;        // keymap changes, the restore included
+        bool targetAnswered = false;  // the target answered the pings that pace the batches
+        int batches = 0;              // mappings of the spare keycodes the text needed
         int spareKeycodes = 0;
         int remappedCharacters = 0;  // characters typed through spare keycodes
+        int levelsPerKeycode = 0;    // characters one spare keycode carries in a batch
+        int typedCharacters = 0;
         bool modifiersStillHeld = false;
+        bool stopped = false;  // by the caller's hook or by Escape
     };
 
     // Null when the display cannot be opened or has no XTest; the reason goes to *why (may be null).
@@ -46,10 +67,14 @@ class X11Keyboard : public Keyboard {
 
     Status pressShiftInsert() override;
     Status pressCtrlInsert() override;
-    Status typeText(const std::u16string& text) override;
+    using Keyboard::typeText;
+    Status typeText(const std::u16string& text, const BetweenSlices& betweenSlices) override;
     Status waitUntilSent() override;
 
     TypingStats lastTypingStats() const;
+    // Spare keycodes emptied (and Caps Lock switched back on) when the keyboard opened, from the record
+    // a killed typing left behind.
+    int repairedKeycodes() const;
 
     // The keysym typing each character of text: Tab, Return for a carriage return, Linefeed for a line
     // feed, Latin-1 keysyms for printable Latin-1, Unicode keysyms (0x1000000 + code point) for everything

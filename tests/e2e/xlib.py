@@ -22,6 +22,12 @@ _SIGNATURES = {
     'XGetImage': (_c.c_void_p, [_c.c_void_p, _c.c_ulong, _c.c_int, _c.c_int, _c.c_uint, _c.c_uint, _c.c_ulong,
                                 _c.c_int]),
     'XGetPixel': (_c.c_ulong, [_c.c_void_p, _c.c_int, _c.c_int]),
+    'XFree': (_c.c_int, [_c.c_void_p]),
+    'XDisplayKeycodes': (_c.c_int, [_c.c_void_p, _c.POINTER(_c.c_int), _c.POINTER(_c.c_int)]),
+    'XGetKeyboardMapping': (_c.POINTER(_c.c_ulong), [_c.c_void_p, _c.c_ubyte, _c.c_int, _c.POINTER(_c.c_int)]),
+    'XQueryKeymap': (_c.c_int, [_c.c_void_p, _c.c_char * 32]),
+    'XQueryPointer': (_c.c_int, [_c.c_void_p, _c.c_ulong] + [_c.POINTER(_c.c_ulong)] * 2 +
+                      [_c.POINTER(_c.c_int)] * 4 + [_c.POINTER(_c.c_uint)]),
 }
 
 ALL_PLANES = 0xFFFFFFFF
@@ -76,3 +82,26 @@ class Connection:
         """Every other pixel of a screen rectangle, to tell whether it changed."""
         image = self.x.XGetImage(self.d, self.root, x0, y0, width, height, ALL_PLANES, Z_PIXMAP)
         return tuple(self.x.XGetPixel(image, i, j) for j in range(0, height, 2) for i in range(0, width, 2))
+
+    def keymap(self):
+        """The core keyboard mapping, every keycode's keysyms (what xmodmap -pke lists)."""
+        low, high, per = _c.c_int(), _c.c_int(), _c.c_int()
+        self.x.XDisplayKeycodes(self.d, _c.byref(low), _c.byref(high))
+        syms = self.x.XGetKeyboardMapping(self.d, low.value, high.value - low.value + 1, _c.byref(per))
+        mapping = tuple(syms[i] for i in range((high.value - low.value + 1) * per.value))
+        self.x.XFree(syms)
+        return mapping
+
+    def modifier_state(self):
+        """The keyboard's modifier state (a locked Caps Lock shows as LockMask)."""
+        window, child = _c.c_ulong(), _c.c_ulong()
+        xy = [_c.c_int() for _ in range(4)]
+        mask = _c.c_uint()
+        self.x.XQueryPointer(self.d, self.root, _c.byref(window), _c.byref(child), *[_c.byref(v) for v in xy],
+                             _c.byref(mask))
+        return mask.value & 0xFF
+
+    def keys_down(self):
+        keys = (_c.c_char * 32)()
+        self.x.XQueryKeymap(self.d, keys)
+        return sum(bin(b).count('1') for b in bytes(keys))

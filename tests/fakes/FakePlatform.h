@@ -144,10 +144,15 @@ class Clipboard : public varnel::Clipboard {
         }
         return statusFor(fail, "setText");
     }
+    Status expectPasteFrom(WindowHandle target) override {
+        pasteTarget = target;
+        return statusFor(log_.record("clipboard.expectPasteFrom"), "expectPasteFrom");
+    }
     Status waitForPasteRequest(std::chrono::milliseconds) override {
         return statusFor(log_.record("clipboard.waitForPasteRequest"), "waitForPasteRequest");
     }
-    Status waitForForeignOwner(std::chrono::milliseconds) override {
+    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds) override {
+        copyTarget = target;
         const bool fail = log_.record("clipboard.waitForForeignOwner");
         if (!fail && onCopyKey) {
             onCopyKey();
@@ -176,6 +181,8 @@ class Clipboard : public varnel::Clipboard {
     bool otherFormat = false;
     std::vector<std::u16string> history;
     std::function<void()> onCopyKey;  // what the target puts on the clipboard when asked to copy
+    WindowHandle pasteTarget = 0;     // the window named by the last expectPasteFrom
+    WindowHandle copyTarget = 0;      // the window named by the last waitForForeignOwner
 
   private:
     CallLog& log_;
@@ -186,16 +193,25 @@ class Keyboard : public varnel::Keyboard {
     explicit Keyboard(CallLog& log) : log_(log) {}
     Status pressShiftInsert() override { return statusFor(log_.record("keys.shiftInsert"), "shiftInsert"); }
     Status pressCtrlInsert() override { return statusFor(log_.record("keys.ctrlInsert"), "ctrlInsert"); }
-    Status typeText(const std::u16string& t) override {
+    // Types sliceLength characters per slice (0: all in one) and calls the hook between slices.
+    Status typeText(const std::u16string& t, const BetweenSlices& betweenSlices) override {
         const bool fail = log_.record("keys.type");
-        if (!fail) {
-            typed.push_back(t);
+        if (fail) {
+            return statusFor(fail, "type");
         }
-        return statusFor(fail, "type");
+        typed.emplace_back();
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            if (sliceLength != 0 && i != 0 && i % sliceLength == 0 && betweenSlices && !betweenSlices()) {
+                break;
+            }
+            typed.back().push_back(t[i]);
+        }
+        return Status::success();
     }
     Status waitUntilSent() override { return statusFor(log_.record("keys.wait"), "wait"); }
 
     std::vector<std::u16string> typed;
+    std::size_t sliceLength = 0;
 
   private:
     CallLog& log_;
@@ -203,7 +219,7 @@ class Keyboard : public varnel::Keyboard {
 
 // Time stands still unless a test or the pump moves it.
 class Clock : public varnel::Clock {
-public:
+  public:
     std::chrono::steady_clock::time_point now() const override { return time; }
     void advance(std::chrono::milliseconds d) { time += d; }
     std::chrono::steady_clock::time_point time{};
@@ -224,9 +240,9 @@ class EventPump : public varnel::EventPump {
     }
     std::function<void()> onPump;
 
-      Clock* clockToAdvance = nullptr;  // each pump takes 10 ms of it when set
+    Clock* clockToAdvance = nullptr;  // each pump takes 10 ms of it when set
 
-private:
+  private:
     CallLog& log_;
 };
 
@@ -349,6 +365,10 @@ class MainForm : public varnel::MainForm {
             slotWidths[index - 1] = twips;
         }
     }
+    void reportKeyFailure(const std::string& why) override {
+        log_.record("form.reportKeyFailure");
+        failures.push_back(why);
+    }
 
     static bool valid(std::int16_t i) { return i >= 1 && i <= 10; }
     std::u16string texts[10];
@@ -361,6 +381,7 @@ class MainForm : public varnel::MainForm {
     bool minimized = false;
     double slotWidths[10] = {2655, 2655, 2655, 2655, 2685, 2655, 2655, 2655, 2655, 2655};
     std::function<void()> onResize;
+    std::vector<std::string> failures;
 
   private:
     CallLog& log_;

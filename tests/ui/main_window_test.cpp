@@ -295,6 +295,27 @@ class MainWindowTest : public QObject {
         QTest::keyClicks(l.window.Text1(4), QStringLiteral("ab"));
         QVERIFY(l.window.text(4) == u"ab");
     }
+
+    void aPressOnTheWindowStopsTypingAndKeyFailuresShowWithoutTakingTheFocus() {
+        Loaded l;
+        QTest::mousePress(l.window.Command3(2), Qt::LeftButton);
+        QVERIFY(!l.members.Deliveries.stopTyping);  // nothing is being typed
+        l.members.Deliveries.typing = true;
+        QTest::mouseRelease(l.window.Command3(2), Qt::LeftButton);
+        QVERIFY(!l.members.Deliveries.stopTyping);
+        QTest::mousePress(l.window.Text1(4), Qt::LeftButton);
+        QVERIFY(l.members.Deliveries.stopTyping);
+        l.members.Deliveries.typing = false;
+
+        l.window.reportKeyFailure("typing: first reason");
+        l.window.reportKeyFailure("typing: the connection to the X server is lost");
+        QMessageBox* box = l.window.keyFailureBox();
+        QVERIFY(box != nullptr && box->isVisible());
+        QVERIFY(!box->isModal());
+        QVERIFY(box->testAttribute(Qt::WA_ShowWithoutActivating));
+        QCOMPARE(box->informativeText(), QStringLiteral("typing: the connection to the X server is lost"));
+        QCOMPARE(l.window.findChildren<QMessageBox*>().size(), 1);
+    }
 };
 
 QTEST_MAIN(MainWindowTest)

@@ -226,5 +226,29 @@ TEST_F(Tick, FailedSlotWriteAboveTenKeepsTheTextAndTheCursor) {
     EXPECT_EQ(w.log.count("slot.setText 11"), 1);
 }
 
+// A reported clipboard change captures at once under the tick's rules, and never while Timer1 is off.
+TEST_F(Tick, ClipboardChangeCapturesAtOnceOnlyWhileTheTimerIsOn) {
+    w.state.RotationCount = 2;
+    tick();
+    w.windows.foreground = 0x200;
+    copy(u"one");
+    ClipboardChanged(w.ctx);
+    copy(u"two");
+    ClipboardChanged(w.ctx);
+    ClipboardChanged(w.ctx);  // the same text again: nothing
+    EXPECT_EQ(slot(1), u"one");
+    EXPECT_EQ(slot(2), u"two");
+    EXPECT_EQ(w.state.TargetWindow, 0x100u);  // tracking stays with the tick
+
+    w.timer.enabled = false;  // a delivery is at work
+    copy(u"during the delivery");
+    ClipboardChanged(w.ctx);
+    w.state.CaptureEnabled = 0;
+    w.timer.enabled = true;
+    ClipboardChanged(w.ctx);
+    EXPECT_EQ(w.form1.LastClipboardText, u"two");
+    EXPECT_EQ(w.form1.RotationCursor, 2);
+}
+
 }  // namespace
 }  // namespace varnel

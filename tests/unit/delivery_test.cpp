@@ -48,10 +48,11 @@ TEST_F(Deliver, CopyPutsTheSlotTextOnTheClipboardAndNothingElse) {
 TEST_F(Deliver, PasteDeliversTheSlotAndPutsLastClipboardTextBack) {
     Command4_Click(w.ctx, 3);
     EXPECT_EQ(w.log.calls.front(), "windowExists 512");
-    EXPECT_EQ(afterFocusReturn(),
-              (Calls{"clipboard.clear", "clipboard.setText", "clipboard.offerOnPrimary", "keys.shiftInsert",
-                     "keys.wait", "clipboard.waitForPasteRequest", "clipboard.restorePrimary",
-                     "clipboard.clear", "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(afterFocusReturn(), (Calls{"clipboard.clear", "clipboard.setText", "clipboard.offerOnPrimary",
+                                         "clipboard.expectPasteFrom", "keys.shiftInsert", "keys.wait",
+                                         "clipboard.waitForPasteRequest", "clipboard.restorePrimary",
+                                         "clipboard.clear", "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(w.clipboard.pasteTarget, Target);
     EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"slot three", u"last"}));
     EXPECT_EQ(w.clipboard.text, u"last");
     EXPECT_EQ(w.windows.foreground, Target);
@@ -157,6 +158,64 @@ TEST_F(Deliver, SendClickedInsideAYieldRunsAfterTheRunningOne) {
     EXPECT_FALSE(w.form1.Deliveries.running);
 }
 
+// The focus return pumps once; the pumps after it are the typing's slice boundaries.
+TEST_F(Deliver, ClickDuringTypingStopsItAndTheClickedDeliveriesRunAfter) {
+    w.state.SendMode = SendByKeystrokes;
+    w.form.texts[2] = u"0123456789";
+    w.form.texts[4] = u"slot five";
+    w.keyboard.sliceLength = 3;
+    StopTyping(w.ctx);  // nothing is being typed: no effect
+    w.pump.onPump = [&] {
+        w.pump.onPump = [&] {
+            StopTyping(w.ctx);         // a click on the window
+            Command4_Click(w.ctx, 5);  // which was on a send button
+        };
+    };
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"012", u"slot five"}));
+    EXPECT_FALSE(w.form1.Deliveries.typing || w.form1.Deliveries.stopTyping || w.form1.Deliveries.running);
+    EXPECT_TRUE(w.form.failures.empty());
+    EXPECT_TRUE(w.timer.enabled);
+}
+
+TEST_F(Deliver, ProgramEndStopsTypingDropsQueuedDeliveriesAndStartsNoMore) {
+    w.state.SendMode = SendByKeystrokes;
+    w.form.texts[2] = u"0123456789";
+    w.keyboard.sliceLength = 4;
+    w.clipboard.text = u"untouched";
+    w.pump.onPump = [&] {
+        w.pump.onPump = [&] {
+            Command4_Click(w.ctx, 5);
+            Command3_Click(w.ctx, 5);
+            ShutDownDeliveries(w.ctx);
+        };
+    };
+    Command4_Click(w.ctx, 3);
+    EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"0123"}));
+    EXPECT_EQ(w.clipboard.text, u"untouched");
+    EXPECT_TRUE(w.timer.enabled);
+    EXPECT_FALSE(w.form1.Deliveries.running);
+    EXPECT_TRUE(w.form1.Deliveries.pending.empty());
+    w.log.clear();
+    Command4_Click(w.ctx, 3);
+    Command2_Click(w.ctx, 4);
+    EXPECT_TRUE(w.log.calls.empty());
+}
+
+TEST_F(Deliver, KeyFailuresReachTheUserAndTheTimerStillComesOn) {
+    w.state.SendMode = SendByKeystrokes;
+    w.log.failCall("keys.type", 1);
+    Command4_Click(w.ctx, 3);
+    w.state.SendMode = SendByPaste;
+    w.log.failCall("keys.shiftInsert", 1);
+    Command4_Click(w.ctx, 3);
+    w.log.failCall("keys.ctrlInsert", 1);
+    Command2_Click(w.ctx, 4);
+    EXPECT_EQ(w.form.failures.size(), 3u);
+    EXPECT_EQ(w.log.count("clipboard.waitForPasteRequest"), 0);
+    EXPECT_TRUE(w.timer.enabled);
+}
+
 TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc def"; };
     Command2_Click(w.ctx, 4);  // "A"
@@ -164,8 +223,10 @@ TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
         afterFocusReturn(),
         (Calls{"clipboard.clear", "keys.ctrlInsert", "keys.wait", "pump", "clipboard.waitForForeignOwner",
                "clipboard.hasText", "clipboard.getText", "clipboard.clear", "clipboard.clear",
-               "clipboard.setText", "keys.shiftInsert", "keys.wait", "clipboard.waitForPasteRequest",
-               "clipboard.clear", "clipboard.setText", "timer.on"}));
+               "clipboard.setText", "clipboard.expectPasteFrom", "keys.shiftInsert", "keys.wait",
+               "clipboard.waitForPasteRequest", "clipboard.clear", "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(w.clipboard.copyTarget, Target);
+    EXPECT_EQ(w.clipboard.pasteTarget, Target);
     EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"ABC DEF", u"last"}));
 }
 

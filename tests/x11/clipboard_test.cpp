@@ -3,16 +3,23 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Xlib last: its macros (None, Status) clash with GoogleTest's and our names.
 #include <X11/Xatom.h>
@@ -76,7 +83,13 @@ void xclipOffer(const std::string& bytes, const std::string& selection = "clipbo
     const std::string file = tempFile(bytes);
     const std::string command = "xclip -selection " + selection + (target.empty() ? "" : " -t " + target) +
                                 " -i " + file + " >/dev/null 2>&1";
+    // xclip returns before its background half has taken the selection: wait for the new owner.
+    Display* display = XOpenDisplay(nullptr);
+    const Atom atom = XInternAtom(display, selection == "primary" ? "PRIMARY" : "CLIPBOARD", False);
+    const Window before = XGetSelectionOwner(display, atom);
     ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_TRUE(waitUntil([&] { return XGetSelectionOwner(display, atom) != before; }, 2s));
+    XCloseDisplay(display);
     std::remove(file.c_str());
 }
 
@@ -243,33 +256,37 @@ TEST_F(ClipboardTest, MegabyteTextPastesIntoTk) {
     auto t = Clock::now();
     ASSERT_TRUE(clipboard->setText(large).ok());
     std::printf("[figures] setText of 1 MB: %.1f ms\n", msSince(t));
+    // Tk tells its window first, then pastes when told to.
+    const std::string fifo = tempFile("") + ".go";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string script = tempFile(
         "wm withdraw .\n"
+        "puts [winfo id .]\n"
+        "flush stdout\n"
+        "gets [open " +
+        fifo +
+        " r]\n"
         "set t [clipboard get -type UTF8_STRING]\n"
         "puts [string length $t]\n"
         "puts [regexp -all {あ} $t]\n"
         "exit\n");
-    std::string out;
-    std::thread paster;
-    pump.onPump = [&] {
-        paster = std::thread([&] {
-            FILE* pipe = popen(("wish " + script + " 2>&1").c_str(), "r");
-            char buffer[256] = {};
-            while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-                out += buffer;
-            }
-            if (pipe != nullptr) {
-                pclose(pipe);
-            }
-        });
-    };
+    FILE* pipe = popen(("wish " + script + " 2>&1").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[256] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    ASSERT_TRUE(clipboard->expectPasteFrom(static_cast<WindowHandle>(std::strtoul(line, nullptr, 0))).ok());
+    pump.onPump = [&] { std::ofstream(fifo) << "go\n"; };
     t = Clock::now();
     EXPECT_TRUE(clipboard->waitForPasteRequest(5s).ok());
-    std::printf("[figures] waitForPasteRequest for a 1 MB paste into Tk (wish start-up included): %.0f ms\n",
-                msSince(t));
+    std::printf("[figures] waitForPasteRequest for a 1 MB paste into Tk: %.0f ms\n", msSince(t));
     ASSERT_TRUE(clipboard->setText(u"changed right after the paste").ok());
-    paster.join();
+    std::string out;
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        out += line;
+    }
+    pclose(pipe);
     std::remove(script.c_str());
+    std::remove(fifo.c_str());
     const std::size_t marks = (large.size() + 96) / 97;
     EXPECT_EQ(out, std::to_string(large.size()) + "\n" + std::to_string(marks) + "\n");
 }
@@ -348,50 +365,261 @@ TEST_F(ClipboardTest, HungOwnerNeverBlocksAndIsAskedOnce) {
     }
 }
 
-TEST_F(ClipboardTest, WaitForPasteRequestEndsAfterTheDataRequest) {
+// Another application, scripted: it owns CLIPBOARD and answers UTF8_STRING with its text, in one piece
+// or in INCR chunks sent as the script says (any format, any pace), and it reads the clipboard from a
+// second window of its own, as toolkits do. Every X call runs on its own thread.
+class OtherClient {
+  public:
+    struct Chunk {
+        int format = 8;
+        std::string bytes;  // for format 16 or 32: the raw items, 2 or sizeof(long) bytes each
+        std::chrono::milliseconds delay{0};
+    };
+
+    OtherClient() : display_(XOpenDisplay(nullptr)) {
+        const Window root = DefaultRootWindow(display_);
+        window_ = XCreateSimpleWindow(display_, root, 0, 0, 1, 1, 0, 0, 0);
+        reader_ = XCreateSimpleWindow(display_, root, 0, 0, 1, 1, 0, 0, 0);
+        XSelectInput(display_, reader_, PropertyChangeMask);
+        clipboard_ = XInternAtom(display_, "CLIPBOARD", False);
+        utf8_ = XInternAtom(display_, "UTF8_STRING", False);
+        incr_ = XInternAtom(display_, "INCR", False);
+        XSync(display_, False);
+        thread_ = std::thread([this] { loop(); });
+    }
+    ~OtherClient() {
+        stop_ = true;
+        thread_.join();
+        XCloseDisplay(display_);
+    }
+    OtherClient(const OtherClient&) = delete;
+    OtherClient& operator=(const OtherClient&) = delete;
+
+    // The application's top-level window: what the window system reports as the target.
+    Window window() const { return window_; }
+
+    // Takes CLIPBOARD with the text; with chunks, every request is answered by INCR with them.
+    void own(std::string text, std::vector<Chunk> chunks = {}, long announced = 0) {
+        run([this, text = std::move(text), chunks = std::move(chunks), announced] {
+            text_ = text;
+            chunks_ = chunks;
+            announced_ = announced;
+            XSetSelectionOwner(display_, clipboard_, window_, CurrentTime);
+        });
+    }
+
+    // Asks for the clipboard's text (or another target) from the second window; nullopt after 2 s.
+    std::optional<std::string> read(const char* target = "UTF8_STRING", const char* selection = "CLIPBOARD") {
+        std::optional<std::string> answer;
+        bool done = false;
+        run([&, target, selection] {
+            const Atom property = XInternAtom(display_, "OTHER_CLIENT_READ", False);
+            XConvertSelection(display_, XInternAtom(display_, selection, False),
+                              XInternAtom(display_, target, False), property, reader_, CurrentTime);
+            onNotify_ = [&, property](const XSelectionEvent& event) {
+                if (event.property != None) {
+                    Atom type;
+                    int format;
+                    unsigned long items, after;
+                    unsigned char* raw = nullptr;
+                    XGetWindowProperty(display_, reader_, property, 0, 1 << 20, True, AnyPropertyType, &type,
+                                       &format, &items, &after, &raw);
+                    answer = std::string(reinterpret_cast<const char*>(raw), format == 8 ? items : 0);
+                    XFree(raw);
+                }
+                done = true;
+            };
+        });
+        waitUntil([&] { return done; }, 2s);
+        run([this] { onNotify_ = nullptr; });
+        return answer;
+    }
+
+  private:
+    void run(std::function<void()> work) {
+        std::unique_lock lock(mutex_);
+        work_ = std::move(work);
+        cv_.wait(lock, [this] { return !work_; });
+    }
+
+    void loop() {
+        std::vector<Chunk> sending;
+        Window requestor = None;
+        Atom property = None;
+        while (!stop_) {
+            {
+                std::lock_guard lock(mutex_);
+                if (work_) {
+                    work_();
+                    XFlush(display_);
+                    work_ = nullptr;
+                    cv_.notify_all();
+                }
+            }
+            while (XPending(display_) > 0) {
+                XEvent event;
+                XNextEvent(display_, &event);
+                if (event.type == SelectionNotify && onNotify_) {
+                    onNotify_(event.xselection);
+                } else if (event.type == SelectionRequest) {
+                    const auto& request = event.xselectionrequest;
+                    XSelectionEvent reply{
+                        SelectionNotify, 0,    True,        display_, request.requestor, request.selection,
+                        request.target,  None, request.time};
+                    if (request.target == utf8_ && chunks_.empty()) {
+                        XChangeProperty(display_, request.requestor, request.property, utf8_, 8,
+                                        PropModeReplace, reinterpret_cast<const unsigned char*>(text_.data()),
+                                        static_cast<int>(text_.size()));
+                        reply.property = request.property;
+                    } else if (request.target == utf8_) {
+                        XSelectInput(display_, request.requestor, PropertyChangeMask);
+                        XChangeProperty(display_, request.requestor, request.property, incr_, 32,
+                                        PropModeReplace, reinterpret_cast<const unsigned char*>(&announced_),
+                                        1);
+                        reply.property = request.property;
+                        sending = chunks_;
+                        sending.push_back(Chunk{});  // the empty end
+                        requestor = request.requestor;
+                        property = request.property;
+                    }
+                    XSendEvent(display_, request.requestor, False, NoEventMask,
+                               reinterpret_cast<XEvent*>(&reply));
+                } else if (event.type == PropertyNotify && event.xproperty.window == requestor &&
+                           event.xproperty.atom == property && event.xproperty.state == PropertyDelete &&
+                           !sending.empty()) {
+                    const Chunk chunk = sending.front();
+                    sending.erase(sending.begin());
+                    std::this_thread::sleep_for(chunk.delay);
+                    const int unit = chunk.format == 8 ? 1 : chunk.format == 16 ? 2 : sizeof(long);
+                    XChangeProperty(display_, requestor, property, utf8_, chunk.format, PropModeReplace,
+                                    reinterpret_cast<const unsigned char*>(chunk.bytes.data()),
+                                    static_cast<int>(chunk.bytes.size()) / unit);
+                }
+                XFlush(display_);
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+
+    Display* display_;
+    Window window_ = None, reader_ = None;
+    Atom clipboard_, utf8_, incr_;
+    std::string text_;
+    std::vector<Chunk> chunks_;
+    long announced_ = 0;
+    std::function<void(const XSelectionEvent&)> onNotify_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::function<void()> work_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A clipboard manager reads every new text at once; only the target's own request is the paste.
+TEST_F(ClipboardTest, OnlyTheTargetsOwnDataRequestEndsThePasteWait) {
+    OtherClient target;
     ASSERT_TRUE(clipboard->setText(u"paste me").ok());
-    // Nobody pastes: failure at the bound, events pumped meanwhile.
+    EXPECT_EQ(target.read(), "paste me");  // before the paste key: not the paste
+    ASSERT_TRUE(clipboard->expectPasteFrom(static_cast<WindowHandle>(target.window())).ok());
     auto start = Clock::now();
     EXPECT_FALSE(clipboard->waitForPasteRequest(100ms).ok());
     EXPECT_GE(msSince(start), 100.0);
-    EXPECT_LT(msSince(start), 200.0);
     EXPECT_GT(pump.pumps, 10);
 
-    // A TARGETS query is not the paste.
-    pump.onPump = [] { std::system("xclip -o -selection clipboard -t TARGETS >/dev/null 2>&1 &"); };
-    EXPECT_FALSE(clipboard->waitForPasteRequest(300ms).ok());
+    // A third party's read and the target's own TARGETS query end nothing.
+    std::thread reader;
+    pump.onPump = [&] {
+        reader = std::thread([&] {
+            EXPECT_EQ(xclipRead(), "paste me");
+            EXPECT_TRUE(target.read("TARGETS").has_value());
+        });
+    };
+    EXPECT_FALSE(clipboard->waitForPasteRequest(400ms).ok());
+    reader.join();
 
     std::optional<std::string> pasted;
-    std::thread paster;
-    pump.onPump = [&] { paster = std::thread([&] { pasted = xclipRead(); }); };
+    pump.onPump = [&] { reader = std::thread([&] { pasted = target.read(); }); };
     start = Clock::now();
     EXPECT_TRUE(clipboard->waitForPasteRequest(1s).ok());
     const double took = msSince(start);
     EXPECT_GE(took, 40.0);  // the quiet period
-    paster.join();
+    reader.join();
     EXPECT_EQ(pasted, "paste me");
-    std::printf("[figures] waitForPasteRequest with xclip -o as the paster: %.0f ms\n", took);
+    std::printf("[figures] waitForPasteRequest with the target's own read: %.0f ms\n", took);
 
     // A new setText starts the count again.
     ASSERT_TRUE(clipboard->setText(u"again").ok());
     EXPECT_FALSE(clipboard->waitForPasteRequest(60ms).ok());
 }
 
-TEST_F(ClipboardTest, WaitForForeignOwnerEndsWhenTheNewTextIsIn) {
+TEST_F(ClipboardTest, OnlyTheTargetTakingTheClipboardEndsTheCopyWait) {
+    OtherClient target;
+    const auto targetWindow = static_cast<WindowHandle>(target.window());
     // Our own changes are not another client's.
     pump.onPump = [&] {
         clipboard->setText(u"ours");
         clipboard->clear();
     };
-    EXPECT_FALSE(clipboard->waitForForeignOwner(80ms).ok());
+    EXPECT_FALSE(clipboard->waitForForeignOwner(targetWindow, 80ms).ok());
 
-    // The "copy key" reaches the other client while we wait.
-    pump.onPump = [] { xclipOffer("コピーされた"); };
+    // A clipboard manager putting its last text back after our clear() is not the copy.
+    pump.onPump = [] { xclipOffer("the manager's last text"); };
+    EXPECT_FALSE(clipboard->waitForForeignOwner(targetWindow, 300ms).ok());
+
+    pump.onPump = [&] { target.own("コピーされた"); };
     const auto start = Clock::now();
-    ASSERT_TRUE(clipboard->waitForForeignOwner(2s).ok());
-    std::printf("[figures] waitForForeignOwner with xclip as the copier: %.0f ms\n", msSince(start));
+    ASSERT_TRUE(clipboard->waitForForeignOwner(targetWindow, 2s).ok());
+    std::printf("[figures] waitForForeignOwner with the target's copy: %.0f ms\n", msSince(start));
     EXPECT_EQ(clipboard->getText().valueOr(u""), u"コピーされた");
-    EXPECT_FALSE(xclipRead().value_or("").empty());
+}
+
+// Owners that send in chunks are bounded as a whole, and a chunk that is not 8-bit text fails the read.
+TEST_F(ClipboardTest, HostileChunkedOwnersFailTheRead) {
+    using Chunk = OtherClient::Chunk;
+    OtherClient owner;
+    auto readOf = [&](std::string text, std::vector<Chunk> chunks, long announced) {
+        const auto generation = clipboard->counters().generation;
+        owner.own(std::move(text), std::move(chunks), announced);
+        EXPECT_TRUE(waitUntil([&] { return clipboard->counters().generation > generation; }, 10s));
+        return clipboard->getText();
+    };
+    // Chunks may cut a character anywhere: the text is the same as in one piece, and a character cut
+    // off by the end is one U+FFFD.
+    const std::string bytes = "チャンク😀で届く";
+    const auto whole = readOf("",
+                              {{8, bytes.substr(0, 4), 0ms},
+                               {8, bytes.substr(4, 10), 0ms},
+                               {8, bytes.substr(14, 1), 0ms},
+                               {8, bytes.substr(15) + "\xe3\x81", 0ms}},
+                              16);
+    EXPECT_EQ(whole.valueOr(u""), u"チャンク😀で届く\uFFFD");
+
+    EXPECT_FALSE(readOf("", {{8, "abc", 0ms}, {16, "defg", 0ms}}, 8).ok());
+    EXPECT_FALSE(readOf("", {{8, "abc", 0ms}, {32, std::string(sizeof(long), 'x'), 0ms}}, 8).ok());
+
+    // One byte every 250 ms: each chunk is in time, the whole is not.
+    std::vector<Chunk> trickle(20, Chunk{8, "z", 250ms});
+    const auto start = Clock::now();
+    EXPECT_FALSE(readOf("", trickle, 20).ok());
+    const double took = msSince(start);
+    EXPECT_LT(took, 4000.0);
+    std::printf("[figures] a slow but steady chunked owner given up after %.0f ms\n", took);
+}
+
+// A call that failed for lack of an answer from the server has no effect afterwards.
+TEST_F(ClipboardTest, SetTextThatFailedDoesNotTakeEffectLater) {
+    xclipOffer("the owner before");
+    ASSERT_TRUE(waitUntil([&] { return clipboard->getText().valueOr(u"") == u"the owner before"; }, 2s));
+    Display* grabber = XOpenDisplay(nullptr);
+    XGrabServer(grabber);
+    XSync(grabber, False);
+    const auto status = clipboard->setText(u"too late");
+    std::this_thread::sleep_for(300ms);
+    XUngrabServer(grabber);
+    XCloseDisplay(grabber);
+    EXPECT_FALSE(status.ok());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(xclipRead(), "the owner before");
 }
 
 TEST_F(ClipboardTest, PrimaryIsOfferedAndGivenBack) {
@@ -401,9 +629,13 @@ TEST_F(ClipboardTest, PrimaryIsOfferedAndGivenBack) {
     ASSERT_TRUE(clipboard->offerOnPrimary(u"slot text").ok());
     EXPECT_EQ(xclipRead("primary"), "slot text");
     // A terminal pasting PRIMARY counts as the paste.
-    pump.onPump = [] { std::system("xclip -o -selection primary >/dev/null 2>&1 &"); };
+    OtherClient terminal;
+    std::thread paster;
+    pump.onPump = [&] { paster = std::thread([&] { terminal.read("UTF8_STRING", "PRIMARY"); }); };
     ASSERT_TRUE(clipboard->clear().ok());
+    ASSERT_TRUE(clipboard->expectPasteFrom(static_cast<WindowHandle>(terminal.window())).ok());
     EXPECT_TRUE(clipboard->waitForPasteRequest(1s).ok());
+    paster.join();
     ASSERT_TRUE(clipboard->restorePrimary().ok());
     EXPECT_EQ(xclipRead("primary"), "selected before");
 

@@ -1,7 +1,9 @@
 #include "ui/main/MainWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -116,6 +118,7 @@ MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), 
     // The window may not be narrowed below the minimum width; the resize rule enforces it as well.
     setMinimumWidth(twips_.px(ClientWidthFromOuter(MinimumWindowWidth)));
     connectHandlers();
+    QCoreApplication::instance()->installEventFilter(this);
 
     timer1_.setInterval(TimerIntervalMs);
     connect(&timer1_, &QTimer::timeout, this, &MainWindow::onTick);
@@ -164,11 +167,25 @@ void MainWindow::onTick() {
     }
 }
 
+void MainWindow::clipboardChanged() {
+    if (context_ && !unloaded_) {
+        ClipboardChanged(*context_);
+    }
+}
+
 std::u16string MainWindow::text(std::int16_t index) const {
     return validSlot(index) ? text1_[index]->exactText() : std::u16string{};
 }
 
 bool MainWindow::setText(std::int16_t index, const std::u16string& text) {
+    if (!validSlot(index)) {
+        return false;
+    }
+    text1_[index]->setExactText(text);
+    return true;
+}
+
+bool MainWindow::setSharedText(std::int16_t index, const SharedText& text) {
     if (!validSlot(index)) {
         return false;
     }
@@ -236,6 +253,36 @@ void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
     if (context_ && event->button() == Qt::LeftButton) {
         Form_DblClick(*context_);
     }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (context_ && members_.Deliveries.typing && watched->isWidgetType()) {
+        const bool press = event->type() == QEvent::MouseButtonPress ||
+                           event->type() == QEvent::NonClientAreaMouseButtonPress;
+        const bool escape =
+            event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        if (press || escape) {
+            StopTyping(*context_);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::reportKeyFailure(const std::string& why) {
+    // One message at a time, updated in place; shown without taking the focus, so that the target
+    // window stays the target.
+    if (!keyFailureBox_) {
+        keyFailureBox_ =
+            new QMessageBox(QMessageBox::Warning, QStringLiteral("Varnel"),
+                            QStringLiteral("キー入力を送れませんでした。"), QMessageBox::Ok, this);
+        keyFailureBox_->setObjectName(QStringLiteral("KeyFailure"));
+        keyFailureBox_->setAttribute(Qt::WA_DeleteOnClose);
+        keyFailureBox_->setAttribute(Qt::WA_ShowWithoutActivating);
+        keyFailureBox_->setWindowFlag(Qt::WindowStaysOnTopHint);
+        keyFailureBox_->setModal(false);
+    }
+    keyFailureBox_->setInformativeText(QString::fromStdString(why));
+    keyFailureBox_->show();
 }
 
 void MainWindow::onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers,

@@ -2,6 +2,8 @@
 // controls exactly as laid out and forwards every event to the behaviour; it holds no rules itself.
 #pragma once
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -32,6 +34,8 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     // Runs start-up (Form_Load). The window shows itself during it.
     void load();
     AppContext& context() { return *context_; }
+    // Another application changed the clipboard (called on this window's thread).
+    void clipboardChanged();
     // frmMenu1 while it is loaded, else null.
     SlotMenuWidget* menuForm() const { return menuForm_.get(); }
     // frmEdit1 while it is open, else null.
@@ -48,6 +52,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     // MainForm
     std::u16string text(std::int16_t index) const override;
     bool setText(std::int16_t index, const std::u16string& text) override;
+    bool setSharedText(std::int16_t index, const SharedText& text) override;
     bool setBackground(std::int16_t index, SlotBackground colour) override;
     WindowHandle hWnd() override;
     void setLeft(double twips) override;
@@ -58,6 +63,9 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     void setHeight(double twips) override;
     bool isMinimized() const override;
     void setSlotWidth(std::int16_t index, double twips) override;
+    void reportKeyFailure(const std::string& why) override;
+    // The message of the last key failure while it is shown, else null.
+    QMessageBox* keyFailureBox() const { return keyFailureBox_; }
 
     // SecondaryForms
     void unloadMenuForm() override;
@@ -71,6 +79,9 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // While a text is being typed, a mouse press on any of the program's windows (or Escape in one)
+    // stops the typing; the press itself goes on to its widget as usual.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QPushButton* pictureButton(const char* resource, const QString& tooltip, int left, int top);
@@ -95,6 +106,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     std::optional<EditDialogHost> editDialog_;    // frmEdit1's host
     std::optional<SettingsDialogHost> settings_;  // frmProperty1's host
     bool unloaded_ = false;
+    QPointer<QMessageBox> keyFailureBox_;
 };
 
 }  // namespace varnel

@@ -63,10 +63,10 @@ void SlotEdit::keyPressEvent(QKeyEvent* event) {
     QPlainTextEdit::keyPressEvent(event);
 }
 
-void SlotEdit::setExactText(const std::u16string& text) {
-    exact_ = text;
-    showsPart_ = text.size() > DisplayLimit;
-    std::u16string_view shown(text);
+void SlotEdit::setExactText(SharedText text) {
+    exact_ = std::move(text);
+    showsPart_ = exact_.size() > DisplayLimit;
+    std::u16string_view shown(exact_.str());
     if (showsPart_) {
         std::size_t cut = DisplayLimit;
         if (shown[cut - 1] >= 0xD800 && shown[cut - 1] <= 0xDBFF) {

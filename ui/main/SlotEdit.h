@@ -3,6 +3,8 @@
 #include <QPlainTextEdit>
 #include <string>
 
+#include "platform/SharedText.h"
+
 namespace varnel {
 
 // One slot: a multi-line plain-text box without scroll bars. It keeps the slot's text exactly as it
@@ -26,8 +28,8 @@ class SlotEdit : public QPlainTextEdit {
 
     int index() const { return index_; }
     bool showsPart() const { return showsPart_; }
-    const std::u16string& exactText() const { return exact_; }
-    void setExactText(const std::u16string& text);
+    const std::u16string& exactText() const { return exact_.str(); }
+    void setExactText(SharedText text);
 
   signals:
     // The button that went down (left 1, right 2, middle 4), with the modifiers held and the position.
@@ -50,7 +52,7 @@ class SlotEdit : public QPlainTextEdit {
     void showWholeLines();
 
     int index_;
-    std::u16string exact_;
+    SharedText exact_;
     bool settingText_ = false;
     bool showsPart_ = false;
 };

@@ -1,0 +1,72 @@
+"""Deliveries while a real clipboard manager (parcellite) runs: it reads every new clipboard text at
+once and puts its last text back whenever the clipboard is emptied."""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+from fixture import DesktopTestCase, TkTarget, Varnel, poll, write_slot_file
+
+
+class WithClipboardManager(DesktopTestCase):
+    def setUp(self):
+        super().setUp()
+        if shutil.which('parcellite') is None:
+            raise RuntimeError('parcellite is not installed')
+        home = tempfile.mkdtemp(prefix='varnel-manager-')
+        self.addCleanup(shutil.rmtree, home, ignore_errors=True)
+        self.desktop.start(['env', f'HOME={home}', 'parcellite', '-n'], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+        # The manager is at work once it keeps a text whose owner has gone.
+        def keeps_a_probe():
+            probe = self.desktop.set_clipboard('manager probe')
+            time.sleep(0.5)
+            probe.kill()
+            probe.wait()
+            time.sleep(0.5)
+            return self.desktop.clipboard() == 'manager probe'
+        poll(keeps_a_probe, timeout=60, what='the clipboard manager')
+
+    def test_paste_into_a_busy_target_delivers_the_slot_every_time(self):
+        texts = {1: 'スロット一 from the slot file', 2: 'slot two ｶﾀｶﾅ'}
+        folder = tempfile.mkdtemp(prefix='varnel-e2e-')
+        path = os.path.join(folder, 'slots.txt')
+        write_slot_file(path, {n: [t] for n, t in texts.items()})
+        varnel = Varnel(self.desktop, [path])
+        target = TkTarget(self.desktop)
+        target.activate()
+        time.sleep(0.5)  # the tick takes the Tk window as the target
+        wrong = []
+        for n in range(20):
+            slot = 1 + n % 2
+            target.set_text('')
+            # The target is busy (stopped) while the paste key reaches it; the manager reads at once.
+            os.kill(target.process.pid, signal.SIGSTOP)
+            try:
+                varnel.click_send(slot)
+                time.sleep(0.6)
+            finally:
+                os.kill(target.process.pid, signal.SIGCONT)
+            try:
+                target.wait_for_text(texts[slot], timeout=5)
+            except TimeoutError:
+                wrong.append((n, target.text()[:60]))
+        self.assertEqual(wrong, [], f'{20 - len(wrong)} of 20 exact')
+
+    def test_conversion_converts_the_selection_not_the_managers_text(self):
+        varnel = Varnel(self.desktop)
+        target = TkTarget(self.desktop)
+        target.activate()
+        time.sleep(0.5)
+        for n in range(5):
+            target.set_text(f'selection {n}')
+            target.select_all()
+            varnel.click_conversion(4)  # upper case
+            target.wait_for_text(f'SELECTION {n}')
+
+
+if __name__ == '__main__':
+    unittest.main()
