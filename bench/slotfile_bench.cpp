@@ -17,13 +17,15 @@ namespace {
 
 using varnel::IconvCodepage;
 
-enum class Encoding { Utf8, Cp932 };
+enum class Encoding { Utf8, Cp932, Ascii };
 
 // One section per slot, repeated until the file has the wanted size: Japanese and ASCII text,
-// comma-separated and quoted fields, as a hand-written slot file would hold.
+// comma-separated and quoted fields, as a hand-written slot file would hold; or lines of a log.
 std::string makeFile(Encoding encoding, std::size_t bytes) {
     const std::string_view line =
-        encoding == Encoding::Utf8
+        encoding == Encoding::Ascii
+            ? "2026-12-07 14:03:11 INFO worker 7: request served in 12 ms, status 200\r\n"
+        : encoding == Encoding::Utf8
             ? "お世話になっております。ソフト開発部の表です, see you \"at 10:00, room ①\"\r\n"
             : "\x82\xa8\x90\xa2\x98\x62\x82\xc9\x82\xc8\x82\xc1\x82\xc4\x82\xa8\x82\xe8\x82\xdc\x82\xb7\x81"
               "\x42\x83\x5c\x83\x74\x83\x67\x8a\x4a\x94\xad\x95\x94\x82\xcc\x95\x5c\x82\xc5\x82\xb7, see you "
@@ -58,6 +60,10 @@ class StoredSlots : public varnel::Slots {
     std::u16string text(std::int16_t index) const override { return texts[index - 1]; }
     bool setText(std::int16_t index, const std::u16string& t) override {
         texts[index - 1] = t;
+        return true;
+    }
+    bool setSharedText(std::int16_t index, const varnel::SharedText& t) override {
+        texts[index - 1] = t.str();
         return true;
     }
     bool setBackground(std::int16_t, varnel::SlotBackground) override { return true; }
@@ -99,7 +105,7 @@ void BM_DecodeAndLoad(benchmark::State& state, Encoding encoding) {
     const IconvCodepage codepage;
     for (auto _ : state) {
         StoredSlots slots;
-        varnel::LoadSlotText(varnel::DecodeSlotFile(bytes, codepage).value(), slots);
+        benchmark::DoNotOptimize(varnel::LoadSlotBytes(bytes, codepage, slots).ok());
         benchmark::DoNotOptimize(slots.texts[0].data());
     }
     finish(state, bytes.size());
@@ -115,6 +121,7 @@ BENCHMARK_CAPTURE(BM_ReadFields, utf8, Encoding::Utf8)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_ReadFields, cp932, Encoding::Cp932)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_DecodeAndLoad, utf8, Encoding::Utf8)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_DecodeAndLoad, cp932, Encoding::Cp932)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_DecodeAndLoad, ascii, Encoding::Ascii)->Apply(sizes);
 
 }  // namespace
 

@@ -22,6 +22,9 @@ class Slots {
     virtual std::u16string text(std::int16_t index) const = 0;
     // False when the index names no slot; nothing is written then.
     virtual bool setText(std::int16_t index, const std::u16string& text) = 0;
+    // The slot's text as a shared string, for texts that can run to hundreds of megabytes. The
+    // defaults copy; the real slots share.
+    virtual SharedText sharedText(std::int16_t index) const { return SharedText(text(index)); }
     // setText for a text the slot may keep without a copy.
     virtual bool setSharedText(std::int16_t index, const SharedText& text) {
         return setText(index, text.str());

@@ -93,7 +93,7 @@ void EditDialogHandlers::Text1_DblClick(std::int16_t index) {
 
     // 3 to 5. Caption, a copy of the slot's text, and the slot number in Tag.
     form_.setCaption(EditDialogCaption(index));
-    form_.setText(ctx_.form.text(index));
+    form_.setText(ctx_.form.sharedText(index));
     form_.setTag(Decimal(index));
 }
 
@@ -110,7 +110,7 @@ void EditDialogHandlers::Command1_Click() {
     }
     // Whatever the slot holds now (a capture may have written into it meanwhile) is replaced.
     if (const auto slot = ParseSlotTag(form_.tag())) {
-        ctx_.form.setText(*slot, form_.text());
+        ctx_.form.setSharedText(*slot, form_.sharedText());
     }
     close();
 }

@@ -31,7 +31,10 @@ class EditForm {
     virtual void setCaption(const std::u16string& caption) = 0;
     // The text of the dialog's Text1, whole.
     virtual std::u16string text() const = 0;
-    virtual void setText(const std::u16string& text) = 0;
+    // The same as a shared string: the very one setText() gave while the text is unedited.
+    virtual SharedText sharedText() const { return SharedText(text()); }
+    // Gives the dialog's Text1 this text, shared.
+    virtual void setText(SharedText text) = 0;
     // The Tag of the dialog's Text1: the number of the slot being edited, as decimal text.
     virtual std::u16string tag() const = 0;
     virtual void setTag(const std::u16string& tag) = 0;

@@ -1,4 +1,5 @@
-// Slot file bytes through the decoding rule, the field reader and the loader.
+// Slot file bytes through the decoding rule, the field reader and the loader, which must agree with
+// reading the fields of the decoded text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -6,7 +7,7 @@
 #include <string_view>
 
 #include "core/Forms.h"
-#include "platform/NativeCodepage.h"
+#include "platform/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
@@ -41,15 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
     // Lenient UTF-8 decoding never writes more units than bytes and agrees with strict decoding.
+    const varnel::NativeCodepage codepage;
     std::u16string lenient;
     std::u16string strict;
     varnel::DecodeUtf8(bytes, lenient, varnel::Utf8Errors::Replace);
     check(lenient.size() <= size);
     if (varnel::DecodeUtf8(bytes, strict, varnel::Utf8Errors::Stop)) {
         check(strict == lenient);
+        // The loader sizes its texts by this count.
+        const auto utf8 = varnel::SlotTextDecoder::create(varnel::SlotFileEncoding::Utf8, codepage);
+        check(utf8.value()->units(bytes) == strict.size());
     }
 
-    const varnel::NativeCodepage codepage;
     const auto text = varnel::DecodeSlotFile(bytes, codepage);
     check(text.ok());
     check(text.value().size() <= size);
@@ -63,13 +67,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(++fields <= text.value().size() + 1);
     }
 
-    // Each field adds itself and at most one CR LF to a slot.
+    // Loading from the bytes gives what reading the decoded text field by field gives.
     Slots slots;
-    varnel::LoadSlotText(text.value(), slots);
-    std::size_t total = 0;
-    for (const auto& t : slots.texts) {
-        total += t.size();
+    check(varnel::LoadSlotBytes(bytes, codepage, slots).ok());
+    std::u16string expected[10];
+    varnel::SlotFieldReader sections(text.value());
+    while (!sections.atEnd()) {
+        if (const auto slot = varnel::SlotHeaderNumber(sections.readField())) {
+            std::u16string_view separator;
+            while (!sections.atEnd()) {
+                const auto field = sections.readField();
+                if (varnel::IsSlotEndMarker(field)) {
+                    break;
+                }
+                (expected[*slot - 1] += separator) += field;
+                separator = u"\r\n";
+            }
+        }
     }
-    check(total <= 4 * (text.value().size() + 1));
+    for (int i = 0; i < 10; ++i) {
+        check(slots.texts[i] == expected[i]);
+    }
     return 0;
 }

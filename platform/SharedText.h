@@ -1,6 +1,7 @@
 // A whole text that several holders keep without copying it: the clipboard's copy of another
-// application's text, LastClipboardText and the slot it was captured into can be one string, which
-// matters when the text is tens of megabytes. Immutable: assigning replaces the whole text.
+// application's text, LastClipboardText, the slot it was captured into and the edit dialog's copy of
+// a slot can be one string, which matters when the text is tens or hundreds of megabytes. Immutable:
+// assigning replaces the whole text.
 #pragma once
 
 #include <memory>

@@ -1,14 +1,18 @@
 #include "slotfile/SlotFieldReader.h"
 
+#include <type_traits>
+
 namespace varnel {
 
 namespace {
 
-bool isBlank(char16_t c) {
-    return c == u' ' || c == u'\t';
+template <class Char>
+bool isBlank(Char c) {
+    return c == Char(' ') || c == Char('\t');
 }
 
-std::u16string_view trimEnd(std::u16string_view s) {
+template <class Char>
+std::basic_string_view<Char> trimEnd(std::basic_string_view<Char> s) {
     std::size_t n = s.size();
     while (n > 0 && isBlank(s[n - 1])) {
         --n;
@@ -17,16 +21,19 @@ std::u16string_view trimEnd(std::u16string_view s) {
 }
 
 // Appends text to out with every line end (CR LF, lone CR, lone LF) written as CR LF.
-void appendWithCrLf(std::u16string& out, std::u16string_view text) {
+template <class Char>
+void appendWithCrLf(std::basic_string<Char>& out, std::basic_string_view<Char> text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c == u'\r') {
-            out += u"\r\n";
-            if (i + 1 < text.size() && text[i + 1] == u'\n') {
+        const Char c = text[i];
+        if (c == Char('\r')) {
+            out += Char('\r');
+            out += Char('\n');
+            if (i + 1 < text.size() && text[i + 1] == Char('\n')) {
                 ++i;
             }
-        } else if (c == u'\n') {
-            out += u"\r\n";
+        } else if (c == Char('\n')) {
+            out += Char('\r');
+            out += Char('\n');
         } else {
             out += c;
         }
@@ -34,10 +41,13 @@ void appendWithCrLf(std::u16string& out, std::u16string_view text) {
 }
 
 // True when the text holds a CR or LF that is not part of a CR LF pair.
-bool hasLoneLineEnd(std::u16string_view text) {
-    for (std::size_t i = text.find_first_of(u"\r\n"); i != std::u16string_view::npos;
-         i = text.find_first_of(u"\r\n", i + 2)) {
-        if (text[i] == u'\n' || i + 1 == text.size() || text[i + 1] != u'\n') {
+template <class Char>
+bool hasLoneLineEnd(std::basic_string_view<Char> text) {
+    constexpr Char lineEnds[] = {Char('\r'), Char('\n')};
+    const std::basic_string_view<Char> ends(lineEnds, 2);
+    for (std::size_t i = text.find_first_of(ends); i != std::basic_string_view<Char>::npos;
+         i = text.find_first_of(ends, i + 2)) {
+        if (text[i] == Char('\n') || i + 1 == text.size() || text[i + 1] != Char('\n')) {
             return true;
         }
     }
@@ -46,13 +56,15 @@ bool hasLoneLineEnd(std::u16string_view text) {
 
 }  // namespace
 
-std::size_t SlotFieldReader::findDelimiter(std::size_t from) const {
+template <class Char>
+std::size_t BasicSlotFieldReader<Char>::findDelimiter(std::size_t from) const {
+    using Unsigned = std::make_unsigned_t<Char>;
     const std::size_t n = text_.size();
-    const char16_t* const s = text_.data();
+    const Char* const s = text_.data();
     while (from < n) {
-        const char16_t c = s[from];
+        const auto c = static_cast<Unsigned>(s[from]);
         // Every delimiter lies below U+002D; one comparison settles almost every character.
-        if (c <= u',' && (c == u',' || c == u'\r' || c == u'\n')) {
+        if (c <= Unsigned(',') && (c == Unsigned(',') || c == Unsigned('\r') || c == Unsigned('\n'))) {
             break;
         }
         ++from;
@@ -60,35 +72,37 @@ std::size_t SlotFieldReader::findDelimiter(std::size_t from) const {
     return from;
 }
 
-std::size_t SlotFieldReader::skipDelimiter(std::size_t at) const {
+template <class Char>
+std::size_t BasicSlotFieldReader<Char>::skipDelimiter(std::size_t at) const {
     if (at >= text_.size()) {
         return text_.size();
     }
-    if (text_[at] == u'\r' && at + 1 < text_.size() && text_[at + 1] == u'\n') {
+    if (text_[at] == Char('\r') && at + 1 < text_.size() && text_[at + 1] == Char('\n')) {
         return at + 2;
     }
     return at + 1;
 }
 
-std::u16string_view SlotFieldReader::readField() {
+template <class Char>
+typename BasicSlotFieldReader<Char>::View BasicSlotFieldReader<Char>::readField() {
     const std::size_t n = text_.size();
     std::size_t p = pos_;
+    afterQuote_ = View::npos;
     while (p < n && isBlank(text_[p])) {
         ++p;
     }
-    if (p >= n || text_[p] != u'"') {
+    if (p >= n || text_[p] != Char('"')) {
         const std::size_t end = findDelimiter(p);
         pos_ = skipDelimiter(end);
         return trimEnd(text_.substr(p, end - p));
     }
 
     const std::size_t open = p + 1;
-    const std::size_t close = text_.find(u'"', open);
-    const std::u16string_view quoted =
-        text_.substr(open, close == std::u16string_view::npos ? std::u16string_view::npos : close - open);
-    std::u16string_view after;
+    const std::size_t close = text_.find(Char('"'), open);
+    const View quoted = text_.substr(open, close == View::npos ? View::npos : close - open);
+    View after;
     std::size_t end = n;
-    if (close != std::u16string_view::npos) {
+    if (close != View::npos) {
         end = findDelimiter(close + 1);
         after = trimEnd(text_.substr(close + 1, end - close - 1));
     }
@@ -98,8 +112,12 @@ std::u16string_view SlotFieldReader::readField() {
     }
     scratch_.clear();
     appendWithCrLf(scratch_, quoted);
+    afterQuote_ = scratch_.size();
     scratch_ += after;
     return scratch_;
 }
+
+template class BasicSlotFieldReader<char16_t>;
+template class BasicSlotFieldReader<char>;
 
 }  // namespace varnel

@@ -7,7 +7,9 @@
 
 namespace varnel {
 
-// Splits text into fields, front to back, in one pass:
+// Splits text into fields, front to back, in one pass. It reads UTF-16 text, or the bytes of a file
+// in UTF-8 or code page 932: every character it looks for is ASCII, and in both encodings these bytes
+// only ever stand for themselves (code page 932 uses none of them as a trail byte).
 // - A field ends at a comma or a line end (CR LF, a lone LF or a lone CR); the delimiter is consumed.
 // - Spaces and tabs before a field are skipped; spaces and tabs at the end of an unquoted field are
 //   removed.
@@ -18,21 +20,36 @@ namespace varnel {
 // - A double quote anywhere but at the start of a field is an ordinary character.
 // - An empty line, or nothing between two delimiters, is an empty field. A delimiter that is the last
 //   character of the text starts no further field.
-class SlotFieldReader {
+template <class Char>
+class BasicSlotFieldReader {
   public:
-    explicit SlotFieldReader(std::u16string_view text) : text_(text) {}
+    using View = std::basic_string_view<Char>;
+
+    explicit BasicSlotFieldReader(View text) : text_(text) {}
 
     bool atEnd() const { return pos_ >= text_.size(); }
-    // The next field; empty at the end. The view stays valid until the next call.
-    std::u16string_view readField();
+    // Where the next field starts; nothing before it is read again.
+    std::size_t position() const { return pos_; }
+    // The next field; empty at the end. The view stays valid until the next call; it lies within the
+    // text unless the field had to be rewritten (a quoted field with lone line ends or text after the
+    // closing quote).
+    View readField();
+    // Where, in a rewritten field just returned, the text after the closing quote begins; npos for
+    // every other field. Bytes must be decoded on either side of it separately: the quote between
+    // them was a character boundary.
+    std::size_t afterQuote() const { return afterQuote_; }
 
   private:
     std::size_t findDelimiter(std::size_t from) const;
     std::size_t skipDelimiter(std::size_t at) const;
 
-    std::u16string_view text_;
+    View text_;
     std::size_t pos_ = 0;
-    std::u16string scratch_;  // only for quoted fields that need rewriting
+    std::size_t afterQuote_ = View::npos;
+    std::basic_string<Char> scratch_;  // only for quoted fields that need rewriting
 };
+
+using SlotFieldReader = BasicSlotFieldReader<char16_t>;
+using SlotByteFieldReader = BasicSlotFieldReader<char>;
 
 }  // namespace varnel

@@ -1,8 +1,12 @@
 #include "platform/posix/PosixFiles.h"
 
+#include <fcntl.h>
 #include <glob.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -35,6 +39,52 @@ bool isNormalFile(const char* path) {
     const char* name = slash ? slash + 1 : path;
     return name[0] != '.';
 }
+
+// The bytes in anonymous memory of their own, so that the pages already read can be unmapped while
+// the rest is still being read. (A mapping of the file itself would fault if the file shrank meanwhile.)
+class MappedContent : public FileContent {
+  public:
+    MappedContent(void* base, std::size_t size) : base_(static_cast<char*>(base)), size_(size) {}
+    ~MappedContent() override {
+        if (mappedBegin_ < mappedEnd()) {
+            ::munmap(base_ + mappedBegin_, mappedEnd() - mappedBegin_);
+        }
+    }
+    MappedContent(const MappedContent&) = delete;
+    MappedContent& operator=(const MappedContent&) = delete;
+
+    std::string_view bytes() const override { return {base_, size_}; }
+    void releaseBefore(std::size_t offset) override {
+        const std::size_t end = std::min(offset, size_) / pageSize() * pageSize();
+        if (end > mappedBegin_ && ::munmap(base_ + mappedBegin_, end - mappedBegin_) == 0) {
+            mappedBegin_ = end;
+        }
+    }
+
+  private:
+    static std::size_t pageSize() { return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)); }
+    std::size_t mappedEnd() const { return (size_ + pageSize() - 1) / pageSize() * pageSize(); }
+
+    char* base_;
+    std::size_t size_;
+    std::size_t mappedBegin_ = 0;
+};
+
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
 
 }  // namespace
 
@@ -75,6 +125,49 @@ Result<std::string> PosixFiles::readBytes(const std::string& path) const {
         return Result<std::string>::failure(path + ": read error");
     }
     return Result<std::string>::success(std::move(bytes));
+}
+
+Result<std::unique_ptr<FileContent>> PosixFiles::readContent(const std::string& path) const {
+    using R = Result<std::unique_ptr<FileContent>>;
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return R::failure(path + ": " + std::strerror(errno));
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        return R::failure(path + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return R::failure(path + ": not a regular file");
+    }
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (size > MaxFileBytes) {
+        return R::failure(path + ": larger than the slot file limit");
+    }
+    if (size == 0) {
+        return R::success(std::make_unique<detail::StringFileContent>(std::string{}));
+    }
+    void* base = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) {
+        return R::failure(path + ": " + std::strerror(errno));
+    }
+    auto content = std::make_unique<MappedContent>(base, size);
+    char* out = static_cast<char*>(base);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd.get(), out + done, size - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return R::failure(path + ": " + std::strerror(errno));
+        }
+        if (got == 0) {
+            return R::failure(path + ": the file shrank while it was read");
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return R::success(std::move(content));
 }
 
 }  // namespace varnel

@@ -118,6 +118,36 @@ class EditDialogTest : public QObject {
         QVERIFY(o.w.form.texts[1] == u"xfirst\nsecond\u00a0line");
     }
 
+    void aHugeTextIsShownInPartAndKeptWhole() {
+        Opened o;
+        // Long enough to be shown in part, with a surrogate pair across the cut.
+        std::u16string huge(EditDialog::DisplayLimit - 1, u'a');
+        huge += u"\U0001F600 and the rest\r\nof it";
+        o.w.form.texts[3] = huge;
+        o.host.Text1_DblClick(4);
+        QPlainTextEdit* box = o.host.dialog()->Text1();
+        QVERIFY(o.host.dialog()->showsPart() && box->isReadOnly());
+        QCOMPARE(box->toPlainText(),
+                 QString(EditDialog::DisplayLimit - 1, QLatin1Char('a')) + QStringLiteral("…"));
+        QTest::keyClicks(box, QStringLiteral("typed"));  // read-only: nothing changes
+        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        QVERIFY(o.w.form.texts[3] == huge);
+        // So is a text of too many lines, however short.
+        std::u16string lines;
+        for (std::size_t i = 0; i <= EditDialog::DisplayLines; ++i) {
+            lines += u"x\r\n";
+        }
+        o.w.form.texts[4] = lines;
+        o.host.Text1_DblClick(5);
+        QVERIFY(o.host.dialog()->showsPart() && o.host.dialog()->Text1()->isReadOnly());
+        QCOMPARE(o.host.dialog()->Text1()->blockCount(), static_cast<int>(EditDialog::DisplayLines));
+        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        QVERIFY(o.w.form.texts[4] == lines);
+        // A text that fits is editable again in the next dialog.
+        o.host.Text1_DblClick(2);
+        QVERIFY(!o.host.dialog()->showsPart() && !o.host.dialog()->Text1()->isReadOnly());
+    }
+
     void closeBoxAndCancelDiscardTheTextAndDestroyTheDialog() {
         Opened o;
         QPointer<EditDialog> first = o.dialog;

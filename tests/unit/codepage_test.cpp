@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/NativeCodepage.h"
+#include "platform/NativeServices.h"
 
 namespace varnel {
 namespace {

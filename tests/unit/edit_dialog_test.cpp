@@ -33,7 +33,7 @@ class FakeEditForm : public EditForm {
     WindowHandle hWnd() override { return DialogHandle; }
     void setCaption(const std::u16string& c) override { caption = c; }
     std::u16string text() const override { return box; }
-    void setText(const std::u16string& t) override { box = t; }
+    void setText(SharedText t) override { box = t.str(); }
     std::u16string tag() const override { return tagText; }
     void setTag(const std::u16string& t) override { tagText = t; }
     void destroy() override {

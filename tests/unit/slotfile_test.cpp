@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "core/Startup.h"
 #include "fakes/FakePlatform.h"
-#include "platform/NativeCodepage.h"
+#include "platform/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
@@ -22,6 +26,11 @@ std::vector<std::u16string> fieldsOf(std::u16string_view text) {
         fields.emplace_back(reader.readField());
     }
     return fields;
+}
+
+// The test texts are ASCII: their bytes are their characters.
+std::string asciiBytes(std::u16string_view text) {
+    return std::string(text.begin(), text.end());
 }
 
 TEST(SlotFieldReader, SplitsFieldsByTheDelimitedFieldRules) {
@@ -71,7 +80,7 @@ TEST(SlotHeaders, OnlyTheTenTwoDigitFormsInAnyCase) {
     EXPECT_FALSE(IsSlotEndMarker(u"end"));
 }
 
-TEST(LoadSlotText, FillsSlotsSectionBySection) {
+TEST(LoadSlotBytes, FillsSlotsSectionBySection) {
     struct Case {
         const char* what;
         std::u16string text;
@@ -108,7 +117,7 @@ TEST(LoadSlotText, FillsSlotsSectionBySection) {
         for (const auto& [slot, text] : c.before) {
             w.form.texts[slot - 1] = text;
         }
-        LoadSlotText(c.text, w.form);
+        ASSERT_TRUE(LoadSlotBytes(asciiBytes(c.text), w.codepage, w.form)) << c.what;
         for (int slot = 1; slot <= 10; ++slot) {
             const auto it = c.slots.find(slot);
             EXPECT_EQ(w.form.texts[slot - 1], it == c.slots.end() ? u"" : it->second)
@@ -117,19 +126,73 @@ TEST(LoadSlotText, FillsSlotsSectionBySection) {
     }
 }
 
-TEST(LoadSlotText, WritesEachSlotOnceWhateverTheNumberOfSections) {
-    std::u16string text;
+TEST(LoadSlotBytes, WritesEachSlotOnceWhateverTheNumberOfSections) {
+    std::string text;
     constexpr int sections = 200000;
     for (int i = 0; i < sections; ++i) {
-        text += u"[text01]\r\nx\r\n[end]\r\n";
+        text += "[text01]\r\nx\r\n[end]\r\n";
     }
     fake::World w;
-    LoadSlotText(text, w.form);
+    ASSERT_TRUE(LoadSlotBytes(text, w.codepage, w.form));
     EXPECT_EQ(w.form.texts[0], std::u16string(sections, u'x'));
     EXPECT_EQ(w.log.count("slot.setText 1"), 1);
 }
 
-TEST(DecodeSlotFile, UsesUtf8WhenWellFormedAndCodePage932Otherwise) {
+// The slots as loading the whole decoded text field by field gives them.
+std::array<std::u16string, 10> loadDecodedText(std::string_view bytes, const Codepage& codepage) {
+    std::array<std::u16string, 10> slots;
+    const std::u16string text = DecodeSlotFile(bytes, codepage).value();
+    SlotFieldReader reader(text);
+    while (!reader.atEnd()) {
+        if (const auto slot = SlotHeaderNumber(reader.readField())) {
+            std::u16string_view separator;
+            while (!reader.atEnd()) {
+                const std::u16string_view field = reader.readField();
+                if (IsSlotEndMarker(field)) {
+                    break;
+                }
+                (slots[*slot - 1] += separator) += field;
+                separator = u"\r\n";
+            }
+        }
+    }
+    return slots;
+}
+
+TEST(LoadSlotBytes, ReadsTheFieldsOfTheBytesAsOfTheDecodedText) {
+    const std::string piece = std::string(700000, 'a') + "\r\n" + std::string(700000, 'b') + "\r\n";
+    const std::string files[] = {
+        // Code page 932: lead bytes cut off by delimiters, blanks and quotes; 0x5C and ',' as neighbours.
+        "[text01]\r\n\x83\x5C,\x81,x\x81\r\n\x82 "
+        "\r\n\"\x81\"\x82\xA0\r\n\xB1\xDF\r\n[end]\r\n[text02]\r\n\x81",
+        // UTF-8 after a byte order mark, with ill-formed sequences cut off by delimiters.
+        "\xEF\xBB\xBF[text03]\r\n\xE3\x81,\xE3\x81\x82\xF0\x9F\r\n\"a\nb\xE3\"c\r\n[end]\r\n[text03]"
+        "\r\nz\xC3",
+        // Well-formed UTF-8: quoted fields with lone line ends, runs of lines, a second section.
+        "x\r\n[text04]\r\n\xE3\x81\x82\r\n\"q\nr\"\r\n  s  \r\nt\r\n[end]\r\n[text04]\r\nu\rv\n",
+        // Sections far larger than the pieces decoded at a time.
+        "[text05]\r\n" + piece + piece + "[end]\r\n[text06]\r\n\"" + piece + "\"\r\n",
+    };
+    const NativeCodepage codepage;
+    for (const std::string& bytes : files) {
+        fake::World w;
+        std::string released(bytes);
+        std::size_t releasedTo = 0;
+        // Bytes released are overwritten: a read behind the released offset would show.
+        ASSERT_TRUE(LoadSlotBytes(released, codepage, w.form, [&](std::size_t offset) {
+            ASSERT_GE(offset, releasedTo);
+            std::fill(released.begin(), released.begin() + static_cast<std::ptrdiff_t>(offset), '#');
+            releasedTo = offset;
+        }));
+        const auto expected = loadDecodedText(bytes, codepage);
+        for (int slot = 1; slot <= 10; ++slot) {
+            EXPECT_EQ(w.form.texts[slot - 1], expected[slot - 1])
+                << "slot " << slot << " of " << bytes.substr(0, 40);
+        }
+    }
+}
+
+TEST(DecodeSlotFile, UsesUtf8OnlyWhereItIsCertain) {
     struct Case {
         const char* what;
         std::string bytes;
@@ -137,6 +200,13 @@ TEST(DecodeSlotFile, UsesUtf8WhenWellFormedAndCodePage932Otherwise) {
     };
     const Case cases[] = {
         {"UTF-8 without BOM", "a\xE3\x81\x82\xF0\x9F\x98\x80", u"a\u3042\U0001F600"},
+        {"UTF-8 with two-byte sequences and one longer",
+         "\xC3\xBD\xE3\x82\xBD"
+         "a",
+         u"\u00FD\u30BDa"},
+        {"half-width katakana that is also two-byte UTF-8", "\xC3\xBD\xB1", u"\uFF83\uFF7D\uFF71"},
+        {"only two-byte UTF-8 sequences", "caf\xC3\xA9", u"caf\uFF83\uFF69"},
+        {"two-byte UTF-8 after a BOM", "\xEF\xBB\xBF\xC3\xBD", u"\u00FD"},
         {"UTF-8 with BOM", "\xEF\xBB\xBF[text01]\r\n\xE3\x82\xBD", u"[text01]\r\n\u30BD"},
         {"BOM only", "\xEF\xBB\xBF", u""},
         {"NUL bytes", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
@@ -222,6 +292,34 @@ TEST(SlotFileStartupStep, LoadsANamedNormalFileWithCaptureOff) {
         EXPECT_EQ(w.log.calls[1], "files.match " + c.argument) << c.what;
         EXPECT_EQ(w.log.count("files.read " + c.argument), c.loaded ? 1 : 0) << c.what;
     }
+}
+
+TEST(LoadSlotFile, ReadsALargeFileWhileItsPagesAreGivenBack) {
+    const std::string path = ::testing::TempDir() + "varnel-large-slot-file.txt";
+    std::string bytes = "[text02]\r\n";
+    std::u16string expected;
+    for (int i = 0; i < 1000000; ++i) {
+        const std::string number = std::to_string(i);
+        bytes += "line " + number + ", \x83\x5C\r\n";
+        expected += u"line " + std::u16string(number.begin(), number.end()) + u"\r\n\u30BD\r\n";
+    }
+    expected.resize(expected.size() - 2);
+    bytes += "[end]\r\n[text03]\r\nlast";
+    { std::ofstream(path, std::ios::binary) << bytes; }
+    const NativeFiles files;
+    fake::World w;
+    ASSERT_TRUE(LoadSlotFile(path, files, NativeCodepage(), w.form));
+    EXPECT_TRUE(w.form.texts[1] == expected);
+    EXPECT_EQ(w.form.texts[2], u"last");
+
+    // The bytes not yet given back stay in place.
+    const auto content = files.readContent(path);
+    ASSERT_TRUE(content);
+    content.value()->releaseBefore(bytes.size() / 2);
+    EXPECT_EQ(content.value()->bytes().substr(bytes.size() / 2),
+              std::string_view(bytes).substr(bytes.size() / 2));
+    std::remove(path.c_str());
+    EXPECT_FALSE(files.readContent(path));
 }
 
 TEST(SlotFileStartupStep, LeavesNoSlotColouredAfterLoading) {

@@ -74,12 +74,20 @@ QString EditDialog::shownText() const {
 
 std::u16string EditDialog::text() const {
     const QString shown = shownText();
-    return shown == shownExact_ ? exact_ : FromQString(shown);
+    return shown == shownExact_ ? exact_.str() : FromQString(shown);
 }
 
-void EditDialog::setText(const std::u16string& text) {
-    exact_ = text;
-    text1_->setPlainText(ToQString(text));
+SharedText EditDialog::sharedText() const {
+    const QString shown = shownText();
+    return shown == shownExact_ ? exact_ : SharedText(FromQString(shown));
+}
+
+void EditDialog::setText(SharedText text) {
+    exact_ = std::move(text);
+    const std::u16string_view part = PartShown(exact_.str(), DisplayLimit, DisplayLines);
+    showsPart_ = part.size() < exact_.size();
+    text1_->setReadOnly(showsPart_);
+    text1_->setPlainText(ToQString(part) + (showsPart_ ? QStringLiteral("…") : QString()));
     shownExact_ = shownText();
 }
 

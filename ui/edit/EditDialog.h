@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <string>
 
+#include "core/Forms.h"
 #include "ui/common/Twips.h"
 
 namespace varnel {
@@ -26,7 +27,18 @@ class EditDialog : public QWidget {
     // the text that was set, carriage returns and line feeds as they came; after an edit it is what
     // the box shows, with line feeds between lines.
     std::u16string text() const;
-    void setText(const std::u16string& text);
+    // The same, shared: the very string setText() gave until the text is edited.
+    SharedText sharedText() const;
+    // A text longer than DisplayLimit or DisplayLines is shown in part, read-only, ending in "…", as
+    // the slots show
+    // theirs: laying out hundreds of megabytes would freeze the window for seconds and cost gigabytes.
+    // text() still gives the whole text. The string is shared, not copied.
+    void setText(SharedText text);
+
+    // Texts longer than this (UTF-16 code units), or of more lines, are shown in part.
+    static constexpr std::size_t DisplayLimit = 262144;
+    static constexpr std::size_t DisplayLines = 16384;
+    bool showsPart() const { return showsPart_; }
 
     // The Tag of Text1.
     const std::u16string& tag() const { return tag_; }
@@ -47,8 +59,9 @@ class EditDialog : public QWidget {
     QPlainTextEdit* text1_ = nullptr;
     QPushButton* command1_ = nullptr;
     QPushButton* command2_ = nullptr;
-    std::u16string exact_;
+    SharedText exact_;
     QString shownExact_;  // what the box showed right after exact_ was set
+    bool showsPart_ = false;
     std::u16string tag_;
 };
 

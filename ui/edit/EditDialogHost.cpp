@@ -50,9 +50,13 @@ std::u16string EditDialogHost::text() const {
     return dialog_ ? dialog_->text() : std::u16string{};
 }
 
-void EditDialogHost::setText(const std::u16string& text) {
+SharedText EditDialogHost::sharedText() const {
+    return dialog_ ? dialog_->sharedText() : SharedText{};
+}
+
+void EditDialogHost::setText(SharedText text) {
     if (dialog_) {
-        dialog_->setText(text);
+        dialog_->setText(std::move(text));
     }
 }
 

@@ -34,7 +34,8 @@ class EditDialogHost : public EditForm {
     WindowHandle hWnd() override;
     void setCaption(const std::u16string& caption) override;
     std::u16string text() const override;
-    void setText(const std::u16string& text) override;
+    SharedText sharedText() const override;
+    void setText(SharedText text) override;
     std::u16string tag() const override;
     void setTag(const std::u16string& tag) override;
     void destroy() override;

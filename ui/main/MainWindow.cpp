@@ -185,6 +185,10 @@ bool MainWindow::setText(std::int16_t index, const std::u16string& text) {
     return true;
 }
 
+SharedText MainWindow::sharedText(std::int16_t index) const {
+    return validSlot(index) ? text1_[index]->sharedText() : SharedText{};
+}
+
 bool MainWindow::setSharedText(std::int16_t index, const SharedText& text) {
     if (!validSlot(index)) {
         return false;

@@ -52,6 +52,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     // MainForm
     std::u16string text(std::int16_t index) const override;
     bool setText(std::int16_t index, const std::u16string& text) override;
+    SharedText sharedText(std::int16_t index) const override;
     bool setSharedText(std::int16_t index, const SharedText& text) override;
     bool setBackground(std::int16_t index, SlotBackground colour) override;
     WindowHandle hWnd() override;

@@ -66,23 +66,16 @@ void SlotEdit::keyPressEvent(QKeyEvent* event) {
 void SlotEdit::setExactText(SharedText text) {
     exact_ = std::move(text);
     showsPart_ = exact_.size() > DisplayLimit;
-    std::u16string_view shown(exact_.str());
-    if (showsPart_) {
-        std::size_t cut = DisplayLimit;
-        if (shown[cut - 1] >= 0xD800 && shown[cut - 1] <= 0xDBFF) {
-            --cut;  // never split a surrogate pair
-        }
-        shown = shown.substr(0, cut);
-    }
     settingText_ = true;
     setReadOnly(showsPart_);
-    setPlainText(ToQString(std::u16string(shown)) + (showsPart_ ? QStringLiteral("…") : QString()));
+    setPlainText(ToQString(PartShown(exact_.str(), DisplayLimit)) +
+                 (showsPart_ ? QStringLiteral("…") : QString()));
     settingText_ = false;
 }
 
 void SlotEdit::onTextChanged() {
     if (!settingText_) {
-        exact_ = FromQString(toPlainText());
+        exact_ = SharedText(FromQString(toPlainText()));
     }
 }
 

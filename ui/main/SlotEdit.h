@@ -29,6 +29,8 @@ class SlotEdit : public QPlainTextEdit {
     int index() const { return index_; }
     bool showsPart() const { return showsPart_; }
     const std::u16string& exactText() const { return exact_.str(); }
+    // The text itself, shared with whoever holds it too (the edit dialog).
+    const SharedText& sharedText() const { return exact_; }
     void setExactText(SharedText text);
 
   signals:
