@@ -24,6 +24,18 @@
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11WindowSystem.h"
 #include "ui/main/MainWindow.h"
+#ifdef VARNEL_WAYLAND
+#include <QDir>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QTimer>
+#include <chrono>
+
+#include "platform/wayland/WaylandClipboard.h"
+#include "platform/wayland/WaylandConnection.h"
+#include "platform/wayland/WaylandKeyboard.h"
+#include "platform/wayland/WaylandWindowSystem.h"
+#endif
 
 namespace {
 
@@ -37,19 +49,48 @@ void ReportNoDisplay(const std::string& why) {
                  why.c_str());
 }
 
-// Chooses where Qt runs before it starts. Only X11 has native backends, so a session that also
-// offers Wayland runs on XWayland, unless the user chose a platform. Returns 0, or the exit status
-// when there is no display to run on.
+#ifdef VARNEL_WAYLAND
+// Qt's Wayland platform plugin is a package of its own (qt6-wayland on Debian).
+bool HasQtWaylandPlugin() {
+    const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+    return !platforms.entryList({QStringLiteral("libqwayland*")}, QDir::Files).isEmpty();
+}
+#endif
+
+// Chooses where Qt runs before it starts. A Wayland session runs natively where the compositor offers
+// the protocols the Wayland backends need (or there is no X11), and on XWayland otherwise, unless the
+// user chose a platform. Returns 0, or the exit status when there is no display to run on.
 int ChooseDisplay(bool* onXWayland) {
     const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
     if (!chosen.isEmpty() && !chosen.startsWith("xcb")) {
         return 0;  // the user's choice (offscreen, for example)
     }
     const bool wayland = IsSet("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
+#ifdef VARNEL_WAYLAND
+    // Natively on Wayland where the compositor offers what sending needs, or where there is no X11
+    // to fall back on (the native backends then say once what is missing).
+    // (libwayland finds the compositor's socket in XDG_RUNTIME_DIR unless the name is a path.)
+    const bool reachable =
+        IsSet("WAYLAND_DISPLAY") && (IsSet("XDG_RUNTIME_DIR") || qgetenv("WAYLAND_DISPLAY").startsWith('/'));
+    if (chosen.isEmpty() && reachable && HasQtWaylandPlugin()) {
+        const auto offers =
+            varnel::wayland::CompositorOffersDeliveryProtocols(std::chrono::milliseconds(500));
+        if (offers && (*offers || !IsSet("DISPLAY"))) {
+            qputenv("QT_QPA_PLATFORM", "wayland");
+            return 0;
+        }
+    }
+#endif
     if (!IsSet("DISPLAY")) {
+#ifdef VARNEL_WAYLAND
+        ReportNoDisplay(wayland ? "DISPLAY is not set, and the Wayland compositor could not be reached "
+                                  "either natively or through XWayland"
+                                : "DISPLAY is not set");
+#else
         ReportNoDisplay(wayland ? "DISPLAY is not set: in a Wayland session Varnel runs on XWayland, "
                                   "which is not available here"
                                 : "DISPLAY is not set");
+#endif
         return 2;
     }
     if (const auto why = varnel::ProbeX11Display()) {
@@ -158,6 +199,43 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "varnel: clipboard: %s; falling back to Qt's clipboard\n", why.c_str());
         }
     }
+#ifdef VARNEL_WAYLAND
+    // Native Wayland: the compositor's data-control, foreign-toplevel and virtual-keyboard protocols.
+    // Where one is missing, what it serves falls back to Qt's stand-ins, and the user is told once.
+    varnel::QtWindowSystem qtScreen;
+    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+        if (QGuiApplication::desktopFileName().isEmpty()) {
+            QGuiApplication::setDesktopFileName(QStringLiteral("varnel"));  // our toplevels' app_id
+        }
+        std::string why, missing;
+        auto ownActive = [] {  // a popup (the slot menu) leaves its window the active one
+            QWidget* active = QApplication::activeWindow();
+            return active != nullptr ? static_cast<varnel::WindowHandle>(active->winId())
+                                     : varnel::WindowHandle{0};
+        };
+        windows = varnel::WaylandWindowSystem::open(QGuiApplication::desktopFileName().toStdString(),
+                                                    ownActive, qtScreen, &why);
+        missing += windows ? "" : "\n  windows: " + why;
+        clipboard = varnel::WaylandClipboard::open(pump, &why);
+        missing += clipboard ? "" : "\n  clipboard: " + why;
+        keyboard = varnel::WaylandKeyboard::open(&why);
+        missing += keyboard ? "" : "\n  keys: " + why;
+        if (!missing.empty()) {
+            const std::string message =
+                "This Wayland compositor does not offer everything Varnel needs:" + missing +
+                "\nSending slots and converting selections need a compositor with these "
+                "protocols (sway and other wlroots compositors), or an X11 (XWayland) "
+                "target with Varnel started under X11 (QT_QPA_PLATFORM=xcb).";
+            std::fprintf(stderr, "varnel: %s\n", message.c_str());
+            QTimer::singleShot(0, [message] {
+                auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Varnel"),
+                                            QString::fromStdString(message));
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->show();
+            });
+        }
+    }
+#endif
     if (!windows) {
         windows = std::make_unique<varnel::QtWindowSystem>();
     }

@@ -36,6 +36,9 @@ class WindowSystem {
     virtual bool windowExists(WindowHandle window) = 0;
     // Places one of our own windows in the stacking order; its handle stays the same.
     virtual Status setZOrder(WindowHandle window, ZOrderMode mode) = 0;
+    // Before one of our windows is first shown: asks window managers to leave it floating at its own
+    // size and place (tiling managers tile ordinary windows) while it keeps its taskbar entry.
+    virtual Status keepFloating(WindowHandle /*window*/) { return Status::success(); }
     // Width of the screen in the pixels windows are placed in (the toolkit's logical pixels, which
     // are device pixels at scale 1), and the size of that pixel in twips.
     virtual Result<int> screenWidthPixels() = 0;

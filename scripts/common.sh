@@ -3,11 +3,17 @@ set -euo pipefail
 
 VARNEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libx11-dev libxtst-dev
-    libxfixes-dev libicu-dev fonts-ipafont-gothic"
+    libxfixes-dev libicu-dev fonts-ipafont-gothic libwayland-dev libxkbcommon-dev"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth openbox xdotool xclip tk x11-utils
     xterm python3 procps python3-pyatspi at-spi2-core dbus parcellite"
+# The native Wayland backend (built when libwayland-dev and libxkbcommon-dev are present) is tested in
+# a headless sway, and its fallbacks in a headless weston (which offers none of its protocols).
+WAYLAND_TEST_PACKAGES="sway weston wl-clipboard qt6-wayland"
 PACKAGE_PACKAGES="dpkg-dev file"
 PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream"
+# The other window managers the end-to-end tests run under (scripts/test-window-managers.sh), and a
+# clipboard manager that refills a cleared clipboard (the tests that need it skip without it).
+WM_PACKAGES="metacity xfwm4 icewm fluxbox mutter i3-wm dbus-daemon"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

@@ -13,6 +13,8 @@ cd "$VARNEL_ROOT/build-test"
 status=0
 ctest --output-on-failure -L 'unit|ui' -j "$jobs" || status=1
 ctest --output-on-failure -L e2e || status=1
+"$VARNEL_ROOT/scripts/test-window-managers.sh" "$VARNEL_ROOT/build-test" || status=1
+"$VARNEL_ROOT/scripts/test-wayland.sh" || status=1
 "$VARNEL_ROOT/scripts/test-package.sh" || status=1
 
 configure_and_build "$VARNEL_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON -DVARNEL_BEHAVIOUR_ONLY=ON

@@ -1074,7 +1074,7 @@ Status X11Clipboard::Worker::takeOwnership(int sel, std::shared_ptr<const std::u
     Owned& owned = owned_[sel];
     owned.active = true;
     owned.since = time;
-    owned.utf8 = std::make_shared<const std::string>(utf16ToUtf8(*text));
+    owned.utf8 = text ? std::make_shared<const std::string>(utf16ToUtf8(*text)) : nullptr;
     owned.latin1.reset();
     owned.text = std::move(text);
     return Status::success();
@@ -1137,7 +1137,10 @@ void X11Clipboard::Worker::doClear(const Done& done) {
         return;
     }
     cancelFetch(SelClipboard);
-    Status status = releaseOwnership(SelClipboard);
+    // Cleared by owning it with nothing offered, not by giving it up: a clipboard manager takes a
+    // selection that has no owner over with the text it saved last, and that can land after the text
+    // we set next.
+    Status status = takeOwnership(SelClipboard, nullptr);
     {
         std::lock_guard lock(mutex_);
         ++snap_.generation;
@@ -1267,15 +1270,16 @@ void X11Clipboard::Worker::serve(const XSelectionRequestEvent& request) {
             const long list[] = {static_cast<long>(atoms_.targets), static_cast<long>(atoms_.timestamp),
                                  static_cast<long>(atoms_.utf8), static_cast<long>(XA_STRING),
                                  static_cast<long>(atoms_.text)};
+            const int count = owned.text ? static_cast<int>(std::size(list)) : 2;  // cleared: no text
             XChangeProperty(display_, request.requestor, property, XA_ATOM, 32, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(list), std::size(list));
+                            reinterpret_cast<const unsigned char*>(list), count);
             reply.property = property;
         } else if (target == atoms_.timestamp) {
             const long time = static_cast<long>(owned.since);
             XChangeProperty(display_, request.requestor, property, XA_INTEGER, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(&time), 1);
             reply.property = property;
-        } else if (target == atoms_.utf8 || target == atoms_.text || target == XA_STRING) {
+        } else if (owned.text && (target == atoms_.utf8 || target == atoms_.text || target == XA_STRING)) {
             std::shared_ptr<const std::string> data = owned.utf8;
             Atom type = atoms_.utf8;
             if (target == XA_STRING) {

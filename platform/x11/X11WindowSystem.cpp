@@ -31,7 +31,7 @@ struct X11WindowSystem::Impl {
     Window root = 0;
     Window clock = 0;  // an unmapped window whose property changes give us server timestamps
     Atom netActiveWindow{}, netSupportingWmCheck{}, netWmState{}, netWmStateAbove{}, netWmStateBelow{},
-        netRestackWindow{}, timestampProperty{};
+        netRestackWindow{}, netWmWindowType{}, netWmWindowTypeDialog{}, timestampProperty{};
     double devicePixelsPerUnit = 1.0;
     double unitsPerInch = 96.0;
 
@@ -217,6 +217,8 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::open(std::string* why) {
     impl->netWmStateAbove = XInternAtom(d, "_NET_WM_STATE_ABOVE", False);
     impl->netWmStateBelow = XInternAtom(d, "_NET_WM_STATE_BELOW", False);
     impl->netRestackWindow = XInternAtom(d, "_NET_RESTACK_WINDOW", False);
+    impl->netWmWindowType = XInternAtom(d, "_NET_WM_WINDOW_TYPE", False);
+    impl->netWmWindowTypeDialog = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DIALOG", False);
     impl->timestampProperty = XInternAtom(d, "VARNEL_TIMESTAMP", False);
     XSelectInput(d, impl->root, PropertyChangeMask);
     return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(std::move(impl)));
@@ -291,15 +293,18 @@ Status X11WindowSystem::setZOrder(WindowHandle window, ZOrderMode mode) {
     const bool ewmh = x.cached.ewmh;
     const long above = static_cast<long>(x.netWmStateAbove);
     const long below = static_cast<long>(x.netWmStateBelow);
+    // Managers differ in what they honour: xfwm4 has no _NET_RESTACK_WINDOW, fluxbox takes it only
+    // with a sibling. A stacking request on the window itself (a ConfigureRequest the manager
+    // intercepts) is honoured by every stacking manager, so both are sent; they ask for the same place.
+    // (i3 has no layers: its floating windows stay above tiled ones whatever is asked.)
     switch (mode) {
         case ZOrderMode::Topmost:
             if (ewmh) {
                 x.sendToRoot(window, x.netWmState, NetWmStateRemove, below, 0, SourcePager);
                 x.sendToRoot(window, x.netWmState, NetWmStateAdd, above, 0, SourcePager);
                 x.sendToRoot(window, x.netRestackWindow, SourcePager, 0, Above);
-            } else {
-                XRaiseWindow(x.display, window);
             }
+            XRaiseWindow(x.display, window);
             break;
         case ZOrderMode::NotTopmost:
             if (ewmh) {
@@ -310,11 +315,26 @@ Status X11WindowSystem::setZOrder(WindowHandle window, ZOrderMode mode) {
             if (ewmh) {
                 x.sendToRoot(window, x.netWmState, NetWmStateRemove, above, 0, SourcePager);
                 x.sendToRoot(window, x.netRestackWindow, SourcePager, 0, Below);
-            } else {
-                XLowerWindow(x.display, window);
             }
+            XLowerWindow(x.display, window);
             break;
     }
+    XSync(x.display, False);
+    return Status::success();
+}
+
+Status X11WindowSystem::keepFloating(WindowHandle window) {
+    Impl& x = *impl_;
+    if (!windowExists(window)) {
+        return Status::failure("no such window");
+    }
+    // A dialog without an owner: tiling managers float dialogs at their own size, stacking managers
+    // place it like any other window, and taskbars list it (they leave out only dialogs that belong
+    // to another window, and utility windows). Set before the window is first mapped, as managers read
+    // the type only then.
+    const unsigned long type = x.netWmWindowTypeDialog;
+    XChangeProperty(x.display, window, x.netWmWindowType, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&type), 1);
     XSync(x.display, False);
     return Status::success();
 }

@@ -21,6 +21,7 @@ class X11WindowSystem : public WindowSystem {
     Status makeForeground(WindowHandle window) override;
     bool windowExists(WindowHandle window) override;
     Status setZOrder(WindowHandle window, ZOrderMode mode) override;
+    Status keepFloating(WindowHandle window) override;
     Result<int> screenWidthPixels() override;
     Result<TwipsPerPixel> twipsPerPixel() override;
 

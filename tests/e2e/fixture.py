@@ -1,8 +1,11 @@
-"""End-to-end fixture: a private X server (Xvfb) with openbox, the real Varnel binary, a real Tk
+"""End-to-end fixture: a private X server (Xvfb) with a window manager (openbox unless
+VARNEL_E2E_WM names another), the real Varnel binary, a real Tk
 target application, and the real xclip / xdotool clients. Everything is started and stopped by the
 test itself; every wait is a poll with a time-out."""
+import ctypes
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -26,6 +29,29 @@ def poll(predicate, timeout=5.0, interval=0.01, what='condition'):
         time.sleep(interval)
 
 
+# The window managers the tests run under, chosen by VARNEL_E2E_WM (openbox when unset).
+WINDOW_MANAGERS = {
+    'openbox': ['openbox', '--sm-disable'],
+    'metacity': ['metacity', '--sm-disable', '--no-composite'],
+    'xfwm4': ['dbus-run-session', '--', 'xfwm4', '--sm-client-disable', '--compositor=off'],
+    'icewm': ['icewm'],
+    'fluxbox': ['fluxbox'],
+    'mutter': ['dbus-run-session', '--', 'mutter', '--x11', '--sm-disable'],
+    'i3': ['i3'],
+}
+I3_CONFIG = """# i3 config file (v4)
+font pango:monospace 8
+focus_follows_mouse no
+"""
+
+
+def window_manager_name():
+    name = os.environ.get('VARNEL_E2E_WM') or 'openbox'
+    if name not in WINDOW_MANAGERS:
+        raise RuntimeError(f'VARNEL_E2E_WM={name}: not one of {", ".join(WINDOW_MANAGERS)}')
+    return name
+
+
 def varnel_binary():
     path = os.environ.get('VARNEL_BIN')
     if not path or not os.access(path, os.X_OK):
@@ -34,10 +60,10 @@ def varnel_binary():
 
 
 class Desktop:
-    """Xvfb + openbox on a free display number."""
+    """Xvfb + the window manager on a free display number."""
 
     def __init__(self, width=1024, height=768):
-        for tool in ('Xvfb', 'openbox', 'xdotool', 'xclip', 'xprop', 'wish'):
+        for tool in ('Xvfb', WINDOW_MANAGERS[window_manager_name()][0], 'xdotool', 'xclip', 'xprop', 'wish'):
             if shutil.which(tool) is None:
                 raise RuntimeError(f'{tool} is not installed')
         read_fd, write_fd = os.pipe()
@@ -56,27 +82,76 @@ class Desktop:
         self.env['XDG_RUNTIME_DIR'] = tempfile.mkdtemp(prefix='varnel-runtime-')
         os.chmod(self.env['XDG_RUNTIME_DIR'], 0o700)
         self.processes = []
-        self.wm_log = tempfile.NamedTemporaryFile(prefix='varnel-openbox-', suffix='.log')
         self.wm = None
-        for attempt in range(3):
-            self.wm = subprocess.Popen(['openbox', '--sm-disable'], env=self.env,
-                                       stdout=self.wm_log, stderr=self.wm_log)
-            try:
-                poll(lambda: self.wm.poll() is not None or 'window id' in self.run(
-                    ['xprop', '-root', '_NET_SUPPORTING_WM_CHECK'], check=False), timeout=30,
-                     what='the window manager')
-            except TimeoutError:
-                pass
-            if self.wm.poll() is None and 'window id' in self.run(['xprop', '-root', '_NET_SUPPORTING_WM_CHECK'],
-                                                                   check=False):
-                break
-            self.wm.kill()
-            self.wm.wait()
-        else:
-            self.wm_log.seek(0)
-            log = self.wm_log.read().decode(errors='replace')
+        self.wm_name = window_manager_name()
+        self.wm_log = tempfile.NamedTemporaryFile(prefix=f'varnel-{self.wm_name}-', suffix='.log')
+        try:
+            self.start_window_manager()
+        except Exception:
             self.close()
-            raise RuntimeError(f'openbox did not start on {self.display}: {log}')
+            raise
+
+    def start_window_manager(self):
+        """Starts the chosen manager with a home of its own (several write their configuration there
+        on first start) and waits until it manages a window of ours."""
+        home = os.path.join(self.env['XDG_RUNTIME_DIR'], 'wm-home')
+        os.makedirs(home, exist_ok=True)
+        command = list(WINDOW_MANAGERS[self.wm_name])
+        if self.wm_name == 'i3':
+            config = os.path.join(home, 'i3.config')
+            with open(config, 'w') as f:
+                f.write(I3_CONFIG)
+            command += ['-c', config]
+        elif self.wm_name == 'fluxbox':
+            # Its style sets a wallpaper through a helper that, failing on Xvfb, opens a message
+            # window on top of everything a few seconds later.
+            os.makedirs(os.path.join(home, '.fluxbox'), exist_ok=True)
+            with open(os.path.join(home, '.fluxbox', 'overlay'), 'w') as f:
+                f.write('background: none\n')
+        env = dict(self.env, HOME=home, XDG_CONFIG_HOME=os.path.join(home, '.config'))
+        probe = xlib.Connection(self.display)
+        try:
+            # A plain window, mapped before the manager starts: it is managed once it has WM_STATE.
+            window = probe.x.XCreateSimpleWindow(probe.d, probe.root, 0, 0, 10, 10, 0, 0, 0)
+            probe.x.XMapWindow(probe.d, window)
+            probe.x.XSync(probe.d, 0)
+            for _ in range(3):
+                # A session of its own, so that stopping it ends everything the manager started
+                # (dbus-run-session and its bus, the manager's helpers) and nothing else.
+                self.wm = subprocess.Popen(command, env=env, stdout=self.wm_log, stderr=self.wm_log,
+                                           start_new_session=True)
+                try:
+                    poll(lambda: self.wm.poll() is not None or self.manages(window), timeout=30, interval=0.05,
+                         what=f'{self.wm_name} to manage windows')
+                except TimeoutError:
+                    pass
+                if self.wm.poll() is None and self.manages(window):
+                    return
+                self.stop_window_manager()
+        finally:
+            probe.close()  # destroys the probe window
+        self.wm_log.seek(0)
+        log = self.wm_log.read().decode(errors='replace')
+        raise RuntimeError(f'{self.wm_name} did not start on {self.display}: {log}')
+
+    def manages(self, window):
+        """True once the manager has announced itself and has given the window WM_STATE."""
+        return ('window id' in self.run(['xprop', '-root', '_NET_SUPPORTING_WM_CHECK'], check=False)
+                and 'Normal' in self.run(['xprop', '-id', str(window), 'WM_STATE'], check=False))
+
+    def stop_window_manager(self):
+        if self.wm is None:
+            return
+        try:
+            os.killpg(self.wm.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        try:
+            self.wm.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.wm.pid, signal.SIGKILL)
+            self.wm.wait()
+        self.wm = None
 
     def run(self, args, check=True, input=None, timeout=10):
         result = subprocess.run(args, env=self.env, input=input, capture_output=True, timeout=timeout)
@@ -97,14 +172,13 @@ class Desktop:
             for stream in (p.stdin, p.stdout, p.stderr):
                 if stream:
                     stream.close()
-        for p in (self.wm, self.xvfb):
-            if p is None:
-                continue
-            p.terminate()
-            try:
-                p.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                p.kill()
+        self.stop_window_manager()
+        self.xvfb.terminate()
+        try:
+            self.xvfb.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.xvfb.kill()
+            self.xvfb.wait()
         shutil.rmtree(self.env['XDG_RUNTIME_DIR'], ignore_errors=True)
 
     # Windows
@@ -122,13 +196,43 @@ class Desktop:
 
     def active_window(self):
         out = self.root_property('_NET_ACTIVE_WINDOW')
-        return int(out.split('#')[-1].strip(), 16) if '#' in out else 0
+        # Some managers append a second value (xfwm4: "0x1400010, 0x0"); the first is the window.
+        return int(out.split('#')[-1].split(',')[0].strip(), 16) if '#' in out else 0
 
     def stacking(self):
         out = self.root_property('_NET_CLIENT_LIST_STACKING')
         if '#' not in out:
             return []
         return [int(w.strip(), 16) for w in out.split('#')[-1].split(',')]
+
+    def supports(self, atom):
+        """True when the window manager lists the atom in _NET_SUPPORTED."""
+        return atom in self.root_property('_NET_SUPPORTED').replace(',', ' ').split()
+
+    def stacked_above(self, upper, lower):
+        """True when the first window shows above the second, read from the server's stacking order of
+        the top-level windows that hold them (some managers' _NET_CLIENT_LIST_STACKING leaves out
+        their layers)."""
+        c = xlib.Connection(self.display)
+        try:
+            order, _ = c.children(c.root)
+            tops = [c.top_level(upper), c.top_level(lower)]
+            return all(tops) and order.index(tops[0]) > order.index(tops[1])
+        finally:
+            c.close()
+
+    def send_to_root(self, window, message, values):
+        """Sends an EWMH request about the window to the window manager."""
+        c = xlib.Connection(self.display)
+        try:
+            event = xlib.XEvent(type=xlib.CLIENT_MESSAGE, window=window, message_type=c.atom(message), format=32)
+            for i, value in enumerate(values):
+                event.l[i] = value
+            c.x.XSendEvent(c.d, c.root, 0, xlib.SUBSTRUCTURE_REDIRECT_MASK | xlib.SUBSTRUCTURE_NOTIFY_MASK,
+                           ctypes.byref(event))
+            c.x.XSync(c.d, 0)
+        finally:
+            c.close()
 
     def window_state(self, window):
         return self.run(['xprop', '-id', str(window), '_NET_WM_STATE'], check=False)
@@ -147,9 +251,17 @@ class Desktop:
 
     def frame_extents(self, window):
         out = self.run(['xprop', '-id', str(window), '_NET_FRAME_EXTENTS'], check=False)
-        if '=' not in out:
-            return (0, 0, 0, 0)
-        return tuple(int(v) for v in out.split('=')[1].split(','))
+        if '=' in out:
+            return tuple(int(v) for v in out.split('=')[1].split(','))
+        # Not announced (i3): measured from the manager's frame around the window.
+        c = xlib.Connection(self.display)
+        try:
+            frame = c.top_level(window)
+        finally:
+            c.close()
+        x, y, width, height = self.geometry(window)
+        fx, fy, fwidth, fheight = self.geometry(frame)
+        return (x - fx, fx + fwidth - x - width, y - fy, fy + fheight - y - height)
 
     def activate(self, window):
         self.run(['xdotool', 'windowactivate', '--sync', str(window)], check=False)
@@ -199,7 +311,8 @@ class Varnel:
         self.desktop = desktop
         self.process = desktop.start([varnel_binary(), *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = desktop.find_window('^Varnel$', pid=self.process.pid, timeout=30)
-        poll(lambda: '_NET_WM_STATE_ABOVE' in desktop.window_state(self.window), what='the topmost state')
+        if desktop.supports('_NET_WM_STATE_ABOVE'):  # i3 has no stacking layers
+            poll(lambda: '_NET_WM_STATE_ABOVE' in desktop.window_state(self.window), what='the topmost state')
 
     def click_twips(self, x, y, button=1):
         self.desktop.click(self.window, x // TWIPS_PER_PIXEL, y // TWIPS_PER_PIXEL, button)
@@ -235,9 +348,10 @@ class Varnel:
         return width, height
 
     def close(self, timeout=5.0):
-        """Closes the window through the window manager and returns the exit status."""
+        """Closes the window through the window manager, as its close box does, and returns the exit
+        status. (Alt+F4 from XTest is lost now and then under mutter.)"""
         self.desktop.activate(self.window)
-        self.desktop.key('alt+F4')
+        self.desktop.send_to_root(self.window, '_NET_CLOSE_WINDOW', [0, 2])
         return self.process.wait(timeout=timeout)
 
 
@@ -286,11 +400,12 @@ class HungOwner:
         self.connection.close()
 
 
-def pixel(desktop, x, y):
-    """The colour of a screen pixel as (red, green, blue)."""
+def pixel(desktop, x, y, window=None):
+    """The colour of a pixel as (red, green, blue): of the screen, or of a window's own content, which
+    a compositing manager (mutter) does not always show on the screen yet."""
     connection = xlib.Connection(desktop.display)
     try:
-        return connection.pixel(x, y)
+        return connection.pixel(x, y, window)
     finally:
         connection.close()
 

@@ -1,3 +1,6 @@
+import os
+import shutil
+import subprocess
 import time
 import unittest
 
@@ -38,6 +41,29 @@ class SelectionConversion(DesktopTestCase):
         time.sleep(1.5)  # the bounded wait for the copy
         self.assertEqual(self.target.text(), 'keep me')
         self.assertIsNone(self.desktop.clipboard())
+
+    def test_a_clipboard_manager_refilling_the_cleared_clipboard_is_not_taken_for_the_copy(self):
+        if shutil.which('parcellite') is None:
+            self.skipTest('parcellite is not installed')
+        home = os.path.join(self.desktop.env['XDG_RUNTIME_DIR'], 'parcellite-home')
+        self.desktop.processes.append(subprocess.Popen(
+            ['parcellite', '-n'], env=dict(self.desktop.env, HOME=home), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL))
+        # Once the manager runs, it puts the text back when its owner goes away.
+        def manager_keeps(text):
+            owner = self.desktop.set_clipboard(text)
+            poll(lambda: self.desktop.clipboard() == text, what='the text on the clipboard')
+            time.sleep(0.6)
+            owner.kill()
+            owner.wait()
+            time.sleep(0.6)
+            return self.desktop.clipboard() == text
+        poll(lambda: manager_keeps('older text'), timeout=15, what='the clipboard manager')
+        self.target.activate()
+        time.sleep(0.5)
+        self.convert('keep me', 4, select=False)
+        time.sleep(1.5)  # the bounded wait for the copy
+        self.assertEqual(self.target.text(), 'keep me')
 
 
 if __name__ == '__main__':

@@ -94,6 +94,8 @@ class Dialogs(DesktopTestCase):
         time.sleep(0.5)
         varnel.double_click_twips(960 + 500, 1080 + 187)  # slot 2
         dialog = self.desktop.find_window('^テキストの編集（2）$')
+        # At its own size, also under a tiling manager.
+        self.assertEqual(self.desktop.geometry(dialog)[2:], (4680 // TWIPS_PER_PIXEL, 3345 // TWIPS_PER_PIXEL))
         self.desktop.activate(dialog)
         self.desktop.key('ctrl+a')
         self.desktop.run(['xdotool', 'type', '--delay', '5', 'edited'])

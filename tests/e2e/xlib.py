@@ -13,6 +13,10 @@ _SIGNATURES = {
     'XInternAtom': (_c.c_ulong, [_c.c_void_p, _c.c_char_p, _c.c_int]),
     'XSetSelectionOwner': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_ulong, _c.c_ulong]),
     'XGetSelectionOwner': (_c.c_ulong, [_c.c_void_p, _c.c_ulong]),
+    'XMapWindow': (_c.c_int, [_c.c_void_p, _c.c_ulong]),
+    'XQueryTree': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.POINTER(_c.c_ulong), _c.POINTER(_c.c_ulong),
+                              _c.POINTER(_c.POINTER(_c.c_ulong)), _c.POINTER(_c.c_uint)]),
+    'XFree': (_c.c_int, [_c.c_void_p]),
     'XSelectInput': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_long]),
     'XSendEvent': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_int, _c.c_long, _c.c_void_p]),
     'XPending': (_c.c_int, [_c.c_void_p]),
@@ -36,6 +40,7 @@ MAP_NOTIFY = 19
 CLIENT_MESSAGE = 33
 STRUCTURE_NOTIFY_MASK = 1 << 17
 SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+SUBSTRUCTURE_REDIRECT_MASK = 1 << 20
 
 
 class XEvent(ctypes.Structure):
@@ -72,9 +77,9 @@ class Connection:
             self.x.XCloseDisplay(self.d)
             self.d = None
 
-    def pixel(self, x, y):
-        """The colour of a screen pixel as (red, green, blue)."""
-        image = self.x.XGetImage(self.d, self.root, x, y, 1, 1, ALL_PLANES, Z_PIXMAP)
+    def pixel(self, x, y, window=None):
+        """The colour of a pixel of the screen (or of the window) as (red, green, blue)."""
+        image = self.x.XGetImage(self.d, window or self.root, x, y, 1, 1, ALL_PLANES, Z_PIXMAP)
         value = self.x.XGetPixel(image, 0, 0)
         return ((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF)
 
@@ -105,3 +110,25 @@ class Connection:
         keys = (_c.c_char * 32)()
         self.x.XQueryKeymap(self.d, keys)
         return sum(bin(b).count('1') for b in bytes(keys))
+
+    def children(self, window):
+        """The window's children, bottom first, and its parent."""
+        root, parent = _c.c_ulong(), _c.c_ulong()
+        children, count = _c.POINTER(_c.c_ulong)(), _c.c_uint()
+        if not self.x.XQueryTree(self.d, window, _c.byref(root), _c.byref(parent), _c.byref(children),
+                                 _c.byref(count)):
+            return [], 0
+        result = [children[i] for i in range(count.value)]
+        if children:
+            self.x.XFree(children)
+        return result, parent.value
+
+    def top_level(self, window):
+        """The child of the root (the manager's frame, or the window itself) that holds the window."""
+        while window:
+            _, parent = self.children(window)
+            if parent == self.root:
+                return window
+            window = parent
+        return 0
+

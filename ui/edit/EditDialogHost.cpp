@@ -4,7 +4,7 @@
 
 namespace varnel {
 
-EditDialogHost::EditDialogHost(AppContext& ctx) : handlers_(ctx, *this) {}
+EditDialogHost::EditDialogHost(AppContext& ctx) : ctx_(ctx), handlers_(ctx, *this) {}
 
 EditDialogHost::~EditDialogHost() = default;
 
@@ -21,6 +21,10 @@ void EditDialogHost::load() {
 
 void EditDialogHost::show() {
     if (dialog_) {
+        if (!dialog_->isVisible()) {
+            // Without it a tiling manager would tile the dialog; a failure leaves it to the manager.
+            (void)ctx_.platform.windows.keepFloating(static_cast<WindowHandle>(dialog_->winId()));
+        }
         dialog_->show();
     }
 }

@@ -41,6 +41,7 @@ class EditDialogHost : public EditForm {
     void destroy() override;
 
   private:
+    AppContext& ctx_;
     EditDialogHandlers handlers_;
     std::unique_ptr<EditDialog> dialog_;
 };

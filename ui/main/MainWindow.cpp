@@ -35,9 +35,9 @@ MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), 
         icon.addPixmap(QPixmap(QString::fromLatin1(size)));
     }
     setWindowIcon(icon);
-    // Start-up makes the window topmost; asking for it before the window exists keeps the first
-    // mapping from showing it in the normal layer for a moment.
-    setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint);
+    // Start-up makes the window topmost through the window system, right after the first show. The
+    // stays-on-top hint is not asked for before that: some managers (icewm) then keep the window in
+    // their topmost layer for good, and the button that sends it behind all others stops working.
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
 
@@ -218,6 +218,10 @@ void MainWindow::setLeft(double twips) {
 }
 
 void MainWindow::show() {
+    if (!isVisible() && context_) {
+        // Without it a tiling manager would tile the window; a failure leaves it to the manager.
+        (void)context_->platform.windows.keepFloating(hWnd());
+    }
     QWidget::show();
 }
 

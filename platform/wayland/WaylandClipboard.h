@@ -1,0 +1,66 @@
+// The clipboard of a Wayland session through the data-control protocol, without focus.
+//
+// As on X11, all protocol work happens on a worker thread with a wl_display connection of its own: the
+// worker follows the seat's selection events, reads the new text once per change through a pipe
+// (non-blocking, each read bounded), keeps the result as a snapshot and serves our own text to other
+// clients. hasText/getText answer from the snapshot at once; the change count moves only once the
+// snapshot for a change is complete. setText/clear wait (bounded) for the compositor to confirm the
+// change. Our own offers carry a private MIME type, so the worker recognises them.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Clipboard.h"
+#include "platform/EventPump.h"
+
+namespace varnel {
+
+class WaylandClipboard : public Clipboard {
+  public:
+    // Connects to $WAYLAND_DISPLAY; null with the reason in *why when the compositor offers no
+    // data-control or no seat. Waits (bounded) for the text already on the clipboard.
+    static std::unique_ptr<WaylandClipboard> open(EventPump& pump, std::string* why);
+    ~WaylandClipboard() override;
+    WaylandClipboard(const WaylandClipboard&) = delete;
+    WaylandClipboard& operator=(const WaylandClipboard&) = delete;
+
+    Status clear() override;
+    Result<bool> hasText() override;
+    Result<std::u16string> getText() override;
+    std::uint64_t changeCount() override;
+    Status setText(const std::u16string& text) override;
+    // The data-control protocol does not say which client asks for our text, so any request made
+    // after the paste key counts as the target's (a clipboard manager's read of the new text, made
+    // before the key, no longer does).
+    Status expectPasteFrom(WindowHandle target) override;
+    Status waitForPasteRequest(std::chrono::milliseconds bound) override;
+    // Likewise any new owner counts as the target's copy.
+    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) override;
+    Status offerOnPrimary(const std::u16string& text) override;
+    Status restorePrimary() override;
+
+    struct Counters {
+        std::uint64_t generation = 0;      // settled changes of the clipboard (ours or others')
+        std::uint64_t reads = 0;           // texts read from other clients
+        std::uint64_t requestsServed = 0;  // our text written to other clients
+    };
+    Counters counters() const;
+
+    class Worker;  // defined in the implementation
+    class Key {    // only open() constructs
+        friend class WaylandClipboard;
+        Key() = default;
+    };
+    WaylandClipboard(Key, EventPump& pump, std::unique_ptr<Worker> worker);
+
+  private:
+    EventPump& pump_;
+    std::unique_ptr<Worker> worker_;
+    std::uint64_t foreignBaseline_ = 0;
+    std::uint64_t servedBaseline_ = 0;
+};
+
+}  // namespace varnel

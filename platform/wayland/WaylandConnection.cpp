@@ -1,0 +1,162 @@
+#include "platform/wayland/WaylandConnection.h"
+
+#include <poll.h>
+#include <wayland-client.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace varnel::wayland {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void SyncDone(void* data, wl_callback* callback, std::uint32_t) {
+    *static_cast<bool*>(data) = true;
+    wl_callback_destroy(callback);
+}
+
+const wl_callback_listener SyncListener{SyncDone};
+
+// Flushes, waits until the connection is readable or the deadline passes, reads and dispatches.
+// False when the connection is broken.
+bool PumpUntil(wl_display* display, Clock::time_point deadline) {
+    while (wl_display_prepare_read(display) != 0) {
+        if (wl_display_dispatch_pending(display) < 0) {
+            return false;
+        }
+    }
+    if (wl_display_flush(display) < 0 && errno != EAGAIN) {
+        wl_display_cancel_read(display);
+        return false;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd fd{wl_display_get_fd(display), POLLIN, 0};
+    const int ready = poll(&fd, 1, static_cast<int>(left > 0 ? left : 0));
+    if (ready > 0) {
+        if (wl_display_read_events(display) < 0) {
+            return false;
+        }
+    } else {
+        wl_display_cancel_read(display);
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+    return wl_display_dispatch_pending(display) >= 0;
+}
+
+}  // namespace
+
+bool Roundtrip(wl_display* display, std::chrono::milliseconds bound) {
+    const auto deadline = Clock::now() + bound;
+    bool done = false;
+    wl_callback* callback = wl_display_sync(display);
+    if (callback == nullptr) {
+        return false;
+    }
+    wl_callback_add_listener(callback, &SyncListener, &done);
+    while (!done && Clock::now() < deadline) {
+        if (!PumpUntil(display, deadline)) {
+            break;
+        }
+    }
+    if (!done) {
+        // A late answer goes to a destroyed proxy, which libwayland drops.
+        wl_callback_destroy(callback);
+    }
+    return done && wl_display_get_error(display) == 0;
+}
+
+bool DispatchPending(wl_display* display) {
+    return PumpUntil(display, Clock::now());
+}
+
+std::string ConnectionError(wl_display* display) {
+    const int error = wl_display_get_error(display);
+    if (error == 0) {
+        return {};
+    }
+    return std::string("the Wayland connection broke: ") + std::strerror(error);
+}
+
+std::string ToUtf8(std::u16string_view in) {
+    std::string out;
+    out.reserve(in.size() * 3);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        char32_t c = in[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::uint32_t NowMilliseconds() {
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+}
+
+namespace {
+
+struct OfferedProtocols {
+    bool dataControl = false;
+    bool toplevels = false;
+    bool virtualKeyboard = false;
+};
+
+void OnGlobal(void* data, wl_registry*, std::uint32_t, const char* interface, std::uint32_t) {
+    auto* offered = static_cast<OfferedProtocols*>(data);
+    const std::string_view name(interface);
+    offered->dataControl |= name == "zwlr_data_control_manager_v1";
+    offered->toplevels |= name == "zwlr_foreign_toplevel_manager_v1";
+    offered->virtualKeyboard |= name == "zwp_virtual_keyboard_manager_v1";
+}
+
+void OnGlobalRemove(void*, wl_registry*, std::uint32_t) {}
+
+const wl_registry_listener ProbeListener{OnGlobal, OnGlobalRemove};
+
+}  // namespace
+
+std::optional<bool> CompositorOffersDeliveryProtocols(std::chrono::milliseconds bound) {
+    const std::unique_ptr<wl_display, void (*)(wl_display*)> display(wl_display_connect(nullptr),
+                                                                     wl_display_disconnect);
+    if (!display) {
+        return std::nullopt;
+    }
+    const std::unique_ptr<wl_registry, void (*)(wl_registry*)> registry(
+        wl_display_get_registry(display.get()), wl_registry_destroy);
+    if (!registry) {
+        return std::nullopt;
+    }
+    OfferedProtocols offered;
+    wl_registry_add_listener(registry.get(), &ProbeListener, &offered);
+    if (!Roundtrip(display.get(), bound)) {
+        return std::nullopt;
+    }
+    return offered.dataControl && offered.toplevels && offered.virtualKeyboard;
+}
+
+}  // namespace varnel::wayland

@@ -1,0 +1,48 @@
+// The window system of a Wayland session through the foreign-toplevel protocol: the activated toplevel
+// is the foreground window, activation brings a toplevel back. Events are read on the calling thread
+// whenever a method is called, without waiting.
+//
+// Our own toplevels are recognised by their app_id; when one of them is activated, the foreground
+// window is the handle our toolkit gives the active window of this process. Wayland gives clients no
+// say over the stacking order: setZOrder fails and the compositor places the windows. The screen
+// metrics come from the toolkit.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/WindowSystem.h"
+
+namespace varnel {
+
+class WaylandWindowSystem : public WindowSystem {
+  public:
+    // ownAppId: the app_id of our toplevels. ownActiveWindow: the handle of our active window (0 when
+    // none is known). screen answers the screen metrics. Null, with the reason in *why, when the
+    // compositor offers no foreign-toplevel manager or no seat.
+    static std::unique_ptr<WaylandWindowSystem> open(std::string ownAppId,
+                                                     std::function<WindowHandle()> ownActiveWindow,
+                                                     WindowSystem& screen, std::string* why);
+    ~WaylandWindowSystem() override;
+    WaylandWindowSystem(const WaylandWindowSystem&) = delete;
+    WaylandWindowSystem& operator=(const WaylandWindowSystem&) = delete;
+
+    Result<WindowHandle> foregroundWindow() override;
+    Status makeForeground(WindowHandle window) override;
+    bool windowExists(WindowHandle window) override;
+    Status setZOrder(WindowHandle window, ZOrderMode mode) override;
+    Result<int> screenWidthPixels() override;
+    Result<TwipsPerPixel> twipsPerPixel() override;
+
+    // The title of a toplevel we know, for diagnostics and tests; empty when unknown.
+    std::string title(WindowHandle window);
+
+    struct Impl;
+
+  private:
+    explicit WaylandWindowSystem(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace varnel

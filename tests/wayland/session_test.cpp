@@ -1,0 +1,372 @@
+// The Wayland backends in a headless sway, driving the real handlers against native Qt text windows:
+// capture of a wl-copy text, the target followed across windows, sending by paste and by keys, and the
+// conversion of a target's selection. Figures are printed, never asserted.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <wayland-client.h>
+
+#include "capture/CaptureTick.h"
+#include "core/Utf8.h"
+#include "delivery/Delivery.h"
+#include "editing/ConvertText.h"
+#include "fakes/FakePlatform.h"
+#include "platform/wayland/WaylandClipboard.h"
+#include "platform/wayland/WaylandConnection.h"
+#include "platform/wayland/WaylandKeyboard.h"
+#include "platform/wayland/WaylandWindowSystem.h"
+#include "platform/x11/X11Keyboard.h"
+#include "wlr-data-control-unstable-v1-client.h"
+
+extern char** environ;
+
+namespace varnel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const std::u16string Mixed = u"日本語のテキスト ｶﾀｶﾅ and ASCII 123 〜①𠮷";
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+pid_t Spawn(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    return posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
+int RunProgram(const std::vector<std::string>& args) {
+    const pid_t pid = Spawn(args);
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Polls until the predicate holds or the bound passes.
+template <class Pred>
+bool Eventually(Pred pred, milliseconds bound = milliseconds(5000)) {
+    const auto deadline = Clock::now() + bound;
+    while (!pred()) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return true;
+}
+
+class WaylandSession : public ::testing::Test {
+  protected:
+    // One virtual keyboard for the whole session, made before any window: the headless seat has no
+    // keyboard of its own, and a client only takes keys once the seat has one.
+    static void SetUpTestSuite() {
+        std::string why;
+        keyboard = WaylandKeyboard::open(&why).release();
+        ASSERT_TRUE(keyboard) << why;
+    }
+    static void TearDownTestSuite() { delete keyboard; }
+
+    void SetUp() override {
+        ASSERT_TRUE(keyboard);
+        std::string why;
+        windows = WaylandWindowSystem::open(
+            OwnAppId, [this] { return world.form.handle; }, world.windows, &why);
+        ASSERT_TRUE(windows) << why;
+        clipboard = WaylandClipboard::open(world.pump, &why);
+        ASSERT_TRUE(clipboard) << why;
+        platform = std::make_unique<Platform>(Platform{*windows, *clipboard, *keyboard, world.pump,
+                                                       world.timer, world.files, world.codepage, clock});
+        ctx = std::make_unique<AppContext>(AppContext{world.state, world.form1, world.form, *platform});
+        world.startValues();
+        dir = "/tmp/varnel-wl-test." + std::to_string(getpid());
+        RunProgram({"mkdir", "-p", dir});
+    }
+    void TearDown() override {
+        for (pid_t pid : targets) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        RunProgram({"rm", "-rf", dir});
+    }
+
+    // Starts a native text window (app_id and title `name`) and returns the file mirroring its text.
+    std::string startTarget(const std::string& name, const std::string& initial = {}) {
+        const std::string out = dir + "/" + name + ".txt";
+        std::vector<std::string> args{VARNEL_WAYLAND_TARGET, name, out};
+        if (!initial.empty()) {
+            args.push_back(initial);
+        }
+        targets.push_back(Spawn(args));
+        EXPECT_TRUE(Eventually([&] { return focus(name); })) << name << " did not appear";
+        EXPECT_TRUE(isForeground(name)) << name << " was not activated";
+        return out;
+    }
+    bool focus(const std::string& name) {
+        return RunProgram({"swaymsg", "-q", "[app_id=\"^" + name + "$\"]", "focus"}) == 0;
+    }
+    bool isForeground(const std::string& name) {
+        return Eventually([&] {
+            const auto fg = windows->foregroundWindow();
+            return fg &&
+                   (name == OwnAppId ? fg.value() == world.form.handle : windows->title(fg.value()) == name);
+        });
+    }
+    std::string foregroundTitle() {
+        const auto fg = windows->foregroundWindow();
+        return fg ? windows->title(fg.value()) : std::string{};
+    }
+    // Activates the window through sway and lets the capture tick see it.
+    WindowHandle tickOn(const std::string& name) {
+        EXPECT_TRUE(focus(name));
+        EXPECT_TRUE(isForeground(name));
+        Timer1_Timer(*ctx);
+        return world.state.TargetWindow;
+    }
+
+    static constexpr const char* OwnAppId = "varnel-own";
+    fake::World world;
+    SteadyClock clock;
+    std::unique_ptr<WaylandWindowSystem> windows;
+    std::unique_ptr<WaylandClipboard> clipboard;
+    static inline WaylandKeyboard* keyboard = nullptr;
+    std::unique_ptr<Platform> platform;
+    std::unique_ptr<AppContext> ctx;
+    std::string dir;
+    std::vector<pid_t> targets;
+};
+
+TEST_F(WaylandSession, CapturesTextSetWithWlCopy) {
+    const std::uint64_t before = clipboard->changeCount();
+    const auto start = Clock::now();
+    ASSERT_EQ(RunProgram({"wl-copy", "--", wayland::ToUtf8(Mixed)}), 0);
+    ASSERT_TRUE(Eventually([&] { return clipboard->changeCount() != before; }));
+    const auto latency = Clock::now() - start;
+    ASSERT_TRUE(clipboard->getText());
+    EXPECT_EQ(clipboard->getText().value(), Mixed);
+    Timer1_Timer(*ctx);
+    EXPECT_EQ(world.form.texts[0], Mixed);
+    std::printf("capture latency (wl-copy started -> text captured): %.1f ms\n", Ms(latency));
+
+    // Our own text reaches other clients, and clearing empties the clipboard.
+    ASSERT_TRUE(clipboard->setText(u"ours: 半角ｶﾅ"));
+    EXPECT_EQ(RunProgram({"sh", "-c", "test \"$(wl-paste -n)\" = 'ours: 半角ｶﾅ'"}), 0);
+    ASSERT_TRUE(clipboard->clear());
+    EXPECT_FALSE(clipboard->hasText().valueOr(true));
+}
+
+TEST_F(WaylandSession, FollowsTheTargetAcrossNativeWindowsButNeverOurOwn) {
+    startTarget("target-a");
+    startTarget("target-b");
+    startTarget(OwnAppId);
+    const WindowHandle a = tickOn("target-a");
+    const WindowHandle b = tickOn("target-b");
+    EXPECT_EQ(windows->title(a), "target-a");
+    EXPECT_EQ(windows->title(b), "target-b");
+    EXPECT_EQ(tickOn(OwnAppId), b);
+    EXPECT_TRUE(windows->makeForeground(a));
+    EXPECT_TRUE(Eventually([&] { return foregroundTitle() == "target-a"; }));
+}
+
+TEST_F(WaylandSession, SendsByPasteAndByKeysIntoANativeWindow) {
+    const std::string out = startTarget("paste-target");
+    startTarget("other");
+    world.state.TargetWindow = tickOn("paste-target");
+    ASSERT_TRUE(focus("other") && isForeground("other"));  // the user moved on; the target stays
+    world.form1.LastClipboardText = u"last";
+
+    world.state.SendMode = SendByPaste;
+    world.form.texts[0] = Mixed;
+    auto start = Clock::now();
+    Command4_Click(*ctx, 1);
+    const auto pasteTime = Clock::now() - start;
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == wayland::ToUtf8(Mixed); })) << ReadFile(out);
+    const auto pasteShown = Clock::now() - start;
+    EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");  // the clipboard got its text back
+
+    // Keys: a line break and more distinct characters than one keymap holds.
+    std::u16string typed = u"\r\n" + Mixed + u"\t";
+    for (char16_t c = 0x4E00; c < 0x4E00 + 300; ++c) {
+        typed += c;
+    }
+    world.state.SendMode = SendByKeystrokes;
+    world.form.texts[1] = typed;
+    ASSERT_TRUE(focus("other") && isForeground("other"));
+    start = Clock::now();
+    Command4_Click(*ctx, 2);
+    const auto typeTime = Clock::now() - start;
+    std::u16string expected = Mixed + u"\n" + typed.substr(2);
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == wayland::ToUtf8(expected); }, milliseconds(10000)))
+        << ReadFile(out);
+    const auto typeShown = Clock::now() - start;
+    EXPECT_EQ(keyboard->lastKeymapCount(), 2);
+    // The text has 333 characters (one is a surrogate pair): 334 UTF-16 units less the CR of CR LF.
+    std::printf(
+        "paste: click -> handler done %.1f ms, -> target shows the text %.1f ms\n"
+        "typing 333 characters (2 keymaps): click -> keys sent %.1f ms, -> target shows them %.1f ms "
+        "(%.0f characters/s)\n",
+        Ms(pasteTime), Ms(pasteShown), Ms(typeTime), Ms(typeShown), 333 / (Ms(typeShown) / 1000.0));
+}
+
+TEST_F(WaylandSession, ConvertsTheSelectionOfANativeWindow) {
+    const std::u16string initial = u"abc ｶﾀｶﾅ xyz";
+    const std::string out = startTarget("convert-target", wayland::ToUtf8(initial));
+    startTarget("other");
+    world.state.TargetWindow = tickOn("convert-target");
+    ASSERT_TRUE(focus("other") && isForeground("other"));
+    world.state.SendMode = SendByPaste;
+    Command2_Click(*ctx, 1);  // wide
+    const std::u16string expected = ConvertText(initial, ConversionKind::WideConversion);
+    ASSERT_NE(expected, initial);
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == wayland::ToUtf8(expected); })) << ReadFile(out);
+}
+
+// A clipboard owner that offers text and never writes it: it takes the send request and keeps the pipe
+// open, as a hung application would.
+class HungOwner {
+  public:
+    HungOwner() {
+        display_ = wl_display_connect(nullptr);
+        registry_ = wl_display_get_registry(display_);
+        wl_registry_add_listener(registry_, &RegistryListener, this);
+        wl_display_roundtrip(display_);
+        if (manager_ == nullptr || seat_ == nullptr) {
+            return;
+        }
+        device_ = zwlr_data_control_manager_v1_get_data_device(manager_, seat_);
+        zwlr_data_control_device_v1_add_listener(device_, &DeviceListener, this);
+        source_ = zwlr_data_control_manager_v1_create_data_source(manager_);
+        zwlr_data_control_source_v1_add_listener(source_, &SourceListener, this);
+        zwlr_data_control_source_v1_offer(source_, "text/plain;charset=utf-8");
+        zwlr_data_control_device_v1_set_selection(device_, source_);
+        wl_display_roundtrip(display_);
+        thread_ = std::thread([this] {
+            while (!stop_ && wayland::DispatchPending(display_)) {
+                std::this_thread::sleep_for(milliseconds(5));
+            }
+        });
+    }
+    ~HungOwner() {
+        stop_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        for (int fd : held_) {
+            close(fd);
+        }
+        for (auto* offer : offers_) {
+            zwlr_data_control_offer_v1_destroy(offer);
+        }
+        if (source_ != nullptr) {
+            zwlr_data_control_source_v1_destroy(source_);
+            zwlr_data_control_device_v1_destroy(device_);
+        }
+        if (manager_ != nullptr) {
+            zwlr_data_control_manager_v1_destroy(manager_);
+        }
+        if (seat_ != nullptr) {
+            wl_seat_destroy(seat_);
+        }
+        wl_registry_destroy(registry_);
+        wl_display_disconnect(display_);
+    }
+    bool ok() const { return source_ != nullptr; }
+
+  private:
+    static void onGlobal(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                         std::uint32_t) {
+        auto* self = static_cast<HungOwner*>(data);
+        if (std::string(interface) == wl_seat_interface.name && self->seat_ == nullptr) {
+            self->seat_ = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+        } else if (std::string(interface) == zwlr_data_control_manager_v1_interface.name) {
+            self->manager_ = static_cast<zwlr_data_control_manager_v1*>(
+                wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
+        }
+    }
+    static void onGlobalRemove(void*, wl_registry*, std::uint32_t) {}
+    static constexpr wl_registry_listener RegistryListener{onGlobal, onGlobalRemove};
+    static void onSend(void* data, zwlr_data_control_source_v1*, const char*, std::int32_t fd) {
+        static_cast<HungOwner*>(data)->held_.push_back(fd);
+    }
+    static void onCancelled(void*, zwlr_data_control_source_v1*) {}
+    static void onOffer(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
+        static_cast<HungOwner*>(data)->offers_.push_back(offer);
+    }
+    static void onSelection(void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1*) {}
+    static void onFinished(void*, zwlr_data_control_device_v1*) {}
+    static constexpr zwlr_data_control_device_v1_listener DeviceListener{onOffer, onSelection, onFinished,
+                                                                         onSelection};
+    static constexpr zwlr_data_control_source_v1_listener SourceListener{onSend, onCancelled};
+
+    wl_display* display_ = nullptr;
+    wl_registry* registry_ = nullptr;
+    wl_seat* seat_ = nullptr;
+    zwlr_data_control_manager_v1* manager_ = nullptr;
+    zwlr_data_control_device_v1* device_ = nullptr;
+    zwlr_data_control_source_v1* source_ = nullptr;
+    std::vector<int> held_;
+    std::vector<zwlr_data_control_offer_v1*> offers_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(WaylandSession, LargeTextsBothWaysAndAHungOwnerNeverStallCapture) {
+    // 3 MB, far beyond a pipe's buffer, in both directions.
+    std::string big;
+    while (big.size() < 3'000'000) {
+        big += "大きなテキスト large text 0123456789\n";
+    }
+    const std::string file = dir + "/big.txt";
+    std::ofstream(file, std::ios::binary) << big;
+    std::u16string bigText;
+    DecodeUtf8(big, bigText, Utf8Errors::Replace);
+    const std::uint64_t before = clipboard->changeCount();
+    ASSERT_EQ(RunProgram({"sh", "-c", "wl-copy < " + file}), 0);
+    ASSERT_TRUE(Eventually([&] { return clipboard->changeCount() != before; }));
+    EXPECT_TRUE(clipboard->getText().value() == bigText);
+    ASSERT_TRUE(clipboard->setText(bigText));
+    EXPECT_EQ(RunProgram({"sh", "-c", "wl-paste -n | cmp -s - " + file}), 0);
+
+    // A hung owner costs one bounded read on the worker; the calls of the window's thread answer at once
+    // meanwhile, and the next owner's text is captured.
+    const std::uint64_t beforeHung = clipboard->changeCount();
+    HungOwner hung;
+    ASSERT_TRUE(hung.ok());
+    const auto start = Clock::now();
+    for (int i = 0; i < 20; ++i) {
+        clipboard->hasText();
+        clipboard->changeCount();
+    }
+    EXPECT_LT(Clock::now() - start, milliseconds(250));  // one blocking read alone would take 300 ms
+    ASSERT_TRUE(Eventually([&] { return clipboard->changeCount() != beforeHung; }));
+    EXPECT_FALSE(clipboard->hasText().valueOr(true));
+    ASSERT_EQ(RunProgram({"wl-copy", "--", "after the hung owner"}), 0);
+    EXPECT_TRUE(Eventually([&] { return clipboard->getText().valueOr(u"") == u"after the hung owner"; }));
+}
+
+}  // namespace
+}  // namespace varnel
