@@ -1,11 +1,11 @@
-// Width and kana mapping are tables of our own; case mapping is ICU's simple case mapping, read once into
-// a table. Each conversion is one pass over the text with a 65,536-entry table per kind, built on first
-// use (thread-safe: function-local statics). Only the voiced katakana, which split into two characters
-// under narrowing and join back under widening, and supplementary letters under case mapping leave the
-// plain table step.
+// Width and kana mapping are tables of our own; case mapping is Unicode's simple case mapping, from the
+// pairs generated at build time (CaseTables.h). Each conversion is one pass over the text with a 65,536-entry
+// table per kind, built on first use (thread-safe: function-local statics). Only the voiced katakana, which
+// split into two characters under narrowing and join back under widening, and supplementary letters under
+// case mapping leave the plain table step.
 #include "editing/ConvertText.h"
 
-#include <unicode/uchar.h>
+#include "editing/CaseTables.h"
 
 #include <algorithm>
 #include <array>
@@ -168,8 +168,6 @@ struct HiraganaTable {
     }
 };
 
-using CaseFunction = UChar32 (*)(UChar32);
-
 constexpr bool IsSurrogate(char16_t c) {
     return (c & 0xF800) == 0xD800;
 }
@@ -180,23 +178,23 @@ constexpr bool IsTrailSurrogate(char16_t c) {
     return (c & 0xFC00) == 0xDC00;
 }
 
-// ICU's simple case mapping of every BMP code point, in the low half of each entry. A mapping that would
+// The simple case mapping of every BMP code point, in the low half of each entry. A mapping that would
 // leave the BMP (there is none in current Unicode) is not taken, so that case mapping never changes the
 // length of a text. The entries of the surrogates map them to themselves and carry kSurrogateFlag.
 constexpr std::uint32_t kSurrogateFlag = 0x10000;
 struct CaseTable {
     std::array<std::uint32_t, kCodeUnits> map;
-    explicit CaseTable(CaseFunction mapping) {
+    std::span<const CasePair> pairs;
+    explicit CaseTable(std::span<const CasePair> casePairs) : pairs(casePairs) {
         for (std::size_t c = 0; c < kCodeUnits; ++c) {
             const auto unit = static_cast<char16_t>(c);
-            if (IsSurrogate(unit)) {
-                map[c] = unit | kSurrogateFlag;
-                continue;
+            map[c] = IsSurrogate(unit) ? unit | kSurrogateFlag : unit;
+        }
+        for (const CasePair& p : pairs) {
+            if (p.from < kCodeUnits && !IsSurrogate(static_cast<char16_t>(p.from)) && p.to < kCodeUnits &&
+                !IsSurrogate(static_cast<char16_t>(p.to))) {
+                map[p.from] = static_cast<std::uint32_t>(p.to);
             }
-            const UChar32 mapped = mapping(unit);
-            map[c] = mapped >= 0 && mapped < 0x10000 && !IsSurrogate(static_cast<char16_t>(mapped))
-                         ? static_cast<std::uint32_t>(mapped)
-                         : unit;
         }
     }
 };
@@ -218,11 +216,11 @@ const HiraganaTable& Hiragana() {
     return table;
 }
 const CaseTable& Upper() {
-    static const CaseTable table(u_toupper);
+    static const CaseTable table(UpperCasePairs());
     return table;
 }
 const CaseTable& Lower() {
-    static const CaseTable table(u_tolower);
+    static const CaseTable table(LowerCasePairs());
     return table;
 }
 
@@ -239,12 +237,12 @@ std::u16string MapUnits(std::u16string_view text, const Table16& map) {
 // Writes the case mapping of every surrogate pair in [begin, end) of text to the same place in out. Pairs
 // stay pairs: a supplementary letter whose mapping would leave its plane's range keeps its form.
 [[gnu::noinline]] void MapSupplementaryCase(std::u16string_view text, std::size_t begin, std::size_t end,
-                                            char16_t* out, CaseFunction mapping) {
+                                            char16_t* out, std::span<const CasePair> pairs) {
     for (std::size_t i = begin; i + 1 < end; ++i) {
         if (IsLeadSurrogate(text[i]) && IsTrailSurrogate(text[i + 1])) {
-            const UChar32 cp =
-                0x10000 + ((UChar32{text[i]} - 0xD800) << 10) + (UChar32{text[i + 1]} - 0xDC00);
-            UChar32 mapped = mapping(cp);
+            const char32_t cp =
+                0x10000 + ((char32_t{text[i]} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00);
+            char32_t mapped = MapCodePoint(pairs, cp);
             if (mapped < 0x10000 || mapped > 0x10FFFF) {
                 mapped = cp;
             }
@@ -257,7 +255,7 @@ std::u16string MapUnits(std::u16string_view text, const Table16& map) {
 
 // The table pass runs block by block; a block that held a surrogate gets its pairs mapped afterwards.
 // A block never ends between the two halves of a pair.
-std::u16string MapCase(std::u16string_view text, const CaseTable& table, CaseFunction mapping) {
+std::u16string MapCase(std::u16string_view text, const CaseTable& table) {
     constexpr std::size_t kBlock = 4096;
     const std::size_t n = text.size();
     std::u16string out(n, u'\0');
@@ -274,7 +272,7 @@ std::u16string MapCase(std::u16string_view text, const CaseTable& table, CaseFun
             seen |= v;
         }
         if (seen & kSurrogateFlag) [[unlikely]] {
-            MapSupplementaryCase(text, begin, end, p, mapping);
+            MapSupplementaryCase(text, begin, end, p, table.pairs);
         }
         begin = end;
     }
@@ -343,12 +341,18 @@ std::u16string ReplaceUnit(std::u16string_view text, char16_t from, char16_t to)
 
 }  // namespace
 
+char32_t MapCodePoint(std::span<const CasePair> pairs, char32_t c) {
+    const auto found = std::lower_bound(pairs.begin(), pairs.end(), c,
+                                        [](const CasePair& p, char32_t v) { return p.from < v; });
+    return found != pairs.end() && found->from == c ? found->to : c;
+}
+
 std::u16string ConvertText(std::u16string_view text, ConversionKind kind) {
     switch (kind) {
         case ConversionKind::UpperCaseConversion:
-            return MapCase(text, Upper(), u_toupper);
+            return MapCase(text, Upper());
         case ConversionKind::LowerCaseConversion:
-            return MapCase(text, Lower(), u_tolower);
+            return MapCase(text, Lower());
         case ConversionKind::WideConversion:
             return Widen(text);
         case ConversionKind::NarrowConversion:

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "core/Forms.h"
-#include "platform/posix/IconvCodepage.h"
+#include "platform/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
     // Lenient UTF-8 decoding never writes more units than bytes and agrees with strict decoding.
-    const varnel::IconvCodepage codepage;
+    const varnel::NativeCodepage codepage;
     std::u16string lenient;
     std::u16string strict;
     varnel::DecodeUtf8(bytes, lenient, varnel::Utf8Errors::Replace);

@@ -8,8 +8,9 @@
 
 namespace varnel {
 
-// Opaque handle of a top-level window; 0 means none.
-using WindowHandle = std::uint32_t;
+// Opaque handle of a top-level window; 0 means none. Wide enough for a native handle of any supported
+// window system: an X11 window id or a Windows HWND (a pointer).
+using WindowHandle = std::uint64_t;
 
 // Z-order modes as SetZOrder takes them.
 enum class ZOrderMode : std::int16_t {

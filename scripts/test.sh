@@ -2,7 +2,7 @@
 # Installs what the tests need, builds everything and runs every test: unit, widget, X11 backend and
 # end-to-end. The end-to-end tests start their own X server (Xvfb) and window manager (openbox); no
 # display is needed. Then the behaviour's unit tests and fuzz targets run again under AddressSanitizer
-# and UndefinedBehaviorSanitizer.
+# and UndefinedBehaviorSanitizer, and once more as Windows programs under Wine.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # shellcheck disable=SC2086
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
@@ -20,6 +20,8 @@ ctest --output-on-failure -L e2e || status=1
 configure_and_build "$VARNEL_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON -DVARNEL_BEHAVIOUR_ONLY=ON
 cd "$VARNEL_ROOT/build-asan"
 ctest --output-on-failure -L unit -j "$jobs" || status=1
+
+"$VARNEL_ROOT/scripts/test-windows.sh" || status=1
 
 if [ $status -ne 0 ]; then
     echo "varnel: some tests failed" >&2

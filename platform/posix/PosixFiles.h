@@ -10,7 +10,7 @@ namespace varnel {
 
 class PosixFiles : public Files {
   public:
-    explicit PosixFiles(std::vector<std::string> arguments);
+    explicit PosixFiles(std::vector<std::string> arguments = {});
     std::string argumentString() const override;
     // glob(3) rules; a match counts when it is a regular file whose name does not start with a dot.
     bool matchesNormalFile(const std::string& pattern) const override;

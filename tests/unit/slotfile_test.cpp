@@ -10,8 +10,7 @@
 
 #include "core/Startup.h"
 #include "fakes/FakePlatform.h"
-#include "platform/posix/IconvCodepage.h"
-#include "platform/posix/PosixFiles.h"
+#include "platform/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
@@ -174,7 +173,7 @@ TEST(LoadSlotBytes, ReadsTheFieldsOfTheBytesAsOfTheDecodedText) {
         // Sections far larger than the pieces decoded at a time.
         "[text05]\r\n" + piece + piece + "[end]\r\n[text06]\r\n\"" + piece + "\"\r\n",
     };
-    const IconvCodepage codepage;
+    const NativeCodepage codepage;
     for (const std::string& bytes : files) {
         fake::World w;
         std::string released(bytes);
@@ -227,7 +226,7 @@ TEST(DecodeSlotFile, UsesUtf8OnlyWhereItIsCertain) {
          "c\xE3",
          u"a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDc\uFFFD"},
     };
-    IconvCodepage codepage;
+    NativeCodepage codepage;
     for (const auto& c : cases) {
         const auto text = DecodeSlotFile(c.bytes, codepage);
         ASSERT_TRUE(text.ok()) << c.what;
@@ -307,9 +306,9 @@ TEST(LoadSlotFile, ReadsALargeFileWhileItsPagesAreGivenBack) {
     expected.resize(expected.size() - 2);
     bytes += "[end]\r\n[text03]\r\nlast";
     { std::ofstream(path, std::ios::binary) << bytes; }
-    const PosixFiles files({});
+    const NativeFiles files;
     fake::World w;
-    ASSERT_TRUE(LoadSlotFile(path, files, IconvCodepage(), w.form));
+    ASSERT_TRUE(LoadSlotFile(path, files, NativeCodepage(), w.form));
     EXPECT_TRUE(w.form.texts[1] == expected);
     EXPECT_EQ(w.form.texts[2], u"last");
 
