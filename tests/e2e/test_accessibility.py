@@ -98,7 +98,7 @@ class Accessibility(DesktopTestCase):
 
     def test_every_control_is_named_and_the_main_window_reads_row_by_row(self):
         nodes = poll(lambda: (lambda t: t if any(n['name'] == 'スロット 10' for n in t) else None)(self.tree()),
-                     timeout=20, what='the main window in the accessibility tree')
+                     timeout=60, what='the main window in the accessibility tree')
         for n in nodes:
             if n['focusable'] and n['role'] in ('push button', 'text', 'radio button', 'check box', 'combo box'):
                 self.assertTrue(n['name'], n)
@@ -144,7 +144,7 @@ class Accessibility(DesktopTestCase):
         dialog = self.desktop.find_window('^Varnelの詳細設定$')
         self.desktop.activate(dialog)
         nodes = poll(lambda: (lambda t: t if any(n['role'] == 'combo box' for n in t) else None)(self.tree()),
-                     timeout=20, what='the settings dialog in the accessibility tree')
+                     timeout=60, what='the settings dialog in the accessibility tree')
         # The combo box reads its number as its name; the label around it names it.
         combo = next(n for n in nodes if n['role'] == 'combo box')
         self.assertIn('割当て：\u30001～' + '\u3000' * 8 + 'まで', combo['labelled_by'])
