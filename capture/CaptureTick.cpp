@@ -4,9 +4,9 @@
 
 namespace varnel {
 
-void Timer1_Timer(AppContext& ctx) {
+void OnCaptureTick(AppContext& ctx) {
     AppState& state = ctx.state;
-    Form1Members& own = ctx.form1;
+    MainWindowState& own = ctx.mainState;
 
     // Steps 1-3: foreground tracking. A failed query would set the tick's text to LastClipboardText,
     // which steps 5 and 6 overwrite before anything reads it.
@@ -26,7 +26,7 @@ void ClipboardChanged(AppContext& ctx) {
 
 void CaptureStep(AppContext& ctx) {
     AppState& state = ctx.state;
-    Form1Members& own = ctx.form1;
+    MainWindowState& own = ctx.mainState;
     Clipboard& clipboard = ctx.platform.clipboard;
     // The reads share the clipboard's copy of the text: a huge text is kept once, not once per holder.
     SharedText text;

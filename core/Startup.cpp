@@ -34,9 +34,9 @@ void PaintCaptureSlots(const AppState& state, Slots& slots) {
     }
 }
 
-void Form_Load(AppContext& ctx) {
+void LoadMainWindow(AppContext& ctx) {
     AppState& state = ctx.state;
-    Form1Members& own = ctx.form1;
+    MainWindowState& own = ctx.mainState;
 
     // 1. The screen width. A display that cannot tell is treated like the reference screen, which
     // leaves the window where the layout puts it.
@@ -70,7 +70,7 @@ void Form_Load(AppContext& ctx) {
     PaintCaptureSlots(state, ctx.form);
 }
 
-void Form_Unload(SecondaryForms& forms) {
+void UnloadSecondaryWindows(SecondaryForms& forms) {
     forms.unloadMenuForm();
     forms.unloadSettingsDialog();
     forms.unloadEditDialog();

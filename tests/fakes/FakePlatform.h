@@ -412,21 +412,21 @@ struct World {
     MainForm form{log};
     SecondaryForms forms{log};
     AppState state;
-    Form1Members form1;
+    MainWindowState mainState;
     Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
-    AppContext ctx{state, form1, form, platform};
+    AppContext ctx{state, mainState, form, platform};
 
     World() { pump.clockToAdvance = &clock; }
 
-    // The start values as Form_Load leaves them without a slot file.
+    // The start values as LoadMainWindow leaves them without a slot file.
     void startValues() {
         state.SendMode = 0;
         state.CaptureEnabled = 1;
         state.RotationCount = 1;
         state.DisplayMode = 0;
-        form1.OwnWindow = form.handle;
-        form1.ZOrderMode = 1;
-        form1.RotationCursor = 0;
+        mainState.OwnWindow = form.handle;
+        mainState.ZOrderMode = 1;
+        mainState.RotationCursor = 0;
     }
 };
 

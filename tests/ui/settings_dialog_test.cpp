@@ -1,5 +1,5 @@
 // The settings dialog against its layout, and opened from a real main window over fake services:
-// Form_Load, OK, Cancel, the close box, clear all, reopening.
+// FillSettingsDialog, OK, Cancel, the close box, clear all, reopening.
 #include <QAccessible>
 #include <QFontDatabase>
 #include <QPointer>
@@ -28,7 +28,7 @@ struct Opened {
     fake::Codepage codepage{log};
     SteadyClock clock;
     AppState state;
-    Form1Members members;
+    MainWindowState members;
     MainWindow window{state, members};
     Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
     std::optional<SettingsDialogHost> host;
@@ -42,11 +42,11 @@ struct Opened {
         host.emplace(window.context());
         log.clear();
         if (open) {
-            host->Command5_Click();
+            host->OpenSettingsDialog();
         }
     }
     SettingsDialog& dialog() { return *host->dialog(); }
-    // The close handling ran this often: it switches Timer1 on as its last step.
+    // The close handling ran this often: it switches the tick timer on as its last step.
     int closeHandlings() const { return log.count("timer.on"); }
 };
 
@@ -63,7 +63,7 @@ class SettingsDialogTest : public QObject {
         Opened o;
         SettingsDialog& d = o.dialog();
         QVERIFY(d.isVisible());
-        QCOMPARE(d.objectName(), QStringLiteral("frmProperty1"));
+        QCOMPARE(d.objectName(), QStringLiteral("settingsDialog"));
         QCOMPARE(d.windowTitle(), QStringLiteral("Varnelの詳細設定"));
         QCOMPARE(d.windowType(), Qt::Dialog);
         const Qt::WindowFlags flags = d.windowFlags();
@@ -229,7 +229,7 @@ class SettingsDialogTest : public QObject {
         o.state.CaptureEnabled = 0;  // as after a slot file
         o.state.DisplayMode = 2;
         o.state.RotationCount = -3;
-        o.host->Command5_Click();
+        o.host->OpenSettingsDialog();
         SettingsDialog& again = o.dialog();
         QVERIFY(again.Option1(0)->isChecked() && !again.Option1(1)->isChecked());
         QVERIFY(again.Option2(2)->isChecked());
@@ -240,7 +240,7 @@ class SettingsDialogTest : public QObject {
     void okAppliesAndCloses() {
         Opened o;
         QPointer<SettingsDialog> d = &o.dialog();
-        o.window.Text1(2)->setExactText(u"kept");
+        o.window.slotEdit(2)->setExactText(u"kept");
         d->Option1(1)->setChecked(true);
         d->Option2(1)->setChecked(true);
         d->Combo1()->setEditText(QStringLiteral("3"));
@@ -254,7 +254,7 @@ class SettingsDialogTest : public QObject {
         for (int i = 1; i <= 10; ++i) {
             const QColor expected =
                 i <= 3 ? MainWindow::CaptureColour : o.window.palette().color(QPalette::Base);
-            QCOMPARE(o.window.Text1(i)->palette().color(QPalette::Base), expected);
+            QCOMPARE(o.window.slotEdit(i)->palette().color(QPalette::Base), expected);
         }
         QVERIFY(o.window.text(2) == u"kept");
         QCOMPARE(o.closeHandlings(), 1);
@@ -290,7 +290,7 @@ class SettingsDialogTest : public QObject {
     void clearAllEmptiesTheSlotsAndStaysOpen() {
         Opened o;
         for (int i = 1; i <= 10; ++i) {
-            o.window.Text1(i)->setExactText(u"text");
+            o.window.slotEdit(i)->setExactText(u"text");
         }
         o.members.LastClipboardText = u"last";
         QTest::mouseClick(o.dialog().Command3(), Qt::LeftButton);
@@ -329,7 +329,7 @@ class SettingsDialogTest : public QObject {
         const WindowHandle own = static_cast<WindowHandle>(first->winId());
         const WindowHandle saved = o.state.SavedTarget;
         o.state.TargetWindow = own;  // the tick recorded the dialog
-        o.host->Command5_Click();
+        o.host->OpenSettingsDialog();
         QCOMPARE(o.host->dialog(), first);
         QCOMPARE(first->Combo1()->currentText(), QStringLiteral("4"));
         QCOMPARE(o.state.SavedTarget, saved);  // the focus will not go to the dialog as it closes

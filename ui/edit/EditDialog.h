@@ -1,4 +1,4 @@
-// frmEdit1, the slot edit dialog: a sizable top-level window with a multi-line text box and the
+// The slot edit dialog: a sizable top-level window with a multi-line text box and the
 // "Ｏ Ｋ" and "キャンセル" buttons. It builds the controls as laid out and reports its events; what
 // they do is decided by EditDialogHandlers (editing/EditDialog.h), reached through EditDialogHost.
 #pragma once
@@ -19,7 +19,7 @@ class EditDialog : public QWidget {
     // Always a top-level window without an owner; topmost from its creation.
     EditDialog();
 
-    QPlainTextEdit* Text1() const { return text1_; }
+    QPlainTextEdit* textBox() const { return textBox_; }
     QPushButton* Command1() const { return command1_; }
     QPushButton* Command2() const { return command2_; }
 
@@ -40,7 +40,7 @@ class EditDialog : public QWidget {
     static constexpr std::size_t DisplayLines = 16384;
     bool showsPart() const { return showsPart_; }
 
-    // The Tag of Text1.
+    // The Tag of the text box.
     const std::u16string& tag() const { return tag_; }
     void setTag(const std::u16string& tag) { tag_ = tag; }
 
@@ -56,7 +56,7 @@ class EditDialog : public QWidget {
     QString shownText() const;
 
     Twips twips_;
-    QPlainTextEdit* text1_ = nullptr;
+    QPlainTextEdit* textBox_ = nullptr;
     QPushButton* command1_ = nullptr;
     QPushButton* command2_ = nullptr;
     SharedText exact_;

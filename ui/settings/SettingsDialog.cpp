@@ -46,7 +46,7 @@ bool IsSelected(const std::array<QRadioButton*, N>& options, std::int16_t index)
 
 SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags), ctx_(ctx) {
     namespace L = settings_layout;
-    setObjectName(QStringLiteral("frmProperty1"));
+    setObjectName(QStringLiteral("settingsDialog"));
     setWindowTitle(QStringLiteral("Varnelの詳細設定"));
     setWindowIcon(NoWindowIcon());
     setFont(ProportionalGothicFont(L::DialogPointSize));
@@ -110,7 +110,7 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     placeOnScreen();
     applyTabOrder();
     connectHandlers();
-    frmProperty1::Form_Load(ctx_.state, *this);
+    settings::FillSettingsDialog(ctx_.state, *this);
 }
 
 SettingsDialog::~SettingsDialog() = default;
@@ -273,17 +273,17 @@ void SettingsDialog::applyTabOrder() {
 void SettingsDialog::connectHandlers() {
     connect(command1_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            frmProperty1::Command1_Click(ctx_, *this);
+            settings::ApplySettings(ctx_, *this);
         }
     });
     connect(command2_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            frmProperty1::Command2_Click(*this);
+            settings::CancelSettings(*this);
         }
     });
     connect(command3_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            frmProperty1::Command3_Click(ctx_);
+            settings::ClearAllSlots(ctx_);
         }
     });
 }
@@ -329,7 +329,7 @@ void SettingsDialog::closeEvent(QCloseEvent* event) {
     // once, and the dialog always closes.
     if (!closing_) {
         closing_ = true;
-        frmProperty1::Form_QueryUnload(ctx_);
+        settings::CloseSettingsDialog(ctx_);
         closed_ = true;
         emit closed();
     }

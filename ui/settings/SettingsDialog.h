@@ -1,4 +1,4 @@
-// frmProperty1, the settings dialog "Varnelの詳細設定": a modeless, topmost dialog window with a fixed
+// The settings dialog "Varnelの詳細設定": a modeless, topmost dialog window with a fixed
 // frame. It builds the controls exactly as laid out and forwards its events to the rules in
 // SettingsRules.h. A dialog lives for one opening: closing it by any means runs the close handling
 // once, and the next opening creates a new one.
@@ -57,11 +57,11 @@ constexpr double ComboPointSize = 11.25;
 
 }  // namespace settings_layout
 
-class SettingsDialog : public QWidget, public frmProperty1::Controls {
+class SettingsDialog : public QWidget, public settings::Controls {
     Q_OBJECT
   public:
     // Builds the dialog at its design position (moved onto the visible screen where needed) and runs
-    // Form_Load. The dialog is not shown yet. The controls stand where the layout puts them; where
+    // FillSettingsDialog. The dialog is not shown yet. The controls stand where the layout puts them; where
     // the font needs more room for a text, the dialog grows just wide enough (and a text taller than
     // its row grows about the row's middle), also when the font changes later.
     explicit SettingsDialog(AppContext& ctx);
@@ -88,7 +88,7 @@ class SettingsDialog : public QWidget, public frmProperty1::Controls {
     QPushButton* Command2() const { return command2_; }
     QPushButton* Command3() const { return command3_; }
 
-    // frmProperty1::Controls
+    // settings::Controls
     bool option1(std::int16_t index) const override;
     void selectOption1(std::int16_t index) override;
     bool option2(std::int16_t index) const override;
