@@ -1,6 +1,6 @@
 // The slot edit dialog: a sizable top-level window with a multi-line text box and the
 // "Ｏ Ｋ" and "キャンセル" buttons. It builds the controls as laid out and reports its events; what
-// they do is decided by EditDialogHandlers (editing/EditDialog.h), reached through EditDialogHost.
+// they do is decided by EditDialogHandlers (editing/EditDialogRules.h), reached through EditDialogHost.
 #pragma once
 
 #include <QPlainTextEdit>

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "core/AppContext.h"
-#include "editing/EditDialog.h"
+#include "editing/EditDialogRules.h"
 #include "ui/edit/EditDialog.h"
 
 namespace varnel {

@@ -1,7 +1,7 @@
 // The settings dialog "Varnelの詳細設定": a modeless, topmost dialog window with a fixed
 // frame. It builds the controls exactly as laid out and forwards its events to the rules in
-// SettingsRules.h. A dialog lives for one opening: closing it by any means runs the close handling
-// once, and the next opening creates a new one.
+// editing/SettingsDialogRules.h. A dialog lives for one opening: closing it by any means runs the close
+// handling once, and the next opening creates a new one.
 #pragma once
 
 #include <QCheckBox>
@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "core/AppContext.h"
+#include "editing/SettingsDialogRules.h"
 #include "ui/common/Twips.h"
 #include "ui/settings/CaptionFrame.h"
-#include "ui/settings/SettingsRules.h"
 
 namespace varnel {
 

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "core/AppContext.h"
+#include "editing/SettingsDialogRules.h"
 #include "ui/settings/SettingsDialog.h"
-#include "ui/settings/SettingsRules.h"
 
 namespace varnel {
 

@@ -1,4 +1,4 @@
-#include "ui/settings/SettingsRules.h"
+#include "editing/SettingsDialogRules.h"
 
 #include <algorithm>
 #include <charconv>

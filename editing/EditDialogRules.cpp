@@ -1,4 +1,4 @@
-#include "editing/EditDialog.h"
+#include "editing/EditDialogRules.h"
 
 #include <limits>
 #include <string>

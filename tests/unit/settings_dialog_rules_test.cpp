@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "core/DisplayModes.h"
+#include "editing/SettingsDialogRules.h"
 #include "fakes/FakePlatform.h"
-#include "ui/settings/SettingsRules.h"
 
 namespace varnel {
 namespace {

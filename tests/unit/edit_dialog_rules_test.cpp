@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "editing/EditDialog.h"
+#include "editing/EditDialogRules.h"
 #include "fakes/FakePlatform.h"
 
 namespace varnel {
