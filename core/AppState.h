@@ -20,7 +20,6 @@ constexpr std::int16_t LastSlot = 10;
 // Process-wide settings and trackers. Numeric values start at 0; LoadMainWindow gives them their start
 // values.
 struct AppState {
-    std::int16_t ScreenWidthPixels = 0;
     std::int16_t SendMode = 0;
     std::int16_t CaptureEnabled = 0;
     std::int16_t RotationCount = 0;

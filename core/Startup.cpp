@@ -41,7 +41,6 @@ void LoadMainWindow(AppContext& ctx) {
     // 1. The screen width. A display that cannot tell is treated like the reference screen, which
     // leaves the window where the layout puts it.
     const int width = ctx.platform.windows.screenWidthPixels().valueOr(ReferenceScreenWidth);
-    state.ScreenWidthPixels = static_cast<std::int16_t>(std::clamp(width, 0, 32767));
 
     // 2. Docking near the right edge.
     if (const auto left = DockedLeftTwips(width)) {

@@ -119,7 +119,6 @@ class Clipboard : public varnel::Clipboard {
         const bool fail = log_.record("clipboard.clear");
         if (!fail) {
             text.reset();
-            otherFormat = false;
         }
         return statusFor(fail, "clear");
     }
@@ -178,7 +177,6 @@ class Clipboard : public varnel::Clipboard {
     std::optional<std::u16string> text;
     std::optional<std::u16string> primary;
     std::uint64_t count = 0;  // what changeCount answers; 0: unknown
-    bool otherFormat = false;
     std::vector<std::u16string> history;
     std::function<void()> onCopyKey;  // what the target puts on the clipboard when asked to copy
     WindowHandle pasteTarget = 0;     // the window named by the last expectPasteFrom

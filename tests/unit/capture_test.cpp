@@ -32,7 +32,6 @@ TEST_F(Tick, SameTextIsNotCapturedAgainEvenAfterANonTextClipboard) {
     w.form.texts[0] = u"edited";
     tick();
     w.clipboard.text.reset();  // an image: no text
-    w.clipboard.otherFormat = true;
     tick();
     copy(u"abc");
     tick();

@@ -50,7 +50,6 @@ TEST(FormLoad, RunsTheStepsInOrderWithTheStartValues) {
     EXPECT_EQ(w.log.calls, (std::vector<std::string>{"screenWidthPixels", "form.setLeft 11265", "form.hWnd",
                                                      "files.argumentString", "files.match ", "form.show",
                                                      "setZOrder 5242881 1", "slot.background 1 capture"}));
-    EXPECT_EQ(w.state.ScreenWidthPixels, 1024);
     EXPECT_EQ(w.mainState.OwnWindow, w.form.handle);
     EXPECT_EQ(w.state.SendMode, 0);
     EXPECT_EQ(w.state.CaptureEnabled, 1);
