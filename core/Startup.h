@@ -29,7 +29,8 @@ std::int32_t SetZOrder(WindowSystem& windows, WindowHandle window, std::int16_t 
 // The bound is read once; slots beyond the tenth do not exist and are skipped.
 void PaintCaptureSlots(const AppState& state, Slots& slots);
 
-// LoadMainWindow, steps 1 to 7 in order. The slot-file step runs between the start values and the z-order.
+// Start-up of the main window: docking, start values, the slot file from the command line, showing it
+// topmost, the capture colours. The slot file is read after the start values and before the z-order.
 void LoadMainWindow(AppContext& ctx);
 
 // UnloadSecondaryWindows: unloads the menu form, then the settings dialog, then the edit dialog.

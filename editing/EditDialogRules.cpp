@@ -71,7 +71,7 @@ void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
     }
     const bool open = form_.isLoaded();
 
-    // 1. Remember where the focus goes back to. While the dialog is open and was the last window in
+    // Remember where the focus goes back to. While the dialog is open and was the last window in
     // the foreground, the tick has made the dialog itself the target; saving that would send the focus
     // to the dialog just as it goes away, so the target saved at the earlier opening stays then.
     const WindowHandle target = ctx_.state.TargetWindow;
@@ -79,7 +79,7 @@ void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
         ctx_.state.SavedTarget = target;
     }
 
-    // 2. Show the dialog, creating it first when it does not exist. An open dialog is refilled and,
+    // Show the dialog, creating it first when it does not exist. An open dialog is refilled and,
     // since it may be minimized or covered, also brought to the front and activated: the user has
     // just asked to edit a slot and should see the dialog that edits it.
     if (!open) {

@@ -82,7 +82,8 @@ class Dialog {
     virtual WindowHandle hWnd() = 0;
 };
 
-// Fills the controls from the shared state (steps 1 to 4; the z-order follows the first showing).
+// Fills the controls from the shared state (send mode, display size, capture switch, rotation
+// count; the z-order follows the first showing).
 void FillSettingsDialog(const AppState& state, Controls& controls);
 
 // "決定": options, WindowSizeChange, capture switch, rotation count, slot colours, unload.
