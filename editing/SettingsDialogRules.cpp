@@ -182,28 +182,28 @@ PixelRect KeepOnScreen(PixelRect client, FrameMargins frame, PixelRect area) {
 namespace settings {
 
 void FillSettingsDialog(const AppState& state, Controls& controls) {
-    controls.selectOption1(state.SendMode);
-    controls.selectOption2(state.DisplayMode);
-    controls.setCheck1(state.CaptureEnabled == 1 ? 1 : 0);
-    controls.setCombo1Text(RotationCountText(state.RotationCount));
+    controls.selectSendMode(state.SendMode);
+    controls.selectDisplaySize(state.DisplayMode);
+    controls.setCaptureCheck(state.CaptureEnabled == 1 ? 1 : 0);
+    controls.setRotationCountBoxText(RotationCountText(state.RotationCount));
 }
 
 void ApplySettings(AppContext& ctx, Controls& controls) {
     AppState& state = ctx.state;
     for (std::int16_t i = 0; i <= 1; ++i) {
-        if (controls.option1(i)) {
+        if (controls.sendModeSelected(i)) {
             state.SendMode = i;
         }
     }
     for (std::int16_t i = 0; i <= 2; ++i) {
-        if (controls.option2(i)) {
+        if (controls.displaySizeSelected(i)) {
             state.DisplayMode = i;
         }
     }
     // Every time: a window the user dragged to another size returns to its preset.
     WindowSizeChange(ctx);
-    state.CaptureEnabled = controls.check1() == 1 ? 1 : 0;
-    state.RotationCount = RotationCountFromText(controls.combo1Text());
+    state.CaptureEnabled = controls.captureCheck() == 1 ? 1 : 0;
+    state.RotationCount = RotationCountFromText(controls.rotationCountBoxText());
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
         ctx.form.setBackground(i, SlotBackground::Window);
     }

@@ -51,20 +51,21 @@ PixelRect KeepOnScreen(PixelRect client, FrameMargins frame, PixelRect area);
 
 namespace settings {
 
-// The dialog's controls as its handlers see them. Option indices: Option1(0..1), Option2(0..2).
+// The dialog's controls as its handlers see them. Send modes 0..1 (paste, typing), display sizes
+// 0..2.
 class Controls {
   public:
     virtual ~Controls() = default;
-    virtual bool option1(std::int16_t index) const = 0;
-    // Selects Option1(index) and clears the other; an index out of range clears both.
-    virtual void selectOption1(std::int16_t index) = 0;
-    virtual bool option2(std::int16_t index) const = 0;
-    virtual void selectOption2(std::int16_t index) = 0;
+    virtual bool sendModeSelected(std::int16_t index) const = 0;
+    // Selects sendModeButton(index) and clears the other; an index out of range clears both.
+    virtual void selectSendMode(std::int16_t index) = 0;
+    virtual bool displaySizeSelected(std::int16_t index) const = 0;
+    virtual void selectDisplaySize(std::int16_t index) = 0;
     // Check1: 1 ticked, 0 cleared.
-    virtual std::int16_t check1() const = 0;
-    virtual void setCheck1(std::int16_t value) = 0;
-    virtual std::u16string combo1Text() const = 0;
-    virtual void setCombo1Text(const std::u16string& text) = 0;
+    virtual std::int16_t captureCheck() const = 0;
+    virtual void setCaptureCheck(std::int16_t value) = 0;
+    virtual std::u16string rotationCountBoxText() const = 0;
+    virtual void setRotationCountBoxText(const std::u16string& text) = 0;
     // Closes the dialog; the close handling (CloseSettingsDialog) runs as part of it.
     virtual void unload() = 0;
 };

@@ -59,7 +59,7 @@ class EditDialogTest : public QObject {
         const QImage icon = d->windowIcon().pixmap(16).toImage();
         QVERIFY(!icon.isNull() && qAlpha(icon.pixel(8, 8)) == 0);
         QVERIFY(o.w.log.count("setZOrder " + std::to_string(d->winId()) + " 1") == 1);
-        for (QPushButton* b : {d->Command1(), d->Command2()}) {  // no caption cut off
+        for (QPushButton* b : {d->okButton(), d->cancelButton()}) {  // no caption cut off
             QVERIFY(b->sizeHint().width() <= b->width() && b->sizeHint().height() <= b->height());
         }
 
@@ -69,21 +69,21 @@ class EditDialogTest : public QObject {
         QCOMPARE(d->textBox()->lineWrapMode(), QPlainTextEdit::NoWrap);
         QCOMPARE(d->textBox()->blockCount(), 2);
         QVERIFY(o.host.text() == u"first\r\nsecond\u00a0line");
-        QCOMPARE(d->Command1()->geometry(), twips.rect(480, 2760, 1575, 495));
-        QCOMPARE(d->Command2()->geometry(), twips.rect(2640, 2760, 1575, 495));
-        QCOMPARE(d->Command1()->text(), QStringLiteral("Ｏ Ｋ"));
-        QCOMPARE(d->Command2()->text(), QStringLiteral("キャンセル"));
-        for (QPushButton* b : {d->Command1(), d->Command2()}) {
+        QCOMPARE(d->okButton()->geometry(), twips.rect(480, 2760, 1575, 495));
+        QCOMPARE(d->cancelButton()->geometry(), twips.rect(2640, 2760, 1575, 495));
+        QCOMPARE(d->okButton()->text(), QStringLiteral("Ｏ Ｋ"));
+        QCOMPARE(d->cancelButton()->text(), QStringLiteral("キャンセル"));
+        for (QPushButton* b : {d->okButton(), d->cancelButton()}) {
             QVERIFY(!b->isDefault() && !b->autoDefault());
         }
-        QCOMPARE(nextTabStop(d->textBox()), static_cast<QWidget*>(d->Command1()));
-        QCOMPARE(nextTabStop(d->Command1()), static_cast<QWidget*>(d->Command2()));
-        QCOMPARE(nextTabStop(d->Command2()), static_cast<QWidget*>(d->textBox()));
+        QCOMPARE(nextTabStop(d->textBox()), static_cast<QWidget*>(d->okButton()));
+        QCOMPARE(nextTabStop(d->okButton()), static_cast<QWidget*>(d->cancelButton()));
+        QCOMPARE(nextTabStop(d->cancelButton()), static_cast<QWidget*>(d->textBox()));
 
         // Controls keep their places and sizes whatever size the window is given.
         d->resize(twips.px(9000), twips.px(1500));
         QCOMPARE(d->textBox()->geometry(), twips.rect(120, 120, 4455, 2535));
-        QCOMPARE(d->Command2()->geometry(), twips.rect(2640, 2760, 1575, 495));
+        QCOMPARE(d->cancelButton()->geometry(), twips.rect(2640, 2760, 1575, 495));
     }
 
     void enterMakesANewLineAndEscapeLeavesTheDialogOpen() {
@@ -99,7 +99,7 @@ class EditDialogTest : public QObject {
         QCOMPARE(o.host.dialog(), o.dialog);
         QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
 
-        QTest::mouseClick(o.dialog->Command1(), Qt::LeftButton);
+        QTest::mouseClick(o.dialog->okButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[1] == u"ab\n\ncd");
         QVERIFY(o.host.dialog() == nullptr);
     }
@@ -109,12 +109,12 @@ class EditDialogTest : public QObject {
         // An edit that is taken back leaves the text as it came, line ends and no-break space included.
         QTest::keyClicks(o.dialog->textBox(), QStringLiteral("x"));
         QTest::keyClick(o.dialog->textBox(), Qt::Key_Backspace);
-        QTest::mouseClick(o.dialog->Command1(), Qt::LeftButton);
+        QTest::mouseClick(o.dialog->okButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
         // An edited text has line feeds between its lines and keeps its no-break spaces.
         o.host.OpenEditDialog(2);
         QTest::keyClicks(o.host.dialog()->textBox(), QStringLiteral("x"));
-        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        QTest::mouseClick(o.host.dialog()->okButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[1] == u"xfirst\nsecond\u00a0line");
     }
 
@@ -130,7 +130,7 @@ class EditDialogTest : public QObject {
         QCOMPARE(box->toPlainText(),
                  QString(EditDialog::DisplayLimit - 1, QLatin1Char('a')) + QStringLiteral("…"));
         QTest::keyClicks(box, QStringLiteral("typed"));  // read-only: nothing changes
-        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        QTest::mouseClick(o.host.dialog()->okButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[3] == huge);
         // So is a text of too many lines, however short.
         std::u16string lines;
@@ -141,7 +141,7 @@ class EditDialogTest : public QObject {
         o.host.OpenEditDialog(5);
         QVERIFY(o.host.dialog()->showsPart() && o.host.dialog()->textBox()->isReadOnly());
         QCOMPARE(o.host.dialog()->textBox()->blockCount(), static_cast<int>(EditDialog::DisplayLines));
-        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        QTest::mouseClick(o.host.dialog()->okButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[4] == lines);
         // A text that fits is editable again in the next dialog.
         o.host.OpenEditDialog(2);
@@ -170,7 +170,7 @@ class EditDialogTest : public QObject {
         QCOMPARE(o.host.dialog(), second.data());
         QCOMPARE(second->windowTitle(), QStringLiteral("テキストの編集（2）"));
         QTest::keyClicks(second->textBox(), QStringLiteral("discarded"));
-        QTest::mouseClick(second->Command2(), Qt::LeftButton);
+        QTest::mouseClick(second->cancelButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
         QCOMPARE(o.w.log.count("timer.on"), 2);
         flushDeletions();

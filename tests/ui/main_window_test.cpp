@@ -59,15 +59,15 @@ class MainWindowTest : public QObject {
     void topRowButtons() {
         Loaded l;
         const std::vector<std::pair<QPushButton*, std::pair<int, QString>>> expected{
-            {l.window.Command1(1), {120, QStringLiteral("常に手前に表示")}},
-            {l.window.Command1(2), {480, QStringLiteral("背面に表示する")}},
-            {l.window.Command2(0), {960, QStringLiteral("半角に変換します")}},
-            {l.window.Command2(1), {1320, QStringLiteral("全角に変換します")}},
-            {l.window.Command2(2), {1680, QStringLiteral("カタカナをひらがなに変換します")}},
-            {l.window.Command2(3), {2040, QStringLiteral("ひらがなをカタカナに変換します")}},
-            {l.window.Command2(4), {2400, QStringLiteral("大文字に変換します")}},
-            {l.window.Command2(5), {2760, QStringLiteral("小文字に変換します")}},
-            {l.window.Command5(), {3240, QStringLiteral("詳細設定ウィンドウを表示します")}},
+            {l.window.zOrderButton(1), {120, QStringLiteral("常に手前に表示")}},
+            {l.window.zOrderButton(2), {480, QStringLiteral("背面に表示する")}},
+            {l.window.conversionButton(0), {960, QStringLiteral("半角に変換します")}},
+            {l.window.conversionButton(1), {1320, QStringLiteral("全角に変換します")}},
+            {l.window.conversionButton(2), {1680, QStringLiteral("カタカナをひらがなに変換します")}},
+            {l.window.conversionButton(3), {2040, QStringLiteral("ひらがなをカタカナに変換します")}},
+            {l.window.conversionButton(4), {2400, QStringLiteral("大文字に変換します")}},
+            {l.window.conversionButton(5), {2760, QStringLiteral("小文字に変換します")}},
+            {l.window.settingsButton(), {3240, QStringLiteral("詳細設定ウィンドウを表示します")}},
         };
         for (const auto& [button, e] : expected) {
             QCOMPARE(button->geometry(), layoutRect(e.first, 70, 375, 375));
@@ -77,10 +77,10 @@ class MainWindowTest : public QObject {
         const QStringList captions{"半", "全", "あ", "ア", "A", "a"};
         const double points[] = {11.25, 11.25, 11.25, 11.25, 12, 14.25};
         for (int i = 0; i < 6; ++i) {
-            QCOMPARE(l.window.Command2(i)->text(), captions[i]);
-            QCOMPARE(l.window.Command2(i)->font().pointSizeF(), points[i]);
+            QCOMPARE(l.window.conversionButton(i)->text(), captions[i]);
+            QCOMPARE(l.window.conversionButton(i)->font().pointSizeF(), points[i]);
         }
-        for (auto* b : {l.window.Command1(1), l.window.Command1(2), l.window.Command5()}) {
+        for (auto* b : {l.window.zOrderButton(1), l.window.zOrderButton(2), l.window.settingsButton()}) {
             QVERIFY(b->text().isEmpty());
             QVERIFY(!b->icon().isNull());
         }
@@ -90,10 +90,10 @@ class MainWindowTest : public QObject {
         Loaded l;
         for (int i = 1; i <= 10; ++i) {
             const int top = 120 + 480 * i;
-            QCOMPARE(l.window.Command3(i)->geometry(), layoutRect(120, top, 375, 375));
-            QCOMPARE(l.window.Command4(i)->geometry(), layoutRect(480, top, 375, 375));
-            QCOMPARE(l.window.Command3(i)->toolTip(), QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"));
-            QCOMPARE(l.window.Command4(i)->toolTip(), QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"));
+            QCOMPARE(l.window.copyButton(i)->geometry(), layoutRect(120, top, 375, 375));
+            QCOMPARE(l.window.sendButton(i)->geometry(), layoutRect(480, top, 375, 375));
+            QCOMPARE(l.window.copyButton(i)->toolTip(), QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"));
+            QCOMPARE(l.window.sendButton(i)->toolTip(), QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"));
             SlotEdit* slot = l.window.slotEdit(i);
             QCOMPARE(slot->x(), twips.px(960));
             QCOMPARE(slot->y(), twips.px(top));
@@ -110,7 +110,7 @@ class MainWindowTest : public QObject {
         Loaded l;
         const QStringList installed = QFontDatabase::families();
         const QString slotFamily = QFontInfo(l.window.slotEdit(1)->font()).family();
-        const QString buttonFamily = QFontInfo(l.window.Command2(0)->font()).family();
+        const QString buttonFamily = QFontInfo(l.window.conversionButton(0)->font()).family();
         if (!installed.contains(QStringLiteral("ＭＳ ゴシック")) &&
             installed.contains(QStringLiteral("IPAGothic"))) {
             QCOMPARE(slotFamily, QStringLiteral("IPAGothic"));
@@ -120,14 +120,14 @@ class MainWindowTest : public QObject {
 
     void tabOrderReadsRowByRow() {
         Loaded l;
-        std::vector<QWidget*> expected{l.window.Command1(1), l.window.Command1(2)};
+        std::vector<QWidget*> expected{l.window.zOrderButton(1), l.window.zOrderButton(2)};
         for (int i = 0; i < 6; ++i) {
-            expected.push_back(l.window.Command2(i));
+            expected.push_back(l.window.conversionButton(i));
         }
-        expected.push_back(l.window.Command5());
+        expected.push_back(l.window.settingsButton());
         for (int i = 1; i <= 10; ++i) {
-            expected.push_back(l.window.Command3(i));
-            expected.push_back(l.window.Command4(i));
+            expected.push_back(l.window.copyButton(i));
+            expected.push_back(l.window.sendButton(i));
             expected.push_back(l.window.slotEdit(i));
         }
         for (std::size_t i = 1; i < expected.size(); ++i) {
@@ -150,11 +150,12 @@ class MainWindowTest : public QObject {
         auto name = [](QWidget* w) {
             return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
         };
-        QCOMPARE(name(l.window.Command2(0)), QStringLiteral("半角に変換します"));
-        QCOMPARE(name(l.window.Command4(7)), l.window.Command4(7)->toolTip());
+        QCOMPARE(name(l.window.conversionButton(0)), QStringLiteral("半角に変換します"));
+        QCOMPARE(name(l.window.sendButton(7)), l.window.sendButton(7)->toolTip());
         QCOMPARE(name(l.window.slotEdit(10)), QStringLiteral("スロット 10"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(l.window.Command3(10))->text(QAccessible::Description),
-                 QStringLiteral("スロット 10"));
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(l.window.copyButton(10))->text(QAccessible::Description),
+            QStringLiteral("スロット 10"));
     }
 
     void slotsShowWholeLines() {
@@ -299,10 +300,10 @@ class MainWindowTest : public QObject {
 
     void aPressOnTheWindowStopsTypingAndKeyFailuresShowWithoutTakingTheFocus() {
         Loaded l;
-        QTest::mousePress(l.window.Command3(2), Qt::LeftButton);
+        QTest::mousePress(l.window.copyButton(2), Qt::LeftButton);
         QVERIFY(!l.members.Deliveries.stopTyping);  // nothing is being typed
         l.members.Deliveries.typing = true;
-        QTest::mouseRelease(l.window.Command3(2), Qt::LeftButton);
+        QTest::mouseRelease(l.window.copyButton(2), Qt::LeftButton);
         QVERIFY(!l.members.Deliveries.stopTyping);
         QTest::mousePress(l.window.slotEdit(4), Qt::LeftButton);
         QVERIFY(l.members.Deliveries.stopTyping);

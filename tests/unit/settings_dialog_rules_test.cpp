@@ -114,14 +114,14 @@ TEST(KeepOnScreen, MovesTheLeastDistanceOntoTheArea) {
 class FakeControls : public settings::Controls {
   public:
     explicit FakeControls(fake::CallLog& log) : log_(log) {}
-    bool option1(std::int16_t i) const override { return i == opt1; }
-    void selectOption1(std::int16_t i) override { opt1 = i; }
-    bool option2(std::int16_t i) const override { return i == opt2; }
-    void selectOption2(std::int16_t i) override { opt2 = i; }
-    std::int16_t check1() const override { return check; }
-    void setCheck1(std::int16_t v) override { check = v; }
-    std::u16string combo1Text() const override { return combo; }
-    void setCombo1Text(const std::u16string& t) override { combo = t; }
+    bool sendModeSelected(std::int16_t i) const override { return i == opt1; }
+    void selectSendMode(std::int16_t i) override { opt1 = i; }
+    bool displaySizeSelected(std::int16_t i) const override { return i == opt2; }
+    void selectDisplaySize(std::int16_t i) override { opt2 = i; }
+    std::int16_t captureCheck() const override { return check; }
+    void setCaptureCheck(std::int16_t v) override { check = v; }
+    std::u16string rotationCountBoxText() const override { return combo; }
+    void setRotationCountBoxText(const std::u16string& t) override { combo = t; }
     void unload() override { log_.record("dialog.unload"); }
 
     std::int16_t opt1 = -1;

@@ -51,13 +51,13 @@ EditDialog::EditDialog() : QWidget(nullptr) {
     textBox_->setAccessibleName(QStringLiteral("テキスト"));
     textBox_->setAccessibleDescription(QStringLiteral("Ｏ Ｋ でスロットに保存されます"));
 
-    command1_ = MakeButton(QStringLiteral("Ｏ Ｋ"), OkLeft, twips_, this);
-    command1_->setObjectName(QStringLiteral("Command1"));
-    command2_ = MakeButton(QStringLiteral("キャンセル"), CancelLeft, twips_, this);
-    command2_->setObjectName(QStringLiteral("Command2"));
+    okButton_ = MakeButton(QStringLiteral("Ｏ Ｋ"), OkLeft, twips_, this);
+    okButton_->setObjectName(QStringLiteral("Command1"));
+    cancelButton_ = MakeButton(QStringLiteral("キャンセル"), CancelLeft, twips_, this);
+    cancelButton_->setObjectName(QStringLiteral("Command2"));
 
-    setTabOrder(textBox_, command1_);
-    setTabOrder(command1_, command2_);
+    setTabOrder(textBox_, okButton_);
+    setTabOrder(okButton_, cancelButton_);
     textBox_->setFocus();
 }
 

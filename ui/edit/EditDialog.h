@@ -20,8 +20,8 @@ class EditDialog : public QWidget {
     EditDialog();
 
     QPlainTextEdit* textBox() const { return textBox_; }
-    QPushButton* Command1() const { return command1_; }
-    QPushButton* Command2() const { return command2_; }
+    QPushButton* okButton() const { return okButton_; }
+    QPushButton* cancelButton() const { return cancelButton_; }
 
     // The text box's text. Until the box shows something other than what was set, this is exactly
     // the text that was set, carriage returns and line feeds as they came; after an edit it is what
@@ -57,8 +57,8 @@ class EditDialog : public QWidget {
 
     Twips twips_;
     QPlainTextEdit* textBox_ = nullptr;
-    QPushButton* command1_ = nullptr;
-    QPushButton* command2_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
     SharedText exact_;
     QString shownExact_;  // what the box showed right after exact_ was set
     bool showsPart_ = false;

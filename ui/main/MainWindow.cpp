@@ -49,9 +49,9 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
     }
     move(twips_.px(FormLeft), top);
 
-    command1_[1] =
+    zOrderButtons_[1] =
         pictureButton(":/zorder_front.xpm", QStringLiteral("常に手前に表示"), ZOrderButtonLeft[1], TopRowTop);
-    command1_[2] =
+    zOrderButtons_[2] =
         pictureButton(":/zorder_back.xpm", QStringLiteral("背面に表示する"), ZOrderButtonLeft[2], TopRowTop);
     struct Conversion {
         const char16_t* caption;
@@ -67,26 +67,26 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
         {u"a", 14.25, u"小文字に変換します"},
     };
     for (int i = 0; i < 6; ++i) {
-        command2_[i] = captionButton(QString::fromUtf16(conversions[i].caption), conversions[i].points,
-                                     QString::fromUtf16(conversions[i].tooltip),
-                                     ConversionButtonLeft + ConversionButtonStep * i);
-        command2_[i]->setObjectName(QStringLiteral("Command2_%1").arg(i));
+        conversionButtons_[i] = captionButton(
+            QString::fromUtf16(conversions[i].caption), conversions[i].points,
+            QString::fromUtf16(conversions[i].tooltip), ConversionButtonLeft + ConversionButtonStep * i);
+        conversionButtons_[i]->setObjectName(QStringLiteral("Command2_%1").arg(i));
     }
-    command5_ = pictureButton(":/settings.xpm", QStringLiteral("詳細設定ウィンドウを表示します"),
-                              SettingsButtonLeft, TopRowTop);
-    command5_->setObjectName(QStringLiteral("Command5"));
-    command1_[1]->setObjectName(QStringLiteral("Command1_1"));
-    command1_[2]->setObjectName(QStringLiteral("Command1_2"));
+    settingsButton_ = pictureButton(":/settings.xpm", QStringLiteral("詳細設定ウィンドウを表示します"),
+                                    SettingsButtonLeft, TopRowTop);
+    settingsButton_->setObjectName(QStringLiteral("Command5"));
+    zOrderButtons_[1]->setObjectName(QStringLiteral("Command1_1"));
+    zOrderButtons_[2]->setObjectName(QStringLiteral("Command1_2"));
 
     const QFont slotFont = FixedGothicFont(9.75);
     for (int i = 1; i <= 10; ++i) {
         const int top = SlotRowTop(i);
-        command3_[i] = pictureButton(":/copy.xpm", QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"),
-                                     CopyButtonLeft, top);
-        command3_[i]->setObjectName(QStringLiteral("Command3_%1").arg(i));
-        command4_[i] = pictureButton(":/send.xpm", QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"),
-                                     SendButtonLeft, top);
-        command4_[i]->setObjectName(QStringLiteral("Command4_%1").arg(i));
+        copyButtons_[i] = pictureButton(":/copy.xpm", QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"),
+                                        CopyButtonLeft, top);
+        copyButtons_[i]->setObjectName(QStringLiteral("Command3_%1").arg(i));
+        sendButtons_[i] = pictureButton(":/send.xpm", QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"),
+                                        SendButtonLeft, top);
+        sendButtons_[i]->setObjectName(QStringLiteral("Command4_%1").arg(i));
         auto* slot = new SlotEdit(i, this);
         slot->setObjectName(QStringLiteral("Text1_%1").arg(i));
         slot->setFont(slotFont);
@@ -97,19 +97,19 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
 
     // Keyboard order: the top row from left to right, then row by row the copy button, the send
     // button and the slot, as the rows are read.
-    std::vector<QWidget*> order{command1_[1], command1_[2]};
-    for (auto* b : command2_) {
+    std::vector<QWidget*> order{zOrderButtons_[1], zOrderButtons_[2]};
+    for (auto* b : conversionButtons_) {
         order.push_back(b);
     }
-    order.push_back(command5_);
+    order.push_back(settingsButton_);
     for (int i = 1; i <= 10; ++i) {
-        order.push_back(command3_[i]);
-        order.push_back(command4_[i]);
+        order.push_back(copyButtons_[i]);
+        order.push_back(sendButtons_[i]);
         order.push_back(slotEdits_[i]);
         // Ten rows of buttons with one tooltip each: the description says which slot a button is for.
         const QString slot = slotEdits_[i]->accessibleName();
-        command3_[i]->setAccessibleDescription(slot);
-        command4_[i]->setAccessibleDescription(slot);
+        copyButtons_[i]->setAccessibleDescription(slot);
+        sendButtons_[i]->setAccessibleDescription(slot);
     }
     for (std::size_t i = 1; i < order.size(); ++i) {
         setTabOrder(order[i - 1], order[i]);
@@ -316,32 +316,32 @@ void MainWindow::onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardMo
 }
 
 void MainWindow::connectHandlers() {
-    connect(command5_, &QPushButton::clicked, this, [this] {
+    connect(settingsButton_, &QPushButton::clicked, this, [this] {
         if (settings_) {
             settings_->OpenSettingsDialog();
         }
     });
     for (int i : {1, 2}) {
-        connect(command1_[i], &QPushButton::clicked, this, [this, i] {
+        connect(zOrderButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
                 SelectZOrder(*context_, static_cast<std::int16_t>(i));
             }
         });
     }
     for (int i = 0; i < 6; ++i) {
-        connect(command2_[i], &QPushButton::clicked, this, [this, i] {
+        connect(conversionButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
                 ConvertTargetSelection(*context_, static_cast<std::int16_t>(i));
             }
         });
     }
     for (int i = 1; i <= 10; ++i) {
-        connect(command3_[i], &QPushButton::clicked, this, [this, i] {
+        connect(copyButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
                 CopySlot(*context_, static_cast<std::int16_t>(i));
             }
         });
-        connect(command4_[i], &QPushButton::clicked, this, [this, i] {
+        connect(sendButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
                 SendSlot(*context_, static_cast<std::int16_t>(i));
             }

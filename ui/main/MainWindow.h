@@ -42,11 +42,11 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     EditDialog* editDialog() const { return editDialog_ ? editDialog_->dialog() : nullptr; }
 
     // Controls, by their names and indices.
-    QPushButton* Command1(int index) const { return command1_.at(index); }
-    QPushButton* Command2(int index) const { return command2_.at(index); }
-    QPushButton* Command3(int index) const { return command3_.at(index); }
-    QPushButton* Command4(int index) const { return command4_.at(index); }
-    QPushButton* Command5() const { return command5_; }
+    QPushButton* zOrderButton(int index) const { return zOrderButtons_.at(index); }
+    QPushButton* conversionButton(int index) const { return conversionButtons_.at(index); }
+    QPushButton* copyButton(int index) const { return copyButtons_.at(index); }
+    QPushButton* sendButton(int index) const { return sendButtons_.at(index); }
+    QPushButton* settingsButton() const { return settingsButton_; }
     SlotEdit* slotEdit(int index) const { return slotEdits_.at(index); }
 
     // MainForm
@@ -96,11 +96,11 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     MainWindowState& members_;
     Twips twips_;
     QTimer timer1_;
-    std::array<QPushButton*, 3> command1_{};  // indices 1 and 2
-    std::array<QPushButton*, 6> command2_{};
-    std::array<QPushButton*, 11> command3_{};  // indices 1..10
-    std::array<QPushButton*, 11> command4_{};
-    QPushButton* command5_ = nullptr;
+    std::array<QPushButton*, 3> zOrderButtons_{};  // indices 1 and 2
+    std::array<QPushButton*, 6> conversionButtons_{};
+    std::array<QPushButton*, 11> copyButtons_{};  // indices 1..10
+    std::array<QPushButton*, 11> sendButtons_{};
+    QPushButton* settingsButton_ = nullptr;
     std::array<SlotEdit*, 11> slotEdits_{};
     std::optional<AppContext> context_;
     std::unique_ptr<SlotMenuWidget> slotMenu_;    // the slot menu, created on the first right-click

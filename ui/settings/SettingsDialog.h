@@ -80,23 +80,23 @@ class SettingsDialog : public QWidget, public settings::Controls {
     GapLabel* Label1() const { return label1_; }
     QLabel* Label2() const { return label2_; }
     QLabel* Label3() const { return label3_; }
-    QRadioButton* Option1(int index) const { return option1_.at(index); }
-    QRadioButton* Option2(int index) const { return option2_.at(index); }
-    QCheckBox* Check1() const { return check1_; }
-    QComboBox* Combo1() const { return combo1_; }
-    QPushButton* Command1() const { return command1_; }
-    QPushButton* Command2() const { return command2_; }
-    QPushButton* Command3() const { return command3_; }
+    QRadioButton* sendModeButton(int index) const { return sendModeButtons_.at(index); }
+    QRadioButton* displaySizeButton(int index) const { return displaySizeButtons_.at(index); }
+    QCheckBox* captureBox() const { return captureBox_; }
+    QComboBox* rotationCountBox() const { return rotationCountBox_; }
+    QPushButton* okButton() const { return okButton_; }
+    QPushButton* cancelButton() const { return cancelButton_; }
+    QPushButton* clearAllButton() const { return clearAllButton_; }
 
     // settings::Controls
-    bool option1(std::int16_t index) const override;
-    void selectOption1(std::int16_t index) override;
-    bool option2(std::int16_t index) const override;
-    void selectOption2(std::int16_t index) override;
-    std::int16_t check1() const override;
-    void setCheck1(std::int16_t value) override;
-    std::u16string combo1Text() const override;
-    void setCombo1Text(const std::u16string& text) override;
+    bool sendModeSelected(std::int16_t index) const override;
+    void selectSendMode(std::int16_t index) override;
+    bool displaySizeSelected(std::int16_t index) const override;
+    void selectDisplaySize(std::int16_t index) override;
+    std::int16_t captureCheck() const override;
+    void setCaptureCheck(std::int16_t value) override;
+    std::u16string rotationCountBoxText() const override;
+    void setRotationCountBoxText(const std::u16string& text) override;
     void unload() override;
 
   signals:
@@ -135,13 +135,13 @@ class SettingsDialog : public QWidget, public settings::Controls {
     GapLabel* label1_ = nullptr;
     QLabel* label2_ = nullptr;
     QLabel* label3_ = nullptr;
-    std::array<QRadioButton*, 2> option1_{};
-    std::array<QRadioButton*, 3> option2_{};
-    QCheckBox* check1_ = nullptr;
-    QComboBox* combo1_ = nullptr;
-    QPushButton* command1_ = nullptr;
-    QPushButton* command2_ = nullptr;
-    QPushButton* command3_ = nullptr;
+    std::array<QRadioButton*, 2> sendModeButtons_{};
+    std::array<QRadioButton*, 3> displaySizeButtons_{};
+    QCheckBox* captureBox_ = nullptr;
+    QComboBox* rotationCountBox_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QPushButton* clearAllButton_ = nullptr;
     bool closing_ = false;
     bool closed_ = false;
 };
