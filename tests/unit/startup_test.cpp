@@ -39,7 +39,7 @@ TEST(SetZOrder, PassesModesZeroToTwoAndRefusesOthersWithoutACall) {
     EXPECT_EQ(SetZOrder(w.windows, 42, 1), 0);
 }
 
-TEST(FormLoad, RunsTheStepsInOrderWithTheStartValues) {
+TEST(LoadMainWindow, RunsTheStepsInOrderWithTheStartValues) {
     fake::World w;
     w.state.SendMode = 1;  // whatever was there before, start-up sets the start values
     w.state.RotationCount = 7;
@@ -61,7 +61,7 @@ TEST(FormLoad, RunsTheStepsInOrderWithTheStartValues) {
     EXPECT_TRUE(w.mainState.LastClipboardText.empty());
 }
 
-TEST(FormLoad, LeavesTheLayoutPositionOnTheReferenceScreenOrWhenTheWidthIsUnknown) {
+TEST(LoadMainWindow, LeavesTheLayoutPositionOnTheReferenceScreenOrWhenTheWidthIsUnknown) {
     for (bool fail : {false, true}) {
         fake::World w;
         w.windows.screenWidth = 800;
@@ -97,7 +97,7 @@ TEST(PaintCaptureSlots, ColoursTheRotationWhileCaptureIsOn) {
     }
 }
 
-TEST(FormUnload, UnloadsMenuThenSettingsThenEdit) {
+TEST(UnloadSecondaryWindows, UnloadsMenuThenSettingsThenEdit) {
     fake::World w;
     UnloadSecondaryWindows(w.forms);
     EXPECT_EQ(w.log.calls, (std::vector<std::string>{"unload menu", "unload settings", "unload edit"}));
