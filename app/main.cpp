@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
     varnel::SteadyClock clock;
 
     varnel::AppState state;
-    varnel::Form1Members members;
+    varnel::MainWindowState members;
     varnel::MainWindow window(state, members);
     varnel::QtTickTimer timer(window.timer1());
     varnel::Platform platform{*windows, *clipboard, *keyboard, pump, timer, files, codepage, clock};

@@ -4,12 +4,12 @@
 
 namespace varnel {
 
-void Timer1_Timer(AppContext& ctx) {
+void OnCaptureTick(AppContext& ctx) {
     AppState& state = ctx.state;
-    Form1Members& own = ctx.form1;
+    MainWindowState& own = ctx.mainState;
 
-    // Steps 1-3: foreground tracking. A failed query would set the tick's text to LastClipboardText,
-    // which steps 5 and 6 overwrite before anything reads it.
+    // Track the window the user works in; the main window itself is never the target. A failed query
+    // leaves the target as it was (the capture below does not depend on it).
     if (const auto foreground = ctx.platform.windows.foregroundWindow()) {
         if (foreground.value() != own.OwnWindow) {
             state.TargetWindow = foreground.value();
@@ -26,23 +26,24 @@ void ClipboardChanged(AppContext& ctx) {
 
 void CaptureStep(AppContext& ctx) {
     AppState& state = ctx.state;
-    Form1Members& own = ctx.form1;
+    MainWindowState& own = ctx.mainState;
     Clipboard& clipboard = ctx.platform.clipboard;
     // The reads share the clipboard's copy of the text: a huge text is kept once, not once per holder.
     SharedText text;
 
-    // Step 4.
+    // Capture switched off in the settings: nothing to do.
     if (state.CaptureEnabled != 1) {
         return;
     }
 
-    // Nothing changed since the clipboard last held LastClipboardText: steps 5-7 would end the tick.
+    // Nothing changed since the clipboard last held LastClipboardText: the checks below would end here.
     const std::uint64_t count = clipboard.changeCount();
     if (count != 0 && count == own.ClipboardCountMatched) {
         return;
     }
 
-    // Step 5: the format test. A failed test counts as passed.
+    // No text on the clipboard (an image, files): nothing to capture. A failed test counts as passed,
+    // and the text then falls back to the last captured one.
     if (const auto hasText = clipboard.hasText()) {
         if (!hasText.value()) {
             return;
@@ -51,7 +52,7 @@ void CaptureStep(AppContext& ctx) {
         text = own.LastClipboardText;
     }
 
-    // Step 6: the first read.
+    // The first read, only to compare; a failed read compares as the last captured text.
     bool readOk = false;
     if (const auto read = clipboard.getSharedText()) {
         text = read.value();
@@ -60,7 +61,7 @@ void CaptureStep(AppContext& ctx) {
         text = own.LastClipboardText;
     }
 
-    // Step 7.
+    // The same text as last time is not captured again.
     if (text == own.LastClipboardText) {
         if (readOk) {
             own.ClipboardCountMatched = count;
@@ -68,7 +69,8 @@ void CaptureStep(AppContext& ctx) {
         return;
     }
 
-    // Step 8: what is stored comes from a second read.
+    // What is stored comes from a second read, so that a text replaced between the two reads is
+    // stored as it is now.
     if (const auto again = clipboard.getSharedText()) {
         own.LastClipboardText = again.value();
         own.ClipboardCountMatched = count;
@@ -76,19 +78,20 @@ void CaptureStep(AppContext& ctx) {
         text = own.LastClipboardText;
     }
 
-    // Step 9: 16-bit cursor; passing 32767 fails the step and keeps the cursor.
+    // Advance the rotation cursor. It is a 16-bit value: at 32767 it stays where it is.
     if (own.RotationCursor == std::numeric_limits<std::int16_t>::max()) {
         text = own.LastClipboardText;
     } else {
         ++own.RotationCursor;
     }
 
-    // Steps 10-11: wrap.
+    // Past the rotation count the cursor wraps to the first slot.
     if (own.RotationCursor > state.RotationCount) {
         own.RotationCursor = 1;
     }
 
-    // Step 12: a cursor above the last slot names no slot; the write fails and the tick ends.
+    // Store into the slot under the cursor. A cursor above the last slot names no slot: the write
+    // is refused and nothing is stored.
     ctx.form.setSharedText(own.RotationCursor, own.LastClipboardText);
 }
 

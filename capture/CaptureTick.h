@@ -4,21 +4,21 @@
 
 namespace varnel {
 
-// Timer1's tick: records the window the user works in as TargetWindow (never the main window) and,
+// The capture tick: records the window the user works in as TargetWindow (never the main window) and,
 // while capture is on, stores a new clipboard text into the next slot of the rotation.
 //
 // Every step can fail on its own. A failed step sets the tick's text to LastClipboardText and the
 // tick goes on with the next step, a failed test counting as passed; a failed slot write ends the
 // tick. A failed foreground query leaves TargetWindow as it was: not knowing the foreground window
 // is no reason to forget the target.
-void Timer1_Timer(AppContext& ctx);
+void OnCaptureTick(AppContext& ctx);
 
 // The tick's capture step alone (everything after the foreground tracking), under the same rules.
 void CaptureStep(AppContext& ctx);
 
 // The window system reports that another application changed the clipboard: the capture step runs at
-// once instead of at the next tick, but only when a tick could run now (Timer1 on), so that nothing is
-// captured while a delivery works. TargetWindow is left to the tick.
+// once instead of at the next tick, but only when a tick could run now (the tick timer on), so that nothing
+// is captured while a delivery works. TargetWindow is left to the tick.
 void ClipboardChanged(AppContext& ctx);
 
 }  // namespace varnel

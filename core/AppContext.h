@@ -10,7 +10,7 @@ namespace varnel {
 // and the platform services.
 struct AppContext {
     AppState& state;
-    Form1Members& form1;
+    MainWindowState& mainState;
     MainForm& form;
     Platform& platform;
 };

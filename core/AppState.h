@@ -17,9 +17,9 @@ constexpr std::int16_t SendByKeystrokes = 1;
 constexpr std::int16_t FirstSlot = 1;
 constexpr std::int16_t LastSlot = 10;
 
-// Process-wide settings and trackers. Numeric values start at 0; Form_Load gives them their start values.
+// Process-wide settings and trackers. Numeric values start at 0; LoadMainWindow gives them their start
+// values.
 struct AppState {
-    std::int16_t ScreenWidthPixels = 0;
     std::int16_t SendMode = 0;
     std::int16_t CaptureEnabled = 0;
     std::int16_t RotationCount = 0;
@@ -41,8 +41,8 @@ struct DeliveryQueue {
     bool shuttingDown = false;
 };
 
-// Members of the main window Form1.
-struct Form1Members {
+// State of the main window.
+struct MainWindowState {
     WindowHandle OwnWindow = 0;
     std::int16_t ZOrderMode = 0;
     SharedText LastClipboardText;

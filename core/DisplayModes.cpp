@@ -13,12 +13,12 @@ void WindowSizeChange(AppContext& ctx) {
     ctx.form.setWidth(PresetWidth);
 }
 
-void Form_DblClick(AppContext& ctx) {
+void CycleDisplayMode(AppContext& ctx) {
     ctx.state.DisplayMode = static_cast<std::int16_t>((ctx.state.DisplayMode + 1) % 3);
     WindowSizeChange(ctx);
 }
 
-void Form_Resize(MainForm& form) {
+void FitSlotsToWidth(MainForm& form) {
     if (form.isMinimized()) {
         return;
     }
@@ -30,9 +30,9 @@ void Form_Resize(MainForm& form) {
     }
 }
 
-void Command1_Click(AppContext& ctx, std::int16_t index) {
-    ctx.form1.ZOrderMode = index;
-    SetZOrder(ctx.platform.windows, ctx.form.hWnd(), ctx.form1.ZOrderMode);
+void SelectZOrder(AppContext& ctx, std::int16_t index) {
+    ctx.mainState.ZOrderMode = index;
+    SetZOrder(ctx.platform.windows, ctx.form.hWnd(), ctx.mainState.ZOrderMode);
 }
 
 }  // namespace varnel

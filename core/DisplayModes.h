@@ -18,13 +18,13 @@ constexpr int SlotWidthAllowance = 1185;  // slot width = window width - this
 void WindowSizeChange(AppContext& ctx);
 
 // A double-click on the window's bare client area: the next preset (0 -> 1 -> 2 -> 0).
-void Form_DblClick(AppContext& ctx);
+void CycleDisplayMode(AppContext& ctx);
 
 // Every size change: keeps the window at least 1800 wide and stretches the slots to its width.
 // A minimized window is left alone; a maximized one follows the rule like any other size.
-void Form_Resize(MainForm& form);
+void FitSlotsToWidth(MainForm& form);
 
 // The z-order buttons: 1 keeps the main window above all others, 2 sends it behind all of them.
-void Command1_Click(AppContext& ctx, std::int16_t index);
+void SelectZOrder(AppContext& ctx, std::int16_t index);
 
 }  // namespace varnel

@@ -14,7 +14,7 @@ enum class SlotBackground {
     Capture,  // the capture colour &HC0FFFF, light yellow
 };
 
-// The ten slot text boxes Text1(1)..Text1(10), the only store of slot text.
+// The ten slot text boxes slotEdit(1)..slotEdit(10), the only store of slot text.
 class Slots {
   public:
     virtual ~Slots() = default;
@@ -32,7 +32,7 @@ class Slots {
     virtual bool setBackground(std::int16_t index, SlotBackground colour) = 0;
 };
 
-// The main window Form1.
+// The main window.
 class MainForm : public Slots {
   public:
     // The window's handle (hWnd); creates the native window if needed.
@@ -48,7 +48,7 @@ class MainForm : public Slots {
     virtual void setWidth(double twips) = 0;
     virtual void setHeight(double twips) = 0;
     virtual bool isMinimized() const = 0;
-    // Width of the slot Text1(index) in twips.
+    // Width of the slot slotEdit(index) in twips.
     virtual void setSlotWidth(std::int16_t index, double twips) = 0;
     // Tells the user that the keys of a delivery could not be sent, and why (UTF-8), without taking
     // the focus from the target window.

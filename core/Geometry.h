@@ -18,9 +18,6 @@ constexpr int ClientWidthFromOuter(int outerTwips) {
 constexpr int ClientHeightFromOuter(int outerTwips) {
     return outerTwips - DesignFrameHeightTwips;
 }
-constexpr int OuterWidthFromClient(int clientTwips) {
-    return clientTwips + DesignFrameWidthTwips;
-}
 
 // The layout's top edge for a window of the given outer height, moved up as far as needed for the
 // whole window to fit between the screen's top and bottom (a small or highly scaled screen is shorter

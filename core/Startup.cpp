@@ -34,43 +34,42 @@ void PaintCaptureSlots(const AppState& state, Slots& slots) {
     }
 }
 
-void Form_Load(AppContext& ctx) {
+void LoadMainWindow(AppContext& ctx) {
     AppState& state = ctx.state;
-    Form1Members& own = ctx.form1;
+    MainWindowState& own = ctx.mainState;
 
-    // 1. The screen width. A display that cannot tell is treated like the reference screen, which
+    // The screen width. A display that cannot tell is treated like the reference screen, which
     // leaves the window where the layout puts it.
     const int width = ctx.platform.windows.screenWidthPixels().valueOr(ReferenceScreenWidth);
-    state.ScreenWidthPixels = static_cast<std::int16_t>(std::clamp(width, 0, 32767));
 
-    // 2. Docking near the right edge.
+    // Dock near the right edge.
     if (const auto left = DockedLeftTwips(width)) {
         ctx.form.setLeft(*left);
     }
 
-    // 3. Our own handle, so that the tick never takes the main window for the target.
+    // Our own handle, so that the tick never takes the main window for the target.
     own.OwnWindow = ctx.form.hWnd();
 
-    // 4. Start values.
+    // Start values.
     state.SendMode = SendByPaste;
     state.CaptureEnabled = 1;
     state.RotationCount = 1;
     state.DisplayMode = 0;
     own.RotationCursor = 0;
 
-    // 5. The slot file named on the command line, if any.
+    // The slot file named on the command line, if any.
     SlotFileStartupStep(ctx);
 
-    // 6. Topmost and visible.
+    // Topmost and visible.
     own.ZOrderMode = 1;
     ctx.form.show();
     SetZOrder(ctx.platform.windows, own.OwnWindow, own.ZOrderMode);
 
-    // 7. The capture colour on the slots the capture rotates over.
+    // The capture colour on the slots the capture rotates over.
     PaintCaptureSlots(state, ctx.form);
 }
 
-void Form_Unload(SecondaryForms& forms) {
+void UnloadSecondaryWindows(SecondaryForms& forms) {
     forms.unloadMenuForm();
     forms.unloadSettingsDialog();
     forms.unloadEditDialog();

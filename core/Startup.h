@@ -1,4 +1,4 @@
-// Start-up (the main window's Form_Load), the z-order routine and shutdown (Form_Unload).
+// Start-up (LoadMainWindow), the z-order routine and shutdown (UnloadSecondaryWindows).
 #pragma once
 
 #include <cstdint>
@@ -29,10 +29,11 @@ std::int32_t SetZOrder(WindowSystem& windows, WindowHandle window, std::int16_t 
 // The bound is read once; slots beyond the tenth do not exist and are skipped.
 void PaintCaptureSlots(const AppState& state, Slots& slots);
 
-// Form_Load, steps 1 to 7 in order. The slot-file step runs between the start values and the z-order.
-void Form_Load(AppContext& ctx);
+// Start-up of the main window: docking, start values, the slot file from the command line, showing it
+// topmost, the capture colours. The slot file is read after the start values and before the z-order.
+void LoadMainWindow(AppContext& ctx);
 
-// Form_Unload: unloads the menu form, then the settings dialog, then the edit dialog.
-void Form_Unload(SecondaryForms& forms);
+// UnloadSecondaryWindows: unloads the menu form, then the settings dialog, then the edit dialog.
+void UnloadSecondaryWindows(SecondaryForms& forms);
 
 }  // namespace varnel

@@ -11,7 +11,7 @@ namespace {
 // Runs a delivery now, or after the one that is running when it was clicked inside that one's yield.
 template <class F>
 void RunDelivery(AppContext& ctx, F&& delivery) {
-    DeliveryQueue& queue = ctx.form1.Deliveries;
+    DeliveryQueue& queue = ctx.mainState.Deliveries;
     if (queue.shuttingDown) {
         return;
     }
@@ -31,7 +31,7 @@ void RunDelivery(AppContext& ctx, F&& delivery) {
 }
 
 void ReportKeyFailure(AppContext& ctx, const Status& status) {
-    if (!status && !ctx.form1.Deliveries.shuttingDown) {
+    if (!status && !ctx.mainState.Deliveries.shuttingDown) {
         ctx.form.reportKeyFailure(status.error());
     }
 }
@@ -65,7 +65,7 @@ void Paste(AppContext& ctx, const std::u16string& text, bool alsoPrimary) {
 // Types in slices with the events handled between them, so the window stays live and a click on it
 // (StopTyping) or the program's end stops the typing at the next slice.
 void Type(AppContext& ctx, const std::u16string& text) {
-    DeliveryQueue& queue = ctx.form1.Deliveries;
+    DeliveryQueue& queue = ctx.mainState.Deliveries;
     if (!text.empty() && !queue.shuttingDown) {
         queue.typing = true;
         queue.stopTyping = false;
@@ -83,7 +83,7 @@ void Type(AppContext& ctx, const std::u16string& text) {
 
 void RestoreLastClipboardText(AppContext& ctx) {
     ctx.platform.clipboard.clear();
-    ctx.platform.clipboard.setText(ctx.form1.LastClipboardText);
+    ctx.platform.clipboard.setText(ctx.mainState.LastClipboardText);
 }
 
 }  // namespace
@@ -111,7 +111,7 @@ bool FocusReturn(AppContext& ctx) {
         }
         windows.makeForeground(target);
         ctx.platform.pump.pumpOnce();
-        if (ctx.form1.Deliveries.shuttingDown) {
+        if (ctx.mainState.Deliveries.shuttingDown) {
             return false;
         }
         const auto foreground = windows.foregroundWindow();
@@ -124,19 +124,19 @@ bool FocusReturn(AppContext& ctx) {
     }
 }
 
-void Command3_Click(AppContext& ctx, std::int16_t index) {
+void CopySlot(AppContext& ctx, std::int16_t index) {
     auto copy = [&ctx, index] {
         ctx.platform.clipboard.clear();
         ctx.platform.clipboard.setText(ctx.form.text(index));
     };
-    if (ctx.form1.Deliveries.running) {
-        ctx.form1.Deliveries.pending.emplace_back(copy);
+    if (ctx.mainState.Deliveries.running) {
+        ctx.mainState.Deliveries.pending.emplace_back(copy);
     } else {
         copy();
     }
 }
 
-void Command4_Click(AppContext& ctx, std::int16_t index) {
+void SendSlot(AppContext& ctx, std::int16_t index) {
     RunDelivery(ctx, [&ctx, index] {
         if (!ctx.platform.windows.windowExists(ctx.state.TargetWindow)) {
             return;
@@ -159,7 +159,7 @@ void Command4_Click(AppContext& ctx, std::int16_t index) {
     });
 }
 
-void Command2_Click(AppContext& ctx, std::int16_t index) {
+void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
     const auto kind = ConversionKindForButton(index);
     if (!kind) {
         return;
@@ -207,16 +207,16 @@ void Command2_Click(AppContext& ctx, std::int16_t index) {
 }
 
 void StopTyping(AppContext& ctx) {
-    if (ctx.form1.Deliveries.typing) {
-        ctx.form1.Deliveries.stopTyping = true;
+    if (ctx.mainState.Deliveries.typing) {
+        ctx.mainState.Deliveries.stopTyping = true;
     }
 }
 
 void ShutDownDeliveries(AppContext& ctx) {
-    ctx.form1.Deliveries.shuttingDown = true;
+    ctx.mainState.Deliveries.shuttingDown = true;
 }
 
-void DialogQueryUnload(AppContext& ctx) {
+void ReturnFocusFromDialog(AppContext& ctx) {
     if (ctx.state.SavedTarget == 0) {
         return;
     }

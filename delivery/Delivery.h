@@ -4,7 +4,7 @@
 // target to fetch the text; typing pumps between its slices (a few tens of milliseconds each) and once
 // afterwards; a conversion pumps after the copy key and while it waits for the target's copy. Any
 // pending event can run there. A send, copy or conversion
-// clicked meanwhile is queued (Form1Members::Deliveries) and runs when the running delivery is done;
+// clicked meanwhile is queued (MainWindowState::Deliveries) and runs when the running delivery is done;
 // a dialog that closes meanwhile runs its close handler at once, which may change TargetWindow, and
 // the focus return follows that change because it reads TargetWindow afresh on every pass.
 //
@@ -33,19 +33,19 @@ constexpr std::chrono::milliseconds CopyBound{500};
 // Every "\r\n" becomes "\r", left to right, without overlap. Lone CR and LF stay.
 std::u16string ApplyLineEndRule(std::u16string_view text);
 
-// Switches Timer1 off and makes TargetWindow the foreground window. Returns false when that did not
+// Switches the tick timer off and makes TargetWindow the foreground window. Returns false when that did not
 // happen within FocusReturnBound, or when the target window disappeared meanwhile: the caller must
-// then deliver nothing. Timer1 stays off either way; the caller switches it on as its last step.
+// then deliver nothing. The tick timer stays off either way; the caller switches it on as its last step.
 bool FocusReturn(AppContext& ctx);
 
 // The slot's copy button: the slot's text onto the clipboard.
-void Command3_Click(AppContext& ctx, std::int16_t index);
+void CopySlot(AppContext& ctx, std::int16_t index);
 
 // The slot's send button: focus return, then paste or type the slot's text by SendMode.
-void Command4_Click(AppContext& ctx, std::int16_t index);
+void SendSlot(AppContext& ctx, std::int16_t index);
 
 // The conversion buttons: copy the target's selection, convert it, deliver it back over the selection.
-void Command2_Click(AppContext& ctx, std::int16_t index);
+void ConvertTargetSelection(AppContext& ctx, std::int16_t index);
 
 // The user asked the running typing to stop; it stops at its next slice. Nothing when none runs.
 void StopTyping(AppContext& ctx);
@@ -55,6 +55,6 @@ void StopTyping(AppContext& ctx);
 void ShutDownDeliveries(AppContext& ctx);
 
 // The dialogs' close handler: back to the window that was the target when the dialog opened.
-void DialogQueryUnload(AppContext& ctx);
+void ReturnFocusFromDialog(AppContext& ctx);
 
 }  // namespace varnel

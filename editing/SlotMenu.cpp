@@ -75,7 +75,7 @@ void ApplySlotMenuCommand(Slots& slots, std::int16_t index, std::int16_t command
     slots.setText(index, operation(slots.text(index)));
 }
 
-void Text1_MouseDown(AppContext& ctx, SlotMenu& menu, const SlotMenuAnchor& anchor, std::int16_t index,
+void OnSlotMouseDown(AppContext& ctx, SlotMenu& menu, const SlotMenuAnchor& anchor, std::int16_t index,
                      std::int16_t button, std::int16_t /*shift*/, double x, double y) {
     if ((button & 2) == 0) {
         return;

@@ -68,7 +68,7 @@ class SlotMenu {
 void ApplySlotMenuCommand(Slots& slots, std::int16_t index, std::int16_t command);
 
 // A mouse press on a slot. Only a press with the right button opens the menu.
-void Text1_MouseDown(AppContext& ctx, SlotMenu& menu, const SlotMenuAnchor& anchor, std::int16_t index,
+void OnSlotMouseDown(AppContext& ctx, SlotMenu& menu, const SlotMenuAnchor& anchor, std::int16_t index,
                      std::int16_t button, std::int16_t shift, double x, double y);
 
 }  // namespace varnel

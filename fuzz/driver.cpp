@@ -52,8 +52,9 @@ int main(int argc, char** argv) {
                     }
                     break;
                 default: {
-                    static const char* tokens[] = {",", "\"", "\r\n", "\n", "\r", "[text01]", "[end]", " ",
-                                                   "\t", "\x82\xa0", "\xef\xbb\xbf", "\xe3\x81\x82", "\x83"};
+                    static const char* tokens[] = {
+                        ",", "\"", "\r\n",     "\n",           "\r",           "[text01]", "[end]",
+                        " ", "\t", "\x82\xa0", "\xef\xbb\xbf", "\xe3\x81\x82", "\x83"};
                     input.insert(pos, tokens[rng() % (sizeof tokens / sizeof *tokens)]);
                 }
             }

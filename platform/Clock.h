@@ -6,13 +6,13 @@ namespace varnel {
 
 // Monotonic time, for the bounds of waits that handlers run themselves.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual std::chrono::steady_clock::time_point now() const = 0;
 };
 
 class SteadyClock : public Clock {
-public:
+  public:
     std::chrono::steady_clock::time_point now() const override { return std::chrono::steady_clock::now(); }
 };
 

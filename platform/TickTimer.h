@@ -2,7 +2,7 @@
 
 namespace varnel {
 
-// The main window's 200 ms tick (Timer1).
+// The main window's 200 ms tick.
 class TickTimer {
   public:
     virtual ~TickTimer() = default;

@@ -11,6 +11,7 @@ jobs=$(nproc)
 configure_and_build "$VARNEL_ROOT/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cd "$VARNEL_ROOT/build-test"
 status=0
+"$VARNEL_ROOT/scripts/check-format.sh" || status=1
 ctest --output-on-failure -L 'unit|ui' -j "$jobs" || status=1
 ctest --output-on-failure -L e2e || status=1
 "$VARNEL_ROOT/scripts/test-window-managers.sh" "$VARNEL_ROOT/build-test" || status=1

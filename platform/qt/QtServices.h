@@ -18,7 +18,7 @@ class QtEventPump : public EventPump {
     void pumpOnce() override;
 };
 
-// Timer1: the main window's QTimer seen through the TickTimer interface.
+// The tick timer: the main window's QTimer seen through the TickTimer interface.
 class QtTickTimer : public TickTimer {
   public:
     explicit QtTickTimer(QTimer& timer) : timer_(timer) {}

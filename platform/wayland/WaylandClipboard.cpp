@@ -809,7 +809,7 @@ Status WaylandClipboard::restorePrimary() {
 
 WaylandClipboard::Counters WaylandClipboard::counters() const {
     std::lock_guard lock(worker_->mutex);
-    return Counters{worker_->shared.generation, worker_->shared.reads, worker_->shared.served};
+    return Counters{worker_->shared.generation, worker_->shared.reads};
 }
 
 }  // namespace varnel

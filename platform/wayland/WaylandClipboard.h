@@ -43,9 +43,8 @@ class WaylandClipboard : public Clipboard {
     Status restorePrimary() override;
 
     struct Counters {
-        std::uint64_t generation = 0;      // settled changes of the clipboard (ours or others')
-        std::uint64_t reads = 0;           // texts read from other clients
-        std::uint64_t requestsServed = 0;  // our text written to other clients
+        std::uint64_t generation = 0;  // settled changes of the clipboard (ours or others')
+        std::uint64_t reads = 0;       // texts read from other clients
     };
     Counters counters() const;
 

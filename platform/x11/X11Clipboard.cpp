@@ -263,7 +263,6 @@ class X11Clipboard::Worker {
             c.generation = snap_.generation;
         }
         c.conversionRequests = conversions_.load();
-        c.requestsServed = served_.load();
         c.xErrors = errors_.load();
         return c;
     }
@@ -365,7 +364,6 @@ class X11Clipboard::Worker {
     std::atomic<bool> stop_{false};
     std::atomic<std::uint64_t> errors_{0};
     std::atomic<std::uint64_t> conversions_{0};
-    std::atomic<std::uint64_t> served_{0};
 
     mutable std::mutex mutex_;  // guards snap_ and commands_
     Snapshot snap_;
@@ -1313,7 +1311,6 @@ void X11Clipboard::Worker::serve(const XSelectionRequestEvent& request) {
                 }
             }
             reply.property = property;
-            served_.fetch_add(1, std::memory_order_relaxed);
         }
         // MULTIPLE and every other target: refused.
     }

@@ -48,7 +48,6 @@ class X11Clipboard : public Clipboard {
     struct Counters {
         std::uint64_t generation = 0;          // changes of the clipboard contents seen (ours or others')
         std::uint64_t conversionRequests = 0;  // ConvertSelection requests sent to other clients
-        std::uint64_t requestsServed = 0;      // SelectionRequests answered with data
         std::uint64_t xErrors = 0;             // X errors on the worker's connection (none is fatal)
     };
     Counters counters() const;

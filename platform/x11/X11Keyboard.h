@@ -4,8 +4,8 @@
 // keys at the right shift level; the others go through spare keycodes (keycodes without keysyms), which
 // are remapped in batches — one XKB map change per batch for all spare keycodes. Before each remap the
 // target must have looked up the keys typed on the current mapping: it is asked with a _NET_WM_PING,
-// which it answers after the events before it (a target that does not answer gets fixed waits). Every keymap change
-// costs every client (the window manager above all) a keymap reload, so the batches are as few as the
+// which it answers after the events before it (a target that does not answer gets fixed waits). Every keymap
+// change costs every client (the window manager above all) a keymap reload, so the batches are as few as the
 // text allows: where the keymap has a Level3 shift, each spare keycode carries four characters (Shift and
 // Level3 choose among them), otherwise two. The spare keycodes get their original mapping back at the
 // end, on every path.

@@ -119,7 +119,6 @@ class Clipboard : public varnel::Clipboard {
         const bool fail = log_.record("clipboard.clear");
         if (!fail) {
             text.reset();
-            otherFormat = false;
         }
         return statusFor(fail, "clear");
     }
@@ -178,7 +177,6 @@ class Clipboard : public varnel::Clipboard {
     std::optional<std::u16string> text;
     std::optional<std::u16string> primary;
     std::uint64_t count = 0;  // what changeCount answers; 0: unknown
-    bool otherFormat = false;
     std::vector<std::u16string> history;
     std::function<void()> onCopyKey;  // what the target puts on the clipboard when asked to copy
     WindowHandle pasteTarget = 0;     // the window named by the last expectPasteFrom
@@ -412,21 +410,21 @@ struct World {
     MainForm form{log};
     SecondaryForms forms{log};
     AppState state;
-    Form1Members form1;
+    MainWindowState mainState;
     Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
-    AppContext ctx{state, form1, form, platform};
+    AppContext ctx{state, mainState, form, platform};
 
     World() { pump.clockToAdvance = &clock; }
 
-    // The start values as Form_Load leaves them without a slot file.
+    // The start values as LoadMainWindow leaves them without a slot file.
     void startValues() {
         state.SendMode = 0;
         state.CaptureEnabled = 1;
         state.RotationCount = 1;
         state.DisplayMode = 0;
-        form1.OwnWindow = form.handle;
-        form1.ZOrderMode = 1;
-        form1.RotationCursor = 0;
+        mainState.OwnWindow = form.handle;
+        mainState.ZOrderMode = 1;
+        mainState.RotationCursor = 0;
     }
 };
 

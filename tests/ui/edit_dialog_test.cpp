@@ -25,7 +25,7 @@ class EditDialogTest : public QObject {
                 w.form.texts[i] = u"slot text";
             }
             w.form.texts[slot - 1] = u"first\r\nsecond\u00a0line";
-            host.Text1_DblClick(slot);
+            host.OpenEditDialog(slot);
             dialog = host.dialog();
         }
     };
@@ -59,36 +59,36 @@ class EditDialogTest : public QObject {
         const QImage icon = d->windowIcon().pixmap(16).toImage();
         QVERIFY(!icon.isNull() && qAlpha(icon.pixel(8, 8)) == 0);
         QVERIFY(o.w.log.count("setZOrder " + std::to_string(d->winId()) + " 1") == 1);
-        for (QPushButton* b : {d->Command1(), d->Command2()}) {  // no caption cut off
+        for (QPushButton* b : {d->okButton(), d->cancelButton()}) {  // no caption cut off
             QVERIFY(b->sizeHint().width() <= b->width() && b->sizeHint().height() <= b->height());
         }
 
-        QCOMPARE(d->Text1()->geometry(), twips.rect(120, 120, 4455, 2535));
-        QCOMPARE(d->Text1()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-        QCOMPARE(d->Text1()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-        QCOMPARE(d->Text1()->lineWrapMode(), QPlainTextEdit::NoWrap);
-        QCOMPARE(d->Text1()->blockCount(), 2);
+        QCOMPARE(d->textBox()->geometry(), twips.rect(120, 120, 4455, 2535));
+        QCOMPARE(d->textBox()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(d->textBox()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(d->textBox()->lineWrapMode(), QPlainTextEdit::NoWrap);
+        QCOMPARE(d->textBox()->blockCount(), 2);
         QVERIFY(o.host.text() == u"first\r\nsecond\u00a0line");
-        QCOMPARE(d->Command1()->geometry(), twips.rect(480, 2760, 1575, 495));
-        QCOMPARE(d->Command2()->geometry(), twips.rect(2640, 2760, 1575, 495));
-        QCOMPARE(d->Command1()->text(), QStringLiteral("Ｏ Ｋ"));
-        QCOMPARE(d->Command2()->text(), QStringLiteral("キャンセル"));
-        for (QPushButton* b : {d->Command1(), d->Command2()}) {
+        QCOMPARE(d->okButton()->geometry(), twips.rect(480, 2760, 1575, 495));
+        QCOMPARE(d->cancelButton()->geometry(), twips.rect(2640, 2760, 1575, 495));
+        QCOMPARE(d->okButton()->text(), QStringLiteral("Ｏ Ｋ"));
+        QCOMPARE(d->cancelButton()->text(), QStringLiteral("キャンセル"));
+        for (QPushButton* b : {d->okButton(), d->cancelButton()}) {
             QVERIFY(!b->isDefault() && !b->autoDefault());
         }
-        QCOMPARE(nextTabStop(d->Text1()), static_cast<QWidget*>(d->Command1()));
-        QCOMPARE(nextTabStop(d->Command1()), static_cast<QWidget*>(d->Command2()));
-        QCOMPARE(nextTabStop(d->Command2()), static_cast<QWidget*>(d->Text1()));
+        QCOMPARE(nextTabStop(d->textBox()), static_cast<QWidget*>(d->okButton()));
+        QCOMPARE(nextTabStop(d->okButton()), static_cast<QWidget*>(d->cancelButton()));
+        QCOMPARE(nextTabStop(d->cancelButton()), static_cast<QWidget*>(d->textBox()));
 
         // Controls keep their places and sizes whatever size the window is given.
         d->resize(twips.px(9000), twips.px(1500));
-        QCOMPARE(d->Text1()->geometry(), twips.rect(120, 120, 4455, 2535));
-        QCOMPARE(d->Command2()->geometry(), twips.rect(2640, 2760, 1575, 495));
+        QCOMPARE(d->textBox()->geometry(), twips.rect(120, 120, 4455, 2535));
+        QCOMPARE(d->cancelButton()->geometry(), twips.rect(2640, 2760, 1575, 495));
     }
 
     void enterMakesANewLineAndEscapeLeavesTheDialogOpen() {
         Opened o;
-        QPlainTextEdit* text = o.dialog->Text1();
+        QPlainTextEdit* text = o.dialog->textBox();
         text->selectAll();
         QTest::keyClicks(text, QStringLiteral("ab"));
         QTest::keyClick(text, Qt::Key_Return);
@@ -99,7 +99,7 @@ class EditDialogTest : public QObject {
         QCOMPARE(o.host.dialog(), o.dialog);
         QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
 
-        QTest::mouseClick(o.dialog->Command1(), Qt::LeftButton);
+        QTest::mouseClick(o.dialog->okButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[1] == u"ab\n\ncd");
         QVERIFY(o.host.dialog() == nullptr);
     }
@@ -107,14 +107,14 @@ class EditDialogTest : public QObject {
     void okKeepsAnUneditedTextExactly() {
         Opened o;
         // An edit that is taken back leaves the text as it came, line ends and no-break space included.
-        QTest::keyClicks(o.dialog->Text1(), QStringLiteral("x"));
-        QTest::keyClick(o.dialog->Text1(), Qt::Key_Backspace);
-        QTest::mouseClick(o.dialog->Command1(), Qt::LeftButton);
+        QTest::keyClicks(o.dialog->textBox(), QStringLiteral("x"));
+        QTest::keyClick(o.dialog->textBox(), Qt::Key_Backspace);
+        QTest::mouseClick(o.dialog->okButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
         // An edited text has line feeds between its lines and keeps its no-break spaces.
-        o.host.Text1_DblClick(2);
-        QTest::keyClicks(o.host.dialog()->Text1(), QStringLiteral("x"));
-        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        o.host.OpenEditDialog(2);
+        QTest::keyClicks(o.host.dialog()->textBox(), QStringLiteral("x"));
+        QTest::mouseClick(o.host.dialog()->okButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[1] == u"xfirst\nsecond\u00a0line");
     }
 
@@ -124,13 +124,13 @@ class EditDialogTest : public QObject {
         std::u16string huge(EditDialog::DisplayLimit - 1, u'a');
         huge += u"\U0001F600 and the rest\r\nof it";
         o.w.form.texts[3] = huge;
-        o.host.Text1_DblClick(4);
-        QPlainTextEdit* box = o.host.dialog()->Text1();
+        o.host.OpenEditDialog(4);
+        QPlainTextEdit* box = o.host.dialog()->textBox();
         QVERIFY(o.host.dialog()->showsPart() && box->isReadOnly());
         QCOMPARE(box->toPlainText(),
                  QString(EditDialog::DisplayLimit - 1, QLatin1Char('a')) + QStringLiteral("…"));
         QTest::keyClicks(box, QStringLiteral("typed"));  // read-only: nothing changes
-        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        QTest::mouseClick(o.host.dialog()->okButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[3] == huge);
         // So is a text of too many lines, however short.
         std::u16string lines;
@@ -138,20 +138,20 @@ class EditDialogTest : public QObject {
             lines += u"x\r\n";
         }
         o.w.form.texts[4] = lines;
-        o.host.Text1_DblClick(5);
-        QVERIFY(o.host.dialog()->showsPart() && o.host.dialog()->Text1()->isReadOnly());
-        QCOMPARE(o.host.dialog()->Text1()->blockCount(), static_cast<int>(EditDialog::DisplayLines));
-        QTest::mouseClick(o.host.dialog()->Command1(), Qt::LeftButton);
+        o.host.OpenEditDialog(5);
+        QVERIFY(o.host.dialog()->showsPart() && o.host.dialog()->textBox()->isReadOnly());
+        QCOMPARE(o.host.dialog()->textBox()->blockCount(), static_cast<int>(EditDialog::DisplayLines));
+        QTest::mouseClick(o.host.dialog()->okButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[4] == lines);
         // A text that fits is editable again in the next dialog.
-        o.host.Text1_DblClick(2);
-        QVERIFY(!o.host.dialog()->showsPart() && !o.host.dialog()->Text1()->isReadOnly());
+        o.host.OpenEditDialog(2);
+        QVERIFY(!o.host.dialog()->showsPart() && !o.host.dialog()->textBox()->isReadOnly());
     }
 
     void closeBoxAndCancelDiscardTheTextAndDestroyTheDialog() {
         Opened o;
         QPointer<EditDialog> first = o.dialog;
-        QTest::keyClicks(first->Text1(), QStringLiteral("discarded"));
+        QTest::keyClicks(first->textBox(), QStringLiteral("discarded"));
         o.w.windows.foreground = static_cast<WindowHandle>(first->winId());
         QVERIFY(first->close() == false);  // the host destroys it, not the close itself
         QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
@@ -163,14 +163,14 @@ class EditDialogTest : public QObject {
         QVERIFY(first.isNull());
 
         // The next opening creates a new dialog; a double-click while it is open refills that one.
-        o.host.Text1_DblClick(7);
+        o.host.OpenEditDialog(7);
         QPointer<EditDialog> second = o.host.dialog();
         QVERIFY(!second.isNull());
-        o.host.Text1_DblClick(2);
+        o.host.OpenEditDialog(2);
         QCOMPARE(o.host.dialog(), second.data());
         QCOMPARE(second->windowTitle(), QStringLiteral("テキストの編集（2）"));
-        QTest::keyClicks(second->Text1(), QStringLiteral("discarded"));
-        QTest::mouseClick(second->Command2(), Qt::LeftButton);
+        QTest::keyClicks(second->textBox(), QStringLiteral("discarded"));
+        QTest::mouseClick(second->cancelButton(), Qt::LeftButton);
         QVERIFY(o.w.form.texts[1] == u"first\r\nsecond\u00a0line");
         QCOMPARE(o.w.log.count("timer.on"), 2);
         flushDeletions();

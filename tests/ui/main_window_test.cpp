@@ -26,7 +26,7 @@ class MainWindowTest : public QObject {
         fake::Codepage codepage{log};
         SteadyClock clock;
         AppState state;
-        Form1Members members;
+        MainWindowState members;
         MainWindow window{state, members};
         QtTickTimer timer{window.timer1()};
         Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
@@ -59,15 +59,15 @@ class MainWindowTest : public QObject {
     void topRowButtons() {
         Loaded l;
         const std::vector<std::pair<QPushButton*, std::pair<int, QString>>> expected{
-            {l.window.Command1(1), {120, QStringLiteral("常に手前に表示")}},
-            {l.window.Command1(2), {480, QStringLiteral("背面に表示する")}},
-            {l.window.Command2(0), {960, QStringLiteral("半角に変換します")}},
-            {l.window.Command2(1), {1320, QStringLiteral("全角に変換します")}},
-            {l.window.Command2(2), {1680, QStringLiteral("カタカナをひらがなに変換します")}},
-            {l.window.Command2(3), {2040, QStringLiteral("ひらがなをカタカナに変換します")}},
-            {l.window.Command2(4), {2400, QStringLiteral("大文字に変換します")}},
-            {l.window.Command2(5), {2760, QStringLiteral("小文字に変換します")}},
-            {l.window.Command5(), {3240, QStringLiteral("詳細設定ウィンドウを表示します")}},
+            {l.window.zOrderButton(1), {120, QStringLiteral("常に手前に表示")}},
+            {l.window.zOrderButton(2), {480, QStringLiteral("背面に表示する")}},
+            {l.window.conversionButton(0), {960, QStringLiteral("半角に変換します")}},
+            {l.window.conversionButton(1), {1320, QStringLiteral("全角に変換します")}},
+            {l.window.conversionButton(2), {1680, QStringLiteral("カタカナをひらがなに変換します")}},
+            {l.window.conversionButton(3), {2040, QStringLiteral("ひらがなをカタカナに変換します")}},
+            {l.window.conversionButton(4), {2400, QStringLiteral("大文字に変換します")}},
+            {l.window.conversionButton(5), {2760, QStringLiteral("小文字に変換します")}},
+            {l.window.settingsButton(), {3240, QStringLiteral("詳細設定ウィンドウを表示します")}},
         };
         for (const auto& [button, e] : expected) {
             QCOMPARE(button->geometry(), layoutRect(e.first, 70, 375, 375));
@@ -77,10 +77,10 @@ class MainWindowTest : public QObject {
         const QStringList captions{"半", "全", "あ", "ア", "A", "a"};
         const double points[] = {11.25, 11.25, 11.25, 11.25, 12, 14.25};
         for (int i = 0; i < 6; ++i) {
-            QCOMPARE(l.window.Command2(i)->text(), captions[i]);
-            QCOMPARE(l.window.Command2(i)->font().pointSizeF(), points[i]);
+            QCOMPARE(l.window.conversionButton(i)->text(), captions[i]);
+            QCOMPARE(l.window.conversionButton(i)->font().pointSizeF(), points[i]);
         }
-        for (auto* b : {l.window.Command1(1), l.window.Command1(2), l.window.Command5()}) {
+        for (auto* b : {l.window.zOrderButton(1), l.window.zOrderButton(2), l.window.settingsButton()}) {
             QVERIFY(b->text().isEmpty());
             QVERIFY(!b->icon().isNull());
         }
@@ -90,11 +90,11 @@ class MainWindowTest : public QObject {
         Loaded l;
         for (int i = 1; i <= 10; ++i) {
             const int top = 120 + 480 * i;
-            QCOMPARE(l.window.Command3(i)->geometry(), layoutRect(120, top, 375, 375));
-            QCOMPARE(l.window.Command4(i)->geometry(), layoutRect(480, top, 375, 375));
-            QCOMPARE(l.window.Command3(i)->toolTip(), QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"));
-            QCOMPARE(l.window.Command4(i)->toolTip(), QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"));
-            SlotEdit* slot = l.window.Text1(i);
+            QCOMPARE(l.window.copyButton(i)->geometry(), layoutRect(120, top, 375, 375));
+            QCOMPARE(l.window.sendButton(i)->geometry(), layoutRect(480, top, 375, 375));
+            QCOMPARE(l.window.copyButton(i)->toolTip(), QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"));
+            QCOMPARE(l.window.sendButton(i)->toolTip(), QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"));
+            SlotEdit* slot = l.window.slotEdit(i);
             QCOMPARE(slot->x(), twips.px(960));
             QCOMPARE(slot->y(), twips.px(top));
             QCOMPARE(slot->height(), twips.px(i == 5 ? 405 : 375));
@@ -109,8 +109,8 @@ class MainWindowTest : public QObject {
     void japaneseFontsFallBackToInstalledGothicFaces() {
         Loaded l;
         const QStringList installed = QFontDatabase::families();
-        const QString slotFamily = QFontInfo(l.window.Text1(1)->font()).family();
-        const QString buttonFamily = QFontInfo(l.window.Command2(0)->font()).family();
+        const QString slotFamily = QFontInfo(l.window.slotEdit(1)->font()).family();
+        const QString buttonFamily = QFontInfo(l.window.conversionButton(0)->font()).family();
         if (!installed.contains(QStringLiteral("ＭＳ ゴシック")) &&
             installed.contains(QStringLiteral("IPAGothic"))) {
             QCOMPARE(slotFamily, QStringLiteral("IPAGothic"));
@@ -120,15 +120,15 @@ class MainWindowTest : public QObject {
 
     void tabOrderReadsRowByRow() {
         Loaded l;
-        std::vector<QWidget*> expected{l.window.Command1(1), l.window.Command1(2)};
+        std::vector<QWidget*> expected{l.window.zOrderButton(1), l.window.zOrderButton(2)};
         for (int i = 0; i < 6; ++i) {
-            expected.push_back(l.window.Command2(i));
+            expected.push_back(l.window.conversionButton(i));
         }
-        expected.push_back(l.window.Command5());
+        expected.push_back(l.window.settingsButton());
         for (int i = 1; i <= 10; ++i) {
-            expected.push_back(l.window.Command3(i));
-            expected.push_back(l.window.Command4(i));
-            expected.push_back(l.window.Text1(i));
+            expected.push_back(l.window.copyButton(i));
+            expected.push_back(l.window.sendButton(i));
+            expected.push_back(l.window.slotEdit(i));
         }
         for (std::size_t i = 1; i < expected.size(); ++i) {
             QWidget* next = expected[i - 1]->nextInFocusChain();
@@ -150,24 +150,25 @@ class MainWindowTest : public QObject {
         auto name = [](QWidget* w) {
             return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
         };
-        QCOMPARE(name(l.window.Command2(0)), QStringLiteral("半角に変換します"));
-        QCOMPARE(name(l.window.Command4(7)), l.window.Command4(7)->toolTip());
-        QCOMPARE(name(l.window.Text1(10)), QStringLiteral("スロット 10"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(l.window.Command3(10))->text(QAccessible::Description),
-                 QStringLiteral("スロット 10"));
+        QCOMPARE(name(l.window.conversionButton(0)), QStringLiteral("半角に変換します"));
+        QCOMPARE(name(l.window.sendButton(7)), l.window.sendButton(7)->toolTip());
+        QCOMPARE(name(l.window.slotEdit(10)), QStringLiteral("スロット 10"));
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(l.window.copyButton(10))->text(QAccessible::Description),
+            QStringLiteral("スロット 10"));
     }
 
     void slotsShowWholeLines() {
         // Every line of a slot lies wholly inside its text area or wholly below it, whatever the
         // slot's height and font.
         Loaded l;
-        QStringList families{QFontInfo(l.window.Text1(1)->font()).family()};
+        QStringList families{QFontInfo(l.window.slotEdit(1)->font()).family()};
         if (QFontDatabase::families().contains(QStringLiteral("Noto Sans Mono CJK JP"))) {
             families << QStringLiteral("Noto Sans Mono CJK JP");
         }
         for (const QString& family : families) {
             for (int i : {1, 5}) {
-                SlotEdit* slot = l.window.Text1(i);
+                SlotEdit* slot = l.window.slotEdit(i);
                 QFont font(family);
                 font.setPointSizeF(9.75);
                 slot->setFont(font);
@@ -201,14 +202,14 @@ class MainWindowTest : public QObject {
                     QTest::keyClick(&menu, Qt::Key_Return);
                 }
             });
-            QTest::keyClick(l.window.Text1(2), key, modifiers);
+            QTest::keyClick(l.window.slotEdit(2), key, modifiers);
             QVERIFY(l.window.text(2) == u"ABC");
         }
     }
 
     void doubleClickOnTheBareAreaCyclesTheHeightButNotOnASlot() {
         Loaded l;
-        QTest::mouseDClick(l.window.Text1(1)->viewport(), Qt::LeftButton);
+        QTest::mouseDClick(l.window.slotEdit(1)->viewport(), Qt::LeftButton);
         QCOMPARE(l.state.DisplayMode, 0);
         QTest::mouseDClick(&l.window, Qt::LeftButton, {}, QPoint(2, 2));
         QCOMPARE(l.state.DisplayMode, 1);
@@ -222,17 +223,17 @@ class MainWindowTest : public QObject {
         Loaded l;
         l.window.resize(twips.px(5000), l.window.size().height());
         for (int i = 1; i <= 10; ++i) {
-            QCOMPARE(l.window.Text1(i)->QWidget::width(), twips.px(5000 + 120 - 1185));
+            QCOMPARE(l.window.slotEdit(i)->QWidget::width(), twips.px(5000 + 120 - 1185));
         }
         l.window.resize(twips.px(300), l.window.size().height());
         QCOMPARE(l.window.size().width(), twips.px(1680));
-        QCOMPARE(l.window.Text1(5)->QWidget::width(), twips.px(615));
+        QCOMPARE(l.window.slotEdit(5)->QWidget::width(), twips.px(615));
     }
 
     void slotMenuHasItsTwelveItemsAndOnlyARightPressOpensIt() {
         Loaded l;
-        QTest::mouseClick(l.window.Text1(1)->viewport(), Qt::LeftButton);
-        QTest::mouseClick(l.window.Text1(1)->viewport(), Qt::MiddleButton);
+        QTest::mouseClick(l.window.slotEdit(1)->viewport(), Qt::LeftButton);
+        QTest::mouseClick(l.window.slotEdit(1)->viewport(), Qt::MiddleButton);
         QVERIFY(l.window.menuForm() == nullptr);
         // A right press opens the menu (created on first use); close it as soon as it shows.
         QTimer::singleShot(50, [&l] {
@@ -241,7 +242,7 @@ class MainWindowTest : public QObject {
             }
         });
         l.window.setText(1, u"unchanged");
-        QTest::mousePress(l.window.Text1(1)->viewport(), Qt::RightButton);
+        QTest::mousePress(l.window.slotEdit(1)->viewport(), Qt::RightButton);
         QVERIFY(l.window.menuForm() != nullptr);
         QVERIFY(l.window.text(1) == u"unchanged");
         QMenu& menu = l.window.menuForm()->menu();
@@ -261,7 +262,7 @@ class MainWindowTest : public QObject {
 
     void timerRunsAt200MsFromCreation() {
         AppState state;
-        Form1Members members;
+        MainWindowState members;
         MainWindow window(state, members);
         QVERIFY(window.timer1().isActive());
         QCOMPARE(window.timer1().interval(), 200);
@@ -269,9 +270,9 @@ class MainWindowTest : public QObject {
 
     void onlySlotOneWearsTheCaptureColourAfterStartUp() {
         Loaded l;
-        QCOMPARE(l.window.Text1(1)->palette().color(QPalette::Base), QColor(255, 255, 192));
+        QCOMPARE(l.window.slotEdit(1)->palette().color(QPalette::Base), QColor(255, 255, 192));
         for (int i = 2; i <= 10; ++i) {
-            QCOMPARE(l.window.Text1(i)->palette().color(QPalette::Base),
+            QCOMPARE(l.window.slotEdit(i)->palette().color(QPalette::Base),
                      l.window.palette().color(QPalette::Base));
         }
     }
@@ -287,23 +288,24 @@ class MainWindowTest : public QObject {
         const std::u16string huge(3 * SlotEdit::DisplayLimit, u'あ');
         QVERIFY(l.window.setText(5, huge));
         QVERIFY(l.window.text(5) == huge);
-        QVERIFY(l.window.Text1(5)->isReadOnly());
-        QVERIFY(l.window.Text1(5)->toPlainText().size() < 2 * static_cast<qsizetype>(SlotEdit::DisplayLimit));
+        QVERIFY(l.window.slotEdit(5)->isReadOnly());
+        QVERIFY(l.window.slotEdit(5)->toPlainText().size() <
+                2 * static_cast<qsizetype>(SlotEdit::DisplayLimit));
         QVERIFY(l.window.setText(5, u"small"));
-        QVERIFY(!l.window.Text1(5)->isReadOnly());
+        QVERIFY(!l.window.slotEdit(5)->isReadOnly());
         // A user edit takes what the box shows.
-        QTest::keyClicks(l.window.Text1(4), QStringLiteral("ab"));
+        QTest::keyClicks(l.window.slotEdit(4), QStringLiteral("ab"));
         QVERIFY(l.window.text(4) == u"ab");
     }
 
     void aPressOnTheWindowStopsTypingAndKeyFailuresShowWithoutTakingTheFocus() {
         Loaded l;
-        QTest::mousePress(l.window.Command3(2), Qt::LeftButton);
+        QTest::mousePress(l.window.copyButton(2), Qt::LeftButton);
         QVERIFY(!l.members.Deliveries.stopTyping);  // nothing is being typed
         l.members.Deliveries.typing = true;
-        QTest::mouseRelease(l.window.Command3(2), Qt::LeftButton);
+        QTest::mouseRelease(l.window.copyButton(2), Qt::LeftButton);
         QVERIFY(!l.members.Deliveries.stopTyping);
-        QTest::mousePress(l.window.Text1(4), Qt::LeftButton);
+        QTest::mousePress(l.window.slotEdit(4), Qt::LeftButton);
         QVERIFY(l.members.Deliveries.stopTyping);
         l.members.Deliveries.typing = false;
 

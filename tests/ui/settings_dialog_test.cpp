@@ -1,5 +1,5 @@
 // The settings dialog against its layout, and opened from a real main window over fake services:
-// Form_Load, OK, Cancel, the close box, clear all, reopening.
+// FillSettingsDialog, OK, Cancel, the close box, clear all, reopening.
 #include <QAccessible>
 #include <QFontDatabase>
 #include <QPointer>
@@ -28,7 +28,7 @@ struct Opened {
     fake::Codepage codepage{log};
     SteadyClock clock;
     AppState state;
-    Form1Members members;
+    MainWindowState members;
     MainWindow window{state, members};
     Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
     std::optional<SettingsDialogHost> host;
@@ -42,11 +42,11 @@ struct Opened {
         host.emplace(window.context());
         log.clear();
         if (open) {
-            host->Command5_Click();
+            host->OpenSettingsDialog();
         }
     }
     SettingsDialog& dialog() { return *host->dialog(); }
-    // The close handling ran this often: it switches Timer1 on as its last step.
+    // The close handling ran this often: it switches the tick timer on as its last step.
     int closeHandlings() const { return log.count("timer.on"); }
 };
 
@@ -63,7 +63,7 @@ class SettingsDialogTest : public QObject {
         Opened o;
         SettingsDialog& d = o.dialog();
         QVERIFY(d.isVisible());
-        QCOMPARE(d.objectName(), QStringLiteral("frmProperty1"));
+        QCOMPARE(d.objectName(), QStringLiteral("settingsDialog"));
         QCOMPARE(d.windowTitle(), QStringLiteral("Varnelの詳細設定"));
         QCOMPARE(d.windowType(), Qt::Dialog);
         const Qt::WindowFlags flags = d.windowFlags();
@@ -91,23 +91,23 @@ class SettingsDialogTest : public QObject {
             {d.Frame4(), &d, at(120, 120, 4095, 615), "ﾊﾞｰｼﾞｮﾝ情報"},
             {d.Label3(), d.Frame4(), at(240, 270, 3615, 255), "Varnel Version 1.1"},
             {d.Frame1(), &d, at(120, 960, 4095, 1335), "貼付方法"},
-            {d.Option1(0), d.Frame1(), at(240, 240, 3735, 255), "クリップボードのペースト"},
-            {d.Option1(1), d.Frame1(), at(240, 600, 3735, 375), "キーストロークの送信"},
+            {d.sendModeButton(0), d.Frame1(), at(240, 240, 3735, 255), "クリップボードのペースト"},
+            {d.sendModeButton(1), d.Frame1(), at(240, 600, 3735, 375), "キーストロークの送信"},
             {d.Label2(), d.Frame1(), at(360, 960, 3615, 255),
              QString::fromUtf16(u"\u3000\uFF08貼付先のIMEは必ずオフにしてください\uFF01\uFF09")},
             {d.Frame2(), &d, at(120, 2520, 4095, 735), "クリップボードの自動取得"},
-            {d.Check1(), d.Frame2(), at(240, 240, 1095, 375), "実行する"},
+            {d.captureBox(), d.Frame2(), at(240, 240, 1095, 375), "実行する"},
             {d.Label1(), d.Frame2(), at(1560, 315, 2415, 255),
              QString::fromUtf16(u"割当て\uFF1A\u30001\uFF5E") + QString(8, QChar(0x3000)) + "まで"},
-            {d.Combo1(), d.Frame2(), at(2640, 240, 735, 345), ""},
+            {d.rotationCountBox(), d.Frame2(), at(2640, 240, 735, 345), ""},
             {d.Frame3(), &d, at(120, 3480, 4095, 975), "ウィンドウ表示"},
-            {d.Option2(0), d.Frame3(), at(240, 240, 1695, 255), "通常表示（5行）"},
-            {d.Option2(1), d.Frame3(), at(2160, 240, 1815, 255), "ボタン表示のみ"},
-            {d.Option2(2), d.Frame3(), at(240, 600, 1695, 255), "全体表示（10行）"},
+            {d.displaySizeButton(0), d.Frame3(), at(240, 240, 1695, 255), "通常表示（5行）"},
+            {d.displaySizeButton(1), d.Frame3(), at(2160, 240, 1815, 255), "ボタン表示のみ"},
+            {d.displaySizeButton(2), d.Frame3(), at(240, 600, 1695, 255), "全体表示（10行）"},
             {d.Frame5(), &d, at(120, 4680, 4095, 735), "内容消去"},
-            {d.Command3(), d.Frame5(), at(240, 240, 1455, 375), "全消去実行"},
-            {d.Command1(), &d, at(360, 5760, 1455, 375), "決定"},
-            {d.Command2(), &d, at(2520, 5760, 1455, 375), "キャンセル"},
+            {d.clearAllButton(), d.Frame5(), at(240, 240, 1455, 375), "全消去実行"},
+            {d.okButton(), &d, at(360, 5760, 1455, 375), "決定"},
+            {d.cancelButton(), &d, at(2520, 5760, 1455, 375), "キャンセル"},
         };
         for (const Row& row : rows) {
             QCOMPARE(row.widget->parentWidget(), row.parent);
@@ -129,9 +129,9 @@ class SettingsDialogTest : public QObject {
         }
         // The combo box lies over Label1's gap.
         const QWidgetList stack = d.Frame2()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-        QVERIFY(stack.indexOf(d.Combo1()) > stack.indexOf(d.Label1()));
+        QVERIFY(stack.indexOf(d.rotationCountBox()) > stack.indexOf(d.Label1()));
 
-        QComboBox* combo = d.Combo1();
+        QComboBox* combo = d.rotationCountBox();
         QVERIFY(combo->isEditable());
         QCOMPARE(combo->insertPolicy(), QComboBox::NoInsert);
         QCOMPARE(combo->count(), 10);
@@ -139,7 +139,7 @@ class SettingsDialogTest : public QObject {
             QCOMPARE(combo->itemText(i), QString::number(i + 1));
         }
         QCOMPARE(combo->font().pointSizeF(), 11.25);
-        for (QPushButton* b : {d.Command1(), d.Command2(), d.Command3()}) {
+        for (QPushButton* b : {d.okButton(), d.cancelButton(), d.clearAllButton()}) {
             QVERIFY(!b->isDefault() && !b->autoDefault());
         }
     }
@@ -185,7 +185,7 @@ class SettingsDialogTest : public QObject {
                 }
             }
             GapLabel* label = d.Label1();
-            const QRect combo = d.Combo1()->geometry();
+            const QRect combo = d.rotationCountBox()->geometry();
             QVERIFY2(label->x() + label->fontMetrics().horizontalAdvance(label->head()) < combo.left(),
                      which);
             QVERIFY2(label->x() + label->tailLeft() > combo.right(), which);
@@ -196,8 +196,10 @@ class SettingsDialogTest : public QObject {
     void tabOrderReadsTopToBottom() {
         Opened o;
         SettingsDialog& d = o.dialog();
-        const QList<QWidget*> expected{d.Option1(0), d.Option1(1), d.Check1(),   d.Combo1(),   d.Option2(0),
-                                       d.Option2(1), d.Option2(2), d.Command3(), d.Command1(), d.Command2()};
+        const QList<QWidget*> expected{d.sendModeButton(0),    d.sendModeButton(1),    d.captureBox(),
+                                       d.rotationCountBox(),   d.displaySizeButton(0), d.displaySizeButton(1),
+                                       d.displaySizeButton(2), d.clearAllButton(),     d.okButton(),
+                                       d.cancelButton()};
         QList<QWidget*> chain;
         QWidget* w = expected.front();
         do {
@@ -215,36 +217,37 @@ class SettingsDialogTest : public QObject {
     void formLoadShowsTheStateEveryOpening() {
         Opened o;
         SettingsDialog& d = o.dialog();
-        QVERIFY(d.Option1(0)->isChecked() && !d.Option1(1)->isChecked());
-        QVERIFY(d.Option2(0)->isChecked() && !d.Option2(1)->isChecked() && !d.Option2(2)->isChecked());
-        QVERIFY(d.Check1()->isChecked());
-        QCOMPARE(d.Combo1()->currentText(), QStringLiteral(" 1"));
+        QVERIFY(d.sendModeButton(0)->isChecked() && !d.sendModeButton(1)->isChecked());
+        QVERIFY(d.displaySizeButton(0)->isChecked() && !d.displaySizeButton(1)->isChecked() &&
+                !d.displaySizeButton(2)->isChecked());
+        QVERIFY(d.captureBox()->isChecked());
+        QCOMPARE(d.rotationCountBox()->currentText(), QStringLiteral(" 1"));
         QCOMPARE(o.state.SavedTarget, UserWindow);
 
         // Changes the user makes and cancels do not survive into the next opening.
-        d.Option1(1)->setChecked(true);
-        d.Check1()->setChecked(false);
-        d.Combo1()->setEditText(QStringLiteral("7"));
-        QTest::mouseClick(d.Command2(), Qt::LeftButton);
+        d.sendModeButton(1)->setChecked(true);
+        d.captureBox()->setChecked(false);
+        d.rotationCountBox()->setEditText(QStringLiteral("7"));
+        QTest::mouseClick(d.cancelButton(), Qt::LeftButton);
         o.state.CaptureEnabled = 0;  // as after a slot file
         o.state.DisplayMode = 2;
         o.state.RotationCount = -3;
-        o.host->Command5_Click();
+        o.host->OpenSettingsDialog();
         SettingsDialog& again = o.dialog();
-        QVERIFY(again.Option1(0)->isChecked() && !again.Option1(1)->isChecked());
-        QVERIFY(again.Option2(2)->isChecked());
-        QVERIFY(!again.Check1()->isChecked());
-        QCOMPARE(again.Combo1()->currentText(), QStringLiteral("-3"));
+        QVERIFY(again.sendModeButton(0)->isChecked() && !again.sendModeButton(1)->isChecked());
+        QVERIFY(again.displaySizeButton(2)->isChecked());
+        QVERIFY(!again.captureBox()->isChecked());
+        QCOMPARE(again.rotationCountBox()->currentText(), QStringLiteral("-3"));
     }
 
     void okAppliesAndCloses() {
         Opened o;
         QPointer<SettingsDialog> d = &o.dialog();
-        o.window.Text1(2)->setExactText(u"kept");
-        d->Option1(1)->setChecked(true);
-        d->Option2(1)->setChecked(true);
-        d->Combo1()->setEditText(QStringLiteral("3"));
-        QTest::mouseClick(d->Command1(), Qt::LeftButton);
+        o.window.slotEdit(2)->setExactText(u"kept");
+        d->sendModeButton(1)->setChecked(true);
+        d->displaySizeButton(1)->setChecked(true);
+        d->rotationCountBox()->setEditText(QStringLiteral("3"));
+        QTest::mouseClick(d->okButton(), Qt::LeftButton);
 
         QCOMPARE(o.state.SendMode, 1);
         QCOMPARE(o.state.DisplayMode, 1);
@@ -254,7 +257,7 @@ class SettingsDialogTest : public QObject {
         for (int i = 1; i <= 10; ++i) {
             const QColor expected =
                 i <= 3 ? MainWindow::CaptureColour : o.window.palette().color(QPalette::Base);
-            QCOMPARE(o.window.Text1(i)->palette().color(QPalette::Base), expected);
+            QCOMPARE(o.window.slotEdit(i)->palette().color(QPalette::Base), expected);
         }
         QVERIFY(o.window.text(2) == u"kept");
         QCOMPARE(o.closeHandlings(), 1);
@@ -268,13 +271,13 @@ class SettingsDialogTest : public QObject {
             Opened o;
             const AppState before = o.state;
             SettingsDialog& d = o.dialog();
-            d.Option2(2)->setChecked(true);
-            d.Check1()->setChecked(false);
-            d.Combo1()->setEditText(QStringLiteral("9"));
+            d.displaySizeButton(2)->setChecked(true);
+            d.captureBox()->setChecked(false);
+            d.rotationCountBox()->setEditText(QStringLiteral("9"));
             if (closeBox) {
                 d.close();  // what the window manager's close box does
             } else {
-                QTest::mouseClick(d.Command2(), Qt::LeftButton);
+                QTest::mouseClick(d.cancelButton(), Qt::LeftButton);
             }
             QCOMPARE(o.state.DisplayMode, before.DisplayMode);
             QCOMPARE(o.state.CaptureEnabled, before.CaptureEnabled);
@@ -290,10 +293,10 @@ class SettingsDialogTest : public QObject {
     void clearAllEmptiesTheSlotsAndStaysOpen() {
         Opened o;
         for (int i = 1; i <= 10; ++i) {
-            o.window.Text1(i)->setExactText(u"text");
+            o.window.slotEdit(i)->setExactText(u"text");
         }
         o.members.LastClipboardText = u"last";
-        QTest::mouseClick(o.dialog().Command3(), Qt::LeftButton);
+        QTest::mouseClick(o.dialog().clearAllButton(), Qt::LeftButton);
         for (int i = 1; i <= 10; ++i) {
             QVERIFY(o.window.text(static_cast<std::int16_t>(i)).empty());
         }
@@ -301,23 +304,23 @@ class SettingsDialogTest : public QObject {
         QVERIFY(o.dialog().isVisible());
         QCOMPARE(o.closeHandlings(), 0);
         // A later Cancel brings nothing back.
-        QTest::mouseClick(o.dialog().Command2(), Qt::LeftButton);
+        QTest::mouseClick(o.dialog().cancelButton(), Qt::LeftButton);
         QVERIFY(o.window.text(1).empty());
     }
 
     void enterPressesOnlyTheFocusedButtonAndEscapeNothing() {
         Opened o;
         SettingsDialog& d = o.dialog();
-        d.Combo1()->setEditText(QStringLiteral("5"));
-        d.Combo1()->setFocus();
-        QTest::keyClick(d.Combo1(), Qt::Key_Return);
-        d.Option1(1)->setFocus();
-        QTest::keyClick(d.Option1(1), Qt::Key_Enter);
+        d.rotationCountBox()->setEditText(QStringLiteral("5"));
+        d.rotationCountBox()->setFocus();
+        QTest::keyClick(d.rotationCountBox(), Qt::Key_Return);
+        d.sendModeButton(1)->setFocus();
+        QTest::keyClick(d.sendModeButton(1), Qt::Key_Enter);
         QTest::keyClick(&d, Qt::Key_Escape);
         QVERIFY(o.host->dialog() != nullptr);
         QCOMPARE(o.closeHandlings(), 0);
-        d.Command1()->setFocus();
-        QTest::keyClick(d.Command1(), Qt::Key_Return);
+        d.okButton()->setFocus();
+        QTest::keyClick(d.okButton(), Qt::Key_Return);
         QVERIFY(o.host->dialog() == nullptr);
         QCOMPARE(o.state.RotationCount, 5);
     }
@@ -325,13 +328,13 @@ class SettingsDialogTest : public QObject {
     void settingsButtonWhileOpenOnlyBringsItToTheFront() {
         Opened o;
         SettingsDialog* first = &o.dialog();
-        first->Combo1()->setEditText(QStringLiteral("4"));
+        first->rotationCountBox()->setEditText(QStringLiteral("4"));
         const WindowHandle own = static_cast<WindowHandle>(first->winId());
         const WindowHandle saved = o.state.SavedTarget;
         o.state.TargetWindow = own;  // the tick recorded the dialog
-        o.host->Command5_Click();
+        o.host->OpenSettingsDialog();
         QCOMPARE(o.host->dialog(), first);
-        QCOMPARE(first->Combo1()->currentText(), QStringLiteral("4"));
+        QCOMPARE(first->rotationCountBox()->currentText(), QStringLiteral("4"));
         QCOMPARE(o.state.SavedTarget, saved);  // the focus will not go to the dialog as it closes
         QCOMPARE(o.log.count("makeForeground " + std::to_string(own)), 1);
     }

@@ -13,7 +13,7 @@ struct Tick : ::testing::Test {
         w.windows.foreground = 0x100;
     }
     void copy(const std::u16string& text) { w.clipboard.text = text; }
-    void tick() { Timer1_Timer(w.ctx); }
+    void tick() { OnCaptureTick(w.ctx); }
     std::u16string slot(int i) const { return w.form.texts[i - 1]; }
 };
 
@@ -21,8 +21,8 @@ TEST_F(Tick, FirstTickTakesTextAlreadyOnTheClipboardIntoSlotOne) {
     copy(u"既にある");
     tick();
     EXPECT_EQ(slot(1), u"既にある");
-    EXPECT_EQ(w.form1.LastClipboardText, u"既にある");
-    EXPECT_EQ(w.form1.RotationCursor, 1);
+    EXPECT_EQ(w.mainState.LastClipboardText, u"既にある");
+    EXPECT_EQ(w.mainState.RotationCursor, 1);
     EXPECT_EQ(w.state.TargetWindow, 0x100u);
 }
 
@@ -32,13 +32,12 @@ TEST_F(Tick, SameTextIsNotCapturedAgainEvenAfterANonTextClipboard) {
     w.form.texts[0] = u"edited";
     tick();
     w.clipboard.text.reset();  // an image: no text
-    w.clipboard.otherFormat = true;
     tick();
     copy(u"abc");
     tick();
     EXPECT_EQ(slot(1), u"edited");
-    EXPECT_EQ(w.form1.RotationCursor, 1);
-    EXPECT_EQ(w.form1.LastClipboardText, u"abc");
+    EXPECT_EQ(w.mainState.RotationCursor, 1);
+    EXPECT_EQ(w.mainState.LastClipboardText, u"abc");
 }
 
 TEST_F(Tick, TextsDifferingOnlyInCaseOrWidthAreBothCaptured) {
@@ -61,29 +60,29 @@ TEST_F(Tick, RotatesOverTheCountAndWraps) {
     EXPECT_EQ(slot(1), u"t4");
     EXPECT_EQ(slot(2), u"t2");
     EXPECT_EQ(slot(3), u"t3");
-    EXPECT_EQ(w.form1.RotationCursor, 1);
+    EXPECT_EQ(w.mainState.RotationCursor, 1);
 }
 
 TEST_F(Tick, CursorAboveALoweredCountWrapsToSlotOne) {
     w.state.RotationCount = 5;
-    w.form1.RotationCursor = 4;
+    w.mainState.RotationCursor = 4;
     w.state.RotationCount = 2;
     copy(u"x");
     tick();
     EXPECT_EQ(slot(1), u"x");
-    EXPECT_EQ(w.form1.RotationCursor, 1);
+    EXPECT_EQ(w.mainState.RotationCursor, 1);
 }
 
 TEST_F(Tick, CountOfZeroOrBelowSendsEveryCaptureToSlotOne) {
     for (std::int16_t count : {0, -3}) {
         w.state.RotationCount = count;
-        w.form1.RotationCursor = 0;
+        w.mainState.RotationCursor = 0;
         copy(u"a" + std::u16string(1, char16_t(u'0' - count)));
         tick();
         copy(u"b" + std::u16string(1, char16_t(u'0' - count)));
         tick();
         EXPECT_EQ(slot(1)[0], u'b') << count;
-        EXPECT_EQ(w.form1.RotationCursor, 1) << count;
+        EXPECT_EQ(w.mainState.RotationCursor, 1) << count;
         EXPECT_TRUE(slot(2).empty());
     }
 }
@@ -99,7 +98,7 @@ TEST_F(Tick, CountAboveTenRunsPastTheSlotsAndComesBack) {
     }
     // The 11th and 12th captures are in no slot, only in LastClipboardText; the 13th is in slot 1.
     EXPECT_EQ(slot(1), std::u16string(u"c") + char16_t(u'A' + 13));
-    EXPECT_EQ(w.form1.RotationCursor, 1);
+    EXPECT_EQ(w.mainState.RotationCursor, 1);
 }
 
 TEST_F(Tick, OwnWindowInFrontKeepsTheTargetAndNoForegroundMeansNone) {
@@ -179,7 +178,7 @@ TEST_F(Tick, FailedFormatTestAndFailedReadCaptureNothing) {
     copy(u"x");
     tick();
     EXPECT_TRUE(slot(1).empty());
-    EXPECT_EQ(w.form1.RotationCursor, 0);
+    EXPECT_EQ(w.mainState.RotationCursor, 0);
 }
 
 TEST_F(Tick, FailedFirstReadEndsWithoutCapture) {
@@ -199,18 +198,18 @@ TEST_F(Tick, FailedSecondReadAdvancesAndStoresTheOldText) {
     w.log.failCall("clipboard.getText", 4);  // the second read of the second tick
     copy(u"new");
     tick();
-    EXPECT_EQ(w.form1.LastClipboardText, u"old");
-    EXPECT_EQ(w.form1.RotationCursor, 2);
+    EXPECT_EQ(w.mainState.LastClipboardText, u"old");
+    EXPECT_EQ(w.mainState.RotationCursor, 2);
     EXPECT_EQ(slot(2), u"old");
 }
 
 TEST_F(Tick, FailedIncrementAtTheLimitKeepsTheCursor) {
     w.state.RotationCount = 32767;
-    w.form1.RotationCursor = 32767;
+    w.mainState.RotationCursor = 32767;
     copy(u"x");
     tick();
-    EXPECT_EQ(w.form1.RotationCursor, 32767);
-    EXPECT_EQ(w.form1.LastClipboardText, u"x");
+    EXPECT_EQ(w.mainState.RotationCursor, 32767);
+    EXPECT_EQ(w.mainState.LastClipboardText, u"x");
     for (int i = 1; i <= 10; ++i) {
         EXPECT_TRUE(slot(i).empty());
     }
@@ -218,15 +217,15 @@ TEST_F(Tick, FailedIncrementAtTheLimitKeepsTheCursor) {
 
 TEST_F(Tick, FailedSlotWriteAboveTenKeepsTheTextAndTheCursor) {
     w.state.RotationCount = 12;
-    w.form1.RotationCursor = 10;
+    w.mainState.RotationCursor = 10;
     copy(u"lost from view");
     tick();
-    EXPECT_EQ(w.form1.RotationCursor, 11);
-    EXPECT_EQ(w.form1.LastClipboardText, u"lost from view");
+    EXPECT_EQ(w.mainState.RotationCursor, 11);
+    EXPECT_EQ(w.mainState.LastClipboardText, u"lost from view");
     EXPECT_EQ(w.log.count("slot.setText 11"), 1);
 }
 
-// A reported clipboard change captures at once under the tick's rules, and never while Timer1 is off.
+// A reported clipboard change captures at once under the tick's rules, and never while the tick timer is off.
 TEST_F(Tick, ClipboardChangeCapturesAtOnceOnlyWhileTheTimerIsOn) {
     w.state.RotationCount = 2;
     tick();
@@ -246,8 +245,8 @@ TEST_F(Tick, ClipboardChangeCapturesAtOnceOnlyWhileTheTimerIsOn) {
     w.state.CaptureEnabled = 0;
     w.timer.enabled = true;
     ClipboardChanged(w.ctx);
-    EXPECT_EQ(w.form1.LastClipboardText, u"two");
-    EXPECT_EQ(w.form1.RotationCursor, 2);
+    EXPECT_EQ(w.mainState.LastClipboardText, u"two");
+    EXPECT_EQ(w.mainState.RotationCursor, 2);
 }
 
 }  // namespace

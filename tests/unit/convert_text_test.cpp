@@ -36,6 +36,33 @@ TEST_P(Conversions, GiveTheExpectedText) {
     EXPECT_EQ(Units(ConvertText(c.in, c.kind)), Units(c.out)) << Units(c.in);
 }
 
+// Test names such as "Upper3": the conversion and the case's place in its list, instead of the case's
+// bytes, which change from one listing to the next.
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+    const char* kind = "Other";
+    switch (info.param.kind) {
+        case K::UpperCaseConversion:
+            kind = "Upper";
+            break;
+        case K::LowerCaseConversion:
+            kind = "Lower";
+            break;
+        case K::WideConversion:
+            kind = "Wide";
+            break;
+        case K::NarrowConversion:
+            kind = "Narrow";
+            break;
+        case K::KatakanaConversion:
+            kind = "Katakana";
+            break;
+        case K::HiraganaConversion:
+            kind = "Hiragana";
+            break;
+    }
+    return kind + std::to_string(info.index);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Narrow, Conversions,
     testing::Values(Case{K::NarrowConversion, u"ＡＢＣ\u3000１２３", u"ABC 123"},
@@ -51,7 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{K::NarrowConversion, u"カ\u3099", u"ｶ\u3099"},
                     Case{K::NarrowConversion, u"𠮷ガ\xD800Ａ",
                          u"𠮷ｶﾞ\xD800"
-                         u"A"}));
+                         u"A"}),
+    CaseName);
 
 INSTANTIATE_TEST_SUITE_P(
     Wide, Conversions,
@@ -65,14 +93,16 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{K::WideConversion, u"aﾞ ﾟ\nﾞ", u"ａ゛\u3000゜\n゛"},
                     Case{K::WideConversion, u"a\r\nb\tc", u"ａ\r\nｂ\tｃ"},
                     Case{K::WideConversion, u"¥¯ﾡ￨漢", u"¥¯ﾡ￨漢"},
-                    Case{K::WideConversion, u"𠮷ｶﾞ\xDC00ｶ\xD800ﾞ", u"𠮷ガ\xDC00カ\xD800゛"}));
+                    Case{K::WideConversion, u"𠮷ｶﾞ\xDC00ｶ\xD800ﾞ", u"𠮷ガ\xDC00カ\xD800゛"}),
+    CaseName);
 
 INSTANTIATE_TEST_SUITE_P(
     Kana, Conversions,
     testing::Values(Case{K::KatakanaConversion, u"ひらがなぁんゝゞー", u"ヒラガナァンヽヾー"},
                     Case{K::KatakanaConversion, u"ゔゕゖゟ゛ｶﾀｶﾅ漢字abc", u"ゔゕゖゟ゛ｶﾀｶﾅ漢字abc"},
                     Case{K::HiraganaConversion, u"カタカナァンヽヾー", u"かたかなぁんゝゞー"},
-                    Case{K::HiraganaConversion, u"ヴヵヶヷヺ・ヿｶﾀｶﾅ", u"ヴヵヶヷヺ・ヿｶﾀｶﾅ"}));
+                    Case{K::HiraganaConversion, u"ヴヵヶヷヺ・ヿｶﾀｶﾅ", u"ヴヵヶヷヺ・ヿｶﾀｶﾅ"}),
+    CaseName);
 
 INSTANTIATE_TEST_SUITE_P(
     Case, Conversions,
@@ -89,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{K::UpperCaseConversion, u"かな漢字１２３！ｱ", u"かな漢字１２３！ｱ"},
                     // Supplementary letters map as pairs; unpaired surrogates stay.
                     Case{K::UpperCaseConversion, u"𐐨a\xD801", u"𐐀A\xD801"},
-                    Case{K::LowerCaseConversion, u"\xDC00𐐀A", u"\xDC00𐐨a"}));
+                    Case{K::LowerCaseConversion, u"\xDC00𐐀A", u"\xDC00𐐨a"}),
+    CaseName);
 
 TEST(ConvertText, EveryOperationGivesEmptyForEmpty) {
     for (int kind : {1, 2, 4, 8, 16, 32}) {

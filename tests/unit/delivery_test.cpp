@@ -16,7 +16,7 @@ struct Deliver : ::testing::Test {
         w.windows.existing = {Target, w.form.handle};
         w.windows.foreground = w.form.handle;
         w.state.TargetWindow = Target;
-        w.form1.LastClipboardText = u"last";
+        w.mainState.LastClipboardText = u"last";
         w.form.texts[2] = u"slot three";
     }
     // The calls after the focus return has brought the target to the front.
@@ -39,14 +39,14 @@ TEST(LineEndRule, ReplacesCrLfLeftToRightWithoutOverlap) {
 }
 
 TEST_F(Deliver, CopyPutsTheSlotTextOnTheClipboardAndNothingElse) {
-    Command3_Click(w.ctx, 3);
+    CopySlot(w.ctx, 3);
     EXPECT_EQ(w.log.calls, (Calls{"clipboard.clear", "clipboard.setText"}));
     EXPECT_EQ(w.clipboard.text, u"slot three");
-    EXPECT_EQ(w.form1.LastClipboardText, u"last");
+    EXPECT_EQ(w.mainState.LastClipboardText, u"last");
 }
 
 TEST_F(Deliver, PasteDeliversTheSlotAndPutsLastClipboardTextBack) {
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.log.calls.front(), "windowExists 512");
     EXPECT_EQ(afterFocusReturn(), (Calls{"clipboard.clear", "clipboard.setText", "clipboard.offerOnPrimary",
                                          "clipboard.expectPasteFrom", "keys.shiftInsert", "keys.wait",
@@ -61,7 +61,7 @@ TEST_F(Deliver, PasteDeliversTheSlotAndPutsLastClipboardTextBack) {
 
 TEST_F(Deliver, PasteIsAbandonedWhenTheClipboardCannotBeTaken) {
     w.log.failCall("clipboard.setText", 1);
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
     EXPECT_EQ(w.clipboard.text, u"last");
     EXPECT_TRUE(w.timer.enabled);
@@ -71,7 +71,7 @@ TEST_F(Deliver, KeystrokesTypeTheSlotWithTheLineEndRuleAndLeaveTheClipboard) {
     w.state.SendMode = SendByKeystrokes;
     w.form.texts[2] = u"一行目\r\n二行目\nLF";
     w.clipboard.text = u"untouched";
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"一行目\r二行目\nLF"}));
     EXPECT_EQ(afterFocusReturn(), (Calls{"keys.type", "keys.wait", "pump", "timer.on"}));
     EXPECT_EQ(w.clipboard.text, u"untouched");
@@ -79,18 +79,18 @@ TEST_F(Deliver, KeystrokesTypeTheSlotWithTheLineEndRuleAndLeaveTheClipboard) {
 
 TEST_F(Deliver, EmptySlotPastesTheEmptyTextAndTypesNothing) {
     w.form.texts[2].clear();
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.log.count("keys.shiftInsert"), 1);
     EXPECT_EQ(w.clipboard.history.front(), u"");
     w.state.SendMode = SendByKeystrokes;
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_TRUE(w.keyboard.typed.empty());
     EXPECT_TRUE(w.timer.enabled);
 }
 
 TEST_F(Deliver, OtherSendModeBringsTheTargetForwardAndDeliversNothing) {
     w.state.SendMode = 2;
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.windows.foreground, Target);
     EXPECT_EQ(afterFocusReturn(), (Calls{"timer.on"}));
 }
@@ -100,8 +100,8 @@ TEST_F(Deliver, NoTargetDoesNothingAtAll) {
         w.log.clear();
         w.state.TargetWindow = target;
         w.timer.enabled = true;
-        Command4_Click(w.ctx, 3);
-        Command2_Click(w.ctx, 4);
+        SendSlot(w.ctx, 3);
+        ConvertTargetSelection(w.ctx, 4);
         EXPECT_EQ(w.log.calls, (Calls{"windowExists " + std::to_string(target),
                                       "windowExists " + std::to_string(target)}));
     }
@@ -109,7 +109,7 @@ TEST_F(Deliver, NoTargetDoesNothingAtAll) {
 
 TEST_F(Deliver, FocusReturnGivesUpAfterTwoSecondsAndDeliversNothing) {
     w.windows.activationWorks = false;
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
     EXPECT_EQ(w.log.count("clipboard.setText"), 0);
     EXPECT_EQ(w.log.count("pump"), 200);  // 10 ms a pass on the fake clock
@@ -124,7 +124,7 @@ TEST_F(Deliver, TargetVanishingDuringTheFocusReturnEndsIt) {
             w.windows.existing.erase(Target);
         }
     };
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.log.count("pump"), 3);
     EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
     EXPECT_TRUE(w.timer.enabled);
@@ -139,7 +139,7 @@ TEST_F(Deliver, FocusReturnFollowsATargetChangedInsideItsYield) {
         w.windows.activationWorks = true;
     };
     w.state.SendMode = SendByKeystrokes;
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.windows.foreground, Other);
     EXPECT_EQ(w.keyboard.typed.size(), 1u);
 }
@@ -148,14 +148,14 @@ TEST_F(Deliver, SendClickedInsideAYieldRunsAfterTheRunningOne) {
     w.state.SendMode = SendByKeystrokes;
     w.form.texts[4] = u"slot five";
     w.pump.onPump = [&] {
-        Command4_Click(w.ctx, 5);  // the user clicks another send button during the focus return
-        Command3_Click(w.ctx, 5);  // and a copy button
+        SendSlot(w.ctx, 5);  // the user clicks another send button during the focus return
+        CopySlot(w.ctx, 5);  // and a copy button
     };
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"slot three", u"slot five"}));
     EXPECT_EQ(w.clipboard.text, u"slot five");
     EXPECT_TRUE(w.timer.enabled);
-    EXPECT_FALSE(w.form1.Deliveries.running);
+    EXPECT_FALSE(w.mainState.Deliveries.running);
 }
 
 // The focus return pumps once; the pumps after it are the typing's slice boundaries.
@@ -167,13 +167,14 @@ TEST_F(Deliver, ClickDuringTypingStopsItAndTheClickedDeliveriesRunAfter) {
     StopTyping(w.ctx);  // nothing is being typed: no effect
     w.pump.onPump = [&] {
         w.pump.onPump = [&] {
-            StopTyping(w.ctx);         // a click on the window
-            Command4_Click(w.ctx, 5);  // which was on a send button
+            StopTyping(w.ctx);   // a click on the window
+            SendSlot(w.ctx, 5);  // which was on a send button
         };
     };
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"012", u"slot five"}));
-    EXPECT_FALSE(w.form1.Deliveries.typing || w.form1.Deliveries.stopTyping || w.form1.Deliveries.running);
+    EXPECT_FALSE(w.mainState.Deliveries.typing || w.mainState.Deliveries.stopTyping ||
+                 w.mainState.Deliveries.running);
     EXPECT_TRUE(w.form.failures.empty());
     EXPECT_TRUE(w.timer.enabled);
 }
@@ -185,32 +186,32 @@ TEST_F(Deliver, ProgramEndStopsTypingDropsQueuedDeliveriesAndStartsNoMore) {
     w.clipboard.text = u"untouched";
     w.pump.onPump = [&] {
         w.pump.onPump = [&] {
-            Command4_Click(w.ctx, 5);
-            Command3_Click(w.ctx, 5);
+            SendSlot(w.ctx, 5);
+            CopySlot(w.ctx, 5);
             ShutDownDeliveries(w.ctx);
         };
     };
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"0123"}));
     EXPECT_EQ(w.clipboard.text, u"untouched");
     EXPECT_TRUE(w.timer.enabled);
-    EXPECT_FALSE(w.form1.Deliveries.running);
-    EXPECT_TRUE(w.form1.Deliveries.pending.empty());
+    EXPECT_FALSE(w.mainState.Deliveries.running);
+    EXPECT_TRUE(w.mainState.Deliveries.pending.empty());
     w.log.clear();
-    Command4_Click(w.ctx, 3);
-    Command2_Click(w.ctx, 4);
+    SendSlot(w.ctx, 3);
+    ConvertTargetSelection(w.ctx, 4);
     EXPECT_TRUE(w.log.calls.empty());
 }
 
 TEST_F(Deliver, KeyFailuresReachTheUserAndTheTimerStillComesOn) {
     w.state.SendMode = SendByKeystrokes;
     w.log.failCall("keys.type", 1);
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     w.state.SendMode = SendByPaste;
     w.log.failCall("keys.shiftInsert", 1);
-    Command4_Click(w.ctx, 3);
+    SendSlot(w.ctx, 3);
     w.log.failCall("keys.ctrlInsert", 1);
-    Command2_Click(w.ctx, 4);
+    ConvertTargetSelection(w.ctx, 4);
     EXPECT_EQ(w.form.failures.size(), 3u);
     EXPECT_EQ(w.log.count("clipboard.waitForPasteRequest"), 0);
     EXPECT_TRUE(w.timer.enabled);
@@ -218,7 +219,7 @@ TEST_F(Deliver, KeyFailuresReachTheUserAndTheTimerStillComesOn) {
 
 TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc def"; };
-    Command2_Click(w.ctx, 4);  // "A"
+    ConvertTargetSelection(w.ctx, 4);  // "A"
     EXPECT_EQ(
         afterFocusReturn(),
         (Calls{"clipboard.clear", "keys.ctrlInsert", "keys.wait", "pump", "clipboard.waitForForeignOwner",
@@ -233,14 +234,14 @@ TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
 TEST_F(Deliver, ConversionInKeystrokeModeTypesWithOneReturnAtTheBreak) {
     w.state.SendMode = SendByKeystrokes;
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"ﾊﾟｿｺﾝ\r\nｶﾞ"; };
-    Command2_Click(w.ctx, 1);  // "全"
+    ConvertTargetSelection(w.ctx, 1);  // "全"
     EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"パソコン\rガ"}));
     EXPECT_EQ(w.clipboard.text, u"last");
 }
 
 TEST_F(Deliver, ConversionWithoutASelectionLeavesTheClipboardEmpty) {
     w.clipboard.text = u"before";
-    Command2_Click(w.ctx, 0);
+    ConvertTargetSelection(w.ctx, 0);
     EXPECT_FALSE(w.clipboard.text.has_value());
     EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
     EXPECT_TRUE(w.keyboard.typed.empty());
@@ -251,7 +252,7 @@ TEST_F(Deliver, ConversionTreatsACopyThatNeverCameAsNoText) {
     w.clipboard.text = u"older text the clear could not remove";
     w.log.failAlways("clipboard.clear");
     w.log.failAlways("clipboard.waitForForeignOwner");
-    Command2_Click(w.ctx, 4);
+    ConvertTargetSelection(w.ctx, 4);
     EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
     EXPECT_EQ(w.log.count("clipboard.getText"), 0);
     EXPECT_TRUE(w.timer.enabled);
@@ -260,7 +261,7 @@ TEST_F(Deliver, ConversionTreatsACopyThatNeverCameAsNoText) {
 TEST_F(Deliver, ConversionWithAnotherSendModeStillRestores) {
     w.state.SendMode = 2;
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"x"; };
-    Command2_Click(w.ctx, 5);
+    ConvertTargetSelection(w.ctx, 5);
     EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
     EXPECT_EQ(w.clipboard.text, u"last");
 }
@@ -269,19 +270,19 @@ TEST_F(Deliver, DialogCloseHandlerPaths) {
     // SavedTarget 0: nothing at all.
     w.state.SavedTarget = 0;
     w.state.TargetWindow = 0x777;
-    DialogQueryUnload(w.ctx);
+    ReturnFocusFromDialog(w.ctx);
     EXPECT_EQ(w.state.TargetWindow, 0x777u);
     EXPECT_TRUE(w.log.calls.empty());
     // A stale handle: TargetWindow takes it, nothing else happens.
     w.state.SavedTarget = 0x999;
-    DialogQueryUnload(w.ctx);
+    ReturnFocusFromDialog(w.ctx);
     EXPECT_EQ(w.state.TargetWindow, 0x999u);
     EXPECT_EQ(w.log.calls, (Calls{"windowExists 2457"}));
     // A live handle: focus return, then the timer on.
     w.log.clear();
     w.state.SavedTarget = Target;
     w.timer.enabled = true;
-    DialogQueryUnload(w.ctx);
+    ReturnFocusFromDialog(w.ctx);
     EXPECT_EQ(w.windows.foreground, Target);
     EXPECT_EQ(w.log.calls.front(), "windowExists 512");
     EXPECT_EQ(w.log.calls[1], "timer.off");

@@ -10,7 +10,7 @@ struct Display : ::testing::Test {
     fake::World w;
     void SetUp() override {
         w.startValues();
-        w.form.onResize = [this] { Form_Resize(w.form); };
+        w.form.onResize = [this] { FitSlotsToWidth(w.form); };
     }
 };
 
@@ -18,7 +18,7 @@ TEST_F(Display, DoubleClicksCycleThroughThePresetsAtWidth3840) {
     const double heights[] = {885, 5775, 3375};
     for (double h : heights) {
         w.form.outerWidth = 5000;  // the user had widened it
-        Form_DblClick(w.ctx);
+        CycleDisplayMode(w.ctx);
         EXPECT_EQ(w.form.height(), h);
         EXPECT_EQ(w.form.width(), 3840);
     }
@@ -40,32 +40,32 @@ TEST_F(Display, HeightIsSetBeforeWidthAndOtherModesChangeNothing) {
 
 TEST_F(Display, ResizeKeepsTheMinimumWidthAndStretchesEverySlot) {
     w.form.outerWidth = 900;
-    Form_Resize(w.form);
+    FitSlotsToWidth(w.form);
     EXPECT_EQ(w.form.width(), 1800);
     for (double width : w.form.slotWidths) {
         EXPECT_EQ(width, 615);
     }
     w.form.outerWidth = 5000.5;
-    Form_Resize(w.form);
+    FitSlotsToWidth(w.form);
     for (double width : w.form.slotWidths) {
-        EXPECT_EQ(width, 3815.5);  // the same for Text1(5) as for the others
+        EXPECT_EQ(width, 3815.5);  // the same for slotEdit(5) as for the others
     }
 }
 
 TEST_F(Display, MinimizedWindowIsLeftAlone) {
     w.form.minimized = true;
     w.form.outerWidth = 200;
-    Form_Resize(w.form);
+    FitSlotsToWidth(w.form);
     EXPECT_EQ(w.form.width(), 200);
     EXPECT_EQ(w.form.slotWidths[4], 2685);
 }
 
 TEST_F(Display, ZOrderButtonsStoreTheirIndexAndApplyIt) {
-    Command1_Click(w.ctx, 2);
-    EXPECT_EQ(w.form1.ZOrderMode, 2);
+    SelectZOrder(w.ctx, 2);
+    EXPECT_EQ(w.mainState.ZOrderMode, 2);
     EXPECT_EQ(w.windows.zOrder[w.form.handle], ZOrderMode::Bottom);
-    Command1_Click(w.ctx, 1);
-    EXPECT_EQ(w.form1.ZOrderMode, 1);
+    SelectZOrder(w.ctx, 1);
+    EXPECT_EQ(w.mainState.ZOrderMode, 1);
     EXPECT_EQ(w.windows.zOrder[w.form.handle], ZOrderMode::Topmost);
 }
 

@@ -82,12 +82,12 @@ TEST(SlotMenuCommands, EachCommandChangesOnlyItsSlot) {
         w.form.texts[2] = c.before;
         w.form.texts[3] = u"other";
         w.clipboard.text = u"clip";
-        w.form1.LastClipboardText = u"last";
+        w.mainState.LastClipboardText = u"last";
         ApplySlotMenuCommand(w.form, 3, c.command);
         EXPECT_EQ(w.form.texts[2], c.after) << c.command;
         EXPECT_EQ(w.form.texts[3], u"other");
         EXPECT_EQ(w.clipboard.text, u"clip");
-        EXPECT_EQ(w.form1.LastClipboardText, u"last");
+        EXPECT_EQ(w.mainState.LastClipboardText, u"last");
     }
 }
 
@@ -98,11 +98,11 @@ TEST(SlotMenuMouseDown, OnlyTheRightButtonOpensTheMenu) {
     w.form.texts[0] = u"x";
     const SlotMenuAnchor anchor{10000, 3000, 960, 600, 375};
     for (std::int16_t button : {1, 4, 5}) {
-        Text1_MouseDown(w.ctx, menu, anchor, 1, button, 0, 300, 100);
+        OnSlotMouseDown(w.ctx, menu, anchor, 1, button, 0, 300, 100);
     }
     EXPECT_TRUE(menu.shownAt.empty());
     EXPECT_EQ(w.form.texts[0], u"x");
-    Text1_MouseDown(w.ctx, menu, anchor, 1, 2, /*shift*/ 1, 300, 100);
+    OnSlotMouseDown(w.ctx, menu, anchor, 1, 2, /*shift*/ 1, 300, 100);
     EXPECT_EQ(menu.shownAt, (std::vector<std::pair<int, int>>{{750, 271}}));
     EXPECT_EQ(w.form.texts[0], u"");
 }
@@ -112,7 +112,7 @@ TEST(SlotMenuMouseDown, ReadsTheSlotAfterTheMenuCloses) {
     FakeMenu menu;
     menu.answer = MenuUpperCase;
     menu.whileOpen = [&] { w.form.texts[1] = u"captured meanwhile"; };
-    Text1_MouseDown(w.ctx, menu, {}, 2, 2, 0, 0, 0);
+    OnSlotMouseDown(w.ctx, menu, {}, 2, 2, 0, 0, 0);
     EXPECT_EQ(w.form.texts[1], u"CAPTURED MEANWHILE");
 }
 

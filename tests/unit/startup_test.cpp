@@ -39,37 +39,36 @@ TEST(SetZOrder, PassesModesZeroToTwoAndRefusesOthersWithoutACall) {
     EXPECT_EQ(SetZOrder(w.windows, 42, 1), 0);
 }
 
-TEST(FormLoad, RunsTheStepsInOrderWithTheStartValues) {
+TEST(LoadMainWindow, RunsTheStepsInOrderWithTheStartValues) {
     fake::World w;
     w.state.SendMode = 1;  // whatever was there before, start-up sets the start values
     w.state.RotationCount = 7;
-    w.form1.RotationCursor = 3;
+    w.mainState.RotationCursor = 3;
     w.windows.screenWidth = 1024;
-    Form_Load(w.ctx);
+    LoadMainWindow(w.ctx);
 
     EXPECT_EQ(w.log.calls, (std::vector<std::string>{"screenWidthPixels", "form.setLeft 11265", "form.hWnd",
                                                      "files.argumentString", "files.match ", "form.show",
                                                      "setZOrder 5242881 1", "slot.background 1 capture"}));
-    EXPECT_EQ(w.state.ScreenWidthPixels, 1024);
-    EXPECT_EQ(w.form1.OwnWindow, w.form.handle);
+    EXPECT_EQ(w.mainState.OwnWindow, w.form.handle);
     EXPECT_EQ(w.state.SendMode, 0);
     EXPECT_EQ(w.state.CaptureEnabled, 1);
     EXPECT_EQ(w.state.RotationCount, 1);
     EXPECT_EQ(w.state.DisplayMode, 0);
-    EXPECT_EQ(w.form1.RotationCursor, 0);
-    EXPECT_EQ(w.form1.ZOrderMode, 1);
+    EXPECT_EQ(w.mainState.RotationCursor, 0);
+    EXPECT_EQ(w.mainState.ZOrderMode, 1);
     EXPECT_EQ(w.state.TargetWindow, 0u);
-    EXPECT_TRUE(w.form1.LastClipboardText.empty());
+    EXPECT_TRUE(w.mainState.LastClipboardText.empty());
 }
 
-TEST(FormLoad, LeavesTheLayoutPositionOnTheReferenceScreenOrWhenTheWidthIsUnknown) {
+TEST(LoadMainWindow, LeavesTheLayoutPositionOnTheReferenceScreenOrWhenTheWidthIsUnknown) {
     for (bool fail : {false, true}) {
         fake::World w;
         w.windows.screenWidth = 800;
         if (fail) {
             w.log.failAlways("screenWidthPixels");
         }
-        Form_Load(w.ctx);
+        LoadMainWindow(w.ctx);
         EXPECT_EQ(w.form.left, 7905);
         EXPECT_EQ(w.log.count("form.setLeft 7905"), 0);
         EXPECT_TRUE(w.form.shown);
@@ -98,9 +97,9 @@ TEST(PaintCaptureSlots, ColoursTheRotationWhileCaptureIsOn) {
     }
 }
 
-TEST(FormUnload, UnloadsMenuThenSettingsThenEdit) {
+TEST(UnloadSecondaryWindows, UnloadsMenuThenSettingsThenEdit) {
     fake::World w;
-    Form_Unload(w.forms);
+    UnloadSecondaryWindows(w.forms);
     EXPECT_EQ(w.log.calls, (std::vector<std::string>{"unload menu", "unload settings", "unload edit"}));
 }
 

@@ -101,7 +101,7 @@ class WaylandSession : public ::testing::Test {
         ASSERT_TRUE(clipboard) << why;
         platform = std::make_unique<Platform>(Platform{*windows, *clipboard, *keyboard, world.pump,
                                                        world.timer, world.files, world.codepage, clock});
-        ctx = std::make_unique<AppContext>(AppContext{world.state, world.form1, world.form, *platform});
+        ctx = std::make_unique<AppContext>(AppContext{world.state, world.mainState, world.form, *platform});
         world.startValues();
         dir = "/tmp/varnel-wl-test." + std::to_string(getpid());
         RunProgram({"mkdir", "-p", dir});
@@ -144,7 +144,7 @@ class WaylandSession : public ::testing::Test {
     WindowHandle tickOn(const std::string& name) {
         EXPECT_TRUE(focus(name));
         EXPECT_TRUE(isForeground(name));
-        Timer1_Timer(*ctx);
+        OnCaptureTick(*ctx);
         return world.state.TargetWindow;
     }
 
@@ -168,7 +168,7 @@ TEST_F(WaylandSession, CapturesTextSetWithWlCopy) {
     const auto latency = Clock::now() - start;
     ASSERT_TRUE(clipboard->getText());
     EXPECT_EQ(clipboard->getText().value(), Mixed);
-    Timer1_Timer(*ctx);
+    OnCaptureTick(*ctx);
     EXPECT_EQ(world.form.texts[0], Mixed);
     std::printf("capture latency (wl-copy started -> text captured): %.1f ms\n", Ms(latency));
 
@@ -197,12 +197,12 @@ TEST_F(WaylandSession, SendsByPasteAndByKeysIntoANativeWindow) {
     startTarget("other");
     world.state.TargetWindow = tickOn("paste-target");
     ASSERT_TRUE(focus("other") && isForeground("other"));  // the user moved on; the target stays
-    world.form1.LastClipboardText = u"last";
+    world.mainState.LastClipboardText = u"last";
 
     world.state.SendMode = SendByPaste;
     world.form.texts[0] = Mixed;
     auto start = Clock::now();
-    Command4_Click(*ctx, 1);
+    SendSlot(*ctx, 1);
     const auto pasteTime = Clock::now() - start;
     EXPECT_TRUE(Eventually([&] { return ReadFile(out) == wayland::ToUtf8(Mixed); })) << ReadFile(out);
     const auto pasteShown = Clock::now() - start;
@@ -217,7 +217,7 @@ TEST_F(WaylandSession, SendsByPasteAndByKeysIntoANativeWindow) {
     world.form.texts[1] = typed;
     ASSERT_TRUE(focus("other") && isForeground("other"));
     start = Clock::now();
-    Command4_Click(*ctx, 2);
+    SendSlot(*ctx, 2);
     const auto typeTime = Clock::now() - start;
     std::u16string expected = Mixed + u"\n" + typed.substr(2);
     EXPECT_TRUE(Eventually([&] { return ReadFile(out) == wayland::ToUtf8(expected); }, milliseconds(10000)))
@@ -239,7 +239,7 @@ TEST_F(WaylandSession, ConvertsTheSelectionOfANativeWindow) {
     world.state.TargetWindow = tickOn("convert-target");
     ASSERT_TRUE(focus("other") && isForeground("other"));
     world.state.SendMode = SendByPaste;
-    Command2_Click(*ctx, 1);  // wide
+    ConvertTargetSelection(*ctx, 1);  // wide
     const std::u16string expected = ConvertText(initial, ConversionKind::WideConversion);
     ASSERT_NE(expected, initial);
     EXPECT_TRUE(Eventually([&] { return ReadFile(out) == wayland::ToUtf8(expected); })) << ReadFile(out);

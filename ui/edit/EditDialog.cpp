@@ -29,9 +29,9 @@ QPushButton* MakeButton(const QString& caption, int left, const Twips& twips, QW
 }  // namespace
 
 EditDialog::EditDialog() : QWidget(nullptr) {
-    setObjectName(QStringLiteral("frmEdit1"));
+    setObjectName(QStringLiteral("editDialog"));
     // Asked for before the native window exists, so the dialog is never shown below the topmost
-    // layer; the topmost request after the first show (Form_Load) confirms it.
+    // layer; the topmost request after the first show (FillEditDialog) confirms it.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setWindowTitle(QStringLiteral("テキストの編集"));
@@ -40,30 +40,30 @@ EditDialog::EditDialog() : QWidget(nullptr) {
     // Client size only: where the dialog goes is left to the window manager.
     resize(twips_.px(ClientWidth), twips_.px(ClientHeight));
 
-    text1_ = new QPlainTextEdit(this);
-    text1_->setObjectName(QStringLiteral("Text1"));
-    text1_->setGeometry(twips_.rect(TextLeft, TextTop, TextWidth, TextHeight));
-    text1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    textBox_ = new QPlainTextEdit(this);
+    textBox_->setObjectName(QStringLiteral("textBox"));
+    textBox_->setGeometry(twips_.rect(TextLeft, TextTop, TextWidth, TextHeight));
+    textBox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    textBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Lines run on under the horizontal scroll bar instead of wrapping.
-    text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    text1_->setTabChangesFocus(true);
-    text1_->setAccessibleName(QStringLiteral("テキスト"));
-    text1_->setAccessibleDescription(QStringLiteral("Ｏ Ｋ でスロットに保存されます"));
+    textBox_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    textBox_->setTabChangesFocus(true);
+    textBox_->setAccessibleName(QStringLiteral("テキスト"));
+    textBox_->setAccessibleDescription(QStringLiteral("Ｏ Ｋ でスロットに保存されます"));
 
-    command1_ = MakeButton(QStringLiteral("Ｏ Ｋ"), OkLeft, twips_, this);
-    command1_->setObjectName(QStringLiteral("Command1"));
-    command2_ = MakeButton(QStringLiteral("キャンセル"), CancelLeft, twips_, this);
-    command2_->setObjectName(QStringLiteral("Command2"));
+    okButton_ = MakeButton(QStringLiteral("Ｏ Ｋ"), OkLeft, twips_, this);
+    okButton_->setObjectName(QStringLiteral("Command1"));
+    cancelButton_ = MakeButton(QStringLiteral("キャンセル"), CancelLeft, twips_, this);
+    cancelButton_->setObjectName(QStringLiteral("Command2"));
 
-    setTabOrder(text1_, command1_);
-    setTabOrder(command1_, command2_);
-    text1_->setFocus();
+    setTabOrder(textBox_, okButton_);
+    setTabOrder(okButton_, cancelButton_);
+    textBox_->setFocus();
 }
 
 QString EditDialog::shownText() const {
     // The raw text keeps no-break spaces, which toPlainText() would turn into plain spaces.
-    QString shown = text1_->document()->toRawText();
+    QString shown = textBox_->document()->toRawText();
     for (QChar& c : shown) {
         if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) {
             c = QLatin1Char('\n');
@@ -86,8 +86,8 @@ void EditDialog::setText(SharedText text) {
     exact_ = std::move(text);
     const std::u16string_view part = PartShown(exact_.str(), DisplayLimit, DisplayLines);
     showsPart_ = part.size() < exact_.size();
-    text1_->setReadOnly(showsPart_);
-    text1_->setPlainText(ToQString(part) + (showsPart_ ? QStringLiteral("…") : QString()));
+    textBox_->setReadOnly(showsPart_);
+    textBox_->setPlainText(ToQString(part) + (showsPart_ ? QStringLiteral("…") : QString()));
     shownExact_ = shownText();
 }
 

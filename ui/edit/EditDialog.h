@@ -1,6 +1,6 @@
-// frmEdit1, the slot edit dialog: a sizable top-level window with a multi-line text box and the
+// The slot edit dialog: a sizable top-level window with a multi-line text box and the
 // "Ｏ Ｋ" and "キャンセル" buttons. It builds the controls as laid out and reports its events; what
-// they do is decided by EditDialogHandlers (editing/EditDialog.h), reached through EditDialogHost.
+// they do is decided by EditDialogHandlers (editing/EditDialogRules.h), reached through EditDialogHost.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -19,9 +19,9 @@ class EditDialog : public QWidget {
     // Always a top-level window without an owner; topmost from its creation.
     EditDialog();
 
-    QPlainTextEdit* Text1() const { return text1_; }
-    QPushButton* Command1() const { return command1_; }
-    QPushButton* Command2() const { return command2_; }
+    QPlainTextEdit* textBox() const { return textBox_; }
+    QPushButton* okButton() const { return okButton_; }
+    QPushButton* cancelButton() const { return cancelButton_; }
 
     // The text box's text. Until the box shows something other than what was set, this is exactly
     // the text that was set, carriage returns and line feeds as they came; after an edit it is what
@@ -40,7 +40,7 @@ class EditDialog : public QWidget {
     static constexpr std::size_t DisplayLines = 16384;
     bool showsPart() const { return showsPart_; }
 
-    // The Tag of Text1.
+    // The Tag of the text box.
     const std::u16string& tag() const { return tag_; }
     void setTag(const std::u16string& tag) { tag_ = tag; }
 
@@ -56,9 +56,9 @@ class EditDialog : public QWidget {
     QString shownText() const;
 
     Twips twips_;
-    QPlainTextEdit* text1_ = nullptr;
-    QPushButton* command1_ = nullptr;
-    QPushButton* command2_ = nullptr;
+    QPlainTextEdit* textBox_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
     SharedText exact_;
     QString shownExact_;  // what the box showed right after exact_ was set
     bool showsPart_ = false;

@@ -12,10 +12,10 @@ void EditDialogHost::load() {
     dialog_ = std::make_unique<EditDialog>();
     EditDialog* dialog = dialog_.get();
     // The dialog is the context of every connection, so none outlives it.
-    QObject::connect(dialog->Command1(), &QPushButton::clicked, dialog,
-                     [this] { handlers_.Command1_Click(); });
-    QObject::connect(dialog->Command2(), &QPushButton::clicked, dialog,
-                     [this] { handlers_.Command2_Click(); });
+    QObject::connect(dialog->okButton(), &QPushButton::clicked, dialog,
+                     [this] { handlers_.StoreEditedSlot(); });
+    QObject::connect(dialog->cancelButton(), &QPushButton::clicked, dialog,
+                     [this] { handlers_.CancelEdit(); });
     QObject::connect(dialog, &EditDialog::closeRequested, dialog, [this] { handlers_.close(); });
 }
 

@@ -1,4 +1,4 @@
-// Owns frmEdit1 for the main window: creates the Qt dialog when a slot is double-clicked, connects its
+// Owns the edit dialog for the main window: creates the Qt dialog when a slot is double-clicked, connects its
 // buttons and close box to the handlers, and destroys it when it closes.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "core/AppContext.h"
-#include "editing/EditDialog.h"
+#include "editing/EditDialogRules.h"
 #include "ui/edit/EditDialog.h"
 
 namespace varnel {
@@ -19,7 +19,7 @@ class EditDialogHost : public EditForm {
     EditDialogHost& operator=(const EditDialogHost&) = delete;
 
     // A slot's double-click (SlotEdit::doubleClicked).
-    void Text1_DblClick(std::int16_t index) { handlers_.Text1_DblClick(index); }
+    void OpenEditDialog(std::int16_t index) { handlers_.OpenEditDialog(index); }
     // The main window's unload: an open dialog closes as with キャンセル.
     void unload() { handlers_.unload(); }
     // The open dialog; null while it is closed.

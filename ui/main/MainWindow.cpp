@@ -25,11 +25,11 @@ namespace varnel {
 
 const QColor MainWindow::CaptureColour{0xFF, 0xFF, 0xC0};  // &HC0FFFF
 
-MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), members_(members) {
+MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state), members_(members) {
     using namespace layout;
     InitVarnelResources();
     setWindowTitle(QStringLiteral("Varnel"));
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QStringLiteral("mainWindow"));
     QIcon icon;
     for (const char* size : {":/icon16.xpm", ":/icon24.xpm", ":/icon32.xpm"}) {
         icon.addPixmap(QPixmap(QString::fromLatin1(size)));
@@ -49,9 +49,9 @@ MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), 
     }
     move(twips_.px(FormLeft), top);
 
-    command1_[1] =
+    zOrderButtons_[1] =
         pictureButton(":/zorder_front.xpm", QStringLiteral("常に手前に表示"), ZOrderButtonLeft[1], TopRowTop);
-    command1_[2] =
+    zOrderButtons_[2] =
         pictureButton(":/zorder_back.xpm", QStringLiteral("背面に表示する"), ZOrderButtonLeft[2], TopRowTop);
     struct Conversion {
         const char16_t* caption;
@@ -67,49 +67,49 @@ MainWindow::MainWindow(AppState& state, Form1Members& members) : state_(state), 
         {u"a", 14.25, u"小文字に変換します"},
     };
     for (int i = 0; i < 6; ++i) {
-        command2_[i] = captionButton(QString::fromUtf16(conversions[i].caption), conversions[i].points,
-                                     QString::fromUtf16(conversions[i].tooltip),
-                                     ConversionButtonLeft + ConversionButtonStep * i);
-        command2_[i]->setObjectName(QStringLiteral("Command2_%1").arg(i));
+        conversionButtons_[i] = captionButton(
+            QString::fromUtf16(conversions[i].caption), conversions[i].points,
+            QString::fromUtf16(conversions[i].tooltip), ConversionButtonLeft + ConversionButtonStep * i);
+        conversionButtons_[i]->setObjectName(QStringLiteral("Command2_%1").arg(i));
     }
-    command5_ = pictureButton(":/settings.xpm", QStringLiteral("詳細設定ウィンドウを表示します"),
-                              SettingsButtonLeft, TopRowTop);
-    command5_->setObjectName(QStringLiteral("Command5"));
-    command1_[1]->setObjectName(QStringLiteral("Command1_1"));
-    command1_[2]->setObjectName(QStringLiteral("Command1_2"));
+    settingsButton_ = pictureButton(":/settings.xpm", QStringLiteral("詳細設定ウィンドウを表示します"),
+                                    SettingsButtonLeft, TopRowTop);
+    settingsButton_->setObjectName(QStringLiteral("Command5"));
+    zOrderButtons_[1]->setObjectName(QStringLiteral("Command1_1"));
+    zOrderButtons_[2]->setObjectName(QStringLiteral("Command1_2"));
 
     const QFont slotFont = FixedGothicFont(9.75);
     for (int i = 1; i <= 10; ++i) {
         const int top = SlotRowTop(i);
-        command3_[i] = pictureButton(":/copy.xpm", QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"),
-                                     CopyButtonLeft, top);
-        command3_[i]->setObjectName(QStringLiteral("Command3_%1").arg(i));
-        command4_[i] = pictureButton(":/send.xpm", QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"),
-                                     SendButtonLeft, top);
-        command4_[i]->setObjectName(QStringLiteral("Command4_%1").arg(i));
+        copyButtons_[i] = pictureButton(":/copy.xpm", QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"),
+                                        CopyButtonLeft, top);
+        copyButtons_[i]->setObjectName(QStringLiteral("Command3_%1").arg(i));
+        sendButtons_[i] = pictureButton(":/send.xpm", QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"),
+                                        SendButtonLeft, top);
+        sendButtons_[i]->setObjectName(QStringLiteral("Command4_%1").arg(i));
         auto* slot = new SlotEdit(i, this);
         slot->setObjectName(QStringLiteral("Text1_%1").arg(i));
         slot->setFont(slotFont);
         slot->setGeometry(i == 5 ? twips_.rect(SlotLeft, top, Slot5Width, Slot5Height)
                                  : twips_.rect(SlotLeft, top, SlotWidth, SlotHeight));
-        text1_[i] = slot;
+        slotEdits_[i] = slot;
     }
 
     // Keyboard order: the top row from left to right, then row by row the copy button, the send
     // button and the slot, as the rows are read.
-    std::vector<QWidget*> order{command1_[1], command1_[2]};
-    for (auto* b : command2_) {
+    std::vector<QWidget*> order{zOrderButtons_[1], zOrderButtons_[2]};
+    for (auto* b : conversionButtons_) {
         order.push_back(b);
     }
-    order.push_back(command5_);
+    order.push_back(settingsButton_);
     for (int i = 1; i <= 10; ++i) {
-        order.push_back(command3_[i]);
-        order.push_back(command4_[i]);
-        order.push_back(text1_[i]);
+        order.push_back(copyButtons_[i]);
+        order.push_back(sendButtons_[i]);
+        order.push_back(slotEdits_[i]);
         // Ten rows of buttons with one tooltip each: the description says which slot a button is for.
-        const QString slot = text1_[i]->accessibleName();
-        command3_[i]->setAccessibleDescription(slot);
-        command4_[i]->setAccessibleDescription(slot);
+        const QString slot = slotEdits_[i]->accessibleName();
+        copyButtons_[i]->setAccessibleDescription(slot);
+        sendButtons_[i]->setAccessibleDescription(slot);
     }
     for (std::size_t i = 1; i < order.size(); ++i) {
         setTabOrder(order[i - 1], order[i]);
@@ -158,12 +158,12 @@ void MainWindow::attach(Platform& platform) {
 }
 
 void MainWindow::load() {
-    Form_Load(*context_);
+    LoadMainWindow(*context_);
 }
 
 void MainWindow::onTick() {
     if (context_) {
-        Timer1_Timer(*context_);
+        OnCaptureTick(*context_);
     }
 }
 
@@ -174,26 +174,26 @@ void MainWindow::clipboardChanged() {
 }
 
 std::u16string MainWindow::text(std::int16_t index) const {
-    return validSlot(index) ? text1_[index]->exactText() : std::u16string{};
+    return validSlot(index) ? slotEdits_[index]->exactText() : std::u16string{};
 }
 
 bool MainWindow::setText(std::int16_t index, const std::u16string& text) {
     if (!validSlot(index)) {
         return false;
     }
-    text1_[index]->setExactText(text);
+    slotEdits_[index]->setExactText(text);
     return true;
 }
 
 SharedText MainWindow::sharedText(std::int16_t index) const {
-    return validSlot(index) ? text1_[index]->sharedText() : SharedText{};
+    return validSlot(index) ? slotEdits_[index]->sharedText() : SharedText{};
 }
 
 bool MainWindow::setSharedText(std::int16_t index, const SharedText& text) {
     if (!validSlot(index)) {
         return false;
     }
-    text1_[index]->setExactText(text);
+    slotEdits_[index]->setExactText(text);
     return true;
 }
 
@@ -201,11 +201,11 @@ bool MainWindow::setBackground(std::int16_t index, SlotBackground colour) {
     if (!validSlot(index)) {
         return false;
     }
-    QPalette palette = text1_[index]->palette();
+    QPalette palette = slotEdits_[index]->palette();
     palette.setColor(QPalette::Base, colour == SlotBackground::Capture
                                          ? CaptureColour
                                          : QWidget::palette().color(QPalette::Base));
-    text1_[index]->setPalette(palette);
+    slotEdits_[index]->setPalette(palette);
     return true;
 }
 
@@ -247,19 +247,19 @@ bool MainWindow::isMinimized() const {
 
 void MainWindow::setSlotWidth(std::int16_t index, double twips) {
     if (validSlot(index)) {
-        text1_[index]->resize(std::max(0, twips_.px(twips)), text1_[index]->height());
+        slotEdits_[index]->resize(std::max(0, twips_.px(twips)), slotEdits_[index]->height());
     }
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    Form_Resize(*this);
+    FitSlotsToWidth(*this);
 }
 
 void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
     // Only the bare client area gets here: the controls take their own double-clicks.
     if (context_ && event->button() == Qt::LeftButton) {
-        Form_DblClick(*context_);
+        CycleDisplayMode(*context_);
     }
 }
 
@@ -298,10 +298,10 @@ void MainWindow::onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardMo
     if (!context_ || !validSlot(index) || button != Qt::RightButton) {
         return;
     }
-    if (!menuForm_) {
-        menuForm_ = std::make_unique<SlotMenuWidget>();
+    if (!slotMenu_) {
+        slotMenu_ = std::make_unique<SlotMenuWidget>();
     }
-    const SlotEdit* slot = text1_[index];
+    const SlotEdit* slot = slotEdits_[index];
     // The window's outer corner on the screen, and the slot's place in the client area, in twips.
     const SlotMenuAnchor anchor{twips_.twips(frameGeometry().x()), twips_.twips(frameGeometry().y()),
                                 twips_.twips(slot->x()), twips_.twips(slot->y()),
@@ -310,56 +310,56 @@ void MainWindow::onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardMo
     shift |= (modifiers & Qt::ShiftModifier) ? 1 : 0;
     shift |= (modifiers & Qt::ControlModifier) ? 2 : 0;
     shift |= (modifiers & Qt::AltModifier) ? 4 : 0;
-    Text1_MouseDown(*context_, *menuForm_, anchor, static_cast<std::int16_t>(index),
+    OnSlotMouseDown(*context_, *slotMenu_, anchor, static_cast<std::int16_t>(index),
                     static_cast<std::int16_t>(button), shift, twips_.twips(position.x()),
                     twips_.twips(position.y()));
 }
 
 void MainWindow::connectHandlers() {
-    connect(command5_, &QPushButton::clicked, this, [this] {
+    connect(settingsButton_, &QPushButton::clicked, this, [this] {
         if (settings_) {
-            settings_->Command5_Click();
+            settings_->OpenSettingsDialog();
         }
     });
     for (int i : {1, 2}) {
-        connect(command1_[i], &QPushButton::clicked, this, [this, i] {
+        connect(zOrderButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
-                Command1_Click(*context_, static_cast<std::int16_t>(i));
+                SelectZOrder(*context_, static_cast<std::int16_t>(i));
             }
         });
     }
     for (int i = 0; i < 6; ++i) {
-        connect(command2_[i], &QPushButton::clicked, this, [this, i] {
+        connect(conversionButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
-                Command2_Click(*context_, static_cast<std::int16_t>(i));
+                ConvertTargetSelection(*context_, static_cast<std::int16_t>(i));
             }
         });
     }
     for (int i = 1; i <= 10; ++i) {
-        connect(command3_[i], &QPushButton::clicked, this, [this, i] {
+        connect(copyButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
-                Command3_Click(*context_, static_cast<std::int16_t>(i));
+                CopySlot(*context_, static_cast<std::int16_t>(i));
             }
         });
-        connect(command4_[i], &QPushButton::clicked, this, [this, i] {
+        connect(sendButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
-                Command4_Click(*context_, static_cast<std::int16_t>(i));
+                SendSlot(*context_, static_cast<std::int16_t>(i));
             }
         });
-        connect(text1_[i], &SlotEdit::mousePressed, this, &MainWindow::onSlotPressed);
-        connect(text1_[i], &SlotEdit::menuKeyPressed, this, [this](int index, QPoint position) {
+        connect(slotEdits_[i], &SlotEdit::mousePressed, this, &MainWindow::onSlotPressed);
+        connect(slotEdits_[i], &SlotEdit::menuKeyPressed, this, [this](int index, QPoint position) {
             onSlotPressed(index, Qt::RightButton, Qt::NoModifier, position);
         });
-        connect(text1_[i], &SlotEdit::doubleClicked, this, [this](int index) {
+        connect(slotEdits_[i], &SlotEdit::doubleClicked, this, [this](int index) {
             if (editDialog_) {
-                editDialog_->Text1_DblClick(static_cast<std::int16_t>(index));
+                editDialog_->OpenEditDialog(static_cast<std::int16_t>(index));
             }
         });
     }
 }
 
 void MainWindow::unloadMenuForm() {
-    menuForm_.reset();
+    slotMenu_.reset();
 }
 void MainWindow::unloadSettingsDialog() {
     if (settings_) {
@@ -384,7 +384,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (!unloaded_) {
         unloaded_ = true;
         timer1_.stop();
-        Form_Unload(*this);
+        UnloadSecondaryWindows(*this);
     }
     event->accept();
 }

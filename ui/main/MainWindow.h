@@ -1,4 +1,4 @@
-// Form1: the docked main window with its top row of buttons and the ten slot rows. It builds the
+// The docked main window with its top row of buttons and the ten slot rows. It builds the
 // controls exactly as laid out and forwards every event to the behaviour; it holds no rules itself.
 #pragma once
 
@@ -24,30 +24,30 @@ namespace varnel {
 class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     Q_OBJECT
   public:
-    MainWindow(AppState& state, Form1Members& members);
+    MainWindow(AppState& state, MainWindowState& members);
     ~MainWindow() override;
 
-    // Timer1, the 200 ms tick; running from creation.
+    // The 200 ms tick timer; running from creation.
     QTimer& timer1() { return timer1_; }
-    // Connects the behaviour to the platform services. Must come before Form_Load.
+    // Connects the behaviour to the platform services. Must come before LoadMainWindow.
     void attach(Platform& platform);
-    // Runs start-up (Form_Load). The window shows itself during it.
+    // Runs start-up (LoadMainWindow). The window shows itself during it.
     void load();
     AppContext& context() { return *context_; }
     // Another application changed the clipboard (called on this window's thread).
     void clipboardChanged();
-    // frmMenu1 while it is loaded, else null.
-    SlotMenuWidget* menuForm() const { return menuForm_.get(); }
-    // frmEdit1 while it is open, else null.
+    // The slot menu while it is loaded, else null.
+    SlotMenuWidget* menuForm() const { return slotMenu_.get(); }
+    // The edit dialog while it is open, else null.
     EditDialog* editDialog() const { return editDialog_ ? editDialog_->dialog() : nullptr; }
 
     // Controls, by their names and indices.
-    QPushButton* Command1(int index) const { return command1_.at(index); }
-    QPushButton* Command2(int index) const { return command2_.at(index); }
-    QPushButton* Command3(int index) const { return command3_.at(index); }
-    QPushButton* Command4(int index) const { return command4_.at(index); }
-    QPushButton* Command5() const { return command5_; }
-    SlotEdit* Text1(int index) const { return text1_.at(index); }
+    QPushButton* zOrderButton(int index) const { return zOrderButtons_.at(index); }
+    QPushButton* conversionButton(int index) const { return conversionButtons_.at(index); }
+    QPushButton* copyButton(int index) const { return copyButtons_.at(index); }
+    QPushButton* sendButton(int index) const { return sendButtons_.at(index); }
+    QPushButton* settingsButton() const { return settingsButton_; }
+    SlotEdit* slotEdit(int index) const { return slotEdits_.at(index); }
 
     // MainForm
     std::u16string text(std::int16_t index) const override;
@@ -93,19 +93,19 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     void onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
 
     AppState& state_;
-    Form1Members& members_;
+    MainWindowState& members_;
     Twips twips_;
     QTimer timer1_;
-    std::array<QPushButton*, 3> command1_{};  // indices 1 and 2
-    std::array<QPushButton*, 6> command2_{};
-    std::array<QPushButton*, 11> command3_{};  // indices 1..10
-    std::array<QPushButton*, 11> command4_{};
-    QPushButton* command5_ = nullptr;
-    std::array<SlotEdit*, 11> text1_{};
+    std::array<QPushButton*, 3> zOrderButtons_{};  // indices 1 and 2
+    std::array<QPushButton*, 6> conversionButtons_{};
+    std::array<QPushButton*, 11> copyButtons_{};  // indices 1..10
+    std::array<QPushButton*, 11> sendButtons_{};
+    QPushButton* settingsButton_ = nullptr;
+    std::array<SlotEdit*, 11> slotEdits_{};
     std::optional<AppContext> context_;
-    std::unique_ptr<SlotMenuWidget> menuForm_;    // frmMenu1, created on the first right-click
-    std::optional<EditDialogHost> editDialog_;    // frmEdit1's host
-    std::optional<SettingsDialogHost> settings_;  // frmProperty1's host
+    std::unique_ptr<SlotMenuWidget> slotMenu_;    // the slot menu, created on the first right-click
+    std::optional<EditDialogHost> editDialog_;    // the edit dialog's host
+    std::optional<SettingsDialogHost> settings_;  // the settings dialog's host
     bool unloaded_ = false;
     QPointer<QMessageBox> keyFailureBox_;
 };

@@ -6,7 +6,7 @@
 namespace varnel {
 
 SlotMenuWidget::SlotMenuWidget() {
-    menu_.setObjectName(QStringLiteral("frmMenu1"));
+    menu_.setObjectName(QStringLiteral("slotMenu"));
     menu_.setTitle(QString::fromUtf16(SlotMenuTitle));
     for (const SlotMenuItem& item : SlotMenuItems) {
         QAction* action = item.caption[0] == u'\0' ? menu_.addSeparator()

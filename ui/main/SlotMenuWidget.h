@@ -7,7 +7,7 @@
 
 namespace varnel {
 
-// frmMenu1: owns the slot menu "編集" and its twelve items. It is created on the first right-click
+// Owns the slot menu "編集" and its twelve items. It is created on the first right-click
 // and released when the main window unloads.
 class SlotMenuWidget : public SlotMenu {
   public:

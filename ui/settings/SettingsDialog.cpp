@@ -46,7 +46,7 @@ bool IsSelected(const std::array<QRadioButton*, N>& options, std::int16_t index)
 
 SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags), ctx_(ctx) {
     namespace L = settings_layout;
-    setObjectName(QStringLiteral("frmProperty1"));
+    setObjectName(QStringLiteral("settingsDialog"));
     setWindowTitle(QStringLiteral("Varnelの詳細設定"));
     setWindowIcon(NoWindowIcon());
     setFont(ProportionalGothicFont(L::DialogPointSize));
@@ -58,34 +58,34 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     label3_ = new QLabel(QStringLiteral("Varnel Version 1.1"), frame4_);
 
     frame1_ = frame(QStringLiteral("貼付方法"));
-    option1_[0] = new QRadioButton(QStringLiteral("クリップボードのペースト"), frame1_);
-    option1_[1] = new QRadioButton(QStringLiteral("キーストロークの送信"), frame1_);
+    sendModeButtons_[0] = new QRadioButton(QStringLiteral("クリップボードのペースト"), frame1_);
+    sendModeButtons_[1] = new QRadioButton(QStringLiteral("キーストロークの送信"), frame1_);
     label2_ = new QLabel(QString::fromUtf16(u"\u3000（貼付先のIMEは必ずオフにしてください！）"), frame1_);
 
     frame2_ = frame(QStringLiteral("クリップボードの自動取得"));
-    check1_ = new QCheckBox(QStringLiteral("実行する"), frame2_);
+    captureBox_ = new QCheckBox(QStringLiteral("実行する"), frame2_);
     label1_ = new GapLabel(
         QString::fromUtf16(u"割当て：\u30001～\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000まで"),
         frame2_);
-    combo1_ = new QComboBox(frame2_);
-    combo1_->setObjectName(QStringLiteral("Combo1"));
-    combo1_->setEditable(true);
-    combo1_->setInsertPolicy(QComboBox::NoInsert);
-    combo1_->setFont(ProportionalGothicFont(L::ComboPointSize));
+    rotationCountBox_ = new QComboBox(frame2_);
+    rotationCountBox_->setObjectName(QStringLiteral("Combo1"));
+    rotationCountBox_->setEditable(true);
+    rotationCountBox_->setInsertPolicy(QComboBox::NoInsert);
+    rotationCountBox_->setFont(ProportionalGothicFont(L::ComboPointSize));
     for (int i = 1; i <= 10; ++i) {
-        combo1_->addItem(QString::number(i));
+        rotationCountBox_->addItem(QString::number(i));
     }
 
     frame3_ = frame(QStringLiteral("ウィンドウ表示"));
-    option2_[0] = new QRadioButton(QStringLiteral("通常表示（5行）"), frame3_);
-    option2_[1] = new QRadioButton(QStringLiteral("ボタン表示のみ"), frame3_);
-    option2_[2] = new QRadioButton(QStringLiteral("全体表示（10行）"), frame3_);
+    displaySizeButtons_[0] = new QRadioButton(QStringLiteral("通常表示（5行）"), frame3_);
+    displaySizeButtons_[1] = new QRadioButton(QStringLiteral("ボタン表示のみ"), frame3_);
+    displaySizeButtons_[2] = new QRadioButton(QStringLiteral("全体表示（10行）"), frame3_);
 
     frame5_ = frame(QStringLiteral("内容消去"));
-    command3_ = new QPushButton(QStringLiteral("全消去実行"), frame5_);
-    command1_ = new QPushButton(QStringLiteral("決定"), this);
-    command2_ = new QPushButton(QStringLiteral("キャンセル"), this);
-    for (QPushButton* button : {command1_, command2_, command3_}) {
+    clearAllButton_ = new QPushButton(QStringLiteral("全消去実行"), frame5_);
+    okButton_ = new QPushButton(QStringLiteral("決定"), this);
+    cancelButton_ = new QPushButton(QStringLiteral("キャンセル"), this);
+    for (QPushButton* button : {okButton_, cancelButton_, clearAllButton_}) {
         button->setAutoDefault(false);
         button->setDefault(false);
     }
@@ -94,12 +94,23 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     }
 
     const std::pair<QWidget*, const char*> names[] = {
-        {frame1_, "Frame1"},        {frame2_, "Frame2"},        {frame3_, "Frame3"},
-        {frame4_, "Frame4"},        {frame5_, "Frame5"},        {label1_, "Label1"},
-        {label2_, "Label2"},        {label3_, "Label3"},        {check1_, "Check1"},
-        {command1_, "Command1"},    {command2_, "Command2"},    {command3_, "Command3"},
-        {option1_[0], "Option1_0"}, {option1_[1], "Option1_1"}, {option2_[0], "Option2_0"},
-        {option2_[1], "Option2_1"}, {option2_[2], "Option2_2"},
+        {frame1_, "Frame1"},
+        {frame2_, "Frame2"},
+        {frame3_, "Frame3"},
+        {frame4_, "Frame4"},
+        {frame5_, "Frame5"},
+        {label1_, "Label1"},
+        {label2_, "Label2"},
+        {label3_, "Label3"},
+        {captureBox_, "Check1"},
+        {okButton_, "Command1"},
+        {cancelButton_, "Command2"},
+        {clearAllButton_, "Command3"},
+        {sendModeButtons_[0], "Option1_0"},
+        {sendModeButtons_[1], "Option1_1"},
+        {displaySizeButtons_[0], "Option2_0"},
+        {displaySizeButtons_[1], "Option2_1"},
+        {displaySizeButtons_[2], "Option2_2"},
     };
     for (const auto& [widget, name] : names) {
         widget->setObjectName(QString::fromLatin1(name));
@@ -110,7 +121,7 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     placeOnScreen();
     applyTabOrder();
     connectHandlers();
-    frmProperty1::Form_Load(ctx_.state, *this);
+    settings::FillSettingsDialog(ctx_.state, *this);
 }
 
 SettingsDialog::~SettingsDialog() = default;
@@ -122,18 +133,40 @@ CaptionFrame* SettingsDialog::frame(const QString& caption) {
 std::vector<SettingsDialog::Placement> SettingsDialog::placements() const {
     namespace L = settings_layout;
     return {
-        {frame4_, L::Frame4},         {label3_, L::Label3},         {frame1_, L::Frame1},
-        {option1_[0], L::Option1[0]}, {option1_[1], L::Option1[1]}, {label2_, L::Label2},
-        {frame2_, L::Frame2},         {check1_, L::Check1},         {label1_, L::Label1},
-        {combo1_, L::Combo1},         {frame3_, L::Frame3},         {option2_[0], L::Option2[0]},
-        {option2_[1], L::Option2[1]}, {option2_[2], L::Option2[2]}, {frame5_, L::Frame5},
-        {command3_, L::Command3},     {command1_, L::Command1},     {command2_, L::Command2},
+        {frame4_, L::Frame4},
+        {label3_, L::Label3},
+        {frame1_, L::Frame1},
+        {sendModeButtons_[0], L::Option1[0]},
+        {sendModeButtons_[1], L::Option1[1]},
+        {label2_, L::Label2},
+        {frame2_, L::Frame2},
+        {captureBox_, L::Check1},
+        {label1_, L::Label1},
+        {rotationCountBox_, L::Combo1},
+        {frame3_, L::Frame3},
+        {displaySizeButtons_[0], L::Option2[0]},
+        {displaySizeButtons_[1], L::Option2[1]},
+        {displaySizeButtons_[2], L::Option2[2]},
+        {frame5_, L::Frame5},
+        {clearAllButton_, L::Command3},
+        {okButton_, L::Command1},
+        {cancelButton_, L::Command2},
     };
 }
 
 QList<QWidget*> SettingsDialog::textControls() const {
-    return {label3_,     label2_,     label1_, option1_[0], option1_[1], option2_[0],
-            option2_[1], option2_[2], check1_, command1_,   command2_,   command3_};
+    return {label3_,
+            label2_,
+            label1_,
+            sendModeButtons_[0],
+            sendModeButtons_[1],
+            displaySizeButtons_[0],
+            displaySizeButtons_[1],
+            displaySizeButtons_[2],
+            captureBox_,
+            okButton_,
+            cancelButton_,
+            clearAllButton_};
 }
 
 void SettingsDialog::placeAt(double widthScale) {
@@ -173,17 +206,17 @@ void SettingsDialog::placeAt(double widthScale) {
     // Combo1 stands in Label1's gap. Where the text before the gap needs more room, Label1 begins
     // further left, in the free room after Check1's text.
     const int spacing = twips_.px(L::GapSpacingTwips);
-    const int deficit =
-        label1_->fontMetrics().horizontalAdvance(label1_->head()) + spacing - (combo1_->x() - label1_->x());
+    const int deficit = label1_->fontMetrics().horizontalAdvance(label1_->head()) + spacing -
+                        (rotationCountBox_->x() - label1_->x());
     if (deficit > 0) {
         const int left =
-            std::max(label1_->x() - deficit, check1_->x() + check1_->sizeHint().width() + spacing);
+            std::max(label1_->x() - deficit, captureBox_->x() + captureBox_->sizeHint().width() + spacing);
         if (left < label1_->x()) {
             label1_->setGeometry(left, label1_->y(), label1_->geometry().right() + 1 - left,
                                  label1_->height());
         }
     }
-    const QRect combo = combo1_->geometry().translated(-label1_->x(), -label1_->y());
+    const QRect combo = rotationCountBox_->geometry().translated(-label1_->x(), -label1_->y());
     label1_->setGap(combo.left(), combo.right() + 1, spacing);
     setFixedSize(x(L::ClientWidth), twips_.px(L::ClientHeight));
 }
@@ -199,7 +232,7 @@ double SettingsDialog::overflow() const {
     }
     need(label1_->fontMetrics().horizontalAdvance(label1_->head()) +
              twips_.px(settings_layout::GapSpacingTwips),
-         combo1_->x() - label1_->x());
+         rotationCountBox_->x() - label1_->x());
     for (CaptionFrame* f : {frame1_, frame2_, frame3_, frame4_, frame5_}) {
         need(f->minimumSizeHint().width(), f->width());
     }
@@ -224,26 +257,30 @@ void SettingsDialog::layoutControls() {
 
 void SettingsDialog::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::FontChange && combo1_ != nullptr) {
+    if (event->type() == QEvent::FontChange && rotationCountBox_ != nullptr) {
         layoutControls();
     }
 }
 
 void SettingsDialog::describeForAssistiveTools() {
     // Texts, frames and buttons name themselves by their captions; what they do is said here.
-    option1_[0]->setAccessibleDescription(QStringLiteral("スロットの内容をクリップボードから貼り付けます"));
-    option1_[1]->setAccessibleDescription(QStringLiteral("スロットの内容をキー入力として送ります") +
-                                          label2_->text().trimmed());
-    check1_->setAccessibleDescription(QStringLiteral("コピーされたテキストをスロットに取り込みます"));
-    combo1_->setAccessibleName(QStringLiteral("割当て"));
-    combo1_->setAccessibleDescription(QStringLiteral("取り込みに使うスロット：1からこの番号まで"));
-    option2_[0]->setAccessibleDescription(QStringLiteral("メインウィンドウにスロットを5行表示します"));
-    option2_[1]->setAccessibleDescription(QStringLiteral("メインウィンドウにボタンの行だけを表示します"));
-    option2_[2]->setAccessibleDescription(QStringLiteral("メインウィンドウにスロットを10行表示します"));
-    command3_->setAccessibleDescription(QStringLiteral("10個のスロットをすべて空にします"));
-    command1_->setAccessibleDescription(QStringLiteral("設定を反映して閉じます"));
-    command2_->setAccessibleDescription(QStringLiteral("設定を変えずに閉じます"));
-    label1_->setBuddy(combo1_);
+    sendModeButtons_[0]->setAccessibleDescription(
+        QStringLiteral("スロットの内容をクリップボードから貼り付けます"));
+    sendModeButtons_[1]->setAccessibleDescription(QStringLiteral("スロットの内容をキー入力として送ります") +
+                                                  label2_->text().trimmed());
+    captureBox_->setAccessibleDescription(QStringLiteral("コピーされたテキストをスロットに取り込みます"));
+    rotationCountBox_->setAccessibleName(QStringLiteral("割当て"));
+    rotationCountBox_->setAccessibleDescription(QStringLiteral("取り込みに使うスロット：1からこの番号まで"));
+    displaySizeButtons_[0]->setAccessibleDescription(
+        QStringLiteral("メインウィンドウにスロットを5行表示します"));
+    displaySizeButtons_[1]->setAccessibleDescription(
+        QStringLiteral("メインウィンドウにボタンの行だけを表示します"));
+    displaySizeButtons_[2]->setAccessibleDescription(
+        QStringLiteral("メインウィンドウにスロットを10行表示します"));
+    clearAllButton_->setAccessibleDescription(QStringLiteral("10個のスロットをすべて空にします"));
+    okButton_->setAccessibleDescription(QStringLiteral("設定を反映して閉じます"));
+    cancelButton_->setAccessibleDescription(QStringLiteral("設定を変えずに閉じます"));
+    label1_->setBuddy(rotationCountBox_);
 }
 
 void SettingsDialog::placeOnScreen() {
@@ -263,61 +300,63 @@ void SettingsDialog::placeOnScreen() {
 void SettingsDialog::applyTabOrder() {
     // The order the controls are read in, frame by frame from the top, the closing buttons last;
     // frames and labels take no focus.
-    const std::vector<QWidget*> order{option1_[0], option1_[1], check1_,   combo1_,   option2_[0],
-                                      option2_[1], option2_[2], command3_, command1_, command2_};
+    const std::vector<QWidget*> order{sendModeButtons_[0],    sendModeButtons_[1],    captureBox_,
+                                      rotationCountBox_,      displaySizeButtons_[0], displaySizeButtons_[1],
+                                      displaySizeButtons_[2], clearAllButton_,        okButton_,
+                                      cancelButton_};
     for (std::size_t i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }
 }
 
 void SettingsDialog::connectHandlers() {
-    connect(command1_, &QPushButton::clicked, this, [this] {
+    connect(okButton_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            frmProperty1::Command1_Click(ctx_, *this);
+            settings::ApplySettings(ctx_, *this);
         }
     });
-    connect(command2_, &QPushButton::clicked, this, [this] {
+    connect(cancelButton_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            frmProperty1::Command2_Click(*this);
+            settings::CancelSettings(*this);
         }
     });
-    connect(command3_, &QPushButton::clicked, this, [this] {
+    connect(clearAllButton_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            frmProperty1::Command3_Click(ctx_);
+            settings::ClearAllSlots(ctx_);
         }
     });
 }
 
-bool SettingsDialog::option1(std::int16_t index) const {
-    return IsSelected(option1_, index);
+bool SettingsDialog::sendModeSelected(std::int16_t index) const {
+    return IsSelected(sendModeButtons_, index);
 }
 
-void SettingsDialog::selectOption1(std::int16_t index) {
-    SelectOne(option1_, index);
+void SettingsDialog::selectSendMode(std::int16_t index) {
+    SelectOne(sendModeButtons_, index);
 }
 
-bool SettingsDialog::option2(std::int16_t index) const {
-    return IsSelected(option2_, index);
+bool SettingsDialog::displaySizeSelected(std::int16_t index) const {
+    return IsSelected(displaySizeButtons_, index);
 }
 
-void SettingsDialog::selectOption2(std::int16_t index) {
-    SelectOne(option2_, index);
+void SettingsDialog::selectDisplaySize(std::int16_t index) {
+    SelectOne(displaySizeButtons_, index);
 }
 
-std::int16_t SettingsDialog::check1() const {
-    return check1_->isChecked() ? 1 : 0;
+std::int16_t SettingsDialog::captureCheck() const {
+    return captureBox_->isChecked() ? 1 : 0;
 }
 
-void SettingsDialog::setCheck1(std::int16_t value) {
-    check1_->setChecked(value == 1);
+void SettingsDialog::setCaptureCheck(std::int16_t value) {
+    captureBox_->setChecked(value == 1);
 }
 
-std::u16string SettingsDialog::combo1Text() const {
-    return FromQString(combo1_->currentText());
+std::u16string SettingsDialog::rotationCountBoxText() const {
+    return FromQString(rotationCountBox_->currentText());
 }
 
-void SettingsDialog::setCombo1Text(const std::u16string& text) {
-    combo1_->setEditText(ToQString(text));
+void SettingsDialog::setRotationCountBoxText(const std::u16string& text) {
+    rotationCountBox_->setEditText(ToQString(text));
 }
 
 void SettingsDialog::unload() {
@@ -329,7 +368,7 @@ void SettingsDialog::closeEvent(QCloseEvent* event) {
     // once, and the dialog always closes.
     if (!closing_) {
         closing_ = true;
-        frmProperty1::Form_QueryUnload(ctx_);
+        settings::CloseSettingsDialog(ctx_);
         closed_ = true;
         emit closed();
     }
@@ -339,7 +378,7 @@ void SettingsDialog::closeEvent(QCloseEvent* event) {
 void SettingsDialog::keyPressEvent(QKeyEvent* event) {
     // Enter presses the button that has the focus, and only that one; Escape does nothing.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        for (QPushButton* button : {command1_, command2_, command3_}) {
+        for (QPushButton* button : {okButton_, cancelButton_, clearAllButton_}) {
             if (focusWidget() == button) {
                 button->click();
                 return;

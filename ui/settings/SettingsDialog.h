@@ -1,7 +1,7 @@
-// frmProperty1, the settings dialog "Varnelの詳細設定": a modeless, topmost dialog window with a fixed
+// The settings dialog "Varnelの詳細設定": a modeless, topmost dialog window with a fixed
 // frame. It builds the controls exactly as laid out and forwards its events to the rules in
-// SettingsRules.h. A dialog lives for one opening: closing it by any means runs the close handling
-// once, and the next opening creates a new one.
+// editing/SettingsDialogRules.h. A dialog lives for one opening: closing it by any means runs the close
+// handling once, and the next opening creates a new one.
 #pragma once
 
 #include <QCheckBox>
@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "core/AppContext.h"
+#include "editing/SettingsDialogRules.h"
 #include "ui/common/Twips.h"
 #include "ui/settings/CaptionFrame.h"
-#include "ui/settings/SettingsRules.h"
 
 namespace varnel {
 
@@ -57,11 +57,11 @@ constexpr double ComboPointSize = 11.25;
 
 }  // namespace settings_layout
 
-class SettingsDialog : public QWidget, public frmProperty1::Controls {
+class SettingsDialog : public QWidget, public settings::Controls {
     Q_OBJECT
   public:
     // Builds the dialog at its design position (moved onto the visible screen where needed) and runs
-    // Form_Load. The dialog is not shown yet. The controls stand where the layout puts them; where
+    // FillSettingsDialog. The dialog is not shown yet. The controls stand where the layout puts them; where
     // the font needs more room for a text, the dialog grows just wide enough (and a text taller than
     // its row grows about the row's middle), also when the font changes later.
     explicit SettingsDialog(AppContext& ctx);
@@ -80,23 +80,23 @@ class SettingsDialog : public QWidget, public frmProperty1::Controls {
     GapLabel* Label1() const { return label1_; }
     QLabel* Label2() const { return label2_; }
     QLabel* Label3() const { return label3_; }
-    QRadioButton* Option1(int index) const { return option1_.at(index); }
-    QRadioButton* Option2(int index) const { return option2_.at(index); }
-    QCheckBox* Check1() const { return check1_; }
-    QComboBox* Combo1() const { return combo1_; }
-    QPushButton* Command1() const { return command1_; }
-    QPushButton* Command2() const { return command2_; }
-    QPushButton* Command3() const { return command3_; }
+    QRadioButton* sendModeButton(int index) const { return sendModeButtons_.at(index); }
+    QRadioButton* displaySizeButton(int index) const { return displaySizeButtons_.at(index); }
+    QCheckBox* captureBox() const { return captureBox_; }
+    QComboBox* rotationCountBox() const { return rotationCountBox_; }
+    QPushButton* okButton() const { return okButton_; }
+    QPushButton* cancelButton() const { return cancelButton_; }
+    QPushButton* clearAllButton() const { return clearAllButton_; }
 
-    // frmProperty1::Controls
-    bool option1(std::int16_t index) const override;
-    void selectOption1(std::int16_t index) override;
-    bool option2(std::int16_t index) const override;
-    void selectOption2(std::int16_t index) override;
-    std::int16_t check1() const override;
-    void setCheck1(std::int16_t value) override;
-    std::u16string combo1Text() const override;
-    void setCombo1Text(const std::u16string& text) override;
+    // settings::Controls
+    bool sendModeSelected(std::int16_t index) const override;
+    void selectSendMode(std::int16_t index) override;
+    bool displaySizeSelected(std::int16_t index) const override;
+    void selectDisplaySize(std::int16_t index) override;
+    std::int16_t captureCheck() const override;
+    void setCaptureCheck(std::int16_t value) override;
+    std::u16string rotationCountBoxText() const override;
+    void setRotationCountBoxText(const std::u16string& text) override;
     void unload() override;
 
   signals:
@@ -135,13 +135,13 @@ class SettingsDialog : public QWidget, public frmProperty1::Controls {
     GapLabel* label1_ = nullptr;
     QLabel* label2_ = nullptr;
     QLabel* label3_ = nullptr;
-    std::array<QRadioButton*, 2> option1_{};
-    std::array<QRadioButton*, 3> option2_{};
-    QCheckBox* check1_ = nullptr;
-    QComboBox* combo1_ = nullptr;
-    QPushButton* command1_ = nullptr;
-    QPushButton* command2_ = nullptr;
-    QPushButton* command3_ = nullptr;
+    std::array<QRadioButton*, 2> sendModeButtons_{};
+    std::array<QRadioButton*, 3> displaySizeButtons_{};
+    QCheckBox* captureBox_ = nullptr;
+    QComboBox* rotationCountBox_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QPushButton* clearAllButton_ = nullptr;
     bool closing_ = false;
     bool closed_ = false;
 };

@@ -8,8 +8,8 @@ SettingsDialogHost::SettingsDialogHost(AppContext& ctx) : ctx_(ctx) {}
 
 SettingsDialogHost::~SettingsDialogHost() = default;
 
-void SettingsDialogHost::Command5_Click() {
-    varnel::Command5_Click(ctx_, *this);
+void SettingsDialogHost::OpenSettingsDialog() {
+    varnel::OpenSettingsDialog(ctx_, *this);
 }
 
 void SettingsDialogHost::unload() {

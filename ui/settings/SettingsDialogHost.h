@@ -7,12 +7,12 @@
 #include <memory>
 
 #include "core/AppContext.h"
+#include "editing/SettingsDialogRules.h"
 #include "ui/settings/SettingsDialog.h"
-#include "ui/settings/SettingsRules.h"
 
 namespace varnel {
 
-class SettingsDialogHost : private frmProperty1::Dialog {
+class SettingsDialogHost : private settings::Dialog {
   public:
     explicit SettingsDialogHost(AppContext& ctx);
     ~SettingsDialogHost() override;
@@ -20,7 +20,7 @@ class SettingsDialogHost : private frmProperty1::Dialog {
     SettingsDialogHost& operator=(const SettingsDialogHost&) = delete;
 
     // The settings button Command5 of the main window.
-    void Command5_Click();
+    void OpenSettingsDialog();
     // The main window's unloading: closes an open dialog, running its close handling. Nothing
     // happens when no dialog is loaded or the dialog is closing already.
     void unload();

@@ -1,4 +1,4 @@
-// The slot edit dialog frmEdit1: opening it on a slot's double-click, storing its text back with
+// The slot edit dialog: opening it on a slot's double-click, storing its text back with
 // "Ｏ Ｋ", and closing it, whatever closes it, through the dialogs' close handler.
 #pragma once
 
@@ -10,7 +10,7 @@
 
 namespace varnel {
 
-// frmEdit1 as its handlers see it. The dialog exists only while it is open: it is created at an
+// The edit dialog as its handlers see it. The dialog exists only while it is open: it is created at an
 // opening and destroyed, with its caption, text and Tag, when it closes. The Qt dialog host
 // implements this; tests fake it.
 class EditForm {
@@ -29,13 +29,13 @@ class EditForm {
     virtual WindowHandle hWnd() = 0;
 
     virtual void setCaption(const std::u16string& caption) = 0;
-    // The text of the dialog's Text1, whole.
+    // The text of the dialog's text box, whole.
     virtual std::u16string text() const = 0;
     // The same as a shared string: the very one setText() gave while the text is unedited.
     virtual SharedText sharedText() const { return SharedText(text()); }
-    // Gives the dialog's Text1 this text, shared.
+    // Gives the dialog's text box this text, shared.
     virtual void setText(SharedText text) = 0;
-    // The Tag of the dialog's Text1: the number of the slot being edited, as decimal text.
+    // The Tag of the dialog's text box: the number of the slot being edited, as decimal text.
     virtual std::u16string tag() const = 0;
     virtual void setTag(const std::u16string& tag) = 0;
 
@@ -50,10 +50,10 @@ std::u16string EditDialogCaption(std::int16_t slot);
 // blanks. No value for anything else or for a number outside the 16-bit range.
 std::optional<std::int16_t> ParseSlotTag(std::u16string_view tag);
 
-// The handlers of frmEdit1 and of the slots' double-click that opens it.
+// The handlers of the edit dialog and of the slots' double-click that opens it.
 //
 // Every close (Ｏ Ｋ, キャンセル, the close box, the main window's unload) goes through close(), which
-// runs the dialogs' close handler (DialogQueryUnload) exactly once and then destroys the dialog. The
+// runs the dialogs' close handler (ReturnFocusFromDialog) exactly once and then destroys the dialog. The
 // close handler yields to the event pump while it returns the focus; what arrives meanwhile is handled
 // so that the dialog still closes once: another close request or a click on Ｏ Ｋ is ignored, and a
 // double-click on a slot opens the dialog anew as soon as the running close is done.
@@ -63,11 +63,11 @@ class EditDialogHandlers {
 
     // Opens the dialog for slot `index`, creating it on first use; an open dialog is refilled with the
     // chosen slot and brought to the front.
-    void Text1_DblClick(std::int16_t index);
+    void OpenEditDialog(std::int16_t index);
     // "Ｏ Ｋ": the slot named by Tag receives the dialog's whole text, then the dialog closes.
-    void Command1_Click();
+    void StoreEditedSlot();
     // "キャンセル": closes the dialog; the slot keeps its text.
-    void Command2_Click();
+    void CancelEdit();
     // Closes the dialog the way キャンセル does: the close box and everything else that closes it.
     // Nothing happens when it is not open.
     void close();
@@ -77,7 +77,7 @@ class EditDialogHandlers {
     bool closing() const { return closing_; }
 
   private:
-    void Form_Load();
+    void FillEditDialog();
 
     AppContext& ctx_;
     EditForm& form_;

@@ -1,4 +1,4 @@
-#include "editing/EditDialog.h"
+#include "editing/EditDialogRules.h"
 
 #include <limits>
 #include <string>
@@ -60,7 +60,7 @@ std::optional<std::int16_t> ParseSlotTag(std::u16string_view tag) {
     return static_cast<std::int16_t>(value);
 }
 
-void EditDialogHandlers::Text1_DblClick(std::int16_t index) {
+void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
     if (unloaded_) {
         return;
     }
@@ -71,7 +71,7 @@ void EditDialogHandlers::Text1_DblClick(std::int16_t index) {
     }
     const bool open = form_.isLoaded();
 
-    // 1. Remember where the focus goes back to. While the dialog is open and was the last window in
+    // Remember where the focus goes back to. While the dialog is open and was the last window in
     // the foreground, the tick has made the dialog itself the target; saving that would send the focus
     // to the dialog just as it goes away, so the target saved at the earlier opening stays then.
     const WindowHandle target = ctx_.state.TargetWindow;
@@ -79,13 +79,13 @@ void EditDialogHandlers::Text1_DblClick(std::int16_t index) {
         ctx_.state.SavedTarget = target;
     }
 
-    // 2. Show the dialog, creating it first when it does not exist. An open dialog is refilled and,
+    // Show the dialog, creating it first when it does not exist. An open dialog is refilled and,
     // since it may be minimized or covered, also brought to the front and activated: the user has
     // just asked to edit a slot and should see the dialog that edits it.
     if (!open) {
         form_.load();
         form_.show();
-        Form_Load();
+        FillEditDialog();
     } else {
         form_.show();
         form_.activate();
@@ -97,14 +97,14 @@ void EditDialogHandlers::Text1_DblClick(std::int16_t index) {
     form_.setTag(Decimal(index));
 }
 
-void EditDialogHandlers::Form_Load() {
+void EditDialogHandlers::FillEditDialog() {
     // The dialog stays above every window that is not topmost. The window system is asked once the
     // dialog is shown: a request for a window that is not mapped yet may go unheard. (The Qt dialog
     // also asks for the topmost layer when it is created, so it is never shown below it.)
     SetZOrder(ctx_.platform.windows, form_.hWnd(), static_cast<std::int16_t>(ZOrderMode::Topmost));
 }
 
-void EditDialogHandlers::Command1_Click() {
+void EditDialogHandlers::StoreEditedSlot() {
     if (closing_ || !form_.isLoaded()) {
         return;
     }
@@ -115,7 +115,7 @@ void EditDialogHandlers::Command1_Click() {
     close();
 }
 
-void EditDialogHandlers::Command2_Click() {
+void EditDialogHandlers::CancelEdit() {
     close();
 }
 
@@ -124,14 +124,14 @@ void EditDialogHandlers::close() {
         return;
     }
     closing_ = true;
-    DialogQueryUnload(ctx_);
+    ReturnFocusFromDialog(ctx_);
     form_.destroy();
     closing_ = false;
 
     if (pendingOpening_) {
         const std::int16_t index = *pendingOpening_;
         pendingOpening_.reset();
-        Text1_DblClick(index);
+        OpenEditDialog(index);
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "editing/EditDialog.h"
+#include "editing/EditDialogRules.h"
 #include "fakes/FakePlatform.h"
 
 namespace varnel {
@@ -13,7 +13,7 @@ constexpr WindowHandle Target = 0x200;
 constexpr WindowHandle Other = 0x300;
 constexpr WindowHandle DialogHandle = 0x700001;
 
-// frmEdit1 over the fakes: its window exists while it is loaded; the text box is a plain string that
+// The edit dialog over the fakes: its window exists while it is loaded; the text box is a plain string that
 // a test edits as the user would.
 class FakeEditForm : public EditForm {
   public:
@@ -72,7 +72,7 @@ struct EditDialogTest : ::testing::Test {
         w.form.texts[2] = u"line one\r\nline two";
     }
     int count(const std::string& op) const { return w.log.count(op); }
-    // The close handler ran once to its end: the focus went back and Timer1 is on again.
+    // The close handler ran once to its end: the focus went back and the tick timer is on again.
     void expectClosedOnceTo(WindowHandle target) {
         EXPECT_FALSE(form.loaded);
         EXPECT_EQ(count("edit.destroy"), 1);
@@ -84,27 +84,27 @@ struct EditDialogTest : ::testing::Test {
 };
 
 TEST_F(EditDialogTest, OpeningCreatesShowsMakesTopmostAndFillsTheDialog) {
-    handlers.Text1_DblClick(3);
+    handlers.OpenEditDialog(3);
     EXPECT_EQ(w.state.SavedTarget, Target);
     EXPECT_EQ(w.log.calls, (Calls{"edit.load", "edit.show", "setZOrder 7340033 1"}));
     EXPECT_EQ(form.caption, u"テキストの編集（3）");
     EXPECT_EQ(form.box, u"line one\r\nline two");
     EXPECT_EQ(form.tagText, u"3");
 
-    handlers.Command2_Click();
-    handlers.Text1_DblClick(10);
-    EXPECT_EQ(count("edit.load"), 2);  // created anew after a close, Form_Load again
+    handlers.CancelEdit();
+    handlers.OpenEditDialog(10);
+    EXPECT_EQ(count("edit.load"), 2);  // created anew after a close, FillEditDialog again
     EXPECT_EQ(count("setZOrder 7340033 1"), 2);
     EXPECT_EQ(form.caption, u"テキストの編集（10）");
     EXPECT_EQ(form.tagText, u"10");
 }
 
 TEST_F(EditDialogTest, OkStoresTheWholeTextIntoTheSlotOfTagThenCloses) {
-    handlers.Text1_DblClick(3);
+    handlers.OpenEditDialog(3);
     w.windows.foreground = DialogHandle;  // the user works in the dialog
     form.box = u"edited\r\n\tsecond line\n";
     form.tagText = u"4";  // Tag alone says which slot receives the text
-    handlers.Command1_Click();
+    handlers.StoreEditedSlot();
     EXPECT_EQ(w.form.texts[3], u"edited\r\n\tsecond line\n");
     EXPECT_EQ(w.form.texts[2], u"line one\r\nline two");
     // The slot is written before the close handler runs.
@@ -114,40 +114,40 @@ TEST_F(EditDialogTest, OkStoresTheWholeTextIntoTheSlotOfTagThenCloses) {
 }
 
 TEST_F(EditDialogTest, OkWithAnEmptiedBoxEmptiesTheSlot) {
-    handlers.Text1_DblClick(5);
+    handlers.OpenEditDialog(5);
     form.box.clear();
-    handlers.Command1_Click();
+    handlers.StoreEditedSlot();
     EXPECT_EQ(w.form.texts[4], u"");
 }
 
 TEST_F(EditDialogTest, CancelAndUnloadDiscardTheTextAndRunTheCloseHandlerOnce) {
-    handlers.Text1_DblClick(2);
+    handlers.OpenEditDialog(2);
     form.box = u"thrown away";
-    handlers.Command2_Click();
+    handlers.CancelEdit();
     EXPECT_EQ(w.form.texts[1], u"slot 2");
     expectClosedOnceTo(Target);
 
     w.log = fake::CallLog{};
-    handlers.Text1_DblClick(2);
+    handlers.OpenEditDialog(2);
     form.box = u"thrown away too";
     handlers.unload();
     EXPECT_EQ(w.form.texts[1], u"slot 2");
     expectClosedOnceTo(Target);
     // Closing what is not open does nothing; after the unload nothing opens any more.
     handlers.close();
-    handlers.Command1_Click();
-    handlers.Text1_DblClick(4);
+    handlers.StoreEditedSlot();
+    handlers.OpenEditDialog(4);
     EXPECT_EQ(count("edit.destroy"), 1);
     EXPECT_EQ(count("edit.load"), 1);
     EXPECT_EQ(w.form.texts[1], u"slot 2");
 }
 
 TEST_F(EditDialogTest, SecondDoubleClickRefillsTheSameDialogForTheNewSlot) {
-    handlers.Text1_DblClick(3);
+    handlers.OpenEditDialog(3);
     form.box = u"edits to slot three";
     // The user went to another window and then double-clicked slot 7 while the dialog stayed open.
     w.state.TargetWindow = Other;
-    handlers.Text1_DblClick(7);
+    handlers.OpenEditDialog(7);
     EXPECT_EQ(count("edit.load"), 1);
     EXPECT_EQ(count("edit.activate"), 1);  // brought to the front
     EXPECT_EQ(form.caption, u"テキストの編集（7）");
@@ -156,54 +156,54 @@ TEST_F(EditDialogTest, SecondDoubleClickRefillsTheSameDialogForTheNewSlot) {
     EXPECT_EQ(w.state.SavedTarget, Other);
 
     form.box = u"new seven";
-    handlers.Command1_Click();
+    handlers.StoreEditedSlot();
     EXPECT_EQ(w.form.texts[6], u"new seven");
     EXPECT_EQ(w.form.texts[2], u"line one\r\nline two");
     expectClosedOnceTo(Other);
 }
 
 TEST_F(EditDialogTest, RefillWhileTheDialogIsTheTargetKeepsTheEarlierTarget) {
-    handlers.Text1_DblClick(3);
+    handlers.OpenEditDialog(3);
     // A tick ran while the dialog was in the foreground: the dialog itself became the target.
     w.state.TargetWindow = DialogHandle;
-    handlers.Text1_DblClick(7);
+    handlers.OpenEditDialog(7);
     EXPECT_EQ(w.state.SavedTarget, Target);
-    handlers.Command2_Click();
+    handlers.CancelEdit();
     expectClosedOnceTo(Target);
 }
 
 TEST_F(EditDialogTest, CaptureIntoTheEditedSlotIsOverwrittenOnOkAndKeptOnCancel) {
-    handlers.Text1_DblClick(1);
+    handlers.OpenEditDialog(1);
     w.form.texts[0] = u"captured meanwhile";
-    handlers.Command1_Click();
+    handlers.StoreEditedSlot();
     EXPECT_EQ(w.form.texts[0], u"slot 1");
 
-    handlers.Text1_DblClick(1);
+    handlers.OpenEditDialog(1);
     form.box = u"edited";
     w.form.texts[0] = u"captured meanwhile";
-    handlers.Command2_Click();
+    handlers.CancelEdit();
     EXPECT_EQ(w.form.texts[0], u"captured meanwhile");
 }
 
 TEST_F(EditDialogTest, EventsDuringTheCloseHandlersYieldDoNotCloseTwice) {
-    handlers.Text1_DblClick(3);
+    handlers.OpenEditDialog(3);
     form.box = u"edited";
     // While the focus return pumps events: the close box, Ｏ Ｋ and another close arrive.
     w.pump.onPump = [&] {
         EXPECT_TRUE(handlers.closing());
         handlers.close();
-        handlers.Command1_Click();
+        handlers.StoreEditedSlot();
         handlers.unload();
     };
-    handlers.Command2_Click();
+    handlers.CancelEdit();
     EXPECT_EQ(w.form.texts[2], u"line one\r\nline two");
     expectClosedOnceTo(Target);
 }
 
 TEST_F(EditDialogTest, DoubleClickDuringTheCloseOpensTheDialogAfterIt) {
-    handlers.Text1_DblClick(3);
-    w.pump.onPump = [&] { handlers.Text1_DblClick(8); };
-    handlers.Command2_Click();
+    handlers.OpenEditDialog(3);
+    w.pump.onPump = [&] { handlers.OpenEditDialog(8); };
+    handlers.CancelEdit();
     EXPECT_EQ(count("edit.destroy"), 1);
     EXPECT_EQ(count("edit.load"), 2);
     EXPECT_TRUE(form.loaded);

@@ -1,6 +1,6 @@
-// The settings dialog frmProperty1 without its widgets: how the combo box text becomes a rotation
-// count, what Form_Load shows, what OK applies, what "全消去実行" clears, and how the settings button
-// opens the dialog. The Qt dialog forwards every event here.
+// The settings dialog without its widgets: how the combo box text becomes a rotation
+// count, what FillSettingsDialog shows, what OK applies, what "全消去実行" clears, and how the settings
+// button opens the dialog. The Qt dialog forwards every event here.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +27,7 @@ double RoundHalfToEven(double value);
 // or one that does not fit in 16 bits, becomes 10; 0 and negative counts stay as they are.
 std::int16_t RotationCountFromText(std::u16string_view text);
 
-// The combo box text Form_Load writes: one leading blank for 0 or more (" 1"), else the minus sign.
+// The combo box text FillSettingsDialog writes: one leading blank for 0 or more (" 1"), else the minus sign.
 std::u16string RotationCountText(std::int16_t count);
 
 // A rectangle in pixels.
@@ -49,23 +49,24 @@ struct FrameMargins {
 // visible area. A window larger than the area keeps its caption on the screen (top-left aligned).
 PixelRect KeepOnScreen(PixelRect client, FrameMargins frame, PixelRect area);
 
-namespace frmProperty1 {
+namespace settings {
 
-// The dialog's controls as its handlers see them. Option indices: Option1(0..1), Option2(0..2).
+// The dialog's controls as its handlers see them. Send modes 0..1 (paste, typing), display sizes
+// 0..2.
 class Controls {
   public:
     virtual ~Controls() = default;
-    virtual bool option1(std::int16_t index) const = 0;
-    // Selects Option1(index) and clears the other; an index out of range clears both.
-    virtual void selectOption1(std::int16_t index) = 0;
-    virtual bool option2(std::int16_t index) const = 0;
-    virtual void selectOption2(std::int16_t index) = 0;
+    virtual bool sendModeSelected(std::int16_t index) const = 0;
+    // Selects sendModeButton(index) and clears the other; an index out of range clears both.
+    virtual void selectSendMode(std::int16_t index) = 0;
+    virtual bool displaySizeSelected(std::int16_t index) const = 0;
+    virtual void selectDisplaySize(std::int16_t index) = 0;
     // Check1: 1 ticked, 0 cleared.
-    virtual std::int16_t check1() const = 0;
-    virtual void setCheck1(std::int16_t value) = 0;
-    virtual std::u16string combo1Text() const = 0;
-    virtual void setCombo1Text(const std::u16string& text) = 0;
-    // Closes the dialog; the close handling (Form_QueryUnload) runs as part of it.
+    virtual std::int16_t captureCheck() const = 0;
+    virtual void setCaptureCheck(std::int16_t value) = 0;
+    virtual std::u16string rotationCountBoxText() const = 0;
+    virtual void setRotationCountBoxText(const std::u16string& text) = 0;
+    // Closes the dialog; the close handling (CloseSettingsDialog) runs as part of it.
     virtual void unload() = 0;
 };
 
@@ -75,32 +76,33 @@ class Dialog {
     virtual ~Dialog() = default;
     // Loaded: created and not yet closed (a dialog in the middle of its close handling still is).
     virtual bool isLoaded() const = 0;
-    // Creates the dialog; its Form_Load fills the controls from the state.
+    // Creates the dialog; its FillSettingsDialog fills the controls from the state.
     virtual void load() = 0;
     // Shows the loaded dialog, or brings it to the front.
     virtual void show() = 0;
     virtual WindowHandle hWnd() = 0;
 };
 
-// Fills the controls from the shared state (steps 1 to 4; the z-order follows the first showing).
-void Form_Load(const AppState& state, Controls& controls);
+// Fills the controls from the shared state (send mode, display size, capture switch, rotation
+// count; the z-order follows the first showing).
+void FillSettingsDialog(const AppState& state, Controls& controls);
 
 // "決定": options, WindowSizeChange, capture switch, rotation count, slot colours, unload.
-void Command1_Click(AppContext& ctx, Controls& controls);
+void ApplySettings(AppContext& ctx, Controls& controls);
 
 // "キャンセル": unloads; nothing changes.
-void Command2_Click(Controls& controls);
+void CancelSettings(Controls& controls);
 
 // "全消去実行": empties all ten slots; settings, colours and the capture's trackers stay.
-void Command3_Click(AppContext& ctx);
+void ClearAllSlots(AppContext& ctx);
 
 // Closing by any means: back to the window that was the target when the dialog was opened.
-void Form_QueryUnload(AppContext& ctx);
+void CloseSettingsDialog(AppContext& ctx);
 
-}  // namespace frmProperty1
+}  // namespace settings
 
 // The settings button of the main window: remembers the target, then opens the dialog (loading it and
 // making it topmost) or brings the open one to the front.
-void Command5_Click(AppContext& ctx, frmProperty1::Dialog& dialog);
+void OpenSettingsDialog(AppContext& ctx, settings::Dialog& dialog);
 
 }  // namespace varnel

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "core/DisplayModes.h"
+#include "editing/SettingsDialogRules.h"
 #include "fakes/FakePlatform.h"
-#include "ui/settings/SettingsRules.h"
 
 namespace varnel {
 namespace {
@@ -82,7 +82,7 @@ TEST(RotationCountText, LeadingBlankForZeroAndMore) {
     EXPECT_EQ(RotationCountText(0), u" 0");
     EXPECT_EQ(RotationCountText(-3), u"-3");
     EXPECT_EQ(RotationCountText(-32768), u"-32768");
-    // What Form_Load writes reads back as the same count.
+    // What FillSettingsDialog writes reads back as the same count.
     for (std::int16_t n : {-32768, -5, 0, 1, 7, 10}) {
         EXPECT_EQ(RotationCountFromText(RotationCountText(n)), n);
     }
@@ -111,17 +111,17 @@ TEST(KeepOnScreen, MovesTheLeastDistanceOntoTheArea) {
 }
 
 // The dialog's controls, recording the unload in the world's log.
-class FakeControls : public frmProperty1::Controls {
+class FakeControls : public settings::Controls {
   public:
     explicit FakeControls(fake::CallLog& log) : log_(log) {}
-    bool option1(std::int16_t i) const override { return i == opt1; }
-    void selectOption1(std::int16_t i) override { opt1 = i; }
-    bool option2(std::int16_t i) const override { return i == opt2; }
-    void selectOption2(std::int16_t i) override { opt2 = i; }
-    std::int16_t check1() const override { return check; }
-    void setCheck1(std::int16_t v) override { check = v; }
-    std::u16string combo1Text() const override { return combo; }
-    void setCombo1Text(const std::u16string& t) override { combo = t; }
+    bool sendModeSelected(std::int16_t i) const override { return i == opt1; }
+    void selectSendMode(std::int16_t i) override { opt1 = i; }
+    bool displaySizeSelected(std::int16_t i) const override { return i == opt2; }
+    void selectDisplaySize(std::int16_t i) override { opt2 = i; }
+    std::int16_t captureCheck() const override { return check; }
+    void setCaptureCheck(std::int16_t v) override { check = v; }
+    std::u16string rotationCountBoxText() const override { return combo; }
+    void setRotationCountBoxText(const std::u16string& t) override { combo = t; }
     void unload() override { log_.record("dialog.unload"); }
 
     std::int16_t opt1 = -1;
@@ -138,7 +138,7 @@ struct Settings : ::testing::Test {
     FakeControls controls{w.log};
     void SetUp() override {
         w.startValues();
-        w.form.onResize = [this] { Form_Resize(w.form); };
+        w.form.onResize = [this] { FitSlotsToWidth(w.form); };
     }
     std::vector<std::string> backgroundsAndUnload() const {
         std::vector<std::string> out;
@@ -152,7 +152,7 @@ struct Settings : ::testing::Test {
 };
 
 TEST_F(Settings, FormLoadShowsTheState) {
-    frmProperty1::Form_Load(w.state, controls);
+    settings::FillSettingsDialog(w.state, controls);
     EXPECT_EQ(controls.opt1, 0);
     EXPECT_EQ(controls.opt2, 0);
     EXPECT_EQ(controls.check, 1);
@@ -162,7 +162,7 @@ TEST_F(Settings, FormLoadShowsTheState) {
     w.state.DisplayMode = 2;
     w.state.CaptureEnabled = 0;  // as after a slot file
     w.state.RotationCount = -4;
-    frmProperty1::Form_Load(w.state, controls);
+    settings::FillSettingsDialog(w.state, controls);
     EXPECT_EQ(controls.opt1, 1);
     EXPECT_EQ(controls.opt2, 2);
     EXPECT_EQ(controls.check, 0);
@@ -185,7 +185,7 @@ TEST_F(Settings, OkAppliesEveryStepInOrder) {
         EXPECT_EQ(w.state.RotationCount, 1);
         EXPECT_TRUE(w.log.calls.size() < 3);
     };
-    frmProperty1::Command1_Click(w.ctx, controls);
+    settings::ApplySettings(w.ctx, controls);
 
     EXPECT_EQ(w.state.SendMode, 1);
     EXPECT_EQ(w.state.DisplayMode, 1);
@@ -207,11 +207,11 @@ TEST_F(Settings, OkAppliesEveryStepInOrder) {
 }
 
 TEST_F(Settings, OkResizesEvenWithoutAChange) {
-    frmProperty1::Form_Load(w.state, controls);
+    settings::FillSettingsDialog(w.state, controls);
     for (int round = 0; round < 2; ++round) {
         w.form.outerWidth = 4400;
         w.form.outerHeight = 2000;
-        frmProperty1::Command1_Click(w.ctx, controls);
+        settings::ApplySettings(w.ctx, controls);
         EXPECT_EQ(w.form.width(), 3840);
         EXPECT_EQ(w.form.height(), 3375);
     }
@@ -232,7 +232,7 @@ TEST_F(Settings, OkColoursTheRotationSlotsOnlyWhileCapturing) {
         w.log.clear();
         controls.combo = c.combo;
         controls.check = c.check;
-        frmProperty1::Command1_Click(w.ctx, controls);
+        settings::ApplySettings(w.ctx, controls);
         for (int i = 0; i < 10; ++i) {
             EXPECT_EQ(w.form.backgrounds[i], i < c.painted ? SlotBackground::Capture : SlotBackground::Window)
                 << "slot " << i + 1;
@@ -244,7 +244,7 @@ TEST_F(Settings, OkColoursTheRotationSlotsOnlyWhileCapturing) {
     }
     // Stored as read: zero and negative counts stay.
     controls.combo = u"-2";
-    frmProperty1::Command1_Click(w.ctx, controls);
+    settings::ApplySettings(w.ctx, controls);
     EXPECT_EQ(w.state.RotationCount, -2);
 }
 
@@ -254,7 +254,7 @@ TEST_F(Settings, OkWithoutASelectedOptionKeepsTheSetting) {
     controls.opt1 = -1;
     controls.opt2 = -1;
     controls.check = 0;
-    frmProperty1::Command1_Click(w.ctx, controls);
+    settings::ApplySettings(w.ctx, controls);
     EXPECT_EQ(w.state.SendMode, 1);
     EXPECT_EQ(w.state.DisplayMode, 2);
 }
@@ -264,22 +264,22 @@ TEST_F(Settings, ClearAllEmptiesTheSlotsAndNothingElse) {
         w.form.texts[i] = u"slot " + std::u16string(1, char16_t(u'0' + i));
     }
     w.form.backgrounds[0] = SlotBackground::Capture;
-    w.form1.LastClipboardText = u"last";
-    w.form1.RotationCursor = 4;
+    w.mainState.LastClipboardText = u"last";
+    w.mainState.RotationCursor = 4;
     w.state.RotationCount = 5;
-    frmProperty1::Command3_Click(w.ctx);
+    settings::ClearAllSlots(w.ctx);
     for (const auto& text : w.form.texts) {
         EXPECT_TRUE(text.empty());
     }
     EXPECT_EQ(w.log.calls.size(), 10u);
     EXPECT_EQ(w.form.backgrounds[0], SlotBackground::Capture);
-    EXPECT_EQ(w.form1.LastClipboardText, u"last");
-    EXPECT_EQ(w.form1.RotationCursor, 4);
+    EXPECT_EQ(w.mainState.LastClipboardText, u"last");
+    EXPECT_EQ(w.mainState.RotationCursor, 4);
     EXPECT_EQ(w.state.RotationCount, 5);
 }
 
 // The dialog as the settings button sees it.
-class FakeDialog : public frmProperty1::Dialog {
+class FakeDialog : public settings::Dialog {
   public:
     FakeDialog(fake::CallLog& log, AppState& state) : log_(log), state_(state) {}
     bool isLoaded() const override { return loaded; }
@@ -302,13 +302,13 @@ TEST_F(Settings, SettingsButtonOpensTopmostThenOnlyBringsToTheFront) {
     FakeDialog dialog(w.log, w.state);
     w.windows.existing = {0x800};
     w.state.TargetWindow = 0x600;
-    Command5_Click(w.ctx, dialog);
+    OpenSettingsDialog(w.ctx, dialog);
     EXPECT_EQ(dialog.savedAtLoad, 0x600u);
     EXPECT_EQ(w.log.calls, (std::vector<std::string>{"dialog.load", "dialog.show", "setZOrder 2048 1"}));
 
     w.log.clear();
     w.state.TargetWindow = 0x800;  // the dialog was the last foreground window: not a place to return to
-    Command5_Click(w.ctx, dialog);
+    OpenSettingsDialog(w.ctx, dialog);
     EXPECT_EQ(w.state.SavedTarget, 0x600u);
     EXPECT_EQ(w.log.calls, (std::vector<std::string>{"dialog.show", "makeForeground 2048"}));
 }

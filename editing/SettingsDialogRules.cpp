@@ -1,4 +1,4 @@
-#include "ui/settings/SettingsRules.h"
+#include "editing/SettingsDialogRules.h"
 
 #include <algorithm>
 #include <charconv>
@@ -179,31 +179,31 @@ PixelRect KeepOnScreen(PixelRect client, FrameMargins frame, PixelRect area) {
     return client;
 }
 
-namespace frmProperty1 {
+namespace settings {
 
-void Form_Load(const AppState& state, Controls& controls) {
-    controls.selectOption1(state.SendMode);
-    controls.selectOption2(state.DisplayMode);
-    controls.setCheck1(state.CaptureEnabled == 1 ? 1 : 0);
-    controls.setCombo1Text(RotationCountText(state.RotationCount));
+void FillSettingsDialog(const AppState& state, Controls& controls) {
+    controls.selectSendMode(state.SendMode);
+    controls.selectDisplaySize(state.DisplayMode);
+    controls.setCaptureCheck(state.CaptureEnabled == 1 ? 1 : 0);
+    controls.setRotationCountBoxText(RotationCountText(state.RotationCount));
 }
 
-void Command1_Click(AppContext& ctx, Controls& controls) {
+void ApplySettings(AppContext& ctx, Controls& controls) {
     AppState& state = ctx.state;
     for (std::int16_t i = 0; i <= 1; ++i) {
-        if (controls.option1(i)) {
+        if (controls.sendModeSelected(i)) {
             state.SendMode = i;
         }
     }
     for (std::int16_t i = 0; i <= 2; ++i) {
-        if (controls.option2(i)) {
+        if (controls.displaySizeSelected(i)) {
             state.DisplayMode = i;
         }
     }
     // Every time: a window the user dragged to another size returns to its preset.
     WindowSizeChange(ctx);
-    state.CaptureEnabled = controls.check1() == 1 ? 1 : 0;
-    state.RotationCount = RotationCountFromText(controls.combo1Text());
+    state.CaptureEnabled = controls.captureCheck() == 1 ? 1 : 0;
+    state.RotationCount = RotationCountFromText(controls.rotationCountBoxText());
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
         ctx.form.setBackground(i, SlotBackground::Window);
     }
@@ -211,23 +211,23 @@ void Command1_Click(AppContext& ctx, Controls& controls) {
     controls.unload();
 }
 
-void Command2_Click(Controls& controls) {
+void CancelSettings(Controls& controls) {
     controls.unload();
 }
 
-void Command3_Click(AppContext& ctx) {
+void ClearAllSlots(AppContext& ctx) {
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
         ctx.form.setText(i, std::u16string{});
     }
 }
 
-void Form_QueryUnload(AppContext& ctx) {
-    DialogQueryUnload(ctx);
+void CloseSettingsDialog(AppContext& ctx) {
+    ReturnFocusFromDialog(ctx);
 }
 
-}  // namespace frmProperty1
+}  // namespace settings
 
-void Command5_Click(AppContext& ctx, frmProperty1::Dialog& dialog) {
+void OpenSettingsDialog(AppContext& ctx, settings::Dialog& dialog) {
     // While the dialog is open and was the last window in the foreground, the tick has made the
     // dialog itself the target; saving that would send the focus to the dialog just as it goes away,
     // so the target saved when it was opened stays then (as the edit dialog does).
