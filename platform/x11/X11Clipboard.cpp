@@ -76,37 +76,6 @@ std::u16string utf8ToUtf16(std::string_view in) {
     return out;
 }
 
-// Unpaired surrogates become U+FFFD.
-std::string utf16ToUtf8(std::u16string_view in) {
-    std::string out;
-    out.reserve(in.size() * 3);
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        char32_t c = in[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
 // STRING is Latin-1; what it cannot carry becomes '?'.
 std::string utf16ToLatin1(std::u16string_view in) {
     std::string out;
@@ -1072,7 +1041,7 @@ Status X11Clipboard::Worker::takeOwnership(int sel, std::shared_ptr<const std::u
     Owned& owned = owned_[sel];
     owned.active = true;
     owned.since = time;
-    owned.utf8 = text ? std::make_shared<const std::string>(utf16ToUtf8(*text)) : nullptr;
+    owned.utf8 = text ? std::make_shared<const std::string>(EncodeUtf8(*text)) : nullptr;
     owned.latin1.reset();
     owned.text = std::move(text);
     return Status::success();

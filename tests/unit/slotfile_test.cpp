@@ -251,6 +251,11 @@ TEST(DecodeUtf8, LongTextKeepsEveryCharacterWhateverItsOffset) {
     EXPECT_FALSE(DecodeUtf8(bytes + "\xE3\x81", text, Utf8Errors::Stop));
     ASSERT_TRUE(DecodeUtf8(bytes + "\xE3\x81", text, Utf8Errors::Replace));
     EXPECT_EQ(text, expected + u"\uFFFD");
+    // Encoding gives the same bytes back; a surrogate without its partner becomes U+FFFD.
+    EXPECT_EQ(EncodeUtf8(expected), bytes);
+    EXPECT_EQ(EncodeUtf8(std::u16string{u'a', 0xD800, u'b', 0xDC00}),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
 }
 
 TEST(SlotFileStartupStep, LoadsANamedNormalFileWithCaptureOff) {
