@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -116,6 +117,9 @@ void ReportConnectionLost() {
 // remapped when its own connection still works), and the process ends at once, running nothing else.
 QtMessageHandler g_qtHandler = nullptr;
 std::function<void()> g_shutDownBackends;
+// Set once the X server has gone: what Qt says after our one line (failed paints, shared memory it
+// can no longer get) only repeats it.
+std::atomic<bool> g_connectionLost{false};
 
 void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (message.startsWith(QLatin1String("The X11 connection broke"))) {
@@ -126,7 +130,7 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
         std::fflush(stderr);
         std::_Exit(1);
     }
-    if (g_qtHandler != nullptr) {
+    if (g_qtHandler != nullptr && !g_connectionLost) {
         g_qtHandler(type, context, message);
     }
 }
@@ -167,6 +171,7 @@ int main(int argc, char** argv) {
     if (x11) {
         // A lost connection, ours or Qt's, ends the run with status 1 and one line.
         varnel::SetX11ConnectionLostHandler([] {
+            g_connectionLost = true;
             ReportConnectionLost();
             QMetaObject::invokeMethod(
                 qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
