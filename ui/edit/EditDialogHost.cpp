@@ -1,5 +1,6 @@
 #include "ui/edit/EditDialogHost.h"
 
+#include "ui/common/SizeHints.h"
 #include "ui/common/Text.h"
 
 namespace varnel {
@@ -24,6 +25,7 @@ void EditDialogHost::show() {
         if (!dialog_->isVisible()) {
             // Without it a tiling manager would tile the dialog; a failure leaves it to the manager.
             (void)ctx_.platform.windows.keepFloating(static_cast<WindowHandle>(dialog_->winId()));
+            KeepBaseSizeSound(*dialog_);
         }
         dialog_->show();
     }

@@ -15,6 +15,7 @@
 #include "core/Startup.h"
 #include "delivery/Delivery.h"
 #include "ui/common/Fonts.h"
+#include "ui/common/SizeHints.h"
 #include "ui/main/Layout.h"
 
 static void InitVarnelResources() {
@@ -221,6 +222,7 @@ void MainWindow::show() {
     if (!isVisible() && context_) {
         // Without it a tiling manager would tile the window; a failure leaves it to the manager.
         (void)context_->platform.windows.keepFloating(hWnd());
+        KeepBaseSizeSound(*this);
     }
     QWidget::show();
 }

@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include "ui/common/SizeHints.h"
+
 namespace varnel {
 
 SettingsDialogHost::SettingsDialogHost(AppContext& ctx) : ctx_(ctx) {}
@@ -39,6 +41,9 @@ void SettingsDialogHost::load() {
 
 void SettingsDialogHost::show() {
     const bool shown = dialog_->isVisible();
+    if (!shown) {
+        KeepBaseSizeSound(*dialog_);
+    }
     dialog_->show();
     if (shown) {
         dialog_->raise();
