@@ -131,20 +131,14 @@ class WaylandClipboard::Worker {
 
     // On the calling thread, before the worker starts.
     bool connect(std::string* why) {
-        display_ = wl_display_connect(nullptr);
-        if (display_ == nullptr) {
-            *why = "cannot connect to the Wayland compositor";
-            return false;
-        }
         wakeFd_ = FdCloser(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         if (wakeFd_.fd < 0) {
             *why = std::string("eventfd: ") + std::strerror(errno);
             return false;
         }
-        registry_ = wl_display_get_registry(display_);
-        wl_registry_add_listener(registry_, &RegistryListener, this);
-        if (!wayland::Roundtrip(display_, CommandBound)) {
-            *why = "the Wayland compositor did not answer";
+        if (const char* reason = wayland::ConnectAndListGlobals(&display_, &registry_, &RegistryListener,
+                                                                this, CommandBound)) {
+            *why = reason;
             return false;
         }
         if (manager_ == nullptr) {

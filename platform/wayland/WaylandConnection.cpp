@@ -116,20 +116,33 @@ const wl_registry_listener ProbeListener{OnGlobal, OnGlobalRemove};
 
 }  // namespace
 
+const char* ConnectAndListGlobals(wl_display** display, wl_registry** registry,
+                                  const wl_registry_listener* listener, void* data,
+                                  std::chrono::milliseconds bound) {
+    *display = wl_display_connect(nullptr);
+    if (*display == nullptr) {
+        return "cannot connect to the Wayland compositor";
+    }
+    *registry = wl_display_get_registry(*display);
+    if (*registry == nullptr) {
+        return "the Wayland compositor gave no registry";
+    }
+    wl_registry_add_listener(*registry, listener, data);
+    if (!Roundtrip(*display, bound)) {
+        return "the Wayland compositor did not answer";
+    }
+    return nullptr;
+}
+
 std::optional<bool> CompositorOffersDeliveryProtocols(std::chrono::milliseconds bound) {
-    const std::unique_ptr<wl_display, void (*)(wl_display*)> display(wl_display_connect(nullptr),
-                                                                     wl_display_disconnect);
-    if (!display) {
-        return std::nullopt;
-    }
-    const std::unique_ptr<wl_registry, void (*)(wl_registry*)> registry(
-        wl_display_get_registry(display.get()), wl_registry_destroy);
-    if (!registry) {
-        return std::nullopt;
-    }
+    wl_display* rawDisplay = nullptr;
+    wl_registry* rawRegistry = nullptr;
     OfferedProtocols offered;
-    wl_registry_add_listener(registry.get(), &ProbeListener, &offered);
-    if (!Roundtrip(display.get(), bound)) {
+    const char* failure = ConnectAndListGlobals(&rawDisplay, &rawRegistry, &ProbeListener, &offered, bound);
+    // Released in this order whatever happened: the registry, then the connection.
+    const std::unique_ptr<wl_display, void (*)(wl_display*)> display(rawDisplay, wl_display_disconnect);
+    const std::unique_ptr<wl_registry, void (*)(wl_registry*)> registry(rawRegistry, wl_registry_destroy);
+    if (failure != nullptr) {
         return std::nullopt;
     }
     return offered.dataControl && offered.toplevels && offered.virtualKeyboard;

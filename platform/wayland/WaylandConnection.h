@@ -9,6 +9,8 @@
 #include <string_view>
 
 struct wl_display;
+struct wl_registry;
+struct wl_registry_listener;
 
 namespace varnel::wayland {
 
@@ -19,6 +21,14 @@ bool Roundtrip(wl_display* display, std::chrono::milliseconds bound);
 // Sends what is queued and dispatches the events that have already arrived, without waiting.
 // False when the connection is broken.
 bool DispatchPending(wl_display* display);
+
+// Connects to the compositor that WAYLAND_DISPLAY names, hands its globals to `listener` (with
+// `data`) and waits, within the bound, until the first round of them has been seen. Null on
+// success; otherwise why it failed. *display and *registry are set as far as they were made, for the
+// caller to release.
+const char* ConnectAndListGlobals(wl_display** display, wl_registry** registry,
+                                  const wl_registry_listener* listener, void* data,
+                                  std::chrono::milliseconds bound);
 
 // Asks the compositor that WAYLAND_DISPLAY names, on a connection of its own and within the bound,
 // whether it offers every protocol the native backends need (data control, foreign toplevels, virtual

@@ -204,14 +204,9 @@ std::unique_ptr<WaylandKeyboard> WaylandKeyboard::open(std::string* why) {
     if (impl->xkb == nullptr) {
         return fail("xkbcommon could not be set up");
     }
-    impl->display = wl_display_connect(nullptr);
-    if (impl->display == nullptr) {
-        return fail("cannot connect to the Wayland compositor");
-    }
-    impl->registry = wl_display_get_registry(impl->display);
-    wl_registry_add_listener(impl->registry, &Impl::RegistryListener, impl.get());
-    if (!wayland::Roundtrip(impl->display, ConnectBound)) {
-        return fail("the Wayland compositor did not answer");
+    if (const char* reason = wayland::ConnectAndListGlobals(
+            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), ConnectBound)) {
+        return fail(reason);
     }
     if (impl->manager == nullptr) {
         return fail("the compositor offers no virtual keyboard (zwp_virtual_keyboard_manager_v1)");

@@ -162,14 +162,9 @@ std::unique_ptr<WaylandWindowSystem> WaylandWindowSystem::open(std::string ownAp
         }
         return nullptr;
     };
-    impl->display = wl_display_connect(nullptr);
-    if (impl->display == nullptr) {
-        return fail("cannot connect to the Wayland compositor");
-    }
-    impl->registry = wl_display_get_registry(impl->display);
-    wl_registry_add_listener(impl->registry, &Impl::RegistryListener, impl.get());
-    if (!wayland::Roundtrip(impl->display, ConnectBound)) {
-        return fail("the Wayland compositor did not answer");
+    if (const char* reason = wayland::ConnectAndListGlobals(
+            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), ConnectBound)) {
+        return fail(reason);
     }
     if (impl->manager == nullptr) {
         return fail("the compositor offers no foreign-toplevel protocol (zwlr_foreign_toplevel_manager_v1)");
