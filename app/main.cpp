@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -152,6 +153,9 @@ std::unique_ptr<QMessageBox> ShowXWaylandNotice() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A write to a connection whose peer has gone (the X server, a clipboard requestor) must fail
+    // with EPIPE and take the lost-connection path, not kill the process with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     if (const auto status = varnel::RunCommandLineOption(std::vector<std::string>(argv + 1, argv + argc))) {
         return *status;
     }
