@@ -53,26 +53,12 @@ bool DecodeUtf8(std::string_view bytes, std::u16string& out, Utf8Errors errors) 
             *o++ = static_cast<char16_t>(lead);
             continue;
         }
-        // The lead byte fixes the number of continuation bytes and the range of the first one,
-        // which excludes overlong forms, surrogates and code points above U+10FFFF.
-        int need = 0;
-        std::uint32_t cp = 0;
-        unsigned lo = 0x80;
-        unsigned hi = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            need = 1;
-            cp = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            need = 2;
-            cp = lead & 0x0F;
-            lo = lead == 0xE0 ? 0xA0 : 0x80;
-            hi = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            need = 3;
-            cp = lead & 0x07;
-            lo = lead == 0xF0 ? 0x90 : 0x80;
-            hi = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
+        const Utf8Lead rule = ReadUtf8Lead(lead);
+        const int need = rule.continuations;
+        std::uint32_t cp = rule.payload;
+        unsigned lo = rule.firstLow;
+        unsigned hi = rule.firstHigh;
+        if (need == 0) {
             if (errors == Utf8Errors::Stop) {
                 return false;
             }

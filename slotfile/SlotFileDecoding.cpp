@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/Utf8.h"
+
 namespace varnel {
 
 namespace {
@@ -34,22 +36,11 @@ Utf8Check CheckUtf8(std::string_view bytes) {
         if (lead < 0x80) {
             continue;
         }
-        // The lead byte fixes the number of continuation bytes and the range of the first one, which
-        // excludes overlong forms, surrogates and code points above U+10FFFF.
-        int need = 0;
-        unsigned lo = 0x80;
-        unsigned hi = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            need = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            need = 2;
-            lo = lead == 0xE0 ? 0xA0 : 0x80;
-            hi = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            need = 3;
-            lo = lead == 0xF0 ? 0x90 : 0x80;
-            hi = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
+        const Utf8Lead rule = ReadUtf8Lead(lead);
+        const int need = rule.continuations;
+        unsigned lo = rule.firstLow;
+        unsigned hi = rule.firstHigh;
+        if (need == 0) {
             return Utf8Check::IllFormed;
         }
         for (int i = 0; i < need; ++i) {
