@@ -24,7 +24,9 @@ TEST(Win32Files, ArgumentStringIsWhatFollowsTheProgramName) {
     const Case cases[] = {
         {L"varnel.exe", ""},
         {L"varnel.exe  memo.txt", "memo.txt"},
-        {L"\"C:\\Program Files\\Varnel\\varnel.exe\" \"my memo.txt\"", "\"my memo.txt\""},
+        {L"\"C:\\Program Files\\Varnel\\varnel.exe\" \"C:\\my memo.txt\"", "C:\\my memo.txt"},
+        {L"varnel.exe \"a b\" \"c\"", "\"a b\" \"c\""},
+        {L"varnel.exe \"\"", ""},
         {L"\"C:\\a b\\varnel.exe\"memo.txt", "memo.txt"},
         {L"varnel.exe\tmy  memo.txt ", "my  memo.txt "},
         {L"varnel.exe \u30E1\u30E2.txt", "\xE3\x83\xA1\xE3\x83\xA2.txt"},
