@@ -251,7 +251,7 @@ std::u16string MapCase(std::u16string_view text, const CaseTable& table) {
     char16_t* const p = out.data();
     for (std::size_t begin = 0; begin < n;) {
         std::size_t end = std::min(n, begin + kBlock);
-        if (end < n && IsHighSurrogate(text[end - 1])) {
+        if (end < n && DecodeUtf16At(text, end - 1).units == 2) {
             ++end;
         }
         std::uint32_t seen = 0;

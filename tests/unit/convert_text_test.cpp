@@ -275,6 +275,10 @@ TEST(ConvertText, LongTextsCrossTheInternalBlocks) {
     std::u16string upper(4095, u'A');
     upper += u"𐐀";
     EXPECT_EQ(ConvertText(text, K::UpperCaseConversion), upper);
+    // So does a pair that follows an unpaired high half at the boundary.
+    text.insert(4095, 1, char16_t{0xD801});
+    upper.insert(4095, 1, char16_t{0xD801});
+    EXPECT_EQ(ConvertText(text, K::UpperCaseConversion), upper);
 }
 
 }  // namespace
