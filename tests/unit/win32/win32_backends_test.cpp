@@ -30,6 +30,7 @@ TEST(Win32Files, ArgumentStringIsWhatFollowsTheProgramName) {
         {L"\"C:\\a b\\varnel.exe\"memo.txt", "memo.txt"},
         {L"varnel.exe\tmy  memo.txt ", "my  memo.txt "},
         {L"varnel.exe \u30E1\u30E2.txt", "\xE3\x83\xA1\xE3\x83\xA2.txt"},
+        {L"varnel.exe \U0001F600\xD800.txt", "\xF0\x9F\x98\x80\xEF\xBF\xBD.txt"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Win32Files(c.line).argumentString(), c.arguments);
