@@ -1240,8 +1240,9 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
             result = handled ? Status::success() : Status::failure(handled.error());
         }
         if (result && !handled.value()) {
-            result = Status::failure("typing: another program's grab held the keyboard's input back for " +
-                                     std::to_string(keyboard.options.heldBackBound.count()) + " ms");
+            result = Status::failure("typing: the X server did not handle the keys within " +
+                                     std::to_string(keyboard.options.heldBackBound.count()) +
+                                     " ms (another program's grab holds the keyboard)");
         }
         return result;
     };
