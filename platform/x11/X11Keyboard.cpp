@@ -216,6 +216,7 @@ struct Connection {
     Atom protocolsAtom = 0;
     Atom pingAtom = 0;
     Window pingTarget = 0;  // the top-level window of the client that has the focus
+    XID targetClient = 0;   // that client's resource base; 0 when the focus was on no client window
     bool targetAnswers = false;
     long pingSerial = 0;
     bool pingAnswered = false;
@@ -249,6 +250,11 @@ struct Connection {
         if (!errors.connectionLost) {
             XSync(display, False);
         }
+        return takeEvents(what);
+    }
+
+    // The second half of sync, after another round trip: the events it brought and the first error.
+    Status takeEvents(const std::string& what) {
         if (errors.connectionLost) {
             return Status::failure(what + ": the connection to the X server is lost");
         }
@@ -356,17 +362,57 @@ struct Connection {
 
     void settle() { std::this_thread::sleep_for(options.remapSettle); }
 
+    // Waits until keycode is down (or up) in the keyboard's logical state, which the server updates as it
+    // handles key events: false when it is not by the deadline. While another client's grab freezes the
+    // keyboard, the events wait in the server and that state stays as it was.
+    Result<bool> waitForKeyState(KeyCode keycode, bool down, Clock::time_point deadline) {
+        for (;;) {
+            char keys[32] = {};
+            XQueryKeymap(display, keys);
+            if (Status status = sync("reading the key states"); !status) {
+                return Result<bool>::failure(status.error());
+            }
+            if (isDown(keys, keycode) == down) {
+                return Result<bool>::success(true);
+            }
+            stats.heldBack = true;
+            if (Clock::now() >= deadline) {
+                return Result<bool>::success(false);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+
     // Nothing may be held down when this is called.
     void callBetweenSlices() {
         if (!stop && betweenSlices != nullptr && *betweenSlices && !(*betweenSlices)()) {
             stop = true;
         }
+        // The focus gone to another client (a click-to-focus window manager gives it to the window clicked,
+        // ours included) ends the typing: the next keys would go there.
+        if (!stop && !focusStayed()) {
+            stop = true;
+        }
+    }
+
+    // Whether the focus is still on a window of the client that had it when the typing began. A round trip
+    // (the one XSync makes): the requests before it are handled once it returns.
+    bool focusStayed() {
+        if (errors.connectionLost) {
+            return false;
+        }
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(display, &focus, &revert);
+        return targetClient == 0 ||
+               (focus > PointerRoot && (focus & ~display->resource_mask) == targetClient);
     }
 
     // The window to pace the typing with: from the focus window up to the highest window of the same
     // client, its top-level. 0 when the focus is on no client window.
     void findPingTarget() {
         pingTarget = 0;
+        targetClient = 0;
         Window focus = 0;
         int revert = 0;
         XGetInputFocus(display, &focus, &revert);
@@ -376,6 +422,7 @@ struct Connection {
                 break;
             }
             pingTarget = window;
+            targetClient = client;
             Window rootReturn = 0, parent = 0, *children = nullptr;
             unsigned count = 0;
             if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0) {
@@ -1176,6 +1223,25 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
         }
         return result;
     };
+    // Releases the key just pressed once the server has handled it, and so every key event before it: the
+    // key shows down after the press and up after the release (seeing both rules out a press before a
+    // freeze and a release held back by it). A ping answered meanwhile would prove nothing: it overtakes
+    // key events that a grab holds back, which the target would later look up on another mapping.
+    auto releaseHandled = [&](KeyCode keycode) {
+        const auto deadline = Clock::now() + keyboard.options.heldBackBound;
+        Result<bool> handled = keyboard.waitForKeyState(keycode, true, deadline);
+        Status result = handled ? held.release(keycode) : Status::failure(handled.error());
+        if (result && handled.value()) {
+            handled = keyboard.waitForKeyState(keycode, false, deadline);
+            result = handled ? Status::success() : Status::failure(handled.error());
+        }
+        if (result && !handled.value()) {
+            result = Status::failure("typing: the X server did not handle the keys within " +
+                                     std::to_string(keyboard.options.heldBackBound.count()) +
+                                     " ms (another program's grab holds the keyboard)");
+        }
+        return result;
+    };
     auto sliceStart = Clock::now();
     bool stop = false;
     for (const Stretch& stretch : stretches) {
@@ -1212,18 +1278,27 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
             if (status) {
                 status = held.press(stroke.keycode);
             }
+            // The focus is asked after every key, in the round trip that waits for the key: once it has gone
+            // (a click-to-focus manager moves it as the click arrives) no more keys follow.
+            bool focused = true;
             if (status) {
-                status = held.release(stroke.keycode);
-            }
-            if (status) {
-                status = keyboard.sync("typing");
+                focused = keyboard.focusStayed();
+                status = keyboard.takeEvents("typing");
             }
             if (!status) {
                 break;
             }
             ++keyboard.stats.typedCharacters;
-            stop = escape.pressed() || keyboard.stop;
-            if (!stop && Clock::now() - sliceStart >= keyboard.options.slice) {
+            stop = escape.pressed() || keyboard.stop || !focused;
+            const bool sliceOver = Clock::now() - sliceStart >= keyboard.options.slice;
+            // The next remap, hook call or the end needs the keys so far handled; in between, the release
+            // is checked by the next key's round trip.
+            status = stop || sliceOver || i + 1 == stretch.end ? releaseHandled(stroke.keycode)
+                                                               : held.release(stroke.keycode);
+            if (!status) {
+                break;
+            }
+            if (!stop && sliceOver) {
                 // Nothing held while the caller's events run: a click then is a plain click.
                 status = held.releaseAll();
                 keyboard.callBetweenSlices();

@@ -10,9 +10,13 @@
 // Level3 choose among them), otherwise two. The spare keycodes get their original mapping back at the
 // end, on every path.
 //
-// Typing runs in slices with the caller's hook between them and stops early when that hook says so or
-// when the user presses Escape (grabbed on the root window for the duration). A root-window property
-// records, before every change, what the spare keycodes are being given and whether Caps Lock was
+// Typing runs in slices with the caller's hook between them and stops early when that hook says so, when
+// the user presses Escape (grabbed on the root window for the duration) or when the focus leaves the
+// client that had it at the start (asked after every key, in the round trip each key waits for). Another
+// client's grab can freeze the keyboard for a while (a window manager's click-to-focus grab does, until it
+// has dealt with the click): the keys then wait in the server, which a ping overtakes. So before every remap,
+// hook call and the end, typing waits until the server has handled the keys sent so far. A root-window
+// property records, before every change, what the spare keycodes are being given and whether Caps Lock was
 // switched off; it is deleted once everything is back. Opening the keyboard repairs a keymap that a
 // killed typing left behind, as that record tells, unless another client is typing at that moment (it
 // owns the _VARNEL_TYPING selection while it types).
@@ -43,6 +47,8 @@ class X11Keyboard : public Keyboard {
         std::chrono::milliseconds modifierReleaseBound{2000};
         // Typing time between two calls of the caller's hook.
         std::chrono::milliseconds slice{30};
+        // How long typing waits for the server to handle keys that another client's grab holds back.
+        std::chrono::milliseconds heldBackBound{3000};
     };
 
     // What the last typeText did (for measurements).
@@ -55,7 +61,8 @@ class X11Keyboard : public Keyboard {
         int levelsPerKeycode = 0;    // characters one spare keycode carries in a batch
         int typedCharacters = 0;
         bool modifiersStillHeld = false;
-        bool stopped = false;  // by the caller's hook or by Escape
+        bool stopped = false;   // by the caller's hook, by Escape or by the focus leaving the target
+        bool heldBack = false;  // another client's grab held the keys back for a while
     };
 
     // Null when the display cannot be opened or has no XTest; the reason goes to *why (may be null).

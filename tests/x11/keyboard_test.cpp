@@ -239,6 +239,15 @@ std::u16string asciiText(std::size_t length) {
     return text;
 }
 
+// Distinct kanji: every character needs a spare keycode, length / 76 remaps in all.
+std::u16string kanjiText(std::size_t length) {
+    std::u16string text;
+    for (std::size_t i = 0; i < length; ++i) {
+        text += static_cast<char16_t>(0x4E00 + (i * 7) % 20000);
+    }
+    return text;
+}
+
 // Openbox, started next to this program by run-with-xvfb.sh: its pid, or 0.
 int windowManagerPid() {
     const std::string parent = std::to_string(getppid());
@@ -351,10 +360,7 @@ TEST_F(KeyboardTest, MixedTextArrivesExactlyThroughBatchedRemaps) {
 }
 
 TEST_F(KeyboardTest, TheCallersHookStopsALongTypingAndTheKeyboardIsLeftAsFound) {
-    std::u16string kanji;
-    for (int i = 0; i < 3000; ++i) {
-        kanji += static_cast<char16_t>(0x4E00 + (i * 7) % 20000);
-    }
+    const std::u16string kanji = kanjiText(3000);
     int slices = 0;
     const auto hook = [&] {
         EXPECT_EQ(server.keysDown(), 0);
@@ -368,6 +374,71 @@ TEST_F(KeyboardTest, TheCallersHookStopsALongTypingAndTheKeyboardIsLeftAsFound) 
     ASSERT_GT(stats.typedCharacters, 0);
     ASSERT_LT(stats.typedCharacters, 3000);
     EXPECT_EQ(arrived, inTk(kanji.substr(0, static_cast<std::size_t>(stats.typedCharacters))));
+}
+
+TEST_F(KeyboardTest, KeysHeldBackByAnotherClientsGrabArriveIntactAfterIt) {
+    // A window manager's click-to-focus grab freezes the keyboard until it has dealt with the click:
+    // the keys typed meanwhile wait in the server, while a ping to the target does not. Here a pointer
+    // grab with a synchronous keyboard freezes it for 300 ms, from the second slice on.
+    const std::u16string kanji = kanjiText(3000);
+    Server grabber;
+    std::future<void> thaw;
+    int slices = 0;
+    const auto hook = [&] {
+        if (++slices == 2) {
+            EXPECT_EQ(XGrabPointer(grabber.display, DefaultRootWindow(grabber.display), False,
+                                   ButtonPressMask, GrabModeAsync, GrabModeSync, 0, 0, CurrentTime),
+                      GrabSuccess);
+            XSync(grabber.display, False);
+            thaw = std::async(std::launch::async, [&grabber] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                XUngrabPointer(grabber.display, CurrentTime);
+                XSync(grabber.display, False);
+            });
+        }
+        return slices < 8;
+    };
+    const std::string arrived = typeAndRead(kanji, inTk(kanji), hook);
+    thaw.wait();
+    const X11Keyboard::TypingStats stats = keyboard->lastTypingStats();
+    EXPECT_TRUE(stats.heldBack);
+    EXPECT_TRUE(stats.stopped);
+    ASSERT_GT(stats.typedCharacters, 0);
+    const std::string expected = inTk(kanji.substr(0, static_cast<std::size_t>(stats.typedCharacters)));
+    const auto differ = std::mismatch(arrived.begin(), arrived.end(), expected.begin(), expected.end());
+    EXPECT_TRUE(arrived == expected) << "the first " << stats.typedCharacters << " characters expected, "
+                                     << arrived.size() << " bytes arrived, the first "
+                                     << differ.first - arrived.begin() << " of them right";
+}
+
+TEST_F(KeyboardTest, TypingStopsWhenTheFocusGoesToAnotherClient) {
+    Server other;
+    const Window window =
+        XCreateSimpleWindow(other.display, DefaultRootWindow(other.display), 0, 0, 50, 50, 0, 0, 0);
+    XMapWindow(other.display, window);
+    XWindowAttributes attributes{};
+    for (int i = 0; i < 200 && attributes.map_state != IsViewable; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        XGetWindowAttributes(other.display, window, &attributes);
+    }
+    ASSERT_TRUE(target->activate());
+    const std::u16string kanji = kanjiText(3000);
+    int slices = 0;
+    const auto hook = [&] {
+        if (++slices == 2) {
+            XSetInputFocus(other.display, window, RevertToParent, CurrentTime);
+            XSync(other.display, False);
+        }
+        return true;
+    };
+    const std::string arrived = typeAndRead(kanji, inTk(kanji), hook);
+    const X11Keyboard::TypingStats stats = keyboard->lastTypingStats();
+    EXPECT_TRUE(stats.stopped);
+    EXPECT_EQ(slices, 2);
+    ASSERT_GT(stats.typedCharacters, 0);
+    EXPECT_TRUE(arrived == inTk(kanji.substr(0, static_cast<std::size_t>(stats.typedCharacters))));
+    XDestroyWindow(other.display, window);
+    XSync(other.display, False);
 }
 
 TEST_F(KeyboardTest, ATargetThatNeverAnswersPingsIsPacedByFixedWaits) {
@@ -473,10 +544,7 @@ TEST_F(KeyboardTest, DISABLED_Timing) {
         const char* name;
         std::u16string text;
     };
-    std::u16string kanji;
-    for (int i = 0; i < 3000; ++i) {
-        kanji += static_cast<char16_t>(0x4E00 + (i * 7) % 20000);
-    }
+    const std::u16string kanji = kanjiText(3000);
     for (const Kind& kind :
          {Kind{"mixed", mixedText(2000)}, Kind{"ascii", asciiText(2000)}, Kind{"kanji", kanji}}) {
         int exact = 0;
