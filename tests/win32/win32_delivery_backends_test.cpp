@@ -235,7 +235,7 @@ TEST_F(Win32Keys, TypingStopsWhenAskedBetweenSlices) {
     EXPECT_EQ(target_.text().size(), keys_.lastTyping().unitsSent);
 }
 
-TEST_F(Win32Keys, DISABLED_PasteAndCopyKeysReachTheTarget) {
+TEST_F(Win32Keys, PasteAndCopyKeysReachTheTarget) {
     Win32Clipboard clipboard(pump_);
     ASSERT_TRUE(clipboard.offerForPaste(Mixed, target_.handle(), PasteKind::SlotText));
     ASSERT_TRUE(keys_.pressPasteKey());
