@@ -38,6 +38,10 @@ LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         ::SetFocus(::GetWindow(window, GW_CHILD));
         return 0;
     }
+    if (message == WM_APP) {  // a target busy for a while
+        ::Sleep(static_cast<DWORD>(wParam));
+        return 0;
+    }
     if (message == WM_DESTROY) {
         ::PostQuitMessage(0);
         return 0;
@@ -189,6 +193,25 @@ TEST(Win32Clipboard, CopyCountsOnlyWhenTheTargetTakesTheClipboard) {
     const Status copied = clipboard.waitForCopyFrom(target.handle(), 2s);
     ASSERT_TRUE(copied) << copied.error();
     EXPECT_TRUE(clipboard.getText().value() == Mixed);
+}
+
+TEST(Win32Clipboard, AnOwnerThatDoesNotAnswerIsNotAskedAgainUntilTheClipboardChanges) {
+    MessagePump pump;
+    Target target;
+    SKIP_WITHOUT_DESKTOP(target);
+    Win32Clipboard clipboard(pump);
+    target.setText(u"busy");
+    ::SendMessageW(target.edit(), EM_SETSEL, 0, -1);
+    ::SendMessageW(target.edit(), WM_COPY, 0, 0);
+    ::SendNotifyMessageW(target.top(), WM_APP, 900, 0);  // before any message of ours
+    const auto first = clipboard.getText();
+    ASSERT_FALSE(first);
+    EXPECT_EQ(first.error(), "the clipboard's owner does not answer");
+    EXPECT_FALSE(clipboard.getText()) << "not asked again";
+    ::SendMessageW(target.edit(), WM_COPY, 0, 0);  // once it answers again: a new copy
+    const auto again = clipboard.getText();
+    ASSERT_TRUE(again) << again.error();
+    EXPECT_TRUE(again.value() == u"busy");
 }
 
 TEST(Win32WindowSystem, WindowsTheirOrderAndTheScreen) {
