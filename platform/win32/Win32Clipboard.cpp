@@ -163,7 +163,8 @@ struct Win32Clipboard::Impl {
                 return 0;
             case WM_CLIPBOARDUPDATE:
                 if (listener && ::GetClipboardOwner() != window) {
-                    listener();
+                    const auto call = listener;  // the listener may replace itself
+                    call();
                 }
                 return 0;
             default:

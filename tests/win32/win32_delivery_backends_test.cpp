@@ -177,22 +177,30 @@ TEST(Win32Clipboard, PasteIsSeenWhenTheTargetTakesTheTextAndTheTextOutlivesItsOw
     EXPECT_TRUE(kept.value() == u"kept");
 }
 
-TEST(Win32Clipboard, CopyCountsOnlyWhenTheTargetTakesTheClipboard) {
+TEST(Win32Clipboard, CopyCountsOnlyWhenTheTargetTakesTheClipboardAndIsHeardOf) {
     MessagePump pump;
     Target target;
     SKIP_WITHOUT_DESKTOP(target);
     Win32Clipboard clipboard(pump);
+    int changes = 0;
+    clipboard.setChangeListener([&changes] { ++changes; });
     target.setText(Mixed);
     ASSERT_TRUE(clipboard.clear());
     EXPECT_FALSE(clipboard.waitForCopyFrom(target.handle(), 200ms)) << "nothing copied";
     ASSERT_TRUE(clipboard.setText(u"ours"));
     EXPECT_FALSE(clipboard.waitForCopyFrom(target.handle(), 100ms)) << "our own text is no copy";
+    EXPECT_EQ(changes, 0) << "our own changes are not reported";
 
     ::SendMessageW(target.edit(), EM_SETSEL, 0, -1);
     ::PostMessageW(target.edit(), WM_COPY, 0, 0);
     const Status copied = clipboard.waitForCopyFrom(target.handle(), 2s);
     ASSERT_TRUE(copied) << copied.error();
     EXPECT_TRUE(clipboard.getText().value() == Mixed);
+    for (const auto deadline = Clock::now() + 2s; changes == 0 && Clock::now() < deadline;) {
+        pump.pumpOnce();
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GE(changes, 1) << "the target's copy is reported";
 }
 
 TEST(Win32Clipboard, AnOwnerThatDoesNotAnswerIsNotAskedAgainUntilTheClipboardChanges) {
