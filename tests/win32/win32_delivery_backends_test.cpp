@@ -11,7 +11,10 @@
 #include <string>
 #include <thread>
 
+#include "delivery/Delivery.h"
+#include "fakes/FakePlatform.h"
 #include "platform/win32/Win32Clipboard.h"
+#include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32Keyboard.h"
 #include "platform/win32/Win32WindowSystem.h"
 #include "platform/win32/Win32Windows.h"
@@ -326,6 +329,46 @@ TEST_F(Win32Keys, PasteAndCopyKeysReachTheTarget) {
     const Status copied = clipboard.waitForCopyFrom(target_.handle(), 2s);
     ASSERT_TRUE(copied) << copied.error();
     EXPECT_TRUE(clipboard.getText().value() == Mixed);
+}
+
+// The delivery handlers themselves over these backends, with the EDIT as the target.
+TEST_F(Win32Keys, SlotsArePastedOrTypedAndASelectionIsConverted) {
+    fake::CallLog log;
+    fake::MainForm form{log};
+    fake::TickTimer timer{log};
+    fake::Files files{log};
+    fake::Codepage codepage{log};
+    Win32Clock clock;
+    Win32Clipboard clipboard(pump_);
+    Platform platform{windows_, clipboard, keys_, pump_, timer, files, codepage, clock};
+    AppState state;
+    MainWindowState mainState;
+    AppContext ctx{state, mainState, form, platform};
+    state.TargetWindow = target_.handle();
+    mainState.LastClipboardText = u"before";
+    ASSERT_TRUE(clipboard.setText(u"before"));
+    form.texts[0] = Mixed;
+
+    state.SendMode = SendByPaste;
+    SendSlot(ctx, 1);
+    EXPECT_TRUE(target_.awaitText(Mixed, pump_) == Mixed);
+    EXPECT_TRUE(clipboard.getText().value() == u"before") << "the clipboard is given back";
+
+    target_.setText(u"");
+    state.SendMode = SendByKeystrokes;
+    SendSlot(ctx, 1);
+    EXPECT_TRUE(target_.awaitText(Mixed, pump_) == Mixed);
+
+    for (const std::int16_t mode : {SendByPaste, SendByKeystrokes}) {
+        state.SendMode = mode;
+        target_.setText(u"abc");
+        ::SendMessageW(target_.edit(), EM_SETSEL, 0, -1);
+        ConvertTargetSelection(ctx, 1);  // to full width
+        EXPECT_TRUE(target_.awaitText(u"ａｂｃ", pump_) == u"ａｂｃ") << "send mode " << mode;
+        EXPECT_TRUE(clipboard.getText().value() == u"before");
+    }
+    EXPECT_TRUE(form.failures.empty()) << form.failures.front();
+    EXPECT_TRUE(timer.enabled);
 }
 
 }  // namespace
