@@ -18,6 +18,7 @@
 #include "platform/win32/Win32Keyboard.h"
 #include "platform/win32/Win32WindowSystem.h"
 #include "platform/win32/Win32Windows.h"
+#include "win32/Notepad.h"
 
 namespace varnel {
 namespace {
@@ -178,6 +179,35 @@ TEST(Win32Clipboard, PasteIsSeenWhenTheTargetTakesTheTextAndTheTextOutlivesItsOw
     const auto kept = other.getText();
     ASSERT_TRUE(kept) << kept.error();
     EXPECT_TRUE(kept.value() == u"kept");
+}
+
+// Another process's paste: only a request from the target's process counts. Here our own second
+// clipboard window fetches the text first, as a clipboard manager would.
+TEST(Win32Clipboard, OnlyTheTargetProcessFetchingTheTextIsThePaste) {
+    MessagePump pump;
+    Notepad notepad;
+    if (!notepad.ready()) {
+        GTEST_SKIP() << "notepad could not be started (no desktop?)";
+    }
+    Win32Clipboard clipboard(pump);
+    ASSERT_TRUE(clipboard.offerForPaste(u"one", notepad.handle(), PasteKind::SlotText));
+    ::PostMessageW(notepad.edit(), WM_PASTE, 0, 0);
+    const Status pasted = clipboard.waitUntilPasted(2s);
+    EXPECT_TRUE(pasted) << pasted.error();
+    clipboard.endPaste();
+    EXPECT_TRUE(notepad.awaitText(u"one", 2s));
+
+    notepad.clear();
+    ASSERT_TRUE(clipboard.offerForPaste(u"two", notepad.handle(), PasteKind::SlotText));
+    MessagePump managerPump;
+    Win32Clipboard manager(managerPump);
+    ASSERT_TRUE(manager.getText().value() == u"two");
+    ::PostMessageW(notepad.edit(), WM_PASTE, 0, 0);
+    const Status seen = clipboard.waitUntilPasted(300ms);
+    ASSERT_FALSE(seen);
+    EXPECT_EQ(seen.error(), "another program fetched the text first; the target's paste could not be seen");
+    clipboard.endPaste();
+    EXPECT_TRUE(notepad.awaitText(u"two", 2s)) << "the target still gets the text";
 }
 
 TEST(Win32Clipboard, CopyCountsOnlyWhenTheTargetTakesTheClipboardAndIsHeardOf) {
