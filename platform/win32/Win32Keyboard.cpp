@@ -5,6 +5,7 @@
 #include <chrono>
 #include <vector>
 
+#include "core/Utf16.h"
 #include "platform/win32/Win32Support.h"
 #include "platform/win32/Win32Windows.h"
 
@@ -212,10 +213,6 @@ Status PressChord(WORD modifier, const char* what) {
     return sent ? Status::success() : Status::failure(std::string(what) + ": " + sent.error());
 }
 
-bool IsHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
 }  // namespace
 
 Status Win32Keyboard::pressPasteKey() {
@@ -248,7 +245,7 @@ Status Win32Keyboard::typeText(const std::u16string& text, const BetweenSlices& 
     std::size_t position = 0;
     while (position < text.size()) {
         std::size_t end = std::min(text.size(), position + sliceUnits);
-        if (end < text.size() && IsHighSurrogate(text[end - 1])) {
+        if (end < text.size() && IsHighSurrogate(text[end - 1]) && IsLowSurrogate(text[end])) {
             ++end;  // a pair goes out whole
         }
         for (std::size_t i = position; i < end; ++i) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/Utf16.h"
+
 namespace varnel {
 
 // The beginning of a text that is shown in part: at most `limit` units and `maxLines` lines (CR LF,
@@ -21,7 +23,7 @@ inline std::u16string_view PartShown(std::u16string_view text, std::size_t limit
             }
         }
     }
-    if (cut < text.size() && cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) {
+    if (cut < text.size() && cut > 0 && IsHighSurrogate(text[cut - 1])) {
         --cut;
     }
     return text.substr(0, cut);
