@@ -105,5 +105,26 @@ TEST_F(NotepadFigures, Typing) {
                 500 / seconds, keys_.lastTyping().slices, keys_.lastTyping().paced ? "yes" : "no");
 }
 
+TEST_F(NotepadFigures, FocusReturn) {
+    // A window of ours in front, as after a click on it; then back to notepad.
+    HWND own = ::CreateWindowExW(0, L"STATIC", L"varnel figures", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100,
+                                 200, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(own, nullptr);
+    std::vector<double> durations;
+    int inFront = 0;
+    for (int run = 0; run < 10; ++run) {
+        ASSERT_TRUE(windows_.makeForeground(FromHwnd(own)));
+        pump_.pumpOnce();
+        const auto start = Clock::now();
+        const Status front = windows_.makeForeground(notepad_.handle());
+        durations.push_back(Milliseconds(Clock::now() - start));
+        inFront += front && windows_.foregroundWindow().value() == notepad_.handle() ? 1 : 0;
+        pump_.pumpOnce();
+    }
+    ::DestroyWindow(own);
+    EXPECT_EQ(inFront, 10);
+    PrintSpread("makeForeground from our window to notepad, settle included", durations);
+}
+
 }  // namespace
 }  // namespace varnel
