@@ -49,6 +49,8 @@ class Win32SettingsDialog : public settings::Controls {
   private:
     void createControls();
     void applyDpi(int dpi);
+    void placeRotationLabel();
+    void drawRotationLabel(const DRAWITEMSTRUCT& item);
     bool optionSelected(int firstId, int count, std::int16_t index) const;
     void selectOption(int firstId, int count, std::int16_t index);
 
