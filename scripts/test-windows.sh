@@ -47,4 +47,4 @@ wineserver -p </dev/null >/dev/null 2>&1
 wine wineboot </dev/null >>"$WINEPREFIX/wineboot.log" 2>&1
 
 cd "$build"
-ctest --output-on-failure -L "unit|ui"
+ctest --output-on-failure -L "unit|ui|win32"

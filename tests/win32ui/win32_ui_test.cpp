@@ -8,6 +8,7 @@
 #include "core/DisplayModes.h"
 #include "fakes/FakePlatform.h"
 #include "platform/win32/Win32EventPump.h"
+#include "platform/win32/Win32WindowSystem.h"
 #include "ui/main/Layout.h"
 #include "ui/win32/ControlIds.h"
 #include "ui/win32/Win32MainWindow.h"
@@ -21,6 +22,7 @@ namespace {
 struct Opened {
     fake::CallLog log;
     fake::WindowSystem windows{log};
+    Win32WindowSystem systemWindows;
     fake::Clipboard clipboard{log};
     fake::Keyboard keyboard{log};
     Win32EventPump pump;
@@ -31,9 +33,18 @@ struct Opened {
     AppState state;
     MainWindowState members;
     Win32MainWindow window{state, members};
-    Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
+    Platform platform;
 
-    Opened() {
+    // With the system's window system instead of the fake where asked.
+    explicit Opened(bool withSystemWindows = false)
+        : platform{withSystemWindows ? static_cast<WindowSystem&>(systemWindows) : windows,
+                   clipboard,
+                   keyboard,
+                   pump,
+                   timer,
+                   files,
+                   codepage,
+                   clock} {
         window.timer1().setEnabled(false);  // no capture tick behind the test's back
         window.attach(platform);
         window.load();
@@ -191,4 +202,21 @@ TEST(Win32SettingsDialog, ShowsTheSettingsAndAppliesThemThroughTheRules) {
     app.click(app.window.settingsDialog()->control(ids::SettingsCancel));
     EXPECT_EQ(app.window.settingsDialog(), nullptr);
     EXPECT_EQ(app.state.DisplayMode, 1);
+}
+
+TEST(Win32MainWindow, StartsTopmostAndTheZOrderButtonsMoveItAlone) {
+    Opened app(true);
+    auto topmost = [](HWND window) { return (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; };
+    EXPECT_TRUE(topmost(app.window.window()));
+    app.click(app.control(ids::SettingsButton));
+    ASSERT_NE(app.window.settingsDialog(), nullptr);
+    HWND dialog = app.window.settingsDialog()->window();
+    EXPECT_TRUE(topmost(dialog));
+    // "背面に表示する" takes the main window out of the topmost group; the dialog stays on top.
+    app.click(app.control(ids::ZOrderButton + 2));
+    EXPECT_FALSE(topmost(app.window.window()));
+    EXPECT_TRUE(topmost(dialog));
+    app.click(app.control(ids::ZOrderButton + 1));
+    EXPECT_TRUE(topmost(app.window.window()));
+    app.click(app.window.settingsDialog()->control(ids::SettingsCancel));
 }

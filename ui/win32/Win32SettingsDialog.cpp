@@ -328,7 +328,13 @@ LRESULT Win32SettingsDialog::handle(HWND window, UINT message, WPARAM wParam, LP
     }
 }
 
-Win32SettingsDialogHost::~Win32SettingsDialogHost() = default;
+Win32SettingsDialogHost::~Win32SettingsDialogHost() {
+    dialog_.reset();
+    closed_.clear();
+    if (hiddenOwner_ != nullptr) {
+        DestroyWindow(hiddenOwner_);
+    }
+}
 
 void Win32SettingsDialogHost::OpenSettingsDialog() {
     varnel::OpenSettingsDialog(ctx_, *this);
@@ -354,10 +360,16 @@ void Win32SettingsDialogHost::load() {
     if (dialog_) {
         closed_.push_back(std::move(dialog_));  // closed, still on the stack somewhere
     }
-    HWND owner = OwnerOf(ctx_);
-    dialog_ = std::make_unique<Win32SettingsDialog>(ctx_, owner, [owner] {
+    // An owner keeps the dialog out of the taskbar. Not the main window: an owner follows its topmost
+    // dialog in the stacking order, and the main window's z-order buttons would move the dialog.
+    if (hiddenOwner_ == nullptr) {
+        hiddenOwner_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                       GetModuleHandleW(nullptr), nullptr);
+    }
+    HWND main = OwnerOf(ctx_);
+    dialog_ = std::make_unique<Win32SettingsDialog>(ctx_, hiddenOwner_, [main] {
         // Not while the dialog's own close is still unwinding: once the queue gets to it.
-        PostMessageW(owner, Win32MainWindow::ReapClosedDialogs, 0, 0);
+        PostMessageW(main, Win32MainWindow::ReapClosedDialogs, 0, 0);
     });
 }
 
