@@ -122,12 +122,13 @@ LRESULT CALLBACK Win32EditDialog::textProc(HWND box, UINT message, WPARAM wParam
     switch (message) {
         case WM_GETTEXTLENGTH:
             // The whole text, line ends as held, for whoever asks (tools, tests).
-            return static_cast<LRESULT>(self->text().size());
+            return static_cast<LRESULT>(self->sharedText().size());
         case WM_GETTEXT: {
             if (wParam == 0 || lParam == 0) {
                 return 0;
             }
-            const std::u16string text = self->text();
+            const SharedText shared = self->sharedText();  // the very string while unedited
+            const std::u16string& text = shared.str();
             const std::size_t count = std::min<std::size_t>(text.size(), wParam - 1);
             auto* out = reinterpret_cast<wchar_t*>(lParam);
             std::copy_n(reinterpret_cast<const wchar_t*>(text.data()), count, out);
