@@ -53,6 +53,9 @@ class MainForm : public Slots {
     // Tells the user that the keys of a delivery could not be sent, and why (UTF-8), without taking
     // the focus from the target window.
     virtual void reportKeyFailure(const std::string& why) = 0;
+    // The same for a clipboard that could not be set or restored: a copy that did not happen, a paste
+    // that was not made, or the text before a paste that could not be put back.
+    virtual void reportClipboardFailure(const std::string& why) = 0;
 };
 
 // The secondary forms, for the main window's unload handler. Unloading a form that is not loaded

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/Utf16.h"
+
 namespace varnel {
 
 namespace {
@@ -80,13 +82,7 @@ bool DecodeUtf8(std::string_view bytes, std::u16string& out, Utf8Errors errors) 
             *o++ = Replacement;
             continue;
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
-            *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            *o++ = static_cast<char16_t>(cp);
-        }
+        o = PutUtf16(cp, o);
     }
     flush();
     return true;
@@ -95,14 +91,10 @@ bool DecodeUtf8(std::string_view bytes, std::u16string& out, Utf8Errors errors) 
 std::string EncodeUtf8(std::u16string_view in) {
     std::string out;
     out.reserve(in.size() * 3);
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        char32_t c = in[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
+    for (std::size_t i = 0; i < in.size();) {
+        const CodePointAt at = DecodeUtf16At(in, i);
+        i += at.units;
+        const char32_t c = IsSurrogate(at.cp) ? char32_t{Replacement} : at.cp;
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x800) {

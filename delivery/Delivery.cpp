@@ -36,12 +36,19 @@ void ReportKeyFailure(AppContext& ctx, const Status& status) {
     }
 }
 
+void ReportClipboardFailure(AppContext& ctx, const Status& status) {
+    if (!status && !ctx.mainState.Deliveries.shuttingDown) {
+        ctx.form.reportClipboardFailure(status.error());
+    }
+}
+
 // Puts the text on the clipboard, sends the paste key and waits until the target has fetched it.
 // Nothing is pasted when the clipboard could not be taken: the target would paste whatever was there.
 void Paste(AppContext& ctx, const std::u16string& text, PasteKind kind) {
     Clipboard& clipboard = ctx.platform.clipboard;
     Keyboard& keys = ctx.platform.keyboard;
-    if (!clipboard.offerForPaste(text, ctx.state.TargetWindow, kind)) {
+    if (const Status offered = clipboard.offerForPaste(text, ctx.state.TargetWindow, kind); !offered) {
+        ReportClipboardFailure(ctx, offered);
         return;
     }
     Status sent = keys.pressPasteKey();
@@ -76,7 +83,7 @@ void Type(AppContext& ctx, const std::u16string& text) {
 
 void RestoreLastClipboardText(AppContext& ctx) {
     ctx.platform.clipboard.clear();
-    ctx.platform.clipboard.setText(ctx.mainState.LastClipboardText);
+    ReportClipboardFailure(ctx, ctx.platform.clipboard.setText(ctx.mainState.LastClipboardText));
 }
 
 }  // namespace
@@ -120,7 +127,7 @@ bool FocusReturn(AppContext& ctx) {
 void CopySlot(AppContext& ctx, std::int16_t index) {
     auto copy = [&ctx, index] {
         ctx.platform.clipboard.clear();
-        ctx.platform.clipboard.setText(ctx.form.text(index));
+        ReportClipboardFailure(ctx, ctx.platform.clipboard.setText(ctx.form.text(index)));
     };
     if (ctx.mainState.Deliveries.running) {
         ctx.mainState.Deliveries.pending.emplace_back(copy);

@@ -12,7 +12,8 @@
 // clicks one of the program's windows (StopTyping), presses Escape (the keyboard watches for it), or
 // the program is ending (ShutDownDeliveries). A click on a send, copy or conversion button during the
 // typing both stops it and queues that delivery, which then runs as usual. A key operation that fails
-// is reported to the user through MainForm::reportKeyFailure.
+// is reported to the user through MainForm::reportKeyFailure, a clipboard that could not be set (a
+// copy, a paste, the text put back after it) through MainForm::reportClipboardFailure.
 #pragma once
 
 #include <chrono>

@@ -5,6 +5,7 @@
 // case mapping leave the plain table step.
 #include "editing/ConvertText.h"
 
+#include "core/Utf16.h"
 #include "editing/CaseTables.h"
 
 #include <algorithm>
@@ -168,16 +169,6 @@ struct HiraganaTable {
     }
 };
 
-constexpr bool IsSurrogate(char16_t c) {
-    return (c & 0xF800) == 0xD800;
-}
-constexpr bool IsLeadSurrogate(char16_t c) {
-    return (c & 0xFC00) == 0xD800;
-}
-constexpr bool IsTrailSurrogate(char16_t c) {
-    return (c & 0xFC00) == 0xDC00;
-}
-
 // The simple case mapping of every BMP code point, in the low half of each entry. A mapping that would
 // leave the BMP (there is none in current Unicode) is not taken, so that case mapping never changes the
 // length of a text. The entries of the surrogates map them to themselves and carry kSurrogateFlag.
@@ -191,8 +182,7 @@ struct CaseTable {
             map[c] = IsSurrogate(unit) ? unit | kSurrogateFlag : unit;
         }
         for (const CasePair& p : pairs) {
-            if (p.from < kCodeUnits && !IsSurrogate(static_cast<char16_t>(p.from)) && p.to < kCodeUnits &&
-                !IsSurrogate(static_cast<char16_t>(p.to))) {
+            if (p.from < kCodeUnits && !IsSurrogate(p.from) && p.to < kCodeUnits && !IsSurrogate(p.to)) {
                 map[p.from] = static_cast<std::uint32_t>(p.to);
             }
         }
@@ -238,18 +228,17 @@ std::u16string MapUnits(std::u16string_view text, const Table16& map) {
 // stay pairs: a supplementary letter whose mapping would leave its plane's range keeps its form.
 [[gnu::noinline]] void MapSupplementaryCase(std::u16string_view text, std::size_t begin, std::size_t end,
                                             char16_t* out, std::span<const CasePair> pairs) {
-    for (std::size_t i = begin; i + 1 < end; ++i) {
-        if (IsLeadSurrogate(text[i]) && IsTrailSurrogate(text[i + 1])) {
-            const char32_t cp =
-                0x10000 + ((char32_t{text[i]} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00);
-            char32_t mapped = MapCodePoint(pairs, cp);
+    const std::u16string_view upToEnd = text.substr(0, end);
+    for (std::size_t i = begin; i < end;) {
+        const CodePointAt at = DecodeUtf16At(upToEnd, i);
+        if (at.units == 2) {
+            char32_t mapped = MapCodePoint(pairs, at.cp);
             if (mapped < 0x10000 || mapped > 0x10FFFF) {
-                mapped = cp;
+                mapped = at.cp;
             }
-            out[i] = static_cast<char16_t>(0xD800 + ((mapped - 0x10000) >> 10));
-            out[i + 1] = static_cast<char16_t>(0xDC00 + ((mapped - 0x10000) & 0x3FF));
-            ++i;
+            PutUtf16(mapped, out + i);
         }
+        i += at.units;
     }
 }
 
@@ -262,7 +251,7 @@ std::u16string MapCase(std::u16string_view text, const CaseTable& table) {
     char16_t* const p = out.data();
     for (std::size_t begin = 0; begin < n;) {
         std::size_t end = std::min(n, begin + kBlock);
-        if (end < n && IsLeadSurrogate(text[end - 1])) {
+        if (end < n && DecodeUtf16At(text, end - 1).units == 2) {
             ++end;
         }
         std::uint32_t seen = 0;

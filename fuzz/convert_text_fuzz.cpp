@@ -5,24 +5,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/Utf16.h"
 #include "editing/ConvertText.h"
 
 namespace {
-
-bool ValidUtf16(std::u16string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
-                return false;
-            }
-            ++i;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-    }
-    return true;
-}
 
 void Check(bool condition) {
     if (!condition) {
@@ -37,13 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < text.size(); ++i) {
         text[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
     }
-    const bool valid = ValidUtf16(text);
+    const bool valid = varnel::IsValidUtf16(text);
     using varnel::ConversionKind;
     for (ConversionKind kind : {ConversionKind::UpperCaseConversion, ConversionKind::LowerCaseConversion,
                                 ConversionKind::WideConversion, ConversionKind::NarrowConversion,
                                 ConversionKind::KatakanaConversion, ConversionKind::HiraganaConversion}) {
         const std::u16string out = varnel::ConvertText(text, kind);
-        Check(!valid || ValidUtf16(out));
+        Check(!valid || varnel::IsValidUtf16(out));
         if (kind == ConversionKind::NarrowConversion) {
             Check(out.size() >= text.size() && out.size() <= 2 * text.size());
         } else if (kind == ConversionKind::WideConversion) {
@@ -65,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(varnel::CommaToTab(text).size() == text.size());
     const std::u16string trimmed = varnel::TrimSpaces(text);
     Check(trimmed.size() <= text.size() && text.find(trimmed) != std::u16string::npos);
-    Check(!valid || ValidUtf16(trimmed));
+    Check(!valid || varnel::IsValidUtf16(trimmed));
     Check(varnel::ClearSlot().empty());
     return 0;
 }

@@ -25,7 +25,9 @@ class Files {
   public:
     virtual ~Files() = default;
 
-    // The program's arguments joined by single spaces, exactly as passed (quotes kept).
+    // The program's arguments joined by single spaces, exactly as passed (quotes kept). On Windows,
+    // where the program receives one string, it is that string, without one pair of double quotes
+    // around the whole of it.
     virtual std::string argumentString() const = 0;
     // True when the path or pattern matches at least one normal file: directories, hidden files
     // and system files do not count. Patterns follow the platform's rules.

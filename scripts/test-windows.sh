@@ -47,4 +47,5 @@ wineserver -p </dev/null >/dev/null 2>&1
 wine wineboot </dev/null >>"$WINEPREFIX/wineboot.log" 2>&1
 
 cd "$build"
+# label win32: the backends of windows, clipboard and keys against windows of their own
 ctest --output-on-failure -L "unit|ui|win32"

@@ -87,7 +87,9 @@ struct Win32Clipboard::Impl {
     std::string windowError;  // why there is no window
     bool listening = false;
     std::function<void()> listener;
-    DWORD ownSequence = 0;  // the sequence number after our last change of the clipboard
+    DWORD ownSequence = 0;         // the sequence number after our last change of the clipboard
+    DWORD unansweredSequence = 0;  // the clipboard whose owner did not answer
+    HWND unansweredOwner = nullptr;
 
     // The text offered for a paste by delayed rendering.
     struct Offer {
@@ -161,7 +163,8 @@ struct Win32Clipboard::Impl {
                 return 0;
             case WM_CLIPBOARDUPDATE:
                 if (listener && ::GetClipboardOwner() != window) {
-                    listener();
+                    const auto call = listener;  // the listener may replace itself
+                    call();
                 }
                 return 0;
             default:
@@ -255,10 +258,18 @@ Result<std::u16string> Win32Clipboard::getText() {
     }
     HWND owner = ::GetClipboardOwner();
     if (owner != nullptr && owner != c.window) {
+        // An owner that did not answer is asked again only once the clipboard has changed: the tick
+        // reads an unchanged clipboard again and again, and would wait for it every time.
+        const DWORD sequence = ::GetClipboardSequenceNumber();
+        if (sequence != 0 && sequence == c.unansweredSequence && owner == c.unansweredOwner) {
+            return R::failure("the clipboard's owner does not answer");
+        }
         DWORD_PTR answer = 0;
         if (::SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, OwnerAnswerBoundMs,
                                   &answer) == 0 &&
             ::IsWindow(owner)) {
+            c.unansweredSequence = sequence;
+            c.unansweredOwner = owner;
             return R::failure("the clipboard's owner does not answer");
         }
     }

@@ -26,7 +26,14 @@ std::string ArgumentsOf(std::wstring_view line) {
     while (i < line.size() && (line[i] == L' ' || line[i] == L'\t')) {
         ++i;
     }
-    return Utf8FromWide(line.substr(i));
+    std::wstring_view arguments = line.substr(i);
+    // Explorer, shortcuts and "Open with" quote every path they pass, and no Windows file name can
+    // hold a double quote: one pair around the whole string is taken off. Anything else stays as typed.
+    if (arguments.size() >= 2 && arguments.front() == L'"' && arguments.back() == L'"' &&
+        arguments.find(L'"', 1) == arguments.size() - 1) {
+        arguments = arguments.substr(1, arguments.size() - 2);
+    }
+    return Utf8FromWide(arguments);
 }
 
 bool IsSeparator(wchar_t c) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <vector>
 
+#include "core/Utf16.h"
 #include "platform/win32/Win32Support.h"
 #include "platform/win32/Win32Windows.h"
 
@@ -98,8 +99,8 @@ Status Send(const std::vector<INPUT>& events, const char* what) {
 }
 
 // Modifier keys the user holds down would turn our keys into shortcuts. The user is given a moment
-// to let go; keys still held then are released for them (and listed in *released).
-Status ReleaseUserModifiers(std::vector<WORD>* released) {
+// to let go; the keys still held then are returned, to be released for them.
+std::vector<WORD> AwaitModifierRelease() {
     const auto deadline = Clock::now() + ModifierReleaseBound;
     auto held = [] {
         std::vector<WORD> keys;
@@ -115,10 +116,11 @@ Status ReleaseUserModifiers(std::vector<WORD>* released) {
         WaitServingSentMessages(10ms);
         keys = held();
     }
-    if (keys.empty()) {
-        return Status::success();
-    }
-    std::vector<INPUT> events;
+    return keys;
+}
+
+// Releases of the held keys; a tap of an unassigned key first when Alt or Windows is among them.
+void AppendReleases(const std::vector<WORD>& keys, std::vector<INPUT>& events) {
     if (std::any_of(keys.begin(), keys.end(),
                     [](WORD k) { return k == VK_LMENU || k == VK_RMENU || k == VK_LWIN || k == VK_RWIN; })) {
         events.push_back(KeyEvent(NeutralKey, false));
@@ -127,11 +129,6 @@ Status ReleaseUserModifiers(std::vector<WORD>* released) {
     for (WORD key : keys) {
         events.push_back(KeyEvent(key, true));
     }
-    Status status = Send(events, "releasing held modifier keys");
-    if (status && released != nullptr) {
-        *released = keys;
-    }
-    return status;
 }
 
 // What a sentinel wait found.
@@ -140,17 +137,19 @@ enum class Sentinel {
     Unwatched,  // the target's input cannot be watched from here (or it is our own thread)
 };
 
-// Attached to the input of the window's thread, our GetKeyState reads the key state that thread's
-// taking of key messages moves: an F24 press shows there once the target has taken it.
-Result<Sentinel> AwaitSentinel(HWND front, bool* escapeSeen) {
+// Sends the events to the window in front and waits until its thread has taken them. Attached to
+// the input of that thread, our GetKeyState reads the key state its taking of key messages moves:
+// an F24 press sent after the events shows there once the target has taken them all. The events go
+// out only once attached: attaching while keys are still on their way can lose the modifier state
+// they carry (measured under Wine: Ctrl+Insert then arrived as a plain Insert).
+Result<Sentinel> SendAndAwait(HWND front, const std::vector<INPUT>& events, const char* what,
+                              bool* escapeSeen) {
     using R = Result<Sentinel>;
-    if (front == nullptr) {
-        return R::success(Sentinel::Unwatched);
-    }
-    const DWORD thread = ::GetWindowThreadProcessId(front, nullptr);
+    const DWORD thread = front != nullptr ? ::GetWindowThreadProcessId(front, nullptr) : 0;
     const DWORD ownThread = ::GetCurrentThreadId();
     if (thread == 0 || thread == ownThread || !::AttachThreadInput(ownThread, thread, TRUE)) {
-        return R::success(Sentinel::Unwatched);
+        Status sent = Send(events, what);
+        return sent ? R::success(Sentinel::Unwatched) : R::failure(sent.error());
     }
     struct Detach {
         DWORD own, other;
@@ -177,6 +176,9 @@ Result<Sentinel> AwaitSentinel(HWND front, bool* escapeSeen) {
         Send({KeyEvent(SentinelKey, true)}, "the sentinel key");
         waitFor(false, SentinelReleaseBound);
     }
+    if (Status sent = Send(events, what); !sent) {
+        return R::failure(sent.error());
+    }
     if (Status sent = Send({KeyEvent(SentinelKey, false)}, "the sentinel key"); !sent) {
         return R::failure(sent.error());
     }
@@ -194,25 +196,21 @@ Result<Sentinel> AwaitSentinel(HWND front, bool* escapeSeen) {
     return released ? R::success(Sentinel::Taken) : R::failure(released.error());
 }
 
+// The chord, with the modifiers the user holds released around it and pressed again after it (the
+// chord takes a moment: the user still holds them), and waits until the target has taken it.
 Status PressChord(WORD modifier, const char* what) {
-    std::vector<WORD> released;
-    if (Status status = ReleaseUserModifiers(&released); !status) {
-        return status;
+    const std::vector<WORD> held = AwaitModifierRelease();
+    std::vector<INPUT> events;
+    AppendReleases(held, events);
+    for (const INPUT& chord : {KeyEvent(modifier, false), KeyEvent(VK_INSERT, false),
+                               KeyEvent(VK_INSERT, true), KeyEvent(modifier, true)}) {
+        events.push_back(chord);
     }
-    Status status = Send({KeyEvent(modifier, false), KeyEvent(VK_INSERT, false), KeyEvent(VK_INSERT, true),
-                          KeyEvent(modifier, true)},
-                         what);
-    // The chord took a moment: the user still holds what was released for them.
-    std::vector<INPUT> restore;
-    for (WORD key : released) {
-        restore.push_back(KeyEvent(key, false));
+    for (WORD key : held) {
+        events.push_back(KeyEvent(key, false));
     }
-    Send(restore, "restoring held modifier keys");
-    return status;
-}
-
-bool IsHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
+    const auto sent = SendAndAwait(::GetForegroundWindow(), events, what, nullptr);
+    return sent ? Status::success() : Status::failure(std::string(what) + ": " + sent.error());
 }
 
 }  // namespace
@@ -226,7 +224,7 @@ Status Win32Keyboard::pressCopyKey() {
 }
 
 Status Win32Keyboard::waitUntilSent() {
-    const auto result = AwaitSentinel(::GetForegroundWindow(), nullptr);
+    const auto result = SendAndAwait(::GetForegroundWindow(), {}, "waiting", nullptr);
     return result ? Status::success() : Status::failure(result.error());
 }
 
@@ -237,22 +235,19 @@ Status Win32Keyboard::typeText(const std::u16string& text, const BetweenSlices& 
     }
     // Released for the whole typing and not pressed again afterwards: after a typing of some length
     // the user has most likely let go, and a key pressed again for them would then stay down.
-    if (Status status = ReleaseUserModifiers(nullptr); !status) {
-        return status;
-    }
+    std::vector<INPUT> events;
+    AppendReleases(AwaitModifierRelease(), events);
     HWND front = ::GetForegroundWindow();
     const DWORD ownProcess = ::GetCurrentProcessId();
     bool escapeSeen = false;  // while a slice was waited for
 
     std::size_t sliceUnits = FirstSliceUnits;
     std::size_t position = 0;
-    std::vector<INPUT> events;
     while (position < text.size()) {
         std::size_t end = std::min(text.size(), position + sliceUnits);
-        if (end < text.size() && IsHighSurrogate(text[end - 1])) {
+        if (end < text.size() && IsHighSurrogate(text[end - 1]) && IsLowSurrogate(text[end])) {
             ++end;  // a pair goes out whole
         }
-        events.clear();
         for (std::size_t i = position; i < end; ++i) {
             const char16_t unit = text[i];
             if (unit == u'\r' || unit == u'\t') {
@@ -265,18 +260,15 @@ Status Win32Keyboard::typeText(const std::u16string& text, const BetweenSlices& 
             }
         }
         const auto sliceStart = Clock::now();
-        if (Status sent = Send(events, "typing"); !sent) {
-            return sent;
+        const auto sentinel = SendAndAwait(front, events, "typing", &escapeSeen);
+        events.clear();
+        if (!sentinel) {
+            return Status::failure("typing: " + sentinel.error());
         }
         stats_.unitsSent += end - position;
         ++stats_.slices;
         const std::size_t sliceLength = end - position;
         position = end;
-
-        const auto sentinel = AwaitSentinel(front, &escapeSeen);
-        if (!sentinel) {
-            return Status::failure("typing: " + sentinel.error());
-        }
         if (sentinel.value() == Sentinel::Taken) {
             stats_.paced = true;
         } else if (front != nullptr && ::GetWindowThreadProcessId(front, nullptr) != ::GetCurrentThreadId()) {

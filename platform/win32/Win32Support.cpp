@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "core/Utf8.h"
+
 namespace varnel {
 
 std::string LastErrorText() {
@@ -21,31 +23,18 @@ std::string ErrorText(unsigned long error) {
     return "error " + std::to_string(error) + (text.empty() ? "" : ": " + Utf8FromWide(text));
 }
 
+// A wchar_t is one UTF-16 unit here, so the program's own converters serve: a name or message reads
+// the same as any other text, ill-formed parts included.
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
 std::wstring WideFromUtf8(std::string_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0) {
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    }
-    return wide;
+    std::u16string units;
+    DecodeUtf8(text, units, Utf8Errors::Replace);
+    return std::wstring(units.begin(), units.end());
 }
 
 std::string Utf8FromWide(std::wstring_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                             0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-    if (length > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length,
-                              nullptr, nullptr);
-    }
-    return bytes;
+    return EncodeUtf8(std::u16string(text.begin(), text.end()));
 }
 
 }  // namespace varnel

@@ -1,5 +1,6 @@
 #include "platform/x11/X11Clipboard.h"
 
+#include "core/Utf16.h"
 #include "core/Utf8.h"
 
 #include "platform/x11/X11ClientIds.h"
@@ -80,12 +81,10 @@ std::u16string utf8ToUtf16(std::string_view in) {
 std::string utf16ToLatin1(std::u16string_view in) {
     std::string out;
     out.reserve(in.size());
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        const char16_t c = in[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
-            ++i;  // one character, one '?'
-        }
-        out.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+    for (std::size_t i = 0; i < in.size();) {
+        const CodePointAt at = DecodeUtf16At(in, i);  // one character, one '?'
+        out.push_back(at.cp <= 0xFF ? static_cast<char>(at.cp) : '?');
+        i += at.units;
     }
     return out;
 }
@@ -941,7 +940,7 @@ void X11Clipboard::Worker::appendDecoded(Fetch& fetch, std::string chunk, bool l
                 break;
             }
             if (c >= 0xC0) {  // a lead byte: kept when its sequence needs more than the bytes left
-                const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+                const std::size_t length = 1 + static_cast<std::size_t>(ReadUtf8Lead(c).continuations);
                 keep = length > back ? back : 0;
                 break;
             }

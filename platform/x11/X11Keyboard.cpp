@@ -22,6 +22,7 @@
 #undef max
 #undef Status
 
+#include "core/Utf16.h"
 #include "platform/x11/X11Connection.h"
 
 namespace varnel {
@@ -977,15 +978,10 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
 std::vector<std::uint32_t> X11Keyboard::keysymsFor(const std::u16string& text) {
     std::vector<std::uint32_t> keysyms;
     keysyms.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = ReplacementCharacter;
-        }
+    for (std::size_t i = 0; i < text.size();) {
+        const CodePointAt at = DecodeUtf16At(text, i);
+        i += at.units;
+        const std::uint32_t c = IsSurrogate(at.cp) ? ReplacementCharacter : at.cp;
         if (c == u'\t') {
             keysyms.push_back(XK_Tab);
         } else if (c == u'\r') {

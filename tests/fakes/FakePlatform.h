@@ -366,6 +366,10 @@ class MainForm : public varnel::MainForm {
         log_.record("form.reportKeyFailure");
         failures.push_back(why);
     }
+    void reportClipboardFailure(const std::string& why) override {
+        log_.record("form.reportClipboardFailure");
+        failures.push_back(why);
+    }
 
     static bool valid(std::int16_t i) { return i >= 1 && i <= 10; }
     std::u16string texts[10];

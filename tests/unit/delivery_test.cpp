@@ -59,12 +59,22 @@ TEST_F(Deliver, PasteDeliversTheSlotAndPutsLastClipboardTextBack) {
     EXPECT_TRUE(w.timer.enabled);
 }
 
-TEST_F(Deliver, PasteIsAbandonedWhenTheClipboardCannotBeTaken) {
+TEST_F(Deliver, PasteIsAbandonedAndReportedWhenTheClipboardCannotBeTaken) {
     w.log.failCall("clipboard.setText", 1);
     SendSlot(w.ctx, 3);
     EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_EQ(w.clipboard.text, u"last");
+    EXPECT_EQ(w.log.count("form.reportClipboardFailure"), 1);
     EXPECT_TRUE(w.timer.enabled);
+}
+
+TEST_F(Deliver, AClipboardThatCannotBeSetForACopyOrTheRestoreIsReported) {
+    w.log.failCall("clipboard.setText", 1);
+    CopySlot(w.ctx, 3);
+    w.log.failCall("clipboard.setText", 3);  // the one that puts the earlier text back after the paste
+    SendSlot(w.ctx, 3);
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 1);
+    EXPECT_EQ(w.log.count("form.reportClipboardFailure"), 2);
 }
 
 TEST_F(Deliver, KeystrokesTypeTheSlotWithTheLineEndRuleAndLeaveTheClipboard) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/Startup.h"
+#include "core/Utf16.h"
 #include "fakes/FakePlatform.h"
 #include "platform/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
@@ -256,6 +257,40 @@ TEST(DecodeUtf8, LongTextKeepsEveryCharacterWhateverItsOffset) {
     EXPECT_EQ(EncodeUtf8(std::u16string{u'a', 0xD800, u'b', 0xDC00}),
               "a\xEF\xBF\xBD"
               "b\xEF\xBF\xBD");
+}
+
+TEST(Utf16, PairsJoinAndSplitAndUnpairedHalvesStandAlone) {
+    struct Case {
+        std::u16string text;
+        std::size_t at;
+        char32_t cp;
+        std::size_t units;
+    };
+    const Case cases[] = {
+        {u"\U00010000", 0, 0x10000, 2},
+        {u"a\U0010FFFF", 1, 0x10FFFF, 2},  // the last code point, as a pair at the end
+        {u"\uFFFF", 0, 0xFFFF, 1},
+        {{u'x', 0xDBFF}, 1, 0xDBFF, 1},  // a high half at the end
+        {{0xD800, u'x'}, 0, 0xD800, 1},
+        {{0xDFFF, 0xD800}, 0, 0xDFFF, 1},  // a low half first
+        {{0xD800, 0xD800, 0xDC00}, 0, 0xD800, 1},
+        {{0xD800, 0xD800, 0xDC00}, 1, 0x10000, 2},
+    };
+    for (const Case& c : cases) {
+        const CodePointAt at = DecodeUtf16At(c.text, c.at);
+        const auto which = static_cast<unsigned>(c.cp);
+        EXPECT_EQ(at.cp, c.cp) << std::hex << which;
+        EXPECT_EQ(at.units, c.units) << std::hex << which;
+        std::u16string back = u"<";  // appending keeps what is there
+        AppendUtf16(back, at.cp);
+        EXPECT_EQ(back, u"<" + c.text.substr(c.at, c.units)) << std::hex << which;
+    }
+    EXPECT_TRUE(IsValidUtf16(u"") && IsValidUtf16(u"a\U0010FFFF\uFFFF\U00010000"));
+    for (const std::u16string& broken :
+         {std::u16string{0xD800}, std::u16string{u'a', 0xDC00}, std::u16string{0xDC00, 0xD800},
+          std::u16string{0xD800, 0xD800, 0xDC00}}) {
+        EXPECT_FALSE(IsValidUtf16(broken));
+    }
 }
 
 TEST(SlotFileStartupStep, LoadsANamedNormalFileWithCaptureOff) {

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/Utf8.h"
 #include "platform/x11/X11Keyboard.h"
 
 // Last: Xlib defines macros (Status, Bool, None) that clash with the code above.
@@ -31,35 +32,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string utf8(const std::u16string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
-        } else if (c < 0x10000) {
-            out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-                    static_cast<char>(0x80 | (c & 0x3F))};
-        } else {
-            out += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
-                    static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
-        }
-    }
-    return out;
-}
-
 // What a Tk text widget holds after the text is typed: Return and Linefeed both insert a line break.
 std::string inTk(std::u16string text) {
     for (char16_t& c : text) {
         c = c == u'\r' ? u'\n' : c;
     }
-    return utf8(text);
+    return EncodeUtf8(text);
 }
 
 // The keyboard_target.tcl script in wish, talked to over pipes.
@@ -126,10 +104,8 @@ class TkTarget {
     // Waits until the content equals expected or stops changing for 3 s; returns the last content. Polls
     // the cheap character count and reads the content only when the count is there.
     std::string waitFor(const std::string& expected) {
-        std::size_t units = 0;  // Tk 8.6 counts a character outside the BMP as two
-        for (unsigned char c : expected) {
-            units += (c & 0xC0) != 0x80 ? (c >= 0xF0 ? 2 : 1) : 0;
-        }
+        std::u16string units;  // Tk 8.6 counts a character outside the BMP as two
+        DecodeUtf8(expected, units, Utf8Errors::Replace);
         std::string count, content;
         auto changed = Clock::now();
         for (;;) {
@@ -139,7 +115,7 @@ class TkTarget {
                 count = now;
             }
             const bool stalled = Clock::now() - changed > std::chrono::seconds(3);
-            if (count == std::to_string(units) || stalled) {
+            if (count == std::to_string(units.size()) || stalled) {
                 content = ask("dump");
                 if (content == expected || stalled) {
                     return content;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "core/Utf16.h"
+
 namespace varnel {
 
 // How much of a text the boxes show before they show it in part (UTF-16 code units, lines): a slot,
@@ -26,7 +28,7 @@ inline std::u16string_view PartShown(std::u16string_view text, std::size_t limit
             }
         }
     }
-    if (cut < text.size() && cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) {
+    if (cut < text.size() && cut > 0 && IsHighSurrogate(text[cut - 1])) {
         --cut;
     }
     return text.substr(0, cut);

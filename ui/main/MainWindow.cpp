@@ -279,18 +279,26 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::reportKeyFailure(const std::string& why) {
+    showFailure(QStringLiteral("キー入力を送れませんでした。"), why);
+}
+
+void MainWindow::reportClipboardFailure(const std::string& why) {
+    showFailure(QStringLiteral("クリップボードを使えませんでした。"), why);
+}
+
+void MainWindow::showFailure(const QString& headline, const std::string& why) {
     // One message at a time, updated in place; shown without taking the focus, so that the target
     // window stays the target.
     if (!keyFailureBox_) {
         keyFailureBox_ =
-            new QMessageBox(QMessageBox::Warning, QStringLiteral("Varnel"),
-                            QStringLiteral("キー入力を送れませんでした。"), QMessageBox::Ok, this);
+            new QMessageBox(QMessageBox::Warning, QStringLiteral("Varnel"), headline, QMessageBox::Ok, this);
         keyFailureBox_->setObjectName(QStringLiteral("KeyFailure"));
         keyFailureBox_->setAttribute(Qt::WA_DeleteOnClose);
         keyFailureBox_->setAttribute(Qt::WA_ShowWithoutActivating);
         keyFailureBox_->setWindowFlag(Qt::WindowStaysOnTopHint);
         keyFailureBox_->setModal(false);
     }
+    keyFailureBox_->setText(headline);
     keyFailureBox_->setInformativeText(QString::fromStdString(why));
     keyFailureBox_->show();
 }

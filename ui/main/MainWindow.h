@@ -65,6 +65,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     bool isMinimized() const override;
     void setSlotWidth(std::int16_t index, double twips) override;
     void reportKeyFailure(const std::string& why) override;
+    void reportClipboardFailure(const std::string& why) override;
     // The message of the last key failure while it is shown, else null.
     QMessageBox* keyFailureBox() const { return keyFailureBox_; }
 
@@ -85,6 +86,8 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Shows a failure of a delivery in the one non-modal message box, headline first.
+    void showFailure(const QString& headline, const std::string& why);
     QPushButton* pictureButton(const char* resource, const QString& tooltip, int left, int top);
     QPushButton* captionButton(const QString& caption, double pointSize, const QString& tooltip, int left);
     static bool validSlot(int index) { return index >= 1 && index <= 10; }

@@ -410,9 +410,17 @@ void Win32MainWindow::setSlotWidth(std::int16_t index, double twips) {
 }
 
 void Win32MainWindow::reportKeyFailure(const std::string& why) {
+    showFailure(L"キー入力を送れませんでした。", why);
+}
+
+void Win32MainWindow::reportClipboardFailure(const std::string& why) {
+    showFailure(L"クリップボードを使えませんでした。", why);
+}
+
+void Win32MainWindow::showFailure(const wchar_t* headline, const std::string& why) {
     // One notice at a time, updated in place; shown without taking the focus, so that the target
     // window stays the target.
-    const std::wstring message = L"キー入力を送れませんでした。\r\n" + WideFromUtf8(why);
+    const std::wstring message = std::wstring(headline) + L"\r\n" + WideFromUtf8(why);
     if (!IsWindow(notice_)) {
         RECT outer{};
         GetWindowRect(window_, &outer);

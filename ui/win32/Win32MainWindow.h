@@ -62,7 +62,8 @@ class Win32MainWindow : public MainForm, public SecondaryForms {
     bool isMinimized() const override;
     void setSlotWidth(std::int16_t index, double twips) override;
     void reportKeyFailure(const std::string& why) override;
-    // The notice of the last key failure while it is shown, else null.
+    void reportClipboardFailure(const std::string& why) override;
+    // The notice of the last failure of a delivery while it is shown, else null.
     HWND keyFailureNotice() const { return IsWindow(notice_) ? notice_ : nullptr; }
 
     // SecondaryForms
@@ -99,6 +100,8 @@ class Win32MainWindow : public MainForm, public SecondaryForms {
     void onSlotPressed(int index, std::int16_t button, POINT at);
     void onSlotEdited(int index);
     void close();
+    // Shows a failure of a delivery in the one notice, headline first.
+    void showFailure(const wchar_t* headline, const std::string& why);
     int px(double twips) const;
     double twips(double pixels) const;
     RECT clientRect() const;

@@ -24,10 +24,13 @@ TEST(Win32Files, ArgumentStringIsWhatFollowsTheProgramName) {
     const Case cases[] = {
         {L"varnel.exe", ""},
         {L"varnel.exe  memo.txt", "memo.txt"},
-        {L"\"C:\\Program Files\\Varnel\\varnel.exe\" \"my memo.txt\"", "\"my memo.txt\""},
+        {L"\"C:\\Program Files\\Varnel\\varnel.exe\" \"C:\\my memo.txt\"", "C:\\my memo.txt"},
+        {L"varnel.exe \"a b\" \"c\"", "\"a b\" \"c\""},
+        {L"varnel.exe \"\"", ""},
         {L"\"C:\\a b\\varnel.exe\"memo.txt", "memo.txt"},
         {L"varnel.exe\tmy  memo.txt ", "my  memo.txt "},
         {L"varnel.exe \u30E1\u30E2.txt", "\xE3\x83\xA1\xE3\x83\xA2.txt"},
+        {L"varnel.exe \U0001F600\xD800.txt", "\xF0\x9F\x98\x80\xEF\xBF\xBD.txt"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Win32Files(c.line).argumentString(), c.arguments);
