@@ -8,10 +8,6 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # shellcheck disable=SC2086
 install_packages $WINDOWS_BUILD_PACKAGES $WINDOWS_PACKAGE_PACKAGES $WINDOWS_PACKAGE_CHECK_PACKAGES
-if [ ! -e "$VARNEL_ROOT/app/win32/CMakeLists.txt" ]; then
-    echo "varnel: skipped: this tree has no Windows program (app/win32/) to pack"
-    exit 0
-fi
 began=$(date +%s%N)
 ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
 
