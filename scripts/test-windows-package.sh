@@ -76,6 +76,14 @@ for line in "ProductName=Varnel" "ProductVersion=$version" "FileVersion=$version
 done
 grep -qx 'Icons=[1-9][0-9]*' <<<"$info" || fail "the installed varnel.exe has no icon"
 
+# An update: the same installer again over the installed program, into the same folder.
+step=$(date +%s%N)
+wine "$setup" /S </dev/null || fail "the silent installation over an installed Varnel failed (exit status $?)"
+echo "varnel: silent installation over the installed program took $(ms_since "$step") ms"
+if [ ! -f "$folder/varnel.exe" ] || [ "$(reg_value InstallLocation)" != "$location" ]; then
+    fail "the installation over the installed program went elsewhere"
+fi
+
 # The uninstaller copies itself to the temporary folder and runs from there, so the wine command
 # returns before it is done: wait (bounded) until everything is gone.
 step=$(date +%s%N)
