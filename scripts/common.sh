@@ -14,6 +14,12 @@ PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream"
 # The other window managers the end-to-end tests run under (scripts/test-window-managers.sh), and a
 # clipboard manager that refills a cleared clipboard (the tests that need it skip without it).
 WM_PACKAGES="metacity xfwm4 icewm fluxbox mutter i3-wm dbus-daemon"
+# The Windows program's release build, its installer and zip (scripts/package-windows.sh; the host
+# compiler and ICU build the case table generator), and the installer's check under Wine
+# (scripts/test-windows-package.sh).
+WINDOWS_BUILD_PACKAGES="g++-mingw-w64-x86-64-posix g++ cmake ninja-build libicu-dev"
+WINDOWS_PACKAGE_PACKAGES="nsis icoutils"
+WINDOWS_PACKAGE_CHECK_PACKAGES="wine wine64"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

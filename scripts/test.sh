@@ -2,7 +2,8 @@
 # Installs what the tests need, builds everything and runs every test: unit, widget, X11 backend and
 # end-to-end. The end-to-end tests start their own X server (Xvfb) and window manager (openbox); no
 # display is needed. Then the behaviour's unit tests and fuzz targets run again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and once more as Windows programs under Wine.
+# and UndefinedBehaviorSanitizer, and once more as Windows programs under Wine; the Windows installer
+# is tried under Wine.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # shellcheck disable=SC2086
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
@@ -25,6 +26,7 @@ cd "$VARNEL_ROOT/build-asan"
 ctest --output-on-failure -L unit -j "$jobs" || status=1
 
 "$VARNEL_ROOT/scripts/test-windows.sh" || status=1
+"$VARNEL_ROOT/scripts/test-windows-package.sh" || status=1
 
 if [ $status -ne 0 ]; then
     echo "varnel: some tests failed" >&2
