@@ -36,9 +36,10 @@ namespace ids = win32_ids;
 constexpr wchar_t WindowClass[] = L"VarnelMainWindow";
 constexpr wchar_t NoticeClass[] = L"VarnelNotice";
 constexpr UINT_PTR TickTimerId = 1;
-// Caption bar and sizable frame; no minimize or maximize box. A tool window: no taskbar button.
-constexpr DWORD Style = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN;
-constexpr DWORD ExStyle = WS_EX_TOOLWINDOW;
+// Caption bar, sizable frame, minimize, maximize and close boxes, and a taskbar button, as the
+// Linux window has.
+constexpr DWORD Style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+constexpr DWORD ExStyle = WS_EX_APPWINDOW;
 constexpr int PictureTwips = 360;  // the picture on a 375-twip button
 
 WNDPROC g_editProc = nullptr;
