@@ -1,5 +1,5 @@
 # Cross-compiling for 64-bit Windows with MinGW-w64 (Debian: g++-mingw-w64-x86-64-posix).
-#   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVARNEL_BEHAVIOUR_ONLY=ON
+#   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVARNEL_QT=OFF
 # The -posix compilers are named explicitly: the unsuffixed names follow whichever thread model was
 # installed last, and the win32 model has no std::thread.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -9,9 +9,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_packages $WINDOWS_BUILD_PACKAGES $WINDOWS_PACKAGE_PACKAGES
 dir="$VARNEL_ROOT/build-windows-release"
 rm -f "$dir"/varnel-*-setup.exe "$dir"/varnel-*.zip
-# The Windows program is built without Qt, which VARNEL_BEHAVIOUR_ONLY leaves out.
+# The Windows program is built without Qt (VARNEL_QT=OFF).
 cmake -S "$VARNEL_ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$VARNEL_ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DVARNEL_BEHAVIOUR_ONLY=ON -DVARNEL_BUILD_TESTS=OFF -DVARNEL_BUILD_BENCH=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DVARNEL_QT=OFF -DVARNEL_BUILD_TESTS=OFF -DVARNEL_BUILD_BENCH=OFF >/dev/null
 if ! ninja -C "$dir" -t query varnel_setup >/dev/null 2>&1; then
     echo "varnel: the Windows build has no varnel program (target varnel) to pack" >&2
     exit 1

@@ -9,7 +9,7 @@ install_packages $WINDOWS_PACKAGES
 
 build="$VARNEL_ROOT/build-windows"
 configure_and_build "$build" -DCMAKE_TOOLCHAIN_FILE="$VARNEL_ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_BEHAVIOUR_ONLY=ON
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_QT=OFF
 
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/varnel-wine.XXXXXX")
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64

@@ -21,7 +21,7 @@ ctest --output-on-failure --repeat until-pass:2 -L e2e || status=1
 "$VARNEL_ROOT/scripts/test-wayland.sh" || status=1
 "$VARNEL_ROOT/scripts/test-package.sh" || status=1
 
-configure_and_build "$VARNEL_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON -DVARNEL_BEHAVIOUR_ONLY=ON
+configure_and_build "$VARNEL_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON -DVARNEL_QT=OFF
 cd "$VARNEL_ROOT/build-asan"
 ctest --output-on-failure -L unit -j "$jobs" || status=1
 
