@@ -1,0 +1,266 @@
+"""Windows end-to-end fixture: the real varnel.exe and a small target application under Wine, driven
+through wintool.exe (tests/wine/wintool.cpp). scripts/test-windows-e2e.sh prepares the Wine prefix,
+the X server and the virtual desktop and names the build folder in VARNEL_WINE_BUILD; every wait here
+is a poll with a time-out."""
+import collections
+import os
+import shutil
+import statistics
+import subprocess
+import time
+import unittest
+
+TWIPS_PER_PIXEL = 15  # 96 DPI, as Wine's virtual desktop runs here
+TARGET_TITLE = 'Varnel test target'
+
+
+def poll(predicate, timeout=10.0, interval=0.02, what='condition'):
+    """Calls predicate until it returns a true value; returns it, or raises after the time-out."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError(f'timed out after {timeout} s waiting for {what}')
+        time.sleep(interval)
+
+
+def figure(text):
+    """One measured figure, printed for the run's log."""
+    print(f'[figures] {text}', flush=True)
+
+
+def spread(values, unit='ms', scale=1000.0):
+    values = sorted(v * scale for v in values)
+    return (f'median {statistics.median(values):.0f} {unit}, min {values[0]:.0f}, max {values[-1]:.0f} '
+            f'(n={len(values)})')
+
+
+def enc(text):
+    return text.encode('utf-16-le', 'surrogatepass').hex() or '-'
+
+
+def dec(hexed):
+    hexed = hexed.strip()
+    return '' if hexed in ('', '-') else bytes.fromhex(hexed).decode('utf-16-le', 'surrogatepass')
+
+
+def build_file(*parts):
+    build = os.environ.get('VARNEL_WINE_BUILD')
+    if not build:
+        raise unittest.SkipTest('VARNEL_WINE_BUILD is not set: run scripts/test-windows-e2e.sh')
+    return os.path.join(build, *parts)
+
+
+def windows_path(path):
+    """The path as a Windows program sees it through Wine's Z: drive."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+TopLevel = collections.namedtuple('TopLevel', 'hwnd pid visible exstyle cls title')
+Child = collections.namedtuple('Child', 'hwnd id visible cls text left top right bottom')
+Rect = collections.namedtuple('Rect', 'left top right bottom client_width client_height')
+
+
+class WinTool:
+    """wintool.exe run through Wine, one process per query."""
+
+    def __init__(self):
+        self.path = build_file('tests', 'wine', 'varnel_wintool.exe')
+        if not os.path.exists(self.path) or shutil.which('wine') is None:
+            raise unittest.SkipTest('wintool.exe or wine is missing')
+
+    def run(self, *args, check=True, timeout=30):
+        result = subprocess.run(['wine', self.path, *map(str, args)], stdin=subprocess.DEVNULL,
+                                capture_output=True, text=True, timeout=timeout)
+        if check and result.returncode != 0:
+            raise RuntimeError(f'wintool {" ".join(map(str, args))}: exit {result.returncode}: {result.stderr}')
+        return result
+
+    def out(self, *args):
+        return self.run(*args).stdout
+
+    def windows(self):
+        found = []
+        for line in self.out('windows').splitlines():
+            hwnd, pid, visible, exstyle, cls, title = line.split()
+            found.append(TopLevel(int(hwnd), int(pid), visible == '1', int(exstyle, 16), dec(cls), dec(title)))
+        return found
+
+    def find(self, title=None, cls=None, visible=True):
+        return [w for w in self.windows() if (title is None or w.title == title) and (cls is None or w.cls == cls)
+                and (not visible or w.visible)]
+
+    def children(self, hwnd):
+        found = []
+        for line in self.out('children', hwnd).splitlines():
+            hwnd_, cid, visible, cls, text, *rect = line.split()
+            found.append(Child(int(hwnd_), int(cid), visible == '1', dec(cls), dec(text), *map(int, rect)))
+        return found
+
+    def text(self, hwnd):
+        return dec(self.out('text', hwnd))
+
+    def set_text(self, hwnd, text):
+        self.run('settext', hwnd, enc(text))
+
+    def select(self, hwnd, start, end):
+        self.run('sel', hwnd, start, end)
+
+    def foreground(self):
+        return int(self.out('foreground'))
+
+    def activate(self, hwnd):
+        self.run('activate', hwnd)
+
+    def click(self, hwnd):
+        self.run('click', hwnd)
+
+    def mouse(self, hwnd, how='left', at=None):
+        self.run('mouse', hwnd, how, *(at or ()))
+
+    def keys(self, *specs):
+        self.run('keys', *specs)
+
+    def type(self, text):
+        self.run('type', enc(text))
+
+    def clipboard(self):
+        """The clipboard's text, or None when it holds none."""
+        out = self.out('getclip').strip('\n')
+        return None if out == '-' else dec(out)
+
+    def set_clipboard(self, text):
+        self.run('setclip', enc(text))
+
+    def clear_clipboard(self):
+        self.run('clearclip')
+
+    def clipboard_sequence(self):
+        return int(self.out('clipseq'))
+
+    def rect(self, hwnd):
+        return Rect(*map(int, self.out('rect', hwnd).split()))
+
+    def work_area(self, hwnd):
+        values = list(map(int, self.out('workarea', hwnd).split()))
+        return values[:4], values[4:]
+
+    def memory(self, hwnd):
+        """Working set, peak working set and private bytes of the window's process."""
+        return tuple(map(int, self.out('mem', hwnd).split()))
+
+    def close(self, hwnd):
+        self.run('close', hwnd, check=False)
+
+
+class Program:
+    """A Windows program started through Wine, stopped at the end of the test that started it."""
+
+    def __init__(self, exe, *args):
+        if not os.path.exists(exe):
+            raise unittest.SkipTest(f'{os.path.basename(exe)} was not built')
+        self.started = time.monotonic()
+        self.process = subprocess.Popen(['wine', exe, *args], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop(self, tool, hwnd=None):
+        if hwnd is not None and self.process.poll() is None:
+            tool.close(hwnd)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(timeout=10)
+
+
+def start_target(tool, title=TARGET_TITLE):
+    """Starts the target application; returns the program, its window and its EDIT."""
+    program = Program(build_file('tests', 'wine', 'varnel_wine_target.exe'), title)
+    window = poll(lambda: tool.find(title, 'VarnelWineTarget'), timeout=30, what='the target window')[0]
+    edit = next(c for c in tool.children(window.hwnd) if c.cls.lower() == 'edit')
+    return program, window.hwnd, edit.hwnd
+
+
+MainControls = collections.namedtuple('MainControls', 'zorder conversions settings copy send slots')
+
+
+def main_controls(children):
+    """The main window's controls by kind and place: the top row of buttons (two z-order buttons,
+    the six conversion buttons, the settings button), then per slot row the copy button, the send
+    button and the slot, rows ordered from the top. Places and kinds are the window's fixed layout,
+    so this needs no control identifiers."""
+    buttons = sorted((c for c in children if c.cls.lower() == 'button'), key=lambda c: (c.top, c.left))
+    slots = sorted((c for c in children if c.cls.lower() == 'edit'), key=lambda c: c.top)
+    if len(buttons) != 29 or len(slots) != 10:
+        raise AssertionError(f'expected 29 buttons and 10 slots, found {len(buttons)} and {len(slots)}')
+    top = sorted(buttons[:9], key=lambda c: c.left)
+    rows = [sorted(buttons[9 + 2 * i:11 + 2 * i], key=lambda c: c.left) for i in range(10)]
+    return MainControls(zorder=[c.hwnd for c in top[:2]], conversions=[c.hwnd for c in top[2:8]],
+                        settings=top[8].hwnd, copy=[r[0].hwnd for r in rows], send=[r[1].hwnd for r in rows],
+                        slots=[c.hwnd for c in slots])
+
+
+class VarnelSession(unittest.TestCase):
+    """Base of the test classes: one varnel.exe and one target application per class, on the virtual
+    desktop of the prefix that test-windows-e2e.sh made."""
+
+    ARGS = ()  # the program's command line
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tool = WinTool()
+        exe = os.environ.get('VARNEL_EXE') or build_file('app', 'win32', 'varnel.exe')
+        if not os.path.exists(exe):
+            raise unittest.SkipTest('varnel.exe is not built (the Windows front end is missing)')
+        cls.target_program, cls.target, cls.target_edit = start_target(cls.tool)
+        cls.varnel = Program(exe, *cls.ARGS)
+        try:
+            cls.main = poll(lambda: cls.tool.find('Varnel'), timeout=60, what='the main window')[0]
+            cls.startup_seconds = time.monotonic() - cls.varnel.started
+            cls.controls = main_controls(cls.tool.children(cls.main.hwnd))
+        except BaseException:
+            cls.stop_programs()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.stop_programs()
+
+    @classmethod
+    def stop_programs(cls):
+        main = getattr(cls, 'main', None)
+        cls.varnel.stop(cls.tool, main.hwnd if main else None)
+        cls.target_program.stop(cls.tool, cls.target)
+
+    # Helpers shared by the tests.
+    def slot_text(self, slot):
+        return self.tool.text(self.controls.slots[slot - 1])
+
+    def set_slot(self, slot, text):
+        self.tool.set_text(self.controls.slots[slot - 1], text)
+
+    def wait_slot(self, slot, text, timeout=10):
+        poll(lambda: self.slot_text(slot) == text, timeout=timeout, what=f'slot {slot} to hold {text!r}')
+
+    def wait_target(self, text, timeout=10):
+        poll(lambda: self.tool.text(self.target_edit) == text, timeout=timeout,
+             what=f'the target to hold {text!r}')
+
+    def focus_target(self):
+        """Makes the target the foreground window and lets the program's tick (every 200 ms) see it.
+        The program shows no sign of having seen it, so this one wait is a fixed settle of two ticks."""
+        self.tool.activate(self.target)
+        time.sleep(0.45)
+
+    def capture(self, text, slot=1):
+        """Puts text on the clipboard as another Windows program does and waits until it is captured."""
+        self.tool.set_clipboard(text)
+        self.wait_slot(slot, text)
+
+    def press(self, button):
+        """A real mouse click on one of the program's buttons, as a user makes it."""
+        self.tool.mouse(button, 'left')
