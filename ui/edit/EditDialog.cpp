@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QTextDocument>
 
+#include "ui/common/EditLayout.h"
 #include "ui/common/Text.h"
 #include "ui/common/WindowIcon.h"
 
@@ -10,12 +11,7 @@ namespace varnel {
 
 namespace {
 
-// Geometry in twips, relative to the client area.
-constexpr int ClientWidth = 4680;
-constexpr int ClientHeight = 3345;
-constexpr int TextLeft = 120, TextTop = 120, TextWidth = 4455, TextHeight = 2535;
-constexpr int ButtonTop = 2760, ButtonWidth = 1575, ButtonHeight = 495;
-constexpr int OkLeft = 480, CancelLeft = 2640;
+using namespace edit_layout;
 
 QPushButton* MakeButton(const QString& caption, int left, const Twips& twips, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/Forms.h"
+#include "ui/common/TextPart.h"
 #include "ui/common/Twips.h"
 
 namespace varnel {
@@ -36,8 +37,8 @@ class EditDialog : public QWidget {
     void setText(SharedText text);
 
     // Texts longer than this (UTF-16 code units), or of more lines, are shown in part.
-    static constexpr std::size_t DisplayLimit = 262144;
-    static constexpr std::size_t DisplayLines = 16384;
+    static constexpr std::size_t DisplayLimit = EditDisplayLimit;
+    static constexpr std::size_t DisplayLines = EditDisplayLines;
     bool showsPart() const { return showsPart_; }
 
     // The Tag of the text box.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/SharedText.h"
+#include "ui/common/TextPart.h"
 
 namespace varnel {
 
@@ -24,7 +25,7 @@ class SlotEdit : public QPlainTextEdit {
     SlotEdit(int index, QWidget* parent);
 
     // Texts longer than this (UTF-16 code units) are shown in part.
-    static constexpr std::size_t DisplayLimit = 4096;
+    static constexpr std::size_t DisplayLimit = SlotDisplayLimit;
 
     int index() const { return index_; }
     bool showsPart() const { return showsPart_; }

@@ -1,0 +1,105 @@
+// The slot edit dialog on Windows: a sizable top-level window with a multi-line text box and the
+// "Ｏ Ｋ" and "キャンセル" buttons, laid out from ui/common/EditLayout.h. What its events do is
+// decided by EditDialogHandlers (editing/EditDialogRules.h), reached through Win32EditDialogHost.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/AppContext.h"
+#include "editing/EditDialogRules.h"
+
+namespace varnel {
+
+class Win32EditDialog {
+  public:
+    enum class Event { Ok, Cancel, CloseRequested };
+    // Creates the window, not shown yet; `onEvent` receives its buttons and its close box.
+    explicit Win32EditDialog(std::function<void(Event)> onEvent);
+    ~Win32EditDialog();
+    Win32EditDialog(const Win32EditDialog&) = delete;
+    Win32EditDialog& operator=(const Win32EditDialog&) = delete;
+
+    HWND window() const { return window_; }
+    HWND textBox() const { return textBox_; }
+    HWND okButton() const { return okButton_; }
+    HWND cancelButton() const { return cancelButton_; }
+
+    // The text box's text: exactly the text that was set (line ends as they came) until the user
+    // edits it, then what the box shows (CR LF between lines). A text longer than the edit display
+    // limit is shown in part, read-only, ending in "…"; text() still gives the whole text.
+    std::u16string text() const;
+    SharedText sharedText() const;
+    void setText(SharedText text);
+    bool showsPart() const { return showsPart_; }
+    const std::u16string& tag() const { return tag_; }
+    void setTag(const std::u16string& tag) { tag_ = tag; }
+
+    LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  private:
+    static LRESULT CALLBACK textProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
+    std::u16string shownText() const;
+    void applyDpi(int dpi);
+
+    std::function<void(Event)> onEvent_;
+    HWND window_ = nullptr;
+    HWND textBox_ = nullptr;
+    HWND okButton_ = nullptr;
+    HWND cancelButton_ = nullptr;
+    WNDPROC editProc_ = nullptr;
+    HFONT textFont_ = nullptr;
+    HFONT buttonFont_ = nullptr;
+    int dpi_ = 96;
+    SharedText exact_;
+    bool showsPart_ = false;
+    bool setting_ = false;
+    bool edited_ = false;
+    std::u16string tag_;
+};
+
+// Owns the edit dialog for the main window: creates it when a slot is double-clicked, forwards its
+// buttons and close box to the handlers, and destroys it once it has closed.
+class Win32EditDialogHost : public EditForm {
+  public:
+    explicit Win32EditDialogHost(AppContext& ctx);
+    ~Win32EditDialogHost() override;
+    Win32EditDialogHost(const Win32EditDialogHost&) = delete;
+    Win32EditDialogHost& operator=(const Win32EditDialogHost&) = delete;
+
+    // A slot's double-click.
+    void OpenEditDialog(std::int16_t index) { handlers_.OpenEditDialog(index); }
+    // The main window's unload: an open dialog closes as with キャンセル.
+    void unload() { handlers_.unload(); }
+    // Destroys the dialogs that have closed (posted to the main window after a close).
+    void reap() { closed_.clear(); }
+    // The open dialog; null while it is closed.
+    Win32EditDialog* dialog() const { return dialog_.get(); }
+
+    // EditForm
+    bool isLoaded() const override { return dialog_ != nullptr; }
+    void load() override;
+    void show() override;
+    void activate() override;
+    WindowHandle hWnd() override;
+    void setCaption(const std::u16string& caption) override;
+    std::u16string text() const override;
+    SharedText sharedText() const override;
+    void setText(SharedText text) override;
+    std::u16string tag() const override;
+    void setTag(const std::u16string& tag) override;
+    void destroy() override;
+
+  private:
+    AppContext& ctx_;
+    EditDialogHandlers handlers_;
+    std::unique_ptr<Win32EditDialog> dialog_;
+    // Closed from inside one of their own handlers: hidden now, destroyed once the stack is clear.
+    std::vector<std::unique_ptr<Win32EditDialog>> closed_;
+};
+
+}  // namespace varnel

@@ -1,0 +1,297 @@
+#include "ui/win32/Win32SettingsDialog.h"
+
+#include <algorithm>
+
+#include "core/Geometry.h"
+#include "platform/win32/Win32EventPump.h"
+#include "ui/common/SettingsLayout.h"
+#include "ui/win32/ControlIds.h"
+#include "ui/win32/Win32MainWindow.h"
+#include "ui/win32/Win32Ui.h"
+
+namespace varnel {
+
+namespace {
+
+using namespace win32ui;
+namespace L = settings_layout;
+namespace ids = win32_ids;
+
+constexpr wchar_t DialogClass[] = L"VarnelSettingsDialog";
+// A fixed dialog frame with the close box only.
+constexpr DWORD Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+
+struct Placement {
+    int id;
+    const L::Box* frame;  // the frame the box is relative to; null for the dialog
+    L::Box box;
+};
+
+// Every control, in the order it is created: the order the controls are read in, frame by frame
+// from the top, the closing buttons last; frames and labels take no focus.
+const Placement Placements[] = {
+    {ids::VersionFrame, nullptr, L::Frame4},
+    {ids::VersionLabel, &L::Frame4, L::Label3},
+    {ids::SendModeFrame, nullptr, L::Frame1},
+    {ids::SendModeOption + 0, &L::Frame1, L::Option1[0]},
+    {ids::SendModeOption + 1, &L::Frame1, L::Option1[1]},
+    {ids::ImeLabel, &L::Frame1, L::Label2},
+    {ids::CaptureFrame, nullptr, L::Frame2},
+    {ids::CaptureCheck, &L::Frame2, L::Check1},
+    {ids::RotationCombo, &L::Frame2, L::Combo1},
+    {ids::RotationLabel, &L::Frame2, L::Label1},
+    {ids::DisplayFrame, nullptr, L::Frame3},
+    {ids::DisplayOption + 0, &L::Frame3, L::Option2[0]},
+    {ids::DisplayOption + 1, &L::Frame3, L::Option2[1]},
+    {ids::DisplayOption + 2, &L::Frame3, L::Option2[2]},
+    {ids::ClearFrame, nullptr, L::Frame5},
+    {ids::ClearAllButton, &L::Frame5, L::Command3},
+    {ids::SettingsOk, nullptr, L::Command1},
+    {ids::SettingsCancel, nullptr, L::Command2},
+};
+
+HWND OwnerOf(AppContext& ctx) {
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx.form.hWnd()));
+}
+
+}  // namespace
+
+Win32SettingsDialog::Win32SettingsDialog(AppContext& ctx, HWND owner, std::function<void()> onClosed)
+    : ctx_(ctx), onClosed_(std::move(onClosed)) {
+    RegisterWindowClass(DialogClass, ObjectWindowProc<Win32SettingsDialog>);
+    const POINT corner{Px(L::ClientLeft, 96), Px(L::ClientTop, 96)};
+    dpi_ = DpiAt(corner);
+    window_ = CreateWindowExW(ExStyle, DialogClass, L"Varnelの詳細設定", Style, 0, 0, 0, 0, owner, nullptr,
+                              GetModuleHandleW(nullptr), this);
+    if (window_ == nullptr) {
+        return;
+    }
+    createControls();
+    applyDpi(DpiOf(window_));
+    Win32EventPump::addDialog(window_);
+    settings::FillSettingsDialog(ctx_.state, *this);
+}
+
+Win32SettingsDialog::~Win32SettingsDialog() {
+    if (window_ != nullptr) {
+        Win32EventPump::removeDialog(window_);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        DestroyWindow(window_);
+    }
+    DeleteObject(font_);
+    DeleteObject(comboFont_);
+}
+
+void Win32SettingsDialog::createControls() {
+    constexpr DWORD Frame = BS_GROUPBOX | WS_CLIPSIBLINGS;
+    constexpr DWORD Label = SS_LEFT | SS_NOPREFIX;
+    // Option groups: WS_GROUP on the first option of a group and on the first control after it.
+    constexpr DWORD Option = BS_AUTORADIOBUTTON;
+    constexpr DWORD Button = BS_PUSHBUTTON | WS_TABSTOP;
+    CreateControl(window_, L"BUTTON", L"ﾊﾞｰｼﾞｮﾝ情報", Frame, ids::VersionFrame);
+    CreateControl(window_, L"STATIC", L"Varnel Version 1.1", Label, ids::VersionLabel);
+    CreateControl(window_, L"BUTTON", L"貼付方法", Frame, ids::SendModeFrame);
+    CreateControl(window_, L"BUTTON", L"クリップボードのペースト", Option | WS_GROUP | WS_TABSTOP,
+                  ids::SendModeOption + 0);
+    CreateControl(window_, L"BUTTON", L"キーストロークの送信", Option, ids::SendModeOption + 1);
+    CreateControl(window_, L"STATIC", L"\u3000（貼付先のIMEは必ずオフにしてください！）", Label,
+                  ids::ImeLabel);
+    CreateControl(window_, L"BUTTON", L"クリップボードの自動取得", Frame, ids::CaptureFrame);
+    CreateControl(window_, L"BUTTON", L"実行する", BS_AUTOCHECKBOX | WS_GROUP | WS_TABSTOP,
+                  ids::CaptureCheck);
+    // The combo box stands over the gap of the label after it, which does not paint under it.
+    HWND combo = CreateControl(window_, L"COMBOBOX", L"",
+                               CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, ids::RotationCombo);
+    for (const wchar_t* item : {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8", L"9", L"10"}) {
+        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    }
+    CreateControl(window_, L"STATIC",
+                  L"割当て：\u30001～\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000まで",
+                  Label | WS_CLIPSIBLINGS, ids::RotationLabel);
+    CreateControl(window_, L"BUTTON", L"ウィンドウ表示", Frame, ids::DisplayFrame);
+    CreateControl(window_, L"BUTTON", L"通常表示（5行）", Option | WS_GROUP | WS_TABSTOP,
+                  ids::DisplayOption + 0);
+    CreateControl(window_, L"BUTTON", L"ボタン表示のみ", Option, ids::DisplayOption + 1);
+    CreateControl(window_, L"BUTTON", L"全体表示（10行）", Option, ids::DisplayOption + 2);
+    CreateControl(window_, L"BUTTON", L"内容消去", Frame, ids::ClearFrame);
+    CreateControl(window_, L"BUTTON", L"全消去実行", Button | WS_GROUP, ids::ClearAllButton);
+    CreateControl(window_, L"BUTTON", L"決定", Button, ids::SettingsOk);
+    CreateControl(window_, L"BUTTON", L"キャンセル", Button, ids::SettingsCancel);
+}
+
+void Win32SettingsDialog::applyDpi(int dpi) {
+    dpi_ = dpi;
+    auto px = [this](int twips) { return Px(twips, dpi_); };
+    DeleteObject(font_);
+    DeleteObject(comboFont_);
+    font_ = MakeGothicFont(FontPitch::Proportional, L::DialogPointSize, dpi_);
+    comboFont_ = MakeGothicFont(FontPitch::Proportional, L::ComboPointSize, dpi_);
+    SetFontOnChildren(window_, font_);
+    SendMessageW(control(ids::RotationCombo), WM_SETFONT, reinterpret_cast<WPARAM>(comboFont_), TRUE);
+    for (const Placement& p : Placements) {
+        const int left = p.box.left + (p.frame != nullptr ? p.frame->left : 0);
+        const int top = p.box.top + (p.frame != nullptr ? p.frame->top : 0);
+        // A combo box's height includes its drop-down list.
+        const int height = p.id == ids::RotationCombo ? px(p.box.height) * 8 : px(p.box.height);
+        MoveWindow(control(p.id), px(left), px(top), px(p.box.width), height, TRUE);
+    }
+    // The design position of the client area, moved onto the visible screen where needed.
+    const RECT client{px(L::ClientLeft), px(L::ClientTop), px(L::ClientLeft) + px(L::ClientWidth),
+                      px(L::ClientTop) + px(L::ClientHeight)};
+    const RECT outer = OuterFromClient(client, Style, ExStyle, dpi_);
+    const RECT area = WorkAreaAt(POINT{client.left, client.top});
+    const PixelRect placed = KeepOnScreen(
+        PixelRect{client.left, client.top, client.right - client.left, client.bottom - client.top},
+        FrameMargins{client.left - outer.left, client.top - outer.top, outer.right - client.right,
+                     outer.bottom - client.bottom},
+        PixelRect{area.left, area.top, area.right - area.left, area.bottom - area.top});
+    SetWindowPos(window_, nullptr, placed.left - (client.left - outer.left),
+                 placed.top - (client.top - outer.top), outer.right - outer.left, outer.bottom - outer.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool Win32SettingsDialog::optionSelected(int firstId, int count, std::int16_t index) const {
+    return index >= 0 && index < count &&
+           SendMessageW(control(firstId + index), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void Win32SettingsDialog::selectOption(int firstId, int count, std::int16_t index) {
+    for (int i = 0; i < count; ++i) {
+        SendMessageW(control(firstId + i), BM_SETCHECK, i == index ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+}
+
+bool Win32SettingsDialog::sendModeSelected(std::int16_t index) const {
+    return optionSelected(ids::SendModeOption, 2, index);
+}
+
+void Win32SettingsDialog::selectSendMode(std::int16_t index) {
+    selectOption(ids::SendModeOption, 2, index);
+}
+
+bool Win32SettingsDialog::displaySizeSelected(std::int16_t index) const {
+    return optionSelected(ids::DisplayOption, 3, index);
+}
+
+void Win32SettingsDialog::selectDisplaySize(std::int16_t index) {
+    selectOption(ids::DisplayOption, 3, index);
+}
+
+std::int16_t Win32SettingsDialog::captureCheck() const {
+    return SendMessageW(control(ids::CaptureCheck), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+}
+
+void Win32SettingsDialog::setCaptureCheck(std::int16_t value) {
+    SendMessageW(control(ids::CaptureCheck), BM_SETCHECK, value == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+std::u16string Win32SettingsDialog::rotationCountBoxText() const {
+    return WindowText(control(ids::RotationCombo));
+}
+
+void Win32SettingsDialog::setRotationCountBoxText(const std::u16string& text) {
+    SetWindowTextW(control(ids::RotationCombo), Wide(text));
+}
+
+void Win32SettingsDialog::close() {
+    // OK, Cancel, the close box and the main window's unloading all arrive here; the handling runs
+    // once, and the dialog always closes.
+    if (closing_) {
+        return;
+    }
+    closing_ = true;
+    settings::CloseSettingsDialog(ctx_);
+    closed_ = true;
+    ShowWindow(window_, SW_HIDE);
+    Win32EventPump::removeDialog(window_);
+    if (onClosed_) {
+        onClosed_();
+    }
+}
+
+LRESULT Win32SettingsDialog::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            if (id == IDOK && lParam == 0) {
+                // Enter presses the button that has the focus, and only that one; Escape does nothing.
+                HWND focus = GetFocus();
+                for (int button : {ids::SettingsOk, ids::SettingsCancel, ids::ClearAllButton}) {
+                    if (focus == control(button)) {
+                        SendMessageW(focus, BM_CLICK, 0, 0);
+                    }
+                }
+                return 0;
+            }
+            if (HIWORD(wParam) != BN_CLICKED || closing_) {
+                return 0;
+            }
+            if (id == ids::SettingsOk) {
+                settings::ApplySettings(ctx_, *this);
+            } else if (id == ids::SettingsCancel) {
+                settings::CancelSettings(*this);
+            } else if (id == ids::ClearAllButton) {
+                settings::ClearAllSlots(ctx_);
+            }
+            return 0;
+        }
+        case WM_CLOSE:
+            close();
+            return 0;
+        case WM_DPICHANGED:
+            applyDpi(HIWORD(wParam));
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+Win32SettingsDialogHost::~Win32SettingsDialogHost() = default;
+
+void Win32SettingsDialogHost::OpenSettingsDialog() {
+    varnel::OpenSettingsDialog(ctx_, *this);
+}
+
+void Win32SettingsDialogHost::unload() {
+    if (!dialog_ || dialog_->isClosing()) {
+        return;
+    }
+    dialog_->close();
+    // The close handling has run to its end; nothing of the dialog is on the stack any more.
+    dialog_.reset();
+}
+
+void Win32SettingsDialogHost::reap() {
+    closed_.clear();
+    if (dialog_ && dialog_->isClosed()) {
+        dialog_.reset();
+    }
+}
+
+void Win32SettingsDialogHost::load() {
+    if (dialog_) {
+        closed_.push_back(std::move(dialog_));  // closed, still on the stack somewhere
+    }
+    HWND owner = OwnerOf(ctx_);
+    dialog_ = std::make_unique<Win32SettingsDialog>(ctx_, owner, [owner] {
+        // Not while the dialog's own close is still unwinding: once the queue gets to it.
+        PostMessageW(owner, Win32MainWindow::ReapClosedDialogs, 0, 0);
+    });
+}
+
+void Win32SettingsDialogHost::show() {
+    HWND window = dialog_->window();
+    const bool shown = IsWindowVisible(window) != FALSE;
+    ShowWindow(window, SW_SHOW);
+    if (shown) {
+        BringWindowToTop(window);
+        SetForegroundWindow(window);
+    }
+}
+
+WindowHandle Win32SettingsDialogHost::hWnd() {
+    return static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(dialog_->window()));
+}
+
+}  // namespace varnel
