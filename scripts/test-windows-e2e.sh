@@ -66,6 +66,9 @@ run_bounded 60 wine wineboot --shutdown
 run_bounded 60 wineserver -w
 wineserver -p </dev/null >/dev/null 2>&1
 run_bounded 120 wine wineboot
+# Wine's desktop process ends a moment after the last window of the prefix closes, and a program
+# started while it ends can wait half a minute for it: one idle window keeps it up between the tests.
+wine "$build/tests/wine/varnel_wine_target.exe" "Wine desktop keeper" </dev/null >/dev/null 2>&1 &
 echo "varnel: Wine prefix ready in $(($(date +%s) - started)) s"
 
 export VARNEL_WINE_BUILD="$build"

@@ -4,6 +4,7 @@ the X server and the virtual desktop and names the build folder in VARNEL_WINE_B
 is a poll with a time-out."""
 import collections
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -12,6 +13,9 @@ import unittest
 
 TWIPS_PER_PIXEL = 15  # 96 DPI, as Wine's virtual desktop runs here
 TARGET_TITLE = 'Varnel test target'
+MAIN_CLASS = 'VarnelMainWindow'
+BM_GETCHECK = 0x00F0
+WS_EX_TOPMOST = 0x8
 
 
 def poll(predicate, timeout=10.0, interval=0.02, what='condition'):
@@ -71,7 +75,7 @@ class WinTool:
         if not os.path.exists(self.path) or shutil.which('wine') is None:
             raise unittest.SkipTest('wintool.exe or wine is missing')
 
-    def run(self, *args, check=True, timeout=30):
+    def run(self, *args, check=True, timeout=60):
         result = subprocess.run(['wine', self.path, *map(str, args)], stdin=subprocess.DEVNULL,
                                 capture_output=True, text=True, timeout=timeout)
         if check and result.returncode != 0:
@@ -151,6 +155,12 @@ class WinTool:
         """Working set, peak working set and private bytes of the window's process."""
         return tuple(map(int, self.out('mem', hwnd).split()))
 
+    def send(self, hwnd, message, wparam=0, lparam=0):
+        return int(self.out('send', hwnd, message, wparam, lparam))
+
+    def checked(self, hwnd):
+        return self.send(hwnd, BM_GETCHECK) == 1
+
     def close(self, hwnd):
         self.run('close', hwnd, check=False)
 
@@ -180,28 +190,34 @@ class Program:
 def start_target(tool, title=TARGET_TITLE):
     """Starts the target application; returns the program, its window and its EDIT."""
     program = Program(build_file('tests', 'wine', 'varnel_wine_target.exe'), title)
-    window = poll(lambda: tool.find(title, 'VarnelWineTarget'), timeout=30, what='the target window')[0]
-    edit = next(c for c in tool.children(window.hwnd) if c.cls.lower() == 'edit')
+    try:
+        window = poll(lambda: tool.find(title, 'VarnelWineTarget'), timeout=60, what='the target window')[0]
+        edit = next(c for c in tool.children(window.hwnd) if c.cls.lower() == 'edit')
+    except BaseException:
+        program.stop(tool)
+        raise
     return program, window.hwnd, edit.hwnd
 
 
-MainControls = collections.namedtuple('MainControls', 'zorder conversions settings copy send slots')
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
-def main_controls(children):
-    """The main window's controls by kind and place: the top row of buttons (two z-order buttons,
-    the six conversion buttons, the settings button), then per slot row the copy button, the send
-    button and the slot, rows ordered from the top. Places and kinds are the window's fixed layout,
-    so this needs no control identifiers."""
-    buttons = sorted((c for c in children if c.cls.lower() == 'button'), key=lambda c: (c.top, c.left))
-    slots = sorted((c for c in children if c.cls.lower() == 'edit'), key=lambda c: c.top)
-    if len(buttons) != 29 or len(slots) != 10:
-        raise AssertionError(f'expected 29 buttons and 10 slots, found {len(buttons)} and {len(slots)}')
-    top = sorted(buttons[:9], key=lambda c: c.left)
-    rows = [sorted(buttons[9 + 2 * i:11 + 2 * i], key=lambda c: c.left) for i in range(10)]
-    return MainControls(zorder=[c.hwnd for c in top[:2]], conversions=[c.hwnd for c in top[2:8]],
-                        settings=top[8].hwnd, copy=[r[0].hwnd for r in rows], send=[r[1].hwnd for r in rows],
-                        slots=[c.hwnd for c in slots])
+def control_ids():
+    """The front end's control identifiers by name, read from the header that documents them."""
+    try:
+        with open(os.path.join(ROOT, 'ui', 'win32', 'ControlIds.h'), encoding='utf-8') as header:
+            return {name: int(value) for name, value in re.findall(r'constexpr int (\w+) = (\d+);', header.read())}
+    except FileNotFoundError:
+        raise unittest.SkipTest('ui/win32/ControlIds.h is missing (the Windows front end)') from None
+
+
+def have_backends():
+    return os.path.exists(os.path.join(ROOT, 'platform', 'win32', 'Win32WindowSystem.h'))
+
+
+# The tests that need the foreground window, the clipboard or the keyboard of the program itself.
+needs_backends = unittest.skipUnless(have_backends(), 'the Windows window-system, clipboard and keyboard '
+                                     'backends (platform/win32/Win32WindowSystem and friends) are missing')
 
 
 class VarnelSession(unittest.TestCase):
@@ -213,15 +229,16 @@ class VarnelSession(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tool = WinTool()
+        cls.ids = control_ids()
         exe = os.environ.get('VARNEL_EXE') or build_file('app', 'win32', 'varnel.exe')
         if not os.path.exists(exe):
             raise unittest.SkipTest('varnel.exe is not built (the Windows front end is missing)')
         cls.target_program, cls.target, cls.target_edit = start_target(cls.tool)
         cls.varnel = Program(exe, *cls.ARGS)
         try:
-            cls.main = poll(lambda: cls.tool.find('Varnel'), timeout=60, what='the main window')[0]
+            cls.main = poll(lambda: cls.tool.find('Varnel', MAIN_CLASS), timeout=60, what='the main window')[0]
             cls.startup_seconds = time.monotonic() - cls.varnel.started
-            cls.controls = main_controls(cls.tool.children(cls.main.hwnd))
+            cls.controls = {c.id: c for c in cls.tool.children(cls.main.hwnd)}
         except BaseException:
             cls.stop_programs()
             raise
@@ -237,11 +254,40 @@ class VarnelSession(unittest.TestCase):
         cls.target_program.stop(cls.tool, cls.target)
 
     # Helpers shared by the tests.
+    def control(self, name, offset=0):
+        """The main window's control of that name in ui/win32/ControlIds.h (plus the index)."""
+        return self.controls[self.ids[name] + offset].hwnd
+
+    def slot(self, slot):
+        return self.control('Slot', slot)
+
     def slot_text(self, slot):
-        return self.tool.text(self.controls.slots[slot - 1])
+        return self.tool.text(self.slot(slot))
 
     def set_slot(self, slot, text):
-        self.tool.set_text(self.controls.slots[slot - 1], text)
+        self.type_into(self.slot(slot), text)
+
+    def type_into(self, box, text):
+        """Types the text into a text box as a user does: a click into it, Ctrl+A, the keys. (The
+        program's text boxes keep their texts exactly as typed and take no notice of a WM_SETTEXT from
+        outside, which changes only what they show.)"""
+        self.tool.mouse(box, 'left')
+        self.tool.keys('ctrl+a')
+        if text:
+            self.tool.type(text.replace('\r\n', '\r'))
+        else:
+            self.tool.keys('back')
+        poll(lambda: self.tool.text(box) == text, what=f'the text box to hold {text!r}')
+
+    def dialog(self, title, timeout=10):
+        """The program's dialog of that title, once shown; its controls by identifier."""
+        window = poll(lambda: [w for w in self.tool.find(title) if w.pid == self.main.pid], timeout=timeout,
+                      what=f'the dialog {title}')[0]
+        return window.hwnd, {c.id: c.hwnd for c in self.tool.children(window.hwnd)}
+
+    def wait_closed(self, hwnd, timeout=10):
+        poll(lambda: hwnd not in [w.hwnd for w in self.tool.windows() if w.visible], timeout=timeout,
+             what='the dialog to close')
 
     def wait_slot(self, slot, text, timeout=10):
         poll(lambda: self.slot_text(slot) == text, timeout=timeout, what=f'slot {slot} to hold {text!r}')

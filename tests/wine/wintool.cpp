@@ -8,6 +8,7 @@
 //   wintool text HWND                  the window's text (WM_GETTEXT)
 //   wintool settext HWND HEX | sel HWND START END | getsel HWND
 //   wintool foreground | activate HWND | close HWND | post HWND MSG WPARAM LPARAM
+//   wintool send HWND MSG WPARAM LPARAM  sent with a time-out; prints the result (BM_GETCHECK, ...)
 //   wintool click HWND                 BM_CLICK, posted
 //   wintool mouse HWND left|right|double [X Y]   a real click (SendInput) at X,Y in the window, or its centre
 //   wintool keys SPEC...               e.g. shift+insert ctrl+a down return escape
@@ -18,6 +19,7 @@
 // After windows.h, which it needs.
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -281,10 +283,21 @@ int Mouse(HWND window, const wchar_t* how, int argc, wchar_t** argv) {
     if (!SetCursorPos(x, y)) {
         return 2;
     }
-    Sleep(20);  // lets the move reach the window under the pointer before the press
     bool right = std::wcscmp(how, L"right") == 0;
     int clicks = std::wcscmp(how, L"double") == 0 ? 2 : 1;
+    // The presses carry the position too, in the same batch: under load the move made by SetCursorPos
+    // can reach the window under the pointer after a press sent on its own.
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = std::max(GetSystemMetrics(SM_CXVIRTUALSCREEN) - 1, 1);
+    const int height = std::max(GetSystemMetrics(SM_CYVIRTUALSCREEN) - 1, 1);
     std::vector<INPUT> inputs;
+    INPUT move{};
+    move.type = INPUT_MOUSE;
+    move.mi.dx = MulDiv(x - left, 65535, width);
+    move.mi.dy = MulDiv(y - top, 65535, height);
+    move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
+    inputs.push_back(move);
     for (int i = 0; i < clicks; ++i) {
         for (DWORD flag : {right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN,
                            right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP}) {
@@ -433,14 +446,23 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"click") {
         return PostMessageW(window, BM_CLICK, 0, 0) ? 0 : 2;
     }
-    if (command == L"post") {
+    if (command == L"post" || command == L"send") {
         if (!need(6)) {
             return 2;
         }
-        return PostMessageW(window, std::wcstoul(argv[3], nullptr, 0), std::wcstoull(argv[4], nullptr, 0),
-                            std::wcstoll(argv[5], nullptr, 0))
-                   ? 0
-                   : 2;
+        UINT message = std::wcstoul(argv[3], nullptr, 0);
+        WPARAM wparam = std::wcstoull(argv[4], nullptr, 0);
+        LPARAM lparam = std::wcstoll(argv[5], nullptr, 0);
+        if (command == L"post") {
+            return PostMessageW(window, message, wparam, lparam) ? 0 : 2;
+        }
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
+                                &result) == 0) {
+            return 2;
+        }
+        std::printf("%lld\n", static_cast<long long>(result));
+        return 0;
     }
     if (command == L"mouse") {
         return need(4) ? Mouse(window, argv[3], argc - 4, argv + 4) : 2;
