@@ -38,28 +38,21 @@ void ReportKeyFailure(AppContext& ctx, const Status& status) {
 
 // Puts the text on the clipboard, sends the paste key and waits until the target has fetched it.
 // Nothing is pasted when the clipboard could not be taken: the target would paste whatever was there.
-void Paste(AppContext& ctx, const std::u16string& text, bool alsoPrimary) {
+void Paste(AppContext& ctx, const std::u16string& text, PasteKind kind) {
     Clipboard& clipboard = ctx.platform.clipboard;
     Keyboard& keys = ctx.platform.keyboard;
-    clipboard.clear();
-    if (!clipboard.setText(text)) {
+    if (!clipboard.offerForPaste(text, ctx.state.TargetWindow, kind)) {
         return;
     }
-    const bool offered = alsoPrimary && clipboard.offerOnPrimary(text).ok();
-    // Only the target's own request for the text ends the wait; if the target cannot be named, the
-    // wait runs to its bound, which is slow but never restores the clipboard under the paste.
-    clipboard.expectPasteFrom(ctx.state.TargetWindow);
-    Status sent = keys.pressShiftInsert();
+    Status sent = keys.pressPasteKey();
     if (sent) {
         sent = keys.waitUntilSent();
     }
     if (sent) {
-        clipboard.waitForPasteRequest(PasteRequestBound);
+        clipboard.waitUntilPasted(PasteRequestBound);
     }
     ReportKeyFailure(ctx, sent);
-    if (offered) {
-        clipboard.restorePrimary();
-    }
+    clipboard.endPaste();
 }
 
 // Types in slices with the events handled between them, so the window stays live and a click on it
@@ -145,7 +138,7 @@ void SendSlot(AppContext& ctx, std::int16_t index) {
             const std::u16string text = ctx.form.text(index);
             switch (ctx.state.SendMode) {
                 case SendByPaste:
-                    Paste(ctx, text, true);
+                    Paste(ctx, text, PasteKind::SlotText);
                     RestoreLastClipboardText(ctx);
                     break;
                 case SendByKeystrokes:
@@ -172,7 +165,7 @@ void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
             Clipboard& clipboard = ctx.platform.clipboard;
             Keyboard& keys = ctx.platform.keyboard;
             clipboard.clear();
-            Status copyKey = keys.pressCtrlInsert();
+            Status copyKey = keys.pressCopyKey();
             if (copyKey) {
                 copyKey = keys.waitUntilSent();
             }
@@ -182,7 +175,7 @@ void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
             // The target answers the copy key asynchronously; a target without a selection never
             // does, and the wait ends at its bound. Then the copy gave no text, whatever the
             // clipboard may still hold.
-            copied = copied && clipboard.waitForForeignOwner(ctx.state.TargetWindow, CopyBound).ok();
+            copied = copied && clipboard.waitForCopyFrom(ctx.state.TargetWindow, CopyBound).ok();
             const auto hasText = copied ? clipboard.hasText() : Result<bool>::success(false);
             if (hasText && hasText.value()) {
                 if (const auto selection = clipboard.getText()) {
@@ -190,7 +183,7 @@ void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
                     const std::u16string converted = ConvertText(selection.value(), *kind);
                     switch (ctx.state.SendMode) {
                         case SendByPaste:
-                            Paste(ctx, converted, false);
+                            Paste(ctx, converted, PasteKind::SelectionReplacement);
                             break;
                         case SendByKeystrokes:
                             Type(ctx, converted);

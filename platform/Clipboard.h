@@ -12,6 +12,12 @@
 
 namespace varnel {
 
+// What a paste delivers, for backends that offer a text in more than one place.
+enum class PasteKind {
+    SlotText,              // a slot's text, pasted where the target's cursor is
+    SelectionReplacement,  // the converted text of the target's own selection, pasted over it
+};
+
 class Clipboard {
   public:
     virtual ~Clipboard() = default;
@@ -32,31 +38,30 @@ class Clipboard {
     // Puts the text on the clipboard as its only content; fails when ownership was not obtained.
     virtual Status setText(const std::u16string& text) = 0;
 
-    // Called right before the paste key goes to `target`: from then on, a request for the text we own
-    // counts as the paste only when it comes from the application that owns that window. Requests
-    // from anyone else (clipboard managers read every new text at once) are served and count for
-    // nothing.
-    virtual Status expectPasteFrom(WindowHandle target) = 0;
-    // Waits, handling events, until the application named by expectPasteFrom() has fetched the text
-    // we own and gone quiet, so that the clipboard can be changed again without racing the paste.
-    // Fails when no such request came within the bound.
-    virtual Status waitForPasteRequest(std::chrono::milliseconds bound) = 0;
+    // Puts the text on the clipboard as its only content, for a paste into `target` by the paste key
+    // the caller sends next. From then on, a request for the text counts as the paste only when it
+    // comes from the application that owns that window; requests from anyone else (clipboard managers
+    // read every new text at once) are served and count for nothing. A backend may also offer the text
+    // wherever else the target's paste key reads from (X11 terminals paste the primary selection),
+    // until endPaste(). Fails, with nothing to paste, when the clipboard could not be taken.
+    virtual Status offerForPaste(const std::u16string& text, WindowHandle target, PasteKind kind) = 0;
+    // Waits, handling events, until the target named by offerForPaste() has taken the text and gone
+    // quiet, so that the clipboard can be changed again without racing the paste. Fails when the
+    // target did not ask for it within the bound.
+    virtual Status waitUntilPasted(std::chrono::milliseconds bound) = 0;
+    // Ends a paste: takes back whatever offerForPaste() offered besides the clipboard. The clipboard
+    // itself keeps the text until the caller changes it.
+    virtual void endPaste() = 0;
     // Waits, handling events, until the application that owns `target` has taken the clipboard since
     // our last clear() or setText() (after a copy key was sent to it) and its text has been read.
     // A new owner that is some other application (a clipboard manager putting back its last text)
     // does not count. Fails when nothing of the kind happened within the bound.
-    virtual Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) = 0;
+    virtual Status waitForCopyFrom(WindowHandle target, std::chrono::milliseconds bound) = 0;
 
     // Called, on any thread, each time another application has changed the clipboard and the change
     // has been taken in, so that hasText/getText answer for it. Null stops the calls; once this
     // returns, no call of the previous listener is running or will start.
     virtual void setChangeListener(std::function<void()> listener) { (void)listener; }
-
-    // Offers the text on the primary selection too, for the duration of a paste (terminals paste the
-    // primary selection on Shift+Insert), remembering what that selection held.
-    virtual Status offerOnPrimary(const std::u16string& text) = 0;
-    // Gives the primary selection back what it held before offerOnPrimary (or nothing).
-    virtual Status restorePrimary() = 0;
 };
 
 }  // namespace varnel

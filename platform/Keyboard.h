@@ -12,10 +12,10 @@ class Keyboard {
   public:
     virtual ~Keyboard() = default;
 
-    // The paste key (Shift+Insert).
-    virtual Status pressShiftInsert() = 0;
-    // The copy key (Ctrl+Insert).
-    virtual Status pressCtrlInsert() = 0;
+    // The paste key that every kind of target understands (Shift+Insert on X11 and Windows).
+    virtual Status pressPasteKey() = 0;
+    // The copy key that every kind of target understands (Ctrl+Insert on X11 and Windows).
+    virtual Status pressCopyKey() = 0;
     // Called between the slices of a long typing, with no key held down; the caller handles its
     // pending events there. Returning false stops the typing.
     using BetweenSlices = std::function<bool()>;

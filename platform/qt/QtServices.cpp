@@ -69,24 +69,18 @@ Status QtClipboard::setText(const std::u16string& text) {
     return Status::success();
 }
 
-Status QtClipboard::expectPasteFrom(WindowHandle) {
-    return Status::success();
+Status QtClipboard::offerForPaste(const std::u16string& text, WindowHandle, PasteKind) {
+    clear();
+    return setText(text);
 }
 
-Status QtClipboard::waitForPasteRequest(std::chrono::milliseconds) {
+Status QtClipboard::waitUntilPasted(std::chrono::milliseconds) {
     QCoreApplication::processEvents();
     return Status::success();
 }
 
-Status QtClipboard::waitForForeignOwner(WindowHandle, std::chrono::milliseconds) {
+Status QtClipboard::waitForCopyFrom(WindowHandle, std::chrono::milliseconds) {
     QCoreApplication::processEvents();
-    return Status::success();
-}
-
-Status QtClipboard::offerOnPrimary(const std::u16string&) {
-    return Status::success();
-}
-Status QtClipboard::restorePrimary() {
     return Status::success();
 }
 

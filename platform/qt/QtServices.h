@@ -37,11 +37,10 @@ class QtClipboard : public Clipboard {
     Result<std::u16string> getText() override;
     std::uint64_t changeCount() override { return 0; }
     Status setText(const std::u16string& text) override;
-    Status expectPasteFrom(WindowHandle target) override;
-    Status waitForPasteRequest(std::chrono::milliseconds bound) override;
-    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) override;
-    Status offerOnPrimary(const std::u16string& text) override;
-    Status restorePrimary() override;
+    Status offerForPaste(const std::u16string& text, WindowHandle target, PasteKind kind) override;
+    Status waitUntilPasted(std::chrono::milliseconds bound) override;
+    void endPaste() override {}
+    Status waitForCopyFrom(WindowHandle target, std::chrono::milliseconds bound) override;
 };
 
 // Knows only this program's own windows.
@@ -58,8 +57,8 @@ class QtWindowSystem : public WindowSystem {
 // Where keys cannot be synthesised: every operation fails.
 class UnavailableKeyboard : public Keyboard {
   public:
-    Status pressShiftInsert() override { return Status::failure("no keyboard backend"); }
-    Status pressCtrlInsert() override { return Status::failure("no keyboard backend"); }
+    Status pressPasteKey() override { return Status::failure("no keyboard backend"); }
+    Status pressCopyKey() override { return Status::failure("no keyboard backend"); }
     Status typeText(const std::u16string&, const BetweenSlices&) override {
         return Status::failure("no keyboard backend");
     }

@@ -753,13 +753,27 @@ Status WaylandClipboard::setText(const std::u16string& text) {
     return Status::success();
 }
 
-Status WaylandClipboard::expectPasteFrom(WindowHandle) {
+// Data-control does not say which client reads our text: any read after this counts as the paste.
+// A converted selection is not offered on the primary selection, which is the target's own.
+Status WaylandClipboard::offerForPaste(const std::u16string& text, WindowHandle, PasteKind kind) {
+    clear();
+    if (Status set = setText(text); !set) {
+        return set;
+    }
+    primaryOffered_ = kind == PasteKind::SlotText && offerOnPrimary(text).ok();
     std::lock_guard lock(worker_->mutex);
     servedBaseline_ = worker_->shared.served;
     return Status::success();
 }
 
-Status WaylandClipboard::waitForPasteRequest(milliseconds bound) {
+void WaylandClipboard::endPaste() {
+    if (primaryOffered_) {
+        primaryOffered_ = false;
+        restorePrimary();
+    }
+}
+
+Status WaylandClipboard::waitUntilPasted(milliseconds bound) {
     const std::uint64_t baseline = servedBaseline_;
     if (!WaitFor(*worker_, &pump_, bound, [baseline](const Worker::Shared& s) {
             return s.served > baseline && s.writesInFlight == 0;
@@ -769,7 +783,7 @@ Status WaylandClipboard::waitForPasteRequest(milliseconds bound) {
     return Status::success();
 }
 
-Status WaylandClipboard::waitForForeignOwner(WindowHandle, milliseconds bound) {
+Status WaylandClipboard::waitForCopyFrom(WindowHandle, milliseconds bound) {
     const std::uint64_t baseline = foreignBaseline_;
     if (!WaitFor(*worker_, &pump_, bound,
                  [baseline](const Worker::Shared& s) { return s.foreignChanges > baseline; })) {

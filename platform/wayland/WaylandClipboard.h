@@ -35,12 +35,15 @@ class WaylandClipboard : public Clipboard {
     // The data-control protocol does not say which client asks for our text, so any request made
     // after the paste key counts as the target's (a clipboard manager's read of the new text, made
     // before the key, no longer does).
-    Status expectPasteFrom(WindowHandle target) override;
-    Status waitForPasteRequest(std::chrono::milliseconds bound) override;
+    Status offerForPaste(const std::u16string& text, WindowHandle target, PasteKind kind) override;
+    Status waitUntilPasted(std::chrono::milliseconds bound) override;
+    void endPaste() override;
     // Likewise any new owner counts as the target's copy.
-    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) override;
-    Status offerOnPrimary(const std::u16string& text) override;
-    Status restorePrimary() override;
+    Status waitForCopyFrom(WindowHandle target, std::chrono::milliseconds bound) override;
+    // Offers the text on the primary selection too, remembering what it held; restorePrimary gives
+    // that back.
+    Status offerOnPrimary(const std::u16string& text);
+    Status restorePrimary();
 
     struct Counters {
         std::uint64_t generation = 0;  // settled changes of the clipboard (ours or others')
@@ -60,6 +63,7 @@ class WaylandClipboard : public Clipboard {
     std::unique_ptr<Worker> worker_;
     std::uint64_t foreignBaseline_ = 0;
     std::uint64_t servedBaseline_ = 0;
+    bool primaryOffered_ = false;  // the paste under way put its text on the primary selection too
 };
 
 }  // namespace varnel

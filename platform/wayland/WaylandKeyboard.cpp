@@ -225,11 +225,11 @@ std::unique_ptr<WaylandKeyboard> WaylandKeyboard::open(std::string* why) {
 WaylandKeyboard::WaylandKeyboard(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 WaylandKeyboard::~WaylandKeyboard() = default;
 
-Status WaylandKeyboard::pressShiftInsert() {
+Status WaylandKeyboard::pressPasteKey() {
     return impl_->chord(ShiftKey, ShiftMask);
 }
 
-Status WaylandKeyboard::pressCtrlInsert() {
+Status WaylandKeyboard::pressCopyKey() {
     return impl_->chord(ControlKey, ControlMask);
 }
 

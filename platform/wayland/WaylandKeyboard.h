@@ -23,8 +23,8 @@ class WaylandKeyboard : public Keyboard {
     WaylandKeyboard(const WaylandKeyboard&) = delete;
     WaylandKeyboard& operator=(const WaylandKeyboard&) = delete;
 
-    Status pressShiftInsert() override;
-    Status pressCtrlInsert() override;
+    Status pressPasteKey() override;
+    Status pressCopyKey() override;
     using Keyboard::typeText;
     Status typeText(const std::u16string& text, const BetweenSlices& betweenSlices) override;
     Status waitUntilSent() override;

@@ -1395,6 +1395,31 @@ Status X11Clipboard::expectPasteFrom(WindowHandle target) {
                          CommandBound);
 }
 
+// Terminals paste PRIMARY on Shift+Insert, so a slot's text goes there too. A converted selection
+// does not: PRIMARY is the target's own selection, the very text being replaced.
+Status X11Clipboard::offerForPaste(const std::u16string& text, WindowHandle target, PasteKind kind) {
+    clear();
+    if (Status set = setText(text); !set) {
+        return set;
+    }
+    primaryOffered_ = kind == PasteKind::SlotText && offerOnPrimary(text).ok();
+    // When the target's application cannot be named, the wait runs to its bound: slow, but it never
+    // changes the clipboard under the paste.
+    expectPasteFrom(target);
+    return Status::success();
+}
+
+Status X11Clipboard::waitUntilPasted(std::chrono::milliseconds bound) {
+    return waitForPasteRequest(bound);
+}
+
+void X11Clipboard::endPaste() {
+    if (primaryOffered_) {
+        primaryOffered_ = false;
+        restorePrimary();
+    }
+}
+
 void X11Clipboard::setChangeListener(std::function<void()> listener) {
     worker_->setListener(std::move(listener));
 }
@@ -1415,7 +1440,7 @@ Status X11Clipboard::waitForPasteRequest(std::chrono::milliseconds bound) {
     }
 }
 
-Status X11Clipboard::waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) {
+Status X11Clipboard::waitForCopyFrom(WindowHandle target, std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
     const auto start = foreignBaseline_;
     auto copier = std::make_shared<std::atomic<XID>>(worker_->clientOf(target));

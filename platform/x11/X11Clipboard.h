@@ -37,12 +37,20 @@ class X11Clipboard : public Clipboard {
     Result<SharedText> getSharedText() override;
     std::uint64_t changeCount() override { return counters().generation; }
     Status setText(const std::u16string& text) override;
-    Status expectPasteFrom(WindowHandle target) override;
-    Status waitForPasteRequest(std::chrono::milliseconds bound) override;
-    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds bound) override;
+    Status offerForPaste(const std::u16string& text, WindowHandle target, PasteKind kind) override;
+    Status waitUntilPasted(std::chrono::milliseconds bound) override;
+    void endPaste() override;
+    Status waitForCopyFrom(WindowHandle target, std::chrono::milliseconds bound) override;
     void setChangeListener(std::function<void()> listener) override;
-    Status offerOnPrimary(const std::u16string& text) override;
-    Status restorePrimary() override;
+
+    // The steps of a paste, for offerForPaste and the backend's tests. Only requests from the
+    // application that owns `target` count as the paste.
+    Status expectPasteFrom(WindowHandle target);
+    // Waits until the expected paster has fetched the text and gone quiet.
+    Status waitForPasteRequest(std::chrono::milliseconds bound);
+    // Offers the text on PRIMARY too, remembering what PRIMARY held; restorePrimary gives it back.
+    Status offerOnPrimary(const std::u16string& text);
+    Status restorePrimary();
 
     // What the worker has done so far, for diagnostics and tests.
     struct Counters {
@@ -63,8 +71,9 @@ class X11Clipboard : public Clipboard {
     EventPump& pump_;
     std::unique_ptr<Worker> worker_;
     // Foreign ownership changes seen by our last clear() or setText(): a copy key sent right after
-    // either may be answered before waitForForeignOwner() starts, and still counts.
+    // either may be answered before waitForCopyFrom() starts, and still counts.
     std::uint64_t foreignBaseline_ = 0;
+    bool primaryOffered_ = false;  // the paste under way put its text on PRIMARY too
 };
 
 }  // namespace varnel

@@ -1043,11 +1043,11 @@ Status pressChord(Connection& keyboard, KeySym modifier, KeySym key, const std::
 
 }  // namespace
 
-Status X11Keyboard::pressShiftInsert() {
+Status X11Keyboard::pressPasteKey() {
     return pressChord(*impl_, XK_Shift_L, XK_Insert, "Shift+Insert");
 }
 
-Status X11Keyboard::pressCtrlInsert() {
+Status X11Keyboard::pressCopyKey() {
     return pressChord(*impl_, XK_Control_L, XK_Insert, "Ctrl+Insert");
 }
 

@@ -65,8 +65,8 @@ class X11Keyboard : public Keyboard {
     X11Keyboard(const X11Keyboard&) = delete;
     X11Keyboard& operator=(const X11Keyboard&) = delete;
 
-    Status pressShiftInsert() override;
-    Status pressCtrlInsert() override;
+    Status pressPasteKey() override;
+    Status pressCopyKey() override;
     using Keyboard::typeText;
     Status typeText(const std::u16string& text, const BetweenSlices& betweenSlices) override;
     Status waitUntilSent() override;

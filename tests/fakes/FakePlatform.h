@@ -143,35 +143,34 @@ class Clipboard : public varnel::Clipboard {
         }
         return statusFor(fail, "setText");
     }
-    Status expectPasteFrom(WindowHandle target) override {
+    // Clears and sets the text as a real backend does (both logged), then logs the offer itself. A
+    // slot's text is also offered as the primary selection until endPaste.
+    Status offerForPaste(const std::u16string& t, WindowHandle target, PasteKind kind) override {
+        clear();
+        if (Status set = setText(t); !set) {
+            return set;
+        }
         pasteTarget = target;
-        return statusFor(log_.record("clipboard.expectPasteFrom"), "expectPasteFrom");
+        const bool fail = log_.record("clipboard.offerForPaste");
+        if (!fail && kind == PasteKind::SlotText) {
+            primary = t;
+        }
+        return statusFor(fail, "offerForPaste");
     }
-    Status waitForPasteRequest(std::chrono::milliseconds) override {
-        return statusFor(log_.record("clipboard.waitForPasteRequest"), "waitForPasteRequest");
+    Status waitUntilPasted(std::chrono::milliseconds) override {
+        return statusFor(log_.record("clipboard.waitUntilPasted"), "waitUntilPasted");
     }
-    Status waitForForeignOwner(WindowHandle target, std::chrono::milliseconds) override {
+    void endPaste() override {
+        log_.record("clipboard.endPaste");
+        primary.reset();
+    }
+    Status waitForCopyFrom(WindowHandle target, std::chrono::milliseconds) override {
         copyTarget = target;
-        const bool fail = log_.record("clipboard.waitForForeignOwner");
+        const bool fail = log_.record("clipboard.waitForCopyFrom");
         if (!fail && onCopyKey) {
             onCopyKey();
         }
-        return statusFor(fail, "waitForForeignOwner");
-    }
-
-    Status offerOnPrimary(const std::u16string& t) override {
-        const bool fail = log_.record("clipboard.offerOnPrimary");
-        if (!fail) {
-            primary = t;
-        }
-        return statusFor(fail, "offerOnPrimary");
-    }
-    Status restorePrimary() override {
-        const bool fail = log_.record("clipboard.restorePrimary");
-        if (!fail) {
-            primary.reset();
-        }
-        return statusFor(fail, "restorePrimary");
+        return statusFor(fail, "waitForCopyFrom");
     }
 
     std::optional<std::u16string> text;
@@ -179,8 +178,8 @@ class Clipboard : public varnel::Clipboard {
     std::uint64_t count = 0;  // what changeCount answers; 0: unknown
     std::vector<std::u16string> history;
     std::function<void()> onCopyKey;  // what the target puts on the clipboard when asked to copy
-    WindowHandle pasteTarget = 0;     // the window named by the last expectPasteFrom
-    WindowHandle copyTarget = 0;      // the window named by the last waitForForeignOwner
+    WindowHandle pasteTarget = 0;     // the window named by the last offerForPaste
+    WindowHandle copyTarget = 0;      // the window named by the last waitForCopyFrom
 
   private:
     CallLog& log_;
@@ -189,8 +188,8 @@ class Clipboard : public varnel::Clipboard {
 class Keyboard : public varnel::Keyboard {
   public:
     explicit Keyboard(CallLog& log) : log_(log) {}
-    Status pressShiftInsert() override { return statusFor(log_.record("keys.shiftInsert"), "shiftInsert"); }
-    Status pressCtrlInsert() override { return statusFor(log_.record("keys.ctrlInsert"), "ctrlInsert"); }
+    Status pressPasteKey() override { return statusFor(log_.record("keys.pasteKey"), "pasteKey"); }
+    Status pressCopyKey() override { return statusFor(log_.record("keys.copyKey"), "copyKey"); }
     // Types sliceLength characters per slice (0: all in one) and calls the hook between slices.
     Status typeText(const std::u16string& t, const BetweenSlices& betweenSlices) override {
         const bool fail = log_.record("keys.type");

@@ -48,10 +48,10 @@ TEST_F(Deliver, CopyPutsTheSlotTextOnTheClipboardAndNothingElse) {
 TEST_F(Deliver, PasteDeliversTheSlotAndPutsLastClipboardTextBack) {
     SendSlot(w.ctx, 3);
     EXPECT_EQ(w.log.calls.front(), "windowExists 512");
-    EXPECT_EQ(afterFocusReturn(), (Calls{"clipboard.clear", "clipboard.setText", "clipboard.offerOnPrimary",
-                                         "clipboard.expectPasteFrom", "keys.shiftInsert", "keys.wait",
-                                         "clipboard.waitForPasteRequest", "clipboard.restorePrimary",
-                                         "clipboard.clear", "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(afterFocusReturn(),
+              (Calls{"clipboard.clear", "clipboard.setText", "clipboard.offerForPaste", "keys.pasteKey",
+                     "keys.wait", "clipboard.waitUntilPasted", "clipboard.endPaste", "clipboard.clear",
+                     "clipboard.setText", "timer.on"}));
     EXPECT_EQ(w.clipboard.pasteTarget, Target);
     EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"slot three", u"last"}));
     EXPECT_EQ(w.clipboard.text, u"last");
@@ -62,7 +62,7 @@ TEST_F(Deliver, PasteDeliversTheSlotAndPutsLastClipboardTextBack) {
 TEST_F(Deliver, PasteIsAbandonedWhenTheClipboardCannotBeTaken) {
     w.log.failCall("clipboard.setText", 1);
     SendSlot(w.ctx, 3);
-    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_EQ(w.clipboard.text, u"last");
     EXPECT_TRUE(w.timer.enabled);
 }
@@ -80,7 +80,7 @@ TEST_F(Deliver, KeystrokesTypeTheSlotWithTheLineEndRuleAndLeaveTheClipboard) {
 TEST_F(Deliver, EmptySlotPastesTheEmptyTextAndTypesNothing) {
     w.form.texts[2].clear();
     SendSlot(w.ctx, 3);
-    EXPECT_EQ(w.log.count("keys.shiftInsert"), 1);
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 1);
     EXPECT_EQ(w.clipboard.history.front(), u"");
     w.state.SendMode = SendByKeystrokes;
     SendSlot(w.ctx, 3);
@@ -110,7 +110,7 @@ TEST_F(Deliver, NoTargetDoesNothingAtAll) {
 TEST_F(Deliver, FocusReturnGivesUpAfterTwoSecondsAndDeliversNothing) {
     w.windows.activationWorks = false;
     SendSlot(w.ctx, 3);
-    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_EQ(w.log.count("clipboard.setText"), 0);
     EXPECT_EQ(w.log.count("pump"), 200);  // 10 ms a pass on the fake clock
     EXPECT_EQ(w.log.calls.back(), "timer.on");
@@ -126,7 +126,7 @@ TEST_F(Deliver, TargetVanishingDuringTheFocusReturnEndsIt) {
     };
     SendSlot(w.ctx, 3);
     EXPECT_EQ(w.log.count("pump"), 3);
-    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_TRUE(w.timer.enabled);
 }
 
@@ -208,24 +208,24 @@ TEST_F(Deliver, KeyFailuresReachTheUserAndTheTimerStillComesOn) {
     w.log.failCall("keys.type", 1);
     SendSlot(w.ctx, 3);
     w.state.SendMode = SendByPaste;
-    w.log.failCall("keys.shiftInsert", 1);
+    w.log.failCall("keys.pasteKey", 1);
     SendSlot(w.ctx, 3);
-    w.log.failCall("keys.ctrlInsert", 1);
+    w.log.failCall("keys.copyKey", 1);
     ConvertTargetSelection(w.ctx, 4);
     EXPECT_EQ(w.form.failures.size(), 3u);
-    EXPECT_EQ(w.log.count("clipboard.waitForPasteRequest"), 0);
+    EXPECT_EQ(w.log.count("clipboard.waitUntilPasted"), 0);
     EXPECT_TRUE(w.timer.enabled);
 }
 
 TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc def"; };
     ConvertTargetSelection(w.ctx, 4);  // "A"
-    EXPECT_EQ(
-        afterFocusReturn(),
-        (Calls{"clipboard.clear", "keys.ctrlInsert", "keys.wait", "pump", "clipboard.waitForForeignOwner",
-               "clipboard.hasText", "clipboard.getText", "clipboard.clear", "clipboard.clear",
-               "clipboard.setText", "clipboard.expectPasteFrom", "keys.shiftInsert", "keys.wait",
-               "clipboard.waitForPasteRequest", "clipboard.clear", "clipboard.setText", "timer.on"}));
+    EXPECT_EQ(afterFocusReturn(),
+              (Calls{"clipboard.clear", "keys.copyKey", "keys.wait", "pump", "clipboard.waitForCopyFrom",
+                     "clipboard.hasText", "clipboard.getText", "clipboard.clear", "clipboard.clear",
+                     "clipboard.setText", "clipboard.offerForPaste", "keys.pasteKey", "keys.wait",
+                     "clipboard.waitUntilPasted", "clipboard.endPaste", "clipboard.clear",
+                     "clipboard.setText", "timer.on"}));
     EXPECT_EQ(w.clipboard.copyTarget, Target);
     EXPECT_EQ(w.clipboard.pasteTarget, Target);
     EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"ABC DEF", u"last"}));
@@ -243,7 +243,7 @@ TEST_F(Deliver, ConversionWithoutASelectionLeavesTheClipboardEmpty) {
     w.clipboard.text = u"before";
     ConvertTargetSelection(w.ctx, 0);
     EXPECT_FALSE(w.clipboard.text.has_value());
-    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_TRUE(w.keyboard.typed.empty());
     EXPECT_TRUE(w.timer.enabled);
 }
@@ -251,9 +251,9 @@ TEST_F(Deliver, ConversionWithoutASelectionLeavesTheClipboardEmpty) {
 TEST_F(Deliver, ConversionTreatsACopyThatNeverCameAsNoText) {
     w.clipboard.text = u"older text the clear could not remove";
     w.log.failAlways("clipboard.clear");
-    w.log.failAlways("clipboard.waitForForeignOwner");
+    w.log.failAlways("clipboard.waitForCopyFrom");
     ConvertTargetSelection(w.ctx, 4);
-    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_EQ(w.log.count("clipboard.getText"), 0);
     EXPECT_TRUE(w.timer.enabled);
 }
@@ -262,7 +262,7 @@ TEST_F(Deliver, ConversionWithAnotherSendModeStillRestores) {
     w.state.SendMode = 2;
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"x"; };
     ConvertTargetSelection(w.ctx, 5);
-    EXPECT_EQ(w.log.count("keys.shiftInsert"), 0);
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_EQ(w.clipboard.text, u"last");
 }
 

@@ -560,16 +560,16 @@ TEST_F(ClipboardTest, OnlyTheTargetTakingTheClipboardEndsTheCopyWait) {
         clipboard->setText(u"ours");
         clipboard->clear();
     };
-    EXPECT_FALSE(clipboard->waitForForeignOwner(targetWindow, 80ms).ok());
+    EXPECT_FALSE(clipboard->waitForCopyFrom(targetWindow, 80ms).ok());
 
     // A clipboard manager putting its last text back after our clear() is not the copy.
     pump.onPump = [] { xclipOffer("the manager's last text"); };
-    EXPECT_FALSE(clipboard->waitForForeignOwner(targetWindow, 300ms).ok());
+    EXPECT_FALSE(clipboard->waitForCopyFrom(targetWindow, 300ms).ok());
 
     pump.onPump = [&] { target.own("コピーされた"); };
     const auto start = Clock::now();
-    ASSERT_TRUE(clipboard->waitForForeignOwner(targetWindow, 2s).ok());
-    std::printf("[figures] waitForForeignOwner with the target's copy: %.0f ms\n", msSince(start));
+    ASSERT_TRUE(clipboard->waitForCopyFrom(targetWindow, 2s).ok());
+    std::printf("[figures] waitForCopyFrom with the target's copy: %.0f ms\n", msSince(start));
     EXPECT_EQ(clipboard->getText().valueOr(u""), u"コピーされた");
 }
 

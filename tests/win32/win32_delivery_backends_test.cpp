@@ -1,0 +1,258 @@
+// The Windows backends of windows, clipboard and keys against the real system (under Wine in CI),
+// with a target of our own: a top-level window with an EDIT, on a thread of its own as another
+// program's window would be.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "platform/win32/Win32Clipboard.h"
+#include "platform/win32/Win32Keyboard.h"
+#include "platform/win32/Win32WindowSystem.h"
+#include "platform/win32/Win32Windows.h"
+
+namespace varnel {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class MessagePump : public EventPump {
+  public:
+    void pumpOnce() override {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+};
+
+LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETFOCUS) {
+        ::SetFocus(::GetWindow(window, GW_CHILD));
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A multi-line EDIT in a top-level window, run by a thread of its own.
+class Target {
+  public:
+    Target() {
+        std::promise<void> ready;
+        auto created = ready.get_future();
+        thread_ = std::thread([this, &ready] {
+            WNDCLASSEXW windowClass{};
+            windowClass.cbSize = sizeof windowClass;
+            windowClass.lpfnWndProc = TargetProc;
+            windowClass.hInstance = ::GetModuleHandleW(nullptr);
+            windowClass.lpszClassName = L"VarnelTestTarget";
+            ::RegisterClassExW(&windowClass);
+            top_ = ::CreateWindowExW(0, L"VarnelTestTarget", L"target", WS_OVERLAPPEDWINDOW, 50, 50, 400, 300,
+                                     nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+            edit_ = ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL,
+                                      0, 0, 380, 250, top_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+            ::ShowWindow(top_, SW_SHOW);  // activated with its EDIT there to take the focus
+            threadId_ = ::GetCurrentThreadId();
+            ready.set_value();
+            MSG message;
+            while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+            ::DestroyWindow(top_);
+        });
+        created.wait();
+    }
+    ~Target() {
+        ::PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+        thread_.join();
+    }
+    Target(const Target&) = delete;
+    Target& operator=(const Target&) = delete;
+
+    HWND top() const { return top_; }
+    HWND edit() const { return edit_; }
+    WindowHandle handle() const { return FromHwnd(top_); }
+    std::u16string text() const {
+        const auto length = ::SendMessageW(edit_, WM_GETTEXTLENGTH, 0, 0);
+        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+        ::SendMessageW(edit_, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<std::size_t>(length));
+        return std::u16string(text.begin(), text.end());
+    }
+    void setText(const std::u16string& text) const {
+        ::SendMessageW(edit_, WM_SETTEXT, 0,
+                       reinterpret_cast<LPARAM>(std::wstring(text.begin(), text.end()).c_str()));
+    }
+    // Polls, pumping ours, until the EDIT holds the text; what it holds then.
+    std::u16string awaitText(const std::u16string& expected, MessagePump& pump) const {
+        const auto deadline = Clock::now() + 5s;
+        std::u16string now = text();
+        while (now != expected && Clock::now() < deadline) {
+            pump.pumpOnce();
+            std::this_thread::sleep_for(5ms);
+            now = text();
+        }
+        return now;
+    }
+
+  private:
+    std::thread thread_;
+    HWND top_ = nullptr;
+    HWND edit_ = nullptr;
+    DWORD threadId_ = 0;
+};
+
+std::string Utf8(const std::u16string& text) {
+    return std::string(text.begin(), text.end());  // for messages only
+}
+
+const std::u16string Mixed = u"かな漢字ｶﾅ　A\U0001F600b+^%~(){}[]";
+
+TEST(Win32Clipboard, TextRoundTripsWithEveryUnitAndChangesTheCount) {
+    MessagePump pump;
+    Win32Clipboard clipboard(pump);
+    ASSERT_TRUE(clipboard.clear());
+    EXPECT_FALSE(clipboard.hasText().value());
+    const auto before = clipboard.changeCount();
+    ASSERT_TRUE(clipboard.setText(Mixed + u"\r\nend"));
+    EXPECT_NE(clipboard.changeCount(), before);
+    EXPECT_TRUE(clipboard.hasText().value());
+    const auto text = clipboard.getText();
+    ASSERT_TRUE(text) << text.error();
+    EXPECT_TRUE(text.value() == Mixed + u"\r\nend");
+}
+
+TEST(Win32Clipboard, PasteIsSeenWhenTheTargetTakesTheTextAndTheTextOutlivesItsOwner) {
+    MessagePump pump;
+    Target target;
+    {
+        Win32Clipboard clipboard(pump);
+        ASSERT_TRUE(clipboard.offerForPaste(Mixed, target.handle(), PasteKind::SlotText));
+        EXPECT_FALSE(clipboard.waitUntilPasted(100ms)) << "nothing has asked yet";
+        ::PostMessageW(target.edit(), WM_PASTE, 0, 0);
+        const auto start = Clock::now();
+        const Status pasted = clipboard.waitUntilPasted(2s);
+        ASSERT_TRUE(pasted) << pasted.error();
+        ::testing::Test::RecordProperty(
+            "offer_to_render_us",
+            std::to_string(
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count()));
+        clipboard.endPaste();
+        EXPECT_TRUE(target.awaitText(Mixed, pump) == Mixed);
+
+        // Offered but never asked for: ending the paste renders it.
+        ASSERT_TRUE(clipboard.offerForPaste(u"kept", target.handle(), PasteKind::SlotText));
+        clipboard.endPaste();
+    }
+    MessagePump otherPump;
+    Win32Clipboard other(otherPump);
+    const auto kept = other.getText();
+    ASSERT_TRUE(kept) << kept.error();
+    EXPECT_TRUE(kept.value() == u"kept");
+}
+
+TEST(Win32Clipboard, CopyCountsOnlyWhenTheTargetTakesTheClipboard) {
+    MessagePump pump;
+    Target target;
+    Win32Clipboard clipboard(pump);
+    target.setText(Mixed);
+    ASSERT_TRUE(clipboard.clear());
+    EXPECT_FALSE(clipboard.waitForCopyFrom(target.handle(), 200ms)) << "nothing copied";
+    ASSERT_TRUE(clipboard.setText(u"ours"));
+    EXPECT_FALSE(clipboard.waitForCopyFrom(target.handle(), 100ms)) << "our own text is no copy";
+
+    ::SendMessageW(target.edit(), EM_SETSEL, 0, -1);
+    ::PostMessageW(target.edit(), WM_COPY, 0, 0);
+    const Status copied = clipboard.waitForCopyFrom(target.handle(), 2s);
+    ASSERT_TRUE(copied) << copied.error();
+    EXPECT_TRUE(clipboard.getText().value() == Mixed);
+}
+
+TEST(Win32WindowSystem, WindowsTheirOrderAndTheScreen) {
+    Win32WindowSystem windows;
+    Target target;
+    EXPECT_TRUE(windows.windowExists(target.handle()));
+    EXPECT_FALSE(windows.windowExists(FromHwnd(target.edit()))) << "a child is no top-level window";
+    EXPECT_FALSE(windows.windowExists(0));
+
+    auto topmost = [&] { return (::GetWindowLongPtrW(target.top(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; };
+    ASSERT_TRUE(windows.setZOrder(target.handle(), ZOrderMode::Topmost));
+    EXPECT_TRUE(topmost());
+    ASSERT_TRUE(windows.setZOrder(target.handle(), ZOrderMode::Bottom));
+    EXPECT_FALSE(topmost());
+    ASSERT_TRUE(windows.setZOrder(target.handle(), ZOrderMode::Topmost));
+    ASSERT_TRUE(windows.setZOrder(target.handle(), ZOrderMode::NotTopmost));
+    EXPECT_FALSE(topmost());
+
+    EXPECT_GT(windows.screenWidthPixels().valueOr(0), 0);
+    EXPECT_GT(windows.twipsPerPixel().valueOr(TwipsPerPixel{0, 0}).x, 0.0f);
+}
+
+// Keys need the target in front; where the system gives it no foreground (no display), they are
+// skipped with the reason.
+class Win32Keys : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const Status front = windows_.makeForeground(target_.handle());
+        if (!front || windows_.foregroundWindow().value() != target_.handle()) {
+            GTEST_SKIP() << "the target could not be brought to the front: " << front.error();
+        }
+    }
+    MessagePump pump_;
+    Win32WindowSystem windows_;
+    Target target_;
+    Win32Keyboard keys_;
+};
+
+TEST_F(Win32Keys, TypedTextArrivesExactlyAndLineEndsAreKeys) {
+    const std::u16string text = Mixed + u"\rx\ty\nz";
+    const Status typed = keys_.typeText(text, [this] {
+        pump_.pumpOnce();
+        return true;
+    });
+    ASSERT_TRUE(typed) << typed.error();
+    ASSERT_TRUE(keys_.waitUntilSent());
+    const std::u16string expected = Mixed + u"\r\nx\ty\r\nz";
+    const std::u16string got = target_.awaitText(expected, pump_);
+    EXPECT_TRUE(got == expected) << Utf8(got);
+    EXPECT_TRUE(keys_.lastTyping().paced);
+}
+
+TEST_F(Win32Keys, TypingStopsWhenAskedBetweenSlices) {
+    const std::u16string text(400, u'a');
+    int calls = 0;
+    const Status typed = keys_.typeText(text, [&calls] { return ++calls < 2; });
+    ASSERT_TRUE(typed) << typed.error();
+    keys_.waitUntilSent();
+    EXPECT_LT(keys_.lastTyping().unitsSent, text.size());
+    EXPECT_EQ(target_.text().size(), keys_.lastTyping().unitsSent);
+}
+
+TEST_F(Win32Keys, PasteAndCopyKeysReachTheTarget) {
+    Win32Clipboard clipboard(pump_);
+    ASSERT_TRUE(clipboard.offerForPaste(Mixed, target_.handle(), PasteKind::SlotText));
+    ASSERT_TRUE(keys_.pressPasteKey());
+    ASSERT_TRUE(keys_.waitUntilSent());
+    const Status pasted = clipboard.waitUntilPasted(2s);
+    EXPECT_TRUE(pasted) << pasted.error();
+    clipboard.endPaste();
+    EXPECT_TRUE(target_.awaitText(Mixed, pump_) == Mixed);
+
+    ASSERT_TRUE(clipboard.clear());
+    ::SendMessageW(target_.edit(), EM_SETSEL, 0, -1);
+    ASSERT_TRUE(keys_.pressCopyKey());
+    ASSERT_TRUE(keys_.waitUntilSent());
+    const Status copied = clipboard.waitForCopyFrom(target_.handle(), 2s);
+    ASSERT_TRUE(copied) << copied.error();
+    EXPECT_TRUE(clipboard.getText().value() == Mixed);
+}
+
+}  // namespace
+}  // namespace varnel
