@@ -14,6 +14,7 @@ import unittest
 TWIPS_PER_PIXEL = 15  # 96 DPI, as Wine's virtual desktop runs here
 TARGET_TITLE = 'Varnel test target'
 MAIN_CLASS = 'VarnelMainWindow'
+SETTINGS = 'Varnelの詳細設定'
 BM_GETCHECK = 0x00F0
 WS_EX_TOPMOST = 0x8
 
@@ -212,12 +213,18 @@ def control_ids():
 
 
 def have_backends():
-    return os.path.exists(os.path.join(ROOT, 'platform', 'win32', 'Win32WindowSystem.h'))
+    """Whether varnel.exe is built with the Windows backends of windows, clipboard and keys (and not
+    with stand-ins that fail every call)."""
+    try:
+        with open(os.path.join(ROOT, 'app', 'win32', 'Backends.h'), encoding='utf-8') as header:
+            return 'Win32WindowSystem' in header.read()
+    except FileNotFoundError:
+        return False
 
 
-# The tests that need the foreground window, the clipboard or the keyboard of the program itself.
-needs_backends = unittest.skipUnless(have_backends(), 'the Windows window-system, clipboard and keyboard '
-                                     'backends (platform/win32/Win32WindowSystem and friends) are missing')
+# The tests that need the program's foreground tracking, clipboard or keys.
+needs_backends = unittest.skipUnless(have_backends(), 'varnel.exe has no Windows window-system, clipboard and '
+                                     'keyboard backends yet (app/win32/Backends.h uses stand-ins)')
 
 
 class VarnelSession(unittest.TestCase):
@@ -284,6 +291,21 @@ class VarnelSession(unittest.TestCase):
         window = poll(lambda: [w for w in self.tool.find(title) if w.pid == self.main.pid], timeout=timeout,
                       what=f'the dialog {title}')[0]
         return window.hwnd, {c.id: c.hwnd for c in self.tool.children(window.hwnd)}
+
+    def open_settings(self):
+        """Opens the settings dialog with its button; its window and its controls by name."""
+        self.press(self.control('SettingsButton'))
+        dialog, controls = self.dialog(SETTINGS)
+        return dialog, {name: controls[i] for name, i in self.ids.items() if i in controls}
+
+    def apply_settings(self, keystrokes, rotation):
+        """Chooses the delivery mode and the rotation count in the settings dialog and presses OK."""
+        dialog, controls = self.open_settings()
+        option = self.ids['SendModeOption'] + (1 if keystrokes else 0)
+        self.tool.click(next(c.hwnd for c in self.tool.children(dialog) if c.id == option))
+        self.tool.set_text(controls['RotationCombo'], rotation)
+        self.tool.click(controls['SettingsOk'])
+        self.wait_closed(dialog)
 
     def wait_closed(self, hwnd, timeout=10):
         poll(lambda: hwnd not in [w.hwnd for w in self.tool.windows() if w.visible], timeout=timeout,
