@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the behaviour's unit tests and fuzz targets for Windows with MinGW-w64 and runs them under
-# Wine, in a Wine prefix of their own that is deleted afterwards. Run by test.sh; can run on its own.
+# Builds the Windows program (varnel.exe), the behaviour's unit tests, the front end's tests and the
+# fuzz targets for Windows with MinGW-w64 and runs the tests under Wine, in a Wine prefix of their own
+# that is deleted afterwards, on an Xvfb display of their own. Run by test.sh; can run on its own.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 googletest libicu-dev cmake ninja-build"
+WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 googletest libicu-dev cmake ninja-build xvfb"
 # shellcheck disable=SC2086
 install_packages $WINDOWS_PACKAGES
 
@@ -12,11 +13,24 @@ configure_and_build "$build" -DCMAKE_TOOLCHAIN_FILE="$VARNEL_ROOT/cmake/mingw-w6
 
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/varnel-wine.XXXXXX")
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+xvfb_pid=
 cleanup() {
     wineserver -k >/dev/null 2>&1 || true  # only the server of this prefix
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
+# The front end's windows need a display: an Xvfb of their own, with Wine's windows on a virtual
+# desktop (without a window manager Wine waits up to 2 s for every window it hides).
+exec {displayfd}<> <(:)
+Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+read -r -t 10 display <&"$displayfd" || {
+    echo "varnel: Xvfb did not start" >&2
+    exit 1
+}
+export DISPLAY=":$display"
+
 # One server and one set of Wine's services for every test program, kept until the end. Both start
 # here, away from the tests' output: ctest would otherwise wait for services that hold it open.
 wineserver -p </dev/null >/dev/null 2>&1
@@ -24,6 +38,13 @@ wine wineboot --init </dev/null >"$WINEPREFIX/wineboot.log" 2>&1 || {
     cat "$WINEPREFIX/wineboot.log" >&2
     exit 1
 }
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
+# The desktop is chosen when Wine's services start: once more, with the virtual desktop.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w
+wineserver -p </dev/null >/dev/null 2>&1
+wine wineboot </dev/null >>"$WINEPREFIX/wineboot.log" 2>&1
 
 cd "$build"
-ctest --output-on-failure -L unit
+ctest --output-on-failure -L "unit|ui|win32"

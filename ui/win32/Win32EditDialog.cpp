@@ -134,6 +134,11 @@ LRESULT CALLBACK Win32EditDialog::textProc(HWND box, UINT message, WPARAM wParam
             out[count] = L'\0';
             return static_cast<LRESULT>(count);
         }
+        case WM_SETTEXT:
+            // From outside (tools, tests): the box takes the text exactly.
+            self->setText(SharedText(lParam != 0 ? FromWide(reinterpret_cast<const wchar_t*>(lParam))
+                                                 : std::u16string{}));
+            return TRUE;
         case WM_GETDLGCODE:
             return TabLeavesEdit(CallWindowProcW(self->editProc_, box, message, wParam, lParam), lParam);
         default:

@@ -145,7 +145,7 @@ Win32MainWindow::Win32MainWindow(AppState& state, MainWindowState& members)
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(IconFromXpm(xpm::icon16, 16)));
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(IconFromXpm(xpm::icon32, 32)));
     captureBrush_ = CreateSolidBrush(CaptureColour);
-    tooltips_ = CreateTooltips(window_);
+    tooltips_ = CreateTooltips();
     createControls();
     applyDpi();
     // The client area as laid out, at the window's own resolution.
@@ -161,8 +161,10 @@ Win32MainWindow::~Win32MainWindow() {
     slotMenu_.reset();
     editDialog_.reset();
     settings_.reset();
-    if (IsWindow(notice_)) {
-        DestroyWindow(notice_);
+    for (HWND own : {notice_, tooltips_}) {
+        if (IsWindow(own)) {
+            DestroyWindow(own);
+        }
     }
     if (IsWindow(window_)) {
         for (const int size : {ICON_SMALL, ICON_BIG}) {
@@ -648,6 +650,15 @@ LRESULT Win32MainWindow::handleSlot(int index, UINT message, WPARAM wParam, LPAR
             out[count] = L'\0';
             return static_cast<LRESULT>(count);
         }
+        case WM_GETDLGCODE:
+            // Tab moves on to the next control instead of being typed into the slot.
+            return TabLeavesEdit(CallWindowProcW(g_editProc, box, message, wParam, lParam), lParam);
+        case WM_SETTEXT:
+            // From outside (tools, tests): the slot takes the text exactly. Our own settings go
+            // straight to the box.
+            setText(static_cast<std::int16_t>(index),
+                    lParam != 0 ? FromWide(reinterpret_cast<const wchar_t*>(lParam)) : std::u16string{});
+            return TRUE;
         case WM_LBUTTONDOWN:
         case WM_RBUTTONDOWN:
         case WM_MBUTTONDOWN: {

@@ -19,7 +19,7 @@ namespace ids = win32_ids;
 
 constexpr wchar_t DialogClass[] = L"VarnelSettingsDialog";
 // A fixed dialog frame with the close box only.
-constexpr DWORD Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD Style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 
 struct Placement {
@@ -84,7 +84,7 @@ Win32SettingsDialog::~Win32SettingsDialog() {
 }
 
 void Win32SettingsDialog::createControls() {
-    constexpr DWORD Frame = BS_GROUPBOX | WS_CLIPSIBLINGS;
+    constexpr DWORD Frame = BS_GROUPBOX;
     constexpr DWORD Label = SS_LEFT | SS_NOPREFIX;
     // Option groups: WS_GROUP on the first option of a group and on the first control after it.
     constexpr DWORD Option = BS_AUTORADIOBUTTON;
@@ -100,7 +100,9 @@ void Win32SettingsDialog::createControls() {
     CreateControl(window_, L"BUTTON", L"クリップボードの自動取得", Frame, ids::CaptureFrame);
     CreateControl(window_, L"BUTTON", L"実行する", BS_AUTOCHECKBOX | WS_GROUP | WS_TABSTOP,
                   ids::CaptureCheck);
-    // The combo box stands over the gap of the label after it, which does not paint under it.
+    // The combo box stands in the gap of the label after it (which does not paint under it): the label
+    // draws the text before its run of ideographic spaces at its left and the text after the run just
+    // right of the combo box, wherever the font puts them.
     HWND combo = CreateControl(window_, L"COMBOBOX", L"",
                                CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, ids::RotationCombo);
     for (const wchar_t* item : {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8", L"9", L"10"}) {
@@ -108,7 +110,7 @@ void Win32SettingsDialog::createControls() {
     }
     CreateControl(window_, L"STATIC",
                   L"割当て：\u30001～\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000まで",
-                  Label | WS_CLIPSIBLINGS, ids::RotationLabel);
+                  SS_OWNERDRAW | WS_CLIPSIBLINGS, ids::RotationLabel);
     CreateControl(window_, L"BUTTON", L"ウィンドウ表示", Frame, ids::DisplayFrame);
     CreateControl(window_, L"BUTTON", L"通常表示（5行）", Option | WS_GROUP | WS_TABSTOP,
                   ids::DisplayOption + 0);
@@ -118,6 +120,12 @@ void Win32SettingsDialog::createControls() {
     CreateControl(window_, L"BUTTON", L"全消去実行", Button | WS_GROUP, ids::ClearAllButton);
     CreateControl(window_, L"BUTTON", L"決定", Button, ids::SettingsOk);
     CreateControl(window_, L"BUTTON", L"キャンセル", Button, ids::SettingsCancel);
+    // The frames lie under everything else (they take no focus, so the keyboard order stays), so
+    // that Label1, which does not paint under the combo box, is not hidden by its frame either.
+    for (int frame :
+         {ids::VersionFrame, ids::SendModeFrame, ids::CaptureFrame, ids::DisplayFrame, ids::ClearFrame}) {
+        SetWindowPos(control(frame), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
 }
 
 void Win32SettingsDialog::applyDpi(int dpi) {
@@ -136,6 +144,7 @@ void Win32SettingsDialog::applyDpi(int dpi) {
         const int height = p.id == ids::RotationCombo ? px(p.box.height) * 8 : px(p.box.height);
         MoveWindow(control(p.id), px(left), px(top), px(p.box.width), height, TRUE);
     }
+    placeRotationLabel();
     // The design position of the client area, moved onto the visible screen where needed.
     const RECT client{px(L::ClientLeft), px(L::ClientTop), px(L::ClientLeft) + px(L::ClientWidth),
                       px(L::ClientTop) + px(L::ClientHeight)};
@@ -149,6 +158,70 @@ void Win32SettingsDialog::applyDpi(int dpi) {
     SetWindowPos(window_, nullptr, placed.left - (client.left - outer.left),
                  placed.top - (client.top - outer.top), outer.right - outer.left, outer.bottom - outer.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+namespace {
+
+// Label1's text before and after its run of ideographic spaces.
+std::pair<std::wstring, std::wstring> GapParts(const std::u16string& text) {
+    const std::wstring whole(text.begin(), text.end());
+    const std::size_t run = whole.find(L"\u3000\u3000");
+    if (run == std::wstring::npos) {
+        return {whole, L""};
+    }
+    const std::size_t after = whole.find_first_not_of(L'\u3000', run);
+    return {whole.substr(0, run), after == std::wstring::npos ? L"" : whole.substr(after)};
+}
+
+int TextWidth(HWND window, HFONT font, const std::wstring& text) {
+    HDC dc = GetDC(window);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    return size.cx;
+}
+
+RECT ChildRect(HWND parent, HWND child) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+}  // namespace
+
+void Win32SettingsDialog::placeRotationLabel() {
+    // Where the text before the gap needs more room than the layout leaves before the combo box, the
+    // label begins further left, in the free room after the check box.
+    HWND label = control(ids::RotationLabel);
+    const RECT box = ChildRect(window_, label);
+    const RECT combo = ChildRect(window_, control(ids::RotationCombo));
+    const RECT check = ChildRect(window_, control(ids::CaptureCheck));
+    const auto [head, tail] = GapParts(WindowText(label));
+    const int spacing = Px(L::GapSpacingTwips, dpi_);
+    const int left = std::max<int>(
+        check.right, std::min<int>(box.left, combo.left - spacing - TextWidth(window_, font_, head)));
+    const int right = std::max<int>(box.right, combo.right + spacing + TextWidth(window_, font_, tail) + 1);
+    MoveWindow(label, left, box.top, right - left, box.bottom - box.top, TRUE);
+}
+
+void Win32SettingsDialog::drawRotationLabel(const DRAWITEMSTRUCT& item) {
+    const auto [head, tail] = GapParts(WindowText(item.hwndItem));
+    const RECT combo = ChildRect(item.hwndItem, control(ids::RotationCombo));
+    FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+    SetBkMode(item.hDC, TRANSPARENT);
+    SetTextColor(item.hDC, GetSysColor(COLOR_BTNTEXT));
+    HGDIOBJ old = SelectObject(item.hDC, font_);
+    RECT before = item.rcItem;
+    DrawTextW(item.hDC, head.c_str(), static_cast<int>(head.size()), &before,
+              DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+    RECT after = item.rcItem;
+    after.left = combo.right + Px(L::GapSpacingTwips, dpi_);
+    DrawTextW(item.hDC, tail.c_str(), static_cast<int>(tail.size()), &after,
+              DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(item.hDC, old);
 }
 
 bool Win32SettingsDialog::optionSelected(int firstId, int count, std::int16_t index) const {
@@ -236,6 +309,14 @@ LRESULT Win32SettingsDialog::handle(HWND window, UINT message, WPARAM wParam, LP
             }
             return 0;
         }
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item->CtlID == static_cast<UINT>(ids::RotationLabel)) {
+                drawRotationLabel(*item);
+                return TRUE;
+            }
+            return FALSE;
+        }
         case WM_CLOSE:
             close();
             return 0;
@@ -247,7 +328,13 @@ LRESULT Win32SettingsDialog::handle(HWND window, UINT message, WPARAM wParam, LP
     }
 }
 
-Win32SettingsDialogHost::~Win32SettingsDialogHost() = default;
+Win32SettingsDialogHost::~Win32SettingsDialogHost() {
+    dialog_.reset();
+    closed_.clear();
+    if (hiddenOwner_ != nullptr) {
+        DestroyWindow(hiddenOwner_);
+    }
+}
 
 void Win32SettingsDialogHost::OpenSettingsDialog() {
     varnel::OpenSettingsDialog(ctx_, *this);
@@ -273,10 +360,16 @@ void Win32SettingsDialogHost::load() {
     if (dialog_) {
         closed_.push_back(std::move(dialog_));  // closed, still on the stack somewhere
     }
-    HWND owner = OwnerOf(ctx_);
-    dialog_ = std::make_unique<Win32SettingsDialog>(ctx_, owner, [owner] {
+    // An owner keeps the dialog out of the taskbar. Not the main window: an owner follows its topmost
+    // dialog in the stacking order, and the main window's z-order buttons would move the dialog.
+    if (hiddenOwner_ == nullptr) {
+        hiddenOwner_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                       GetModuleHandleW(nullptr), nullptr);
+    }
+    HWND main = OwnerOf(ctx_);
+    dialog_ = std::make_unique<Win32SettingsDialog>(ctx_, hiddenOwner_, [main] {
         // Not while the dialog's own close is still unwinding: once the queue gets to it.
-        PostMessageW(owner, Win32MainWindow::ReapClosedDialogs, 0, 0);
+        PostMessageW(main, Win32MainWindow::ReapClosedDialogs, 0, 0);
     });
 }
 

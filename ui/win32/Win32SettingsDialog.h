@@ -18,7 +18,7 @@ namespace varnel {
 class Win32SettingsDialog : public settings::Controls {
   public:
     // Builds the dialog at its design position (moved onto the visible screen where needed) and
-    // fills it from the state. Not shown yet. `owner` keeps it out of the taskbar.
+    // fills it from the state. Not shown yet. `owner` (a hidden window) keeps it out of the taskbar.
     Win32SettingsDialog(AppContext& ctx, HWND owner, std::function<void()> onClosed);
     ~Win32SettingsDialog() override;
     Win32SettingsDialog(const Win32SettingsDialog&) = delete;
@@ -49,6 +49,8 @@ class Win32SettingsDialog : public settings::Controls {
   private:
     void createControls();
     void applyDpi(int dpi);
+    void placeRotationLabel();
+    void drawRotationLabel(const DRAWITEMSTRUCT& item);
     bool optionSelected(int firstId, int count, std::int16_t index) const;
     void selectOption(int firstId, int count, std::int16_t index);
 
@@ -90,6 +92,7 @@ class Win32SettingsDialogHost : private settings::Dialog {
     AppContext& ctx_;
     std::unique_ptr<Win32SettingsDialog> dialog_;
     std::vector<std::unique_ptr<Win32SettingsDialog>> closed_;
+    HWND hiddenOwner_ = nullptr;
 };
 
 }  // namespace varnel

@@ -297,10 +297,12 @@ std::u16string WithCrLf(std::u16string_view text) {
     return shown;
 }
 
-HWND CreateTooltips(HWND owner) {
+HWND CreateTooltips() {
+    // Without an owner: under Wine a window that owns a topmost popup is placed after it and does not
+    // become topmost itself.
     HWND tips = CreateWindowExW(
         WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
-        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (tips != nullptr) {
         SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, 600);
     }

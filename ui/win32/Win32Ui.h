@@ -51,8 +51,9 @@ std::u16string WindowText(HWND window);
 // Line ends as a multi-line EDIT control shows them: a lone CR or LF becomes CR LF.
 std::u16string WithCrLf(std::u16string_view text);
 
-// A tooltip for a control of `owner`. The tooltip window belongs to the owner and goes with it.
-HWND CreateTooltips(HWND owner);
+// The tooltip window for a window's controls, and a tooltip for one of them. The caller destroys the
+// tooltip window.
+HWND CreateTooltips();
 void AddTooltip(HWND tooltips, HWND owner, HWND control, const wchar_t* text);
 
 // Sets a font on a window and all its children.
