@@ -240,6 +240,8 @@ class VarnelSession(unittest.TestCase):
         exe = os.environ.get('VARNEL_EXE') or build_file('app', 'win32', 'varnel.exe')
         if not os.path.exists(exe):
             raise unittest.SkipTest('varnel.exe is not built (the Windows front end is missing)')
+        # The program captures whatever text the clipboard holds at its first tick: each starts empty.
+        cls.tool.clear_clipboard()
         cls.target_program, cls.target, cls.target_edit = start_target(cls.tool)
         cls.varnel = Program(exe, *cls.ARGS)
         try:

@@ -1,3 +1,5 @@
+import time
+
 from fixture import VarnelSession, needs_backends, poll
 
 WM_KEYDOWN, VK_RETURN, VK_ESCAPE, VK_DOWN = 0x100, 0x0D, 0x1B, 0x28
@@ -10,8 +12,10 @@ class SlotMenu(VarnelSession):
     def choose(self, slot, item):
         """Right-clicks the slot and picks the item with the arrow keys and Enter (None: Escape). The keys
         are posted to the menu's window, whose thread runs the menu loop, wherever the focus is."""
+        self.tool.mouse(self.slot(slot), 'left')
         self.tool.mouse(self.slot(slot), 'right')
         menu = poll(lambda: self.tool.find(cls='#32768'), what='the slot menu')[0].hwnd
+        time.sleep(0.3)  # the menu window shows before its loop takes keys
         keys = [VK_ESCAPE] if item is None else [VK_DOWN] * (self.ITEMS.index(item) + 1) + [VK_RETURN]
         for key in keys:
             self.tool.run('post', menu, WM_KEYDOWN, key, 0)
@@ -71,15 +75,16 @@ class SettingsDialog(VarnelSession):
         self.wait_closed(dialog)
 
         self.apply_settings(keystrokes=True, rotation='3')
+        self.addCleanup(self.apply_settings, keystrokes=False, rotation='1')
         dialog, controls = self.open_settings()
         self.assertEqual(self.state(dialog, controls), ([False, True], True, ' 3'))
         self.tool.click(controls['SettingsCancel'])
         self.wait_closed(dialog)
-        self.apply_settings(keystrokes=False, rotation='1')
 
     @needs_backends
     def test_keystroke_mode_and_rotation_count_take_effect(self):
         self.apply_settings(keystrokes=True, rotation='3')
+        self.addCleanup(self.apply_settings, keystrokes=False, rotation='1')
         for i, text in enumerate(['一', '二', '三', '四']):
             self.capture(text, slot=i % 3 + 1)
         self.assertEqual([self.slot_text(i) for i in range(1, 4)], ['四', '二', '三'])
@@ -89,4 +94,3 @@ class SettingsDialog(VarnelSession):
         self.press(self.control('SendButton', 2))
         self.wait_target('二')
         self.assertEqual(self.tool.clipboard_sequence(), sequence)  # typed, not pasted
-        self.apply_settings(keystrokes=False, rotation='1')
