@@ -62,7 +62,7 @@ for face in Tahoma "MS UI Gothic" "Microsoft Sans Serif"; do
     run_bounded 60 wine reg add "$fontlink" /v "$face" /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f
 done
 # The desktop settings take effect when Wine's services start again.
-run_bounded 60 wine wineboot --shutdown
+wineserver -k >/dev/null 2>&1 || true
 run_bounded 60 wineserver -w
 wineserver -p </dev/null >/dev/null 2>&1
 run_bounded 120 wine wineboot
