@@ -277,9 +277,7 @@ class VarnelSession(unittest.TestCase):
         self.type_into(self.slot(slot), text)
 
     def type_into(self, box, text):
-        """Types the text into a text box as a user does: a click into it, Ctrl+A, the keys. (The
-        program's text boxes keep their texts exactly as typed and take no notice of a WM_SETTEXT from
-        outside, which changes only what they show.)"""
+        """Types the text into a text box as a user does: a click into it, Ctrl+A, the keys."""
         self.tool.mouse(box, 'left')
         self.tool.keys('ctrl+a')
         if text:

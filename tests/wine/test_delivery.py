@@ -31,6 +31,7 @@ class PasteDelivery(VarnelSession):
             try:
                 self.wait_target(text, timeout=5)
                 latencies.append(time.monotonic() - started)
+                self.assertEqual(self.tool.foreground(), self.target)  # the focus went back to it
             except TimeoutError:
                 wrong.append(self.tool.text(self.target_edit))
             self.assertEqual(self.tool.clipboard(), SAVED)
