@@ -177,6 +177,8 @@ class Program:
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def stop(self, tool, hwnd=None):
+        """Closes the window and waits for the program to end; kills it after 10 s. Whether it ended
+        by itself."""
         if hwnd is not None and self.process.poll() is None:
             tool.close(hwnd)
             try:
@@ -186,6 +188,8 @@ class Program:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait(timeout=10)
+            return False
+        return True
 
 
 def start_target(tool, title=TARGET_TITLE):
@@ -259,8 +263,10 @@ class VarnelSession(unittest.TestCase):
     @classmethod
     def stop_programs(cls):
         main = getattr(cls, 'main', None)
-        cls.varnel.stop(cls.tool, main.hwnd if main else None)
+        ended = cls.varnel.stop(cls.tool, main.hwnd if main else None)
         cls.target_program.stop(cls.tool, cls.target)
+        if main and not ended:
+            raise AssertionError('varnel.exe did not end within 10 s of WM_CLOSE to its main window')
 
     # Helpers shared by the tests.
     def control(self, name, offset=0):

@@ -17,3 +17,20 @@ class Capture(VarnelSession):
         finally:
             xclip.kill()
             xclip.wait(timeout=10)
+
+    def test_a_hung_clipboard_owner_neither_blocks_the_window_nor_stops_the_capture(self):
+        self.capture('before')
+        # The owner offers text for delayed rendering and never renders it.
+        hung = subprocess.Popen(['wine', self.tool.path, 'hungclip', '30'], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        try:
+            self.assertEqual(hung.stdout.readline().strip(), 'hung')
+            for _ in range(5):  # over a second and more of ticks: each answer within wintool's 5 s
+                self.assertEqual(self.slot_text(1), 'before')
+            hung.kill()
+            hung.wait(timeout=10)
+            self.capture('after')
+        finally:
+            hung.kill()
+            hung.wait(timeout=10)
+            hung.stdout.close()

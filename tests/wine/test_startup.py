@@ -1,7 +1,7 @@
 import os
 import tempfile
 
-from fixture import MAIN_CLASS, WS_EX_TOPMOST, VarnelSession, figure, needs_backends, windows_path
+from fixture import MAIN_CLASS, WS_EX_TOPMOST, VarnelSession, figure, needs_backends, poll, windows_path
 
 
 class StartUp(VarnelSession):
@@ -18,11 +18,26 @@ class StartUp(VarnelSession):
         self.assertEqual((rect.client_width, rect.client_height), (3720 // 15, 2970 // 15))
 
     @needs_backends
-    def test_main_window_is_topmost(self):
-        self.assertTrue(self.tool.windows() and self.exstyle() & WS_EX_TOPMOST)
+    def test_topmost_and_the_z_order_buttons(self):
+        self.assertTrue(self.topmost())
+        self.press(self.control('ZOrderButton', 2))  # behind all others: no longer topmost
+        poll(lambda: not self.topmost(), what='the window to leave the topmost group')
+        self.press(self.control('ZOrderButton', 1))
+        poll(self.topmost, what='the window to be topmost again')
 
-    def exstyle(self):
-        return next(w.exstyle for w in self.tool.windows() if w.hwnd == self.main.hwnd)
+    def topmost(self):
+        return next(w.exstyle for w in self.tool.windows() if w.hwnd == self.main.hwnd) & WS_EX_TOPMOST
+
+
+class Shutdown(VarnelSession):
+    @needs_backends
+    def test_closing_with_the_edit_dialog_open_ends_the_program_and_returns_the_focus(self):
+        self.focus_target()
+        self.tool.mouse(self.slot(1), 'double')
+        self.dialog('テキストの編集（1）')
+        self.tool.close(self.main.hwnd)
+        self.assertEqual(self.varnel.process.wait(timeout=30), 0)
+        poll(lambda: self.tool.foreground() == self.target, what='the focus back on the target')
 
 
 # Slot file in the system code page (932), as a Japanese Windows editor saves it.

@@ -14,6 +14,7 @@
 //   wintool keys SPEC...               e.g. shift+insert ctrl+a down return escape
 //   wintool type HEX                   each UTF-16 unit as a KEYEVENTF_UNICODE key
 //   wintool getclip ("-": no text) | setclip HEX | clearclip | clipseq
+//   wintool hungclip SECONDS           offers text for delayed rendering, then hangs: never renders it
 //   wintool rect HWND | workarea HWND | mem HWND
 #include <windows.h>
 // After windows.h, which it needs.
@@ -168,6 +169,29 @@ int SetClip(const std::wstring* text) {
     }
     CloseClipboard();
     return status;
+}
+
+// A hung clipboard owner: announces CF_UNICODETEXT without data and then stops answering messages, so
+// that whoever asks for the text waits on a window that never renders it.
+int HungClip(DWORD seconds) {
+    HWND owner =
+        CreateWindowExW(0, L"STATIC", L"hung owner", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    if (owner == nullptr) {
+        return 2;
+    }
+    for (int attempt = 0; !OpenClipboard(owner); ++attempt) {
+        if (attempt == 100) {
+            return 2;
+        }
+        Sleep(20);
+    }
+    EmptyClipboard();
+    SetClipboardData(CF_UNICODETEXT, nullptr);
+    CloseClipboard();
+    std::printf("hung\n");
+    std::fflush(stdout);
+    Sleep(seconds * 1000);
+    return 0;
 }
 
 struct KeyName {
@@ -385,6 +409,9 @@ int Run(int argc, wchar_t** argv) {
             return 2;
         }
         return command == L"type" ? Type(text) : SetClip(&text);
+    }
+    if (command == L"hungclip") {
+        return need(3) ? HungClip(std::wcstoul(argv[2], nullptr, 10)) : 2;
     }
     if (command == L"keys") {
         return Keys(argc - 2, argv + 2);
