@@ -90,7 +90,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                               codepage,
                               clock};
     // The screen metrics are those of the monitor the main window is on.
-    backends.windows().setReferenceWindow(window.hWnd());
+    backends.setReferenceWindow(window.hWnd());
     window.attach(platform);
     varnel::Win32EventPump::addDialog(window.window());
     // While a text is being typed, a mouse press on any of the program's windows (or Escape in one)

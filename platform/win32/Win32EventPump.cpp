@@ -48,8 +48,8 @@ void Win32EventPump::dispatch(MSG& message) {
 
 void Win32EventPump::pumpOnce() {
     MSG message;
-    // Only what is queued now: messages posted while these are handled wait for the next call, so a
-    // window that posts to itself cannot keep the caller here.
+    // At most a thousand messages, so that a window that keeps posting to itself cannot keep the
+    // caller here.
     for (int left = 1000; left > 0 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); --left) {
         if (message.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(message.wParam));

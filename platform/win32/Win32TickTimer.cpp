@@ -12,10 +12,4 @@ void Win32TickTimer::setEnabled(bool on) {
     }
 }
 
-void Win32TickTimer::ensureRunning() {
-    if (enabled_ && !running_) {
-        setEnabled(true);
-    }
-}
-
 }  // namespace varnel

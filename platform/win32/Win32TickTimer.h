@@ -17,11 +17,9 @@ class Win32TickTimer : public TickTimer {
     Win32TickTimer& operator=(const Win32TickTimer&) = delete;
 
     // Switching on restarts the interval. Should the system refuse the timer, it is asked for again
-    // at the next setEnabled(true) or ensureRunning().
+    // at the next setEnabled(true).
     void setEnabled(bool on) override;
     bool isEnabled() const override { return enabled_; }
-    // Asks for the timer again when it should run but the system has refused it.
-    void ensureRunning();
     UINT_PTR id() const { return id_; }
 
   private:

@@ -618,6 +618,13 @@ LRESULT Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             close();
             return 0;
+        case WM_ENDSESSION:
+            // The session ends: as when the window closes (a running typing stops and gives the
+            // keyboard back), before the system ends the process.
+            if (wParam) {
+                close();
+            }
+            return 0;
         default:
             break;
     }
