@@ -8,6 +8,7 @@ import re
 import shutil
 import statistics
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -137,7 +138,15 @@ class WinTool:
         return None if out == '-' else dec(out)
 
     def set_clipboard(self, text):
-        self.run('setclip', enc(text))
+        if len(text) < 8000:
+            self.run('setclip', enc(text))
+            return
+        with tempfile.NamedTemporaryFile('w', suffix='.hex', delete=False) as f:
+            f.write(enc(text))
+        try:
+            self.run('setclip', '@' + windows_path(f.name))
+        finally:
+            os.unlink(f.name)
 
     def clear_clipboard(self):
         self.run('clearclip')

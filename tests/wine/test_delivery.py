@@ -50,6 +50,19 @@ class PasteDelivery(VarnelSession):
                 self.wait_target(f'keep[{after}]keep')
                 self.assertEqual(self.tool.clipboard(), SAVED)
 
+    def test_a_long_text_captured_and_pasted_exactly(self):
+        text = '長いテキスト 😀 line\r\n' * 15000
+        started = time.monotonic()
+        self.capture(text)
+        figure(f'capture of {len(text)} characters: {(time.monotonic() - started) * 1000:.0f} ms')
+        self.focus_target()
+        self.tool.set_text(self.target_edit, '')
+        started = self.send(1)
+        self.wait_target(text, timeout=60)
+        working_set = self.tool.memory(self.main.hwnd)[0]
+        figure(f'paste of {len(text)} characters: {(time.monotonic() - started) * 1000:.0f} ms; '
+               f'working set {working_set / 2**20:.1f} MiB')
+
     def send_conversion(self, button):
         if self.tool.foreground() != self.target:
             self.focus_target()
@@ -71,3 +84,11 @@ class KeystrokeDelivery(VarnelSession):
         figure(f'typing into the target: {len(MIXED)} characters in {seconds:.2f} s, '
                f'{len(MIXED) / seconds:.0f} characters/s')
         self.assertEqual(self.tool.clipboard_sequence(), sequence)
+
+    def test_a_converted_two_line_selection_typed_with_one_line_break(self):
+        self.apply_settings(keystrokes=True, rotation='1')
+        self.focus_target()
+        self.tool.set_text(self.target_edit, 'keep[ab\r\ncd]keep')
+        self.tool.select(self.target_edit, 5, 11)
+        self.press(self.control('ConversionButton', 4))  # upper case
+        self.wait_target('keep[AB\r\nCD]keep')

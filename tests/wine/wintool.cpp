@@ -13,6 +13,7 @@
 //   wintool mouse HWND left|right|double [X Y]   a real click (SendInput) at X,Y in the window, or its centre
 //   wintool keys SPEC...               e.g. shift+insert ctrl+a down return escape
 //   wintool type HEX                   each UTF-16 unit as a KEYEVENTF_UNICODE key
+//   (HEX: "@FILE" reads it from that file)
 //   wintool getclip ("-": no text) | setclip HEX | clearclip | clipseq
 //   wintool hungclip SECONDS           offers text for delayed rendering, then hangs: never renders it
 //   wintool rect HWND | workarea HWND | mem HWND
@@ -51,6 +52,27 @@ std::string Hex(const std::wstring& text) {
         }
     }
     return out.empty() ? std::string("-") : out;
+}
+
+bool Unhex(const wchar_t* hex, std::wstring& out);
+
+// "@FILE": the hexadecimal text is read from that file (for texts longer than a command line).
+bool UnhexArgument(const wchar_t* argument, std::wstring& out) {
+    if (argument[0] != L'@') {
+        return Unhex(argument, out);
+    }
+    FILE* file = _wfopen(argument + 1, L"rb");
+    if (file == nullptr) {
+        return false;
+    }
+    std::wstring hex;
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+        if (c > ' ') {
+            hex += static_cast<wchar_t>(c);
+        }
+    }
+    std::fclose(file);
+    return Unhex(hex.c_str(), out);
 }
 
 bool Unhex(const wchar_t* hex, std::wstring& out) {
@@ -405,7 +427,7 @@ int Run(int argc, wchar_t** argv) {
     }
     if (command == L"setclip" || command == L"type") {
         std::wstring text;
-        if (!need(3) || !Unhex(argv[2], text)) {
+        if (!need(3) || !UnhexArgument(argv[2], text)) {
             return 2;
         }
         return command == L"type" ? Type(text) : SetClip(&text);
