@@ -27,6 +27,7 @@ ctest --output-on-failure -L unit -j "$jobs" || status=1
 
 "$VARNEL_ROOT/scripts/test-windows.sh" || status=1
 "$VARNEL_ROOT/scripts/test-windows-package.sh" || status=1
+"$VARNEL_ROOT/scripts/test-windows-e2e.sh" || status=1
 
 if [ $status -ne 0 ]; then
     echo "varnel: some tests failed" >&2

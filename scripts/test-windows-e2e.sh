@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Runs the Windows program end to end under Wine: builds it with MinGW-w64 together with a small
+# target application and a driver tool (tests/wine), makes a Wine prefix of its own in a temporary
+# folder (Japanese locale, code page 932, a virtual desktop on a private Xvfb, Japanese fonts linked
+# into Wine's UI fonts) and runs the Python tests in tests/wine against it. Everything it starts is
+# stopped, and the prefix deleted, at the end. Run by test.sh; can run on its own.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+WINDOWS_E2E_PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 googletest libicu-dev cmake ninja-build
+    xvfb xauth xclip python3 fonts-ipafont-gothic"
+# shellcheck disable=SC2086
+install_packages $WINDOWS_E2E_PACKAGES
+started=$(date +%s)
+
+# The same build folder as test-windows.sh, with the same options, so that the two share one build.
+build="$VARNEL_ROOT/build-windows"
+configure_and_build "$build" -DCMAKE_TOOLCHAIN_FILE="$VARNEL_ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_BEHAVIOUR_ONLY=ON
+
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/varnel-wine-e2e.XXXXXX")
+# Wine takes its code page from LC_ALL: ja_JP gives the Japanese code page 932 whether or not that
+# locale is generated on this machine (LANG alone does not).
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64 LC_ALL=ja_JP.UTF-8
+xvfb_pid=
+cleanup() {
+    wineserver -k >/dev/null 2>&1 || true  # only the server of this prefix
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+# A private X server on a free display number, which it writes into a file once it is ready.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WINEPREFIX/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$WINEPREFIX/display" ] && break
+    sleep 0.1
+done
+number=$(cat "$WINEPREFIX/display")
+if [ -z "$number" ]; then
+    echo "varnel: Xvfb did not start" >&2
+    exit 1
+fi
+export DISPLAY=":$number"
+
+# One Wine server for the whole run, and the prefix made with every Wine process on one virtual
+# desktop of the X server's size (no window manager: Wine's own desktop places the windows).
+run_bounded() {
+    local seconds=$1
+    shift
+    timeout "$seconds" "$@" </dev/null >>"$WINEPREFIX/setup.log" 2>&1 || {
+        echo "varnel: '$*' failed or took over $seconds s" >&2
+        cat "$WINEPREFIX/setup.log" >&2
+        exit 1
+    }
+}
+wineserver -p </dev/null >/dev/null 2>&1
+run_bounded 120 wine wineboot --init
+fontlink='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+run_bounded 60 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+run_bounded 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
+for face in Tahoma "MS UI Gothic" "Microsoft Sans Serif"; do
+    run_bounded 60 wine reg add "$fontlink" /v "$face" /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f
+done
+# The desktop settings take effect when Wine's services start again.
+wineserver -k >/dev/null 2>&1 || true
+run_bounded 60 wineserver -w
+wineserver -p </dev/null >/dev/null 2>&1
+run_bounded 120 wine wineboot
+# Wine's desktop process ends a moment after the last window of the prefix closes, and a program
+# started while it ends can wait half a minute for it: one idle window keeps it up between the tests.
+wine "$build/tests/wine/varnel_wine_target.exe" "Wine desktop keeper" </dev/null >/dev/null 2>&1 &
+echo "varnel: Wine prefix ready in $(($(date +%s) - started)) s"
+
+export VARNEL_WINE_BUILD="$build"
+status=0
+# The whole run is bounded, in case a window that the tests drive hangs in a way no single wait sees.
+timeout 900 python3 -m unittest discover -s "$VARNEL_ROOT/tests/wine" -p 'test_*.py' -v || status=1
+echo "varnel: Windows end-to-end tests took $(($(date +%s) - started)) s"
+exit $status
