@@ -14,7 +14,7 @@ started=$(date +%s)
 # The same build folder as test-windows.sh, with the same options, so that the two share one build.
 build="$VARNEL_ROOT/build-windows"
 configure_and_build "$build" -DCMAKE_TOOLCHAIN_FILE="$VARNEL_ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_BEHAVIOUR_ONLY=ON
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_QT=OFF
 
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/varnel-wine-e2e.XXXXXX")
 # Wine takes its code page from LC_ALL: ja_JP gives the Japanese code page 932 whether or not that
