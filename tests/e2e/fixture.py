@@ -493,6 +493,17 @@ class ClipboardManager:
         except OSError:
             return False
 
+    def newest(self, *texts):
+        """Of the texts in the manager's history, the one it read last (the history lists the newest
+        first), or None."""
+        try:
+            with open(self.history, 'rb') as f:
+                history = f.read()
+        except OSError:
+            return None
+        found = [(history.find(t.encode()), t) for t in texts if t.encode() in history]
+        return min(found)[1] if found else None
+
     def keeps(self, text):
         """Owns the clipboard with the text until the manager has read it, ends the owner, and tells
         whether the manager puts the text back."""

@@ -4,10 +4,9 @@ import os
 import shutil
 import signal
 import tempfile
-import time
 import unittest
 
-from fixture import ClipboardManager, DesktopTestCase, TkTarget, Varnel, write_slot_file
+from fixture import ClipboardManager, DesktopTestCase, TkTarget, Varnel, wait_until, write_slot_file
 
 
 class WithClipboardManager(DesktopTestCase):
@@ -15,7 +14,7 @@ class WithClipboardManager(DesktopTestCase):
         super().setUp()
         if shutil.which('parcellite') is None:
             raise RuntimeError('parcellite is not installed')
-        ClipboardManager(self.desktop)
+        self.manager = ClipboardManager(self.desktop)
 
     def test_paste_into_a_busy_target_delivers_the_slot_every_time(self):
         texts = {1: 'スロット一 from the slot file', 2: 'slot two ｶﾀｶﾅ'}
@@ -30,12 +29,13 @@ class WithClipboardManager(DesktopTestCase):
         for n in range(20):
             slot = 1 + n % 2
             target.set_text('')
-            # The target is busy (stopped) while the paste key reaches it; the manager reads at once.
-            # Deliberately busy for a fixed while, shorter than the second Varnel waits for the paste.
+            # The target is busy (stopped) while the paste key reaches it; the manager reads the slot's
+            # text first, and the target only afterwards.
             os.kill(target.process.pid, signal.SIGSTOP)
             try:
                 varnel.click_send(slot)
-                time.sleep(0.6)  # deliberate: the busy spell
+                wait_until(lambda: self.manager.newest(*texts.values()) == texts[slot],
+                           what='the manager to read the slot\'s text')
             finally:
                 os.kill(target.process.pid, signal.SIGCONT)
             try:
