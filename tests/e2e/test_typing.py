@@ -5,8 +5,8 @@ import signal
 import tempfile
 
 import xlib
-from fixture import (TWIPS_PER_PIXEL, DesktopTestCase, TkTarget, Varnel, holds_for, poll, window_manager_name,
-                     write_slot_file)
+from fixture import TWIPS_PER_PIXEL, DesktopTestCase, TkTarget, Varnel, poll, window_manager_name, write_slot_file
+from fixture import holds_for
 
 KANJI = ''.join(chr(0x4E00 + (i * 7) % 20000) for i in range(3000))
 
