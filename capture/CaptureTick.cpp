@@ -92,7 +92,9 @@ void CaptureStep(AppContext& ctx) {
 
     // Store into the slot under the cursor. A cursor above the last slot names no slot: the write
     // is refused and nothing is stored.
-    ctx.form.setSharedText(own.RotationCursor, own.LastClipboardText);
+    if (ctx.form.setSharedText(own.RotationCursor, own.LastClipboardText)) {
+        ++own.CapturedTexts;
+    }
 }
 
 }  // namespace varnel

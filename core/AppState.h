@@ -51,6 +51,8 @@ struct MainWindowState {
     // The clipboard change count at which the clipboard's text was last found equal to
     // LastClipboardText; the tick need not read the text again until the count moves.
     std::uint64_t ClipboardCountMatched = 0;
+    // How many clipboard texts the capture has stored into slots since the start.
+    std::uint64_t CapturedTexts = 0;
 };
 
 }  // namespace varnel

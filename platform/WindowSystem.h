@@ -19,6 +19,13 @@ enum class ZOrderMode : std::int16_t {
     Bottom = 2,  // leaves the topmost group, goes behind every window, not activated
 };
 
+// Values of the program's own state that it shows to other programs (scripts, test drivers) on its
+// main window.
+enum class ShownValue : std::int16_t {
+    TargetWindow,   // the window a send or conversion would go to; 0 for none
+    CapturedTexts,  // how many clipboard texts the capture has stored into slots since the start
+};
+
 struct TwipsPerPixel {
     float x = 15.0f;
     float y = 15.0f;
@@ -39,6 +46,11 @@ class WindowSystem {
     // Before one of our windows is first shown: asks window managers to leave it floating at its own
     // size and place (tiling managers tile ordinary windows) while it keeps its taskbar entry.
     virtual Status keepFloating(WindowHandle /*window*/) { return Status::success(); }
+    // Shows one of the values above on one of our own windows (on X11: as a property of it). The front
+    // end calls it only when the value has changed. A window system without such a place shows nothing.
+    virtual Status showValue(WindowHandle /*own*/, ShownValue /*which*/, std::uint64_t /*value*/) {
+        return Status::success();
+    }
     // Width of the screen in the pixels windows are placed in (the toolkit's logical pixels, which
     // are device pixels at scale 1), and the size of that pixel in twips.
     virtual Result<int> screenWidthPixels() = 0;

@@ -31,7 +31,8 @@ struct X11WindowSystem::Impl {
     Window root = 0;
     Window clock = 0;  // an unmapped window whose property changes give us server timestamps
     Atom netActiveWindow{}, netSupportingWmCheck{}, netWmState{}, netWmStateAbove{}, netWmStateBelow{},
-        netRestackWindow{}, netWmWindowType{}, netWmWindowTypeDialog{}, timestampProperty{};
+        netRestackWindow{}, netWmWindowType{}, netWmWindowTypeDialog{}, timestampProperty{}, targetProperty{},
+        capturedProperty{};
     double devicePixelsPerUnit = 1.0;
     double unitsPerInch = 96.0;
 
@@ -220,6 +221,8 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::open(std::string* why) {
     impl->netWmWindowType = XInternAtom(d, "_NET_WM_WINDOW_TYPE", False);
     impl->netWmWindowTypeDialog = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DIALOG", False);
     impl->timestampProperty = XInternAtom(d, "VARNEL_TIMESTAMP", False);
+    impl->targetProperty = XInternAtom(d, "_VARNEL_TARGET_WINDOW", False);
+    impl->capturedProperty = XInternAtom(d, "_VARNEL_CAPTURED_TEXTS", False);
     XSelectInput(d, impl->root, PropertyChangeMask);
     return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(std::move(impl)));
 }
@@ -336,6 +339,23 @@ Status X11WindowSystem::keepFloating(WindowHandle window) {
     XChangeProperty(x.display, window, x.netWmWindowType, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&type), 1);
     XSync(x.display, False);
+    return Status::success();
+}
+
+Status X11WindowSystem::showValue(WindowHandle own, ShownValue which, std::uint64_t value) {
+    Impl& x = *impl_;
+    if (own == 0) {
+        return Status::failure("no window to show it on");
+    }
+    const bool target = which == ShownValue::TargetWindow;
+    // Format 32 data is passed to Xlib as longs, whatever the size of a long.
+    const unsigned long data = static_cast<unsigned long>(value & 0xFFFFFFFFu);
+    XChangeProperty(x.display, own, target ? x.targetProperty : x.capturedProperty,
+                    target ? XA_WINDOW : XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&data), 1);
+    // Sent without a round trip: it is done on every change. Should our window have gone meanwhile,
+    // the error goes to the quiet handler.
+    XFlush(x.display);
     return Status::success();
 }
 

@@ -22,6 +22,8 @@ class X11WindowSystem : public WindowSystem {
     bool windowExists(WindowHandle window) override;
     Status setZOrder(WindowHandle window, ZOrderMode mode) override;
     Status keepFloating(WindowHandle window) override;
+    // _VARNEL_TARGET_WINDOW (WINDOW) and _VARNEL_CAPTURED_TEXTS (CARDINAL), one 32-bit value each.
+    Status showValue(WindowHandle own, ShownValue which, std::uint64_t value) override;
     Result<int> screenWidthPixels() override;
     Result<TwipsPerPixel> twipsPerPixel() override;
 

@@ -3,7 +3,7 @@ desktop: its window must appear and it must capture a clipboard text. Prints how
 import sys
 import time
 
-from fixture import Desktop, Varnel, poll
+from fixture import Desktop, Varnel
 
 TEXT = 'インストール確認 installed'
 
@@ -14,9 +14,7 @@ def main():
         started = time.monotonic()
         varnel = Varnel(desktop)
         print(f'varnel: window up {time.monotonic() - started:.2f} s after the start')
-        desktop.set_clipboard(TEXT)
-        poll(lambda: desktop.clipboard() == TEXT, what='the text on the clipboard')
-        time.sleep(0.6)  # three ticks
+        varnel.capture(TEXT)
         captured = varnel.slot_text(1)
     finally:
         desktop.close()  # closing the window cleanly is the end-to-end suite's business

@@ -1,7 +1,8 @@
 """End-to-end fixture: a private X server (Xvfb) with a window manager (openbox unless
 VARNEL_E2E_WM names another), the real Varnel binary, a real Tk
 target application, and the real xclip / xdotool clients. Everything is started and stopped by the
-test itself; every wait is a poll with a time-out."""
+test itself. Every wait for something to happen is a poll with a time-out; the few waits of a fixed
+length are deliberate (something must NOT happen meanwhile) and go through assert_stays / holds_for."""
 import ctypes
 import os
 import shutil
@@ -27,6 +28,33 @@ def poll(predicate, timeout=5.0, interval=0.01, what='condition'):
         if time.monotonic() > deadline:
             raise TimeoutError(f'timed out after {timeout} s waiting for {what}')
         time.sleep(interval)
+
+
+def wait_until(predicate, timeout=5.0, what='condition', interval=0.01):
+    """Polls until predicate returns a true value and returns it; after the time-out the test fails
+    with an AssertionError naming what was awaited."""
+    try:
+        return poll(predicate, timeout, interval, what)
+    except TimeoutError as error:
+        raise AssertionError(str(error)) from None
+
+
+def holds_for(predicate, duration, interval=0.02):
+    """Deliberately waits the whole duration, looking again and again: True when predicate held at
+    every look, False at the first look where it did not."""
+    deadline = time.monotonic() + duration
+    while predicate():
+        if time.monotonic() >= deadline:
+            return True
+        time.sleep(interval)
+    return False
+
+
+def assert_stays(predicate, duration, what):
+    """For something that must NOT happen: waits the whole duration on purpose and fails as soon as
+    predicate stops holding."""
+    if not holds_for(predicate, duration):
+        raise AssertionError(f'{what} did not hold for {duration} s')
 
 
 # The window managers the tests run under, chosen by VARNEL_E2E_WM (openbox when unset).
@@ -82,6 +110,7 @@ class Desktop:
         self.env['XDG_RUNTIME_DIR'] = tempfile.mkdtemp(prefix='varnel-runtime-')
         os.chmod(self.env['XDG_RUNTIME_DIR'], 0o700)
         self.processes = []
+        self.x = None  # a connection of the test's own, opened on first use
         self.wm = None
         self.wm_name = window_manager_name()
         self.wm_log = tempfile.NamedTemporaryFile(prefix=f'varnel-{self.wm_name}-', suffix='.log')
@@ -165,6 +194,8 @@ class Desktop:
         return process
 
     def close(self):
+        if self.x is not None:
+            self.x.close()
         for p in reversed(self.processes):
             if p.poll() is None:
                 p.kill()
@@ -190,6 +221,12 @@ class Desktop:
             out = self.run(args, check=False).split()
             return int(out[0]) if out else None
         return poll(search, timeout, what=f'a window named {name}')
+
+    def number_property(self, window, name):
+        """A window's 32-bit property value (a WINDOW, a CARDINAL), or None when it has none."""
+        if self.x is None:
+            self.x = xlib.Connection(self.display)
+        return self.x.number_property(window, name)
 
     def root_property(self, name):
         return self.run(['xprop', '-root', name], check=False)
@@ -317,6 +354,31 @@ class Varnel:
         if desktop.supports('_NET_WM_STATE_ABOVE'):  # i3 has no stacking layers
             poll(lambda: '_NET_WM_STATE_ABOVE' in desktop.window_state(self.window), what='the topmost state')
 
+    # What Varnel shows of its state on its window.
+    def target(self):
+        """The window a send would go to now (0 for none; None before Varnel's first tick)."""
+        return self.desktop.number_property(self.window, '_VARNEL_TARGET_WINDOW')
+
+    def wait_for_target(self, window, timeout=5.0):
+        wait_until(lambda: self.target() == window, timeout, f'Varnel to take window {window:#x} as its target')
+
+    def captured_texts(self):
+        """How many clipboard texts Varnel has captured into slots since it started."""
+        return self.desktop.number_property(self.window, '_VARNEL_CAPTURED_TEXTS') or 0
+
+    def capture(self, text, timeout=5.0):
+        """Puts the text on the clipboard (xclip owns it) and waits until Varnel has captured it into a
+        slot; returns the owner."""
+        before = self.captured_texts()
+        owner = self.desktop.set_clipboard(text)
+        wait_until(lambda: self.captured_texts() > before, timeout, f'the capture of {text[:40]!r}')
+        return owner
+
+    def assert_captures_nothing(self, duration=0.6):
+        """Deliberately waits three ticks' time, in which Varnel must capture nothing."""
+        before = self.captured_texts()
+        assert_stays(lambda: self.captured_texts() == before, duration, 'no capture')
+
     def click_twips(self, x, y, button=1):
         self.desktop.click(self.window, x // TWIPS_PER_PIXEL, y // TWIPS_PER_PIXEL, button)
 
@@ -398,9 +460,65 @@ class HungOwner:
         window = c.x.XCreateSimpleWindow(c.d, c.root, 0, 0, 1, 1, 0, 0, 0)
         c.x.XSetSelectionOwner(c.d, c.atom('CLIPBOARD'), window, 0)
         c.x.XSync(c.d, 0)
+        self.requests = 0
+
+    def asked(self):
+        """True once another client has asked for the clipboard (and waits in vain)."""
+        self.requests += self.connection.selection_requests()
+        return self.requests > 0
 
     def close(self):
         self.connection.close()
+
+
+class ClipboardManager:
+    """A real clipboard manager (parcellite): it reads every new clipboard text at once, keeps it in
+    its history and puts its last text back whenever the clipboard is emptied. Returns once it does."""
+
+    def __init__(self, desktop, timeout=60):
+        self.desktop = desktop
+        home = os.path.join(desktop.env['XDG_RUNTIME_DIR'], 'clipboard-manager')
+        data = os.path.join(home, 'data')
+        self.history = os.path.join(data, 'parcellite', 'history')
+        env = dict(desktop.env, HOME=home, XDG_DATA_HOME=data, XDG_CONFIG_HOME=os.path.join(home, 'config'))
+        desktop.processes.append(subprocess.Popen(['parcellite', '-n'], env=env, stdout=subprocess.DEVNULL,
+                                                  stderr=subprocess.DEVNULL))
+        wait_until(lambda: self.keeps('manager probe'), timeout, 'the clipboard manager to keep a text')
+
+    def has_read(self, text):
+        """True once the text is in the manager's history (it writes the history as it reads)."""
+        try:
+            with open(self.history, 'rb') as f:
+                return text.encode() in f.read()
+        except OSError:
+            return False
+
+    def newest(self, *texts):
+        """Of the texts in the manager's history, the one it read last (the history lists the newest
+        first), or None."""
+        try:
+            with open(self.history, 'rb') as f:
+                history = f.read()
+        except OSError:
+            return None
+        found = [(history.find(t.encode()), t) for t in texts if t.encode() in history]
+        return min(found)[1] if found else None
+
+    def keeps(self, text):
+        """Owns the clipboard with the text until the manager has read it, ends the owner, and tells
+        whether the manager puts the text back."""
+        owner = self.desktop.set_clipboard(text)
+        try:
+            poll(lambda: self.has_read(text), timeout=3, what='the manager to read the text')
+        except TimeoutError:
+            return False
+        finally:
+            owner.kill()
+            owner.wait()
+        try:
+            return poll(lambda: self.desktop.clipboard() == text, timeout=3, what='the text put back')
+        except TimeoutError:
+            return False
 
 
 def pixel(desktop, x, y, window=None):

@@ -6,7 +6,6 @@ import shutil
 import signal
 import subprocess
 import sys
-import time
 import unittest
 
 from fixture import DesktopTestCase, Varnel, poll
@@ -119,9 +118,7 @@ class Accessibility(DesktopTestCase):
                                                'スロット 1', '右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします'])
 
     def test_the_menu_key_opens_the_slot_menu(self):
-        self.desktop.set_clipboard('abc')
-        poll(lambda: self.desktop.clipboard() == 'abc', what='the text on the clipboard')
-        time.sleep(0.6)
+        self.varnel.capture('abc')
         self.varnel.click_twips(960 + 300, 600 + 100)  # into slot 1
         def menu_shown():  # a popup menu is no child of the application in the tree: count windows
             return len(self.desktop.run(['xdotool', 'search', '--onlyvisible', '--class', 'varnel'],
@@ -136,7 +133,7 @@ class Accessibility(DesktopTestCase):
         poll(menu_shown, timeout=10, what='the slot menu')
         for key in ('Down', 'Down', 'Down', 'Down', 'Down', 'Return'):  # "大文字"
             self.desktop.run(['xdotool', 'key', key])
-        time.sleep(0.3)
+        poll(lambda: not menu_shown(), timeout=10, what='the menu to close')
         self.assertEqual(self.varnel.slot_text(1), 'ABC')
 
     def test_settings_dialog_is_named_and_read_top_to_bottom(self):

@@ -2,7 +2,7 @@ import base64
 import time
 import unittest
 
-from fixture import DesktopTestCase, HungOwner, TkTarget, Varnel, poll
+from fixture import DesktopTestCase, HungOwner, TkTarget, Varnel, assert_stays, poll, wait_until
 
 # A 1x1 PNG: an image-only clipboard.
 PNG = base64.b64decode('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==')
@@ -14,39 +14,35 @@ class Capture(DesktopTestCase):
         self.varnel = Varnel(self.desktop)
 
     def captured(self, text):
-        # Reading a slot through its copy button replaces the clipboard, so it waits until the tick
-        # has had its chance (three ticks) rather than reading while the text may still be on its way.
-        poll(lambda: self.desktop.clipboard() == text, what='the text on the clipboard')
-        time.sleep(0.6)
+        # Reading a slot through its copy button replaces the clipboard, so it waits for the capture
+        # rather than reading while the text may still be on its way.
+        self.varnel.capture(text)
         self.assertEqual(self.varnel.slot_text(1), text)
 
     def test_new_text_arrives_exactly_including_japanese(self):
         for text in ['plain ascii', 'ひらがな カタカナ 漢字 ﾊﾝｶｸｶﾀｶﾅ ①髙 😀\ttab\nline']:
-            self.desktop.set_clipboard(text)
             self.captured(text)
 
     def test_same_text_again_and_an_image_capture_nothing(self):
-        self.desktop.set_clipboard('same')
         self.captured('same')
         # The user edits slot 1; copying the same text again, or an image, must not overwrite it.
         self.varnel.click_twips(960 + 100, 600 + 100)
         self.desktop.key('ctrl+a')
         self.desktop.run(['xdotool', 'type', '--delay', '5', 'edited'])
         self.desktop.set_clipboard(PNG, target='image/png')
-        time.sleep(0.6)  # three ticks
+        self.varnel.assert_captures_nothing()
         self.desktop.set_clipboard('same')
-        time.sleep(0.6)
+        self.varnel.assert_captures_nothing()
         self.assertEqual(self.varnel.slot_text(1), 'edited')
 
     def test_own_buttons_do_not_become_the_target_but_other_windows_do(self):
         target = TkTarget(self.desktop)
         target.activate()
-        time.sleep(0.5)
+        self.varnel.wait_for_target(target.window)
         self.varnel.click_copy(2)  # our own window comes to the front
-        time.sleep(0.5)
-        self.assertEqual(self.desktop.active_window(), self.varnel.window)
-        # The send button delivers into the Tk window, so it is still the target.
-        self.desktop.set_clipboard('to the target')
+        wait_until(lambda: self.desktop.active_window() == self.varnel.window, what='Varnel in front')
+        # Ticks pass with Varnel in front; the Tk window stays the target, and the send goes there.
+        assert_stays(lambda: self.varnel.target() == target.window, 0.6, 'the Tk window as the target')
         self.captured('to the target')
         self.varnel.click_send(1)
         target.wait_for_text('to the target')
@@ -54,7 +50,7 @@ class Capture(DesktopTestCase):
     def test_a_hung_clipboard_owner_does_not_freeze_the_window(self):
         hung = HungOwner(self.desktop)
         self.addCleanup(hung.close)
-        time.sleep(0.5)
+        wait_until(hung.asked, what='Varnel to ask the hung owner for the clipboard')
         # The window still reacts: a double-click on the bare area changes its height at once.
         before = self.varnel.client_size()
         started = time.monotonic()
@@ -65,7 +61,6 @@ class Capture(DesktopTestCase):
         self.varnel.double_click_twips(40, 300)  # on to all ten rows, so that the slot rows show
         poll(lambda: self.varnel.client_size()[1] > before[1], what='all rows')
         # A well-behaved client's text is captured again.
-        self.desktop.set_clipboard('after the hung owner')
         self.captured('after the hung owner')
 
 

@@ -3,12 +3,10 @@ once and puts its last text back whenever the clipboard is emptied."""
 import os
 import shutil
 import signal
-import subprocess
 import tempfile
-import time
 import unittest
 
-from fixture import DesktopTestCase, TkTarget, Varnel, poll, write_slot_file
+from fixture import ClipboardManager, DesktopTestCase, TkTarget, Varnel, wait_until, write_slot_file
 
 
 class WithClipboardManager(DesktopTestCase):
@@ -16,19 +14,7 @@ class WithClipboardManager(DesktopTestCase):
         super().setUp()
         if shutil.which('parcellite') is None:
             raise RuntimeError('parcellite is not installed')
-        home = tempfile.mkdtemp(prefix='varnel-manager-')
-        self.addCleanup(shutil.rmtree, home, ignore_errors=True)
-        self.desktop.start(['env', f'HOME={home}', 'parcellite', '-n'], stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
-        # The manager is at work once it keeps a text whose owner has gone.
-        def keeps_a_probe():
-            probe = self.desktop.set_clipboard('manager probe')
-            time.sleep(0.5)
-            probe.kill()
-            probe.wait()
-            time.sleep(0.5)
-            return self.desktop.clipboard() == 'manager probe'
-        poll(keeps_a_probe, timeout=60, what='the clipboard manager')
+        self.manager = ClipboardManager(self.desktop)
 
     def test_paste_into_a_busy_target_delivers_the_slot_every_time(self):
         texts = {1: 'スロット一 from the slot file', 2: 'slot two ｶﾀｶﾅ'}
@@ -38,16 +24,18 @@ class WithClipboardManager(DesktopTestCase):
         varnel = Varnel(self.desktop, [path])
         target = TkTarget(self.desktop)
         target.activate()
-        time.sleep(0.5)  # the tick takes the Tk window as the target
+        varnel.wait_for_target(target.window)
         wrong = []
         for n in range(20):
             slot = 1 + n % 2
             target.set_text('')
-            # The target is busy (stopped) while the paste key reaches it; the manager reads at once.
+            # The target is busy (stopped) while the paste key reaches it; the manager reads the slot's
+            # text first, and the target only afterwards.
             os.kill(target.process.pid, signal.SIGSTOP)
             try:
                 varnel.click_send(slot)
-                time.sleep(0.6)
+                wait_until(lambda: self.manager.newest(*texts.values()) == texts[slot],
+                           what='the manager to read the slot\'s text')
             finally:
                 os.kill(target.process.pid, signal.SIGCONT)
             try:
@@ -60,7 +48,7 @@ class WithClipboardManager(DesktopTestCase):
         varnel = Varnel(self.desktop)
         target = TkTarget(self.desktop)
         target.activate()
-        time.sleep(0.5)
+        varnel.wait_for_target(target.window)
         for n in range(5):
             target.set_text(f'selection {n}')
             target.select_all()

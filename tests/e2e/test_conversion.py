@@ -1,10 +1,7 @@
-import os
 import shutil
-import subprocess
-import time
 import unittest
 
-from fixture import DesktopTestCase, TkTarget, Varnel, poll
+from fixture import ClipboardManager, DesktopTestCase, TkTarget, Varnel, assert_stays, poll
 
 
 class SelectionConversion(DesktopTestCase):
@@ -13,7 +10,7 @@ class SelectionConversion(DesktopTestCase):
         self.varnel = Varnel(self.desktop)
         self.target = TkTarget(self.desktop)
         self.target.activate()
-        time.sleep(0.5)  # the tick takes the Tk window as the target
+        self.varnel.wait_for_target(self.target.window)
 
     def convert(self, text, button, select=True):
         self.target.set_text(text)
@@ -32,38 +29,26 @@ class SelectionConversion(DesktopTestCase):
         self.target.wait_for_text('パソコン')
 
     def test_nothing_selected_changes_nothing_and_leaves_the_clipboard_empty(self):
-        self.desktop.set_clipboard('before')
-        poll(lambda: self.desktop.clipboard() == 'before', what='the text on the clipboard')
-        time.sleep(0.5)
+        self.varnel.capture('before')
         self.target.activate()
-        time.sleep(0.5)
+        self.varnel.wait_for_target(self.target.window)
         self.convert('keep me', 0, select=False)
-        time.sleep(1.5)  # the bounded wait for the copy
-        self.assertEqual(self.target.text(), 'keep me')
+        self.assert_text_stays_through_the_copy_wait()
         self.assertIsNone(self.desktop.clipboard())
+
+    def assert_text_stays_through_the_copy_wait(self):
+        # Nothing to see happens when nothing is selected: the target's text must stay the same while
+        # Varnel waits its bound (half a second) for a copy that never comes, and a while after.
+        assert_stays(lambda: self.target.text() == 'keep me', 1.5, 'the target\'s unselected text')
 
     def test_a_clipboard_manager_refilling_the_cleared_clipboard_is_not_taken_for_the_copy(self):
         if shutil.which('parcellite') is None:
             self.skipTest('parcellite is not installed')
-        home = os.path.join(self.desktop.env['XDG_RUNTIME_DIR'], 'parcellite-home')
-        self.desktop.processes.append(subprocess.Popen(
-            ['parcellite', '-n'], env=dict(self.desktop.env, HOME=home), stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL))
-        # Once the manager runs, it puts the text back when its owner goes away.
-        def manager_keeps(text):
-            owner = self.desktop.set_clipboard(text)
-            poll(lambda: self.desktop.clipboard() == text, what='the text on the clipboard')
-            time.sleep(0.6)
-            owner.kill()
-            owner.wait()
-            time.sleep(0.6)
-            return self.desktop.clipboard() == text
-        poll(lambda: manager_keeps('older text'), timeout=15, what='the clipboard manager')
+        ClipboardManager(self.desktop)  # it puts its text back when the clipboard is cleared
         self.target.activate()
-        time.sleep(0.5)
+        self.varnel.wait_for_target(self.target.window)
         self.convert('keep me', 4, select=False)
-        time.sleep(1.5)  # the bounded wait for the copy
-        self.assertEqual(self.target.text(), 'keep me')
+        self.assert_text_stays_through_the_copy_wait()
 
 
 if __name__ == '__main__':

@@ -1,7 +1,6 @@
 import os
 import subprocess
 import tempfile
-import time
 import unittest
 
 from fixture import DesktopTestCase, TkTarget, Varnel, poll, write_slot_file
@@ -19,7 +18,7 @@ class Delivery(DesktopTestCase):
         varnel = self.start({1: [f'"{first}"'], 2: [second]})
         target = TkTarget(self.desktop)
         target.activate()
-        time.sleep(0.5)  # the tick takes the Tk window as the target
+        varnel.wait_for_target(target.window)
         wrong = []
         for n in range(50):
             slot, expected = (1, first) if n % 2 == 0 else (2, second)
@@ -39,7 +38,7 @@ class Delivery(DesktopTestCase):
         varnel = self.start({3: [big]})
         target = TkTarget(self.desktop)
         target.activate()
-        time.sleep(0.5)
+        varnel.wait_for_target(target.window)
         varnel.click_send(3)
         poll(lambda: len(target.text()) == len(big), timeout=20, interval=0.2, what='the whole text')
         self.assertEqual(target.text(), big)
@@ -52,7 +51,7 @@ class Delivery(DesktopTestCase):
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         terminal = self.desktop.find_window('^Varnel terminal$', timeout=30)
         self.desktop.activate(terminal)
-        time.sleep(0.5)
+        varnel.wait_for_target(terminal)
         varnel.click_send(1)
         poll(lambda: os.path.exists(out) and open(out, encoding='utf-8').read() == 'echo from varnel',
              timeout=10, what='the text in the terminal')
@@ -61,14 +60,12 @@ class Delivery(DesktopTestCase):
         varnel = Varnel(self.desktop)
         target = TkTarget(self.desktop)
         target.activate()
-        time.sleep(0.5)
+        varnel.wait_for_target(target.window)
         target.process.kill()
         target.process.wait()
         # Our own window is in front now; the target no longer exists.
         varnel.click_send(1)
-        self.desktop.set_clipboard('still capturing')
-        poll(lambda: self.desktop.clipboard() == 'still capturing', what='the text on the clipboard')
-        time.sleep(0.6)
+        varnel.capture('still capturing')
         self.assertEqual(varnel.slot_text(1), 'still capturing')
 
     def test_copy_button_puts_the_slot_on_the_clipboard(self):

@@ -1,6 +1,5 @@
 import os
 import tempfile
-import time
 import unittest
 
 from fixture import DesktopTestCase, TkTarget, Varnel, poll, write_slot_file, TWIPS_PER_PIXEL
@@ -34,12 +33,12 @@ class Dialogs(DesktopTestCase):
         self.start({1: [f'"{text}"', 'second line']})
         target = TkTarget(self.desktop)
         target.activate()
-        time.sleep(0.5)
+        self.varnel.wait_for_target(target.window)
         self.open_settings()
         self.click_in(self.settings, 360 + 300, 1560 + 187)  # "キーストロークの送信"
         self.settings_ok()
-        target.activate()  # the focus went back to the target; make sure before the next tick
-        time.sleep(0.5)
+        target.activate()  # the focus went back to the target; make sure of it
+        self.varnel.wait_for_target(target.window)
         self.varnel.click_send(1)
         # CR LF became one carriage return, typed as the Return key: Tk shows a line break.
         target.wait_for_text(text + '\nsecond line', timeout=15)
@@ -51,7 +50,7 @@ class Dialogs(DesktopTestCase):
         self.click_in(self.settings, 360 + 300, 1560 + 187)  # "キーストロークの送信"
         self.settings_ok()
         target.activate()
-        time.sleep(0.5)
+        self.varnel.wait_for_target(target.window)
         target.set_text('abc\ndef ｶﾞ')
         target.select_all()
         self.varnel.click_conversion(4)  # "A"
@@ -70,9 +69,7 @@ class Dialogs(DesktopTestCase):
         varnel.double_click_twips(40, 300)  # on to all ten rows
         poll(lambda: varnel.client_size()[1] == 5370 // TWIPS_PER_PIXEL, what='all rows')
         for text in ('one', 'two', 'three', 'four'):
-            self.desktop.set_clipboard(text)
-            poll(lambda: self.desktop.clipboard() == text, what='the text on the clipboard')
-            time.sleep(0.6)
+            varnel.capture(text)
         self.assertEqual(varnel.slot_text(1), 'four')
         # Reading slot 1 put "four" back on the clipboard: equal to the last capture, nothing moves.
         self.assertEqual(varnel.slot_text(2), 'two')
@@ -91,7 +88,7 @@ class Dialogs(DesktopTestCase):
         varnel = self.start({2: ['original']})
         target = TkTarget(self.desktop)
         target.activate()
-        time.sleep(0.5)
+        varnel.wait_for_target(target.window)
         varnel.double_click_twips(960 + 500, 1080 + 187)  # slot 2
         dialog = self.desktop.find_window('^テキストの編集（2）$')
         # At its own size, also under a tiling manager.

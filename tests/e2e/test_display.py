@@ -1,7 +1,6 @@
-import time
 import unittest
 
-from fixture import DesktopTestCase, TkTarget, Varnel, poll, TWIPS_PER_PIXEL
+from fixture import DesktopTestCase, TkTarget, Varnel, assert_stays, poll, TWIPS_PER_PIXEL
 
 
 def px(twips):
@@ -25,8 +24,7 @@ class Display(DesktopTestCase):
     def test_narrowing_snaps_back_to_the_minimum_width(self):
         self.desktop.run(['xdotool', 'windowsize', '--sync', str(self.varnel.window), '40', '198'], check=False)
         poll(lambda: self.varnel.client_size()[0] == px(1680), what='the minimum width')
-        time.sleep(0.3)
-        self.assertEqual(self.varnel.client_size()[0], px(1680))
+        assert_stays(lambda: self.varnel.client_size()[0] == px(1680), 0.3, 'the minimum width')
 
     def test_z_order_buttons_keep_the_window_and_its_id(self):
         window = self.varnel.window
@@ -44,8 +42,7 @@ class Display(DesktopTestCase):
             poll(lambda: self.desktop.stacked_above(target.window, window), what='the bottom')
         else:
             # A manager without layers (i3) keeps a floating window above tiled ones whatever it is asked.
-            time.sleep(0.3)
-            self.assertTrue(self.desktop.stacked_above(window, target.window))
+            assert_stays(lambda: self.desktop.stacked_above(window, target.window), 0.3, 'above the target')
         self.varnel.click_twips(120 + 187, 70 + 187)  # Command1(1)
         if layers:
             poll(lambda: '_NET_WM_STATE_ABOVE' in self.desktop.window_state(window), what='ABOVE again')

@@ -1,24 +1,25 @@
-import time
 import unittest
 
-from fixture import DesktopTestCase, Varnel, poll
+from fixture import DesktopTestCase, Varnel, wait_until
 
 
 class SlotMenu(DesktopTestCase):
     def setUp(self):
         super().setUp()
         self.varnel = Varnel(self.desktop)
-        self.desktop.set_clipboard('abc  ')
-        poll(lambda: self.desktop.clipboard() == 'abc  ', what='the text on the clipboard')
-        time.sleep(0.6)
+        self.varnel.capture('abc  ')
+
+    def menu_shown(self):
+        return len(self.desktop.run(['xdotool', 'search', '--onlyvisible', '--class', 'varnel'], check=False)
+                   .split()) > 1
 
     def choose(self, *keys):
         self.varnel.click_twips(960 + 300, 600 + 100, button=3)
-        poll(lambda: self.desktop.run(['xdotool', 'search', '--onlyvisible', '--class', 'varnel'], check=False)
-             .split().__len__() > 1, what='the menu')
+        wait_until(self.menu_shown, what='the menu')
         for key in keys:
             self.desktop.run(['xdotool', 'key', key])
-        time.sleep(0.3)
+        # The chosen item has done its work when the menu has closed.
+        wait_until(lambda: not self.menu_shown(), what='the menu to close')
 
     def test_upper_case_from_the_keyboard(self):
         self.choose('Down', 'Down', 'Down', 'Down', 'Down', 'Return')  # "大文字"

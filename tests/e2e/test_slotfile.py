@@ -1,6 +1,5 @@
 import os
 import tempfile
-import time
 import unittest
 
 from fixture import DesktopTestCase, Varnel, pixel, poll, TWIPS_PER_PIXEL
@@ -28,7 +27,7 @@ class SlotFile(DesktopTestCase):
         # Capture is off: a new clipboard text stays out of the slots.
         self.desktop.set_clipboard('not captured')
         poll(lambda: self.desktop.clipboard() == 'not captured', what='the text on the clipboard')
-        time.sleep(0.6)
+        varnel.assert_captures_nothing()
         self.assertEqual(varnel.slot_text(1), 'ソフト表示\r\n二行目')
 
     def test_without_a_usable_file_capture_stays_on(self):

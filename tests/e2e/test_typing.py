@@ -3,10 +3,10 @@ leaves the keyboard changed."""
 import os
 import signal
 import tempfile
-import time
 
 import xlib
 from fixture import TWIPS_PER_PIXEL, DesktopTestCase, TkTarget, Varnel, poll, write_slot_file
+from fixture import holds_for
 
 KANJI = ''.join(chr(0x4E00 + (i * 7) % 20000) for i in range(3000))
 
@@ -47,16 +47,15 @@ class Typing(DesktopTestCase):
     def send_kanji(self, varnel):
         self.target.set_text('')
         self.target.activate()
-        time.sleep(0.5)  # the tick takes the target
+        varnel.wait_for_target(self.target.window)
         varnel.click_send(1)
         poll(lambda: len(self.target.text()) >= 50, timeout=20, what='the typing to be under way')
 
     def assert_typing_stopped(self):
         """The target got a part of the text and no more arrives."""
-        def settled():
+        def settled():  # unchanged for 0.3 s
             first = self.target.text()
-            time.sleep(0.3)
-            return first if self.target.text() == first else None
+            return first if holds_for(lambda: self.target.text() == first, 0.3) else None
         typed = poll(settled, timeout=10, what='the typing to stop')
         self.assertLess(len(typed), len(KANJI))
         self.assertTrue(KANJI.startswith(typed), typed[-20:])

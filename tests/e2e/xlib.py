@@ -16,7 +16,10 @@ _SIGNATURES = {
     'XMapWindow': (_c.c_int, [_c.c_void_p, _c.c_ulong]),
     'XQueryTree': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.POINTER(_c.c_ulong), _c.POINTER(_c.c_ulong),
                               _c.POINTER(_c.POINTER(_c.c_ulong)), _c.POINTER(_c.c_uint)]),
-    'XFree': (_c.c_int, [_c.c_void_p]),
+    'XGetWindowProperty': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_ulong, _c.c_long, _c.c_long, _c.c_int,
+                                       _c.c_ulong, _c.POINTER(_c.c_ulong), _c.POINTER(_c.c_int),
+                                       _c.POINTER(_c.c_ulong), _c.POINTER(_c.c_ulong),
+                                       _c.POINTER(_c.POINTER(_c.c_ubyte))]),
     'XSelectInput': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_long]),
     'XSendEvent': (_c.c_int, [_c.c_void_p, _c.c_ulong, _c.c_int, _c.c_long, _c.c_void_p]),
     'XPending': (_c.c_int, [_c.c_void_p]),
@@ -37,6 +40,7 @@ _SIGNATURES = {
 ALL_PLANES = 0xFFFFFFFF
 Z_PIXMAP = 2
 MAP_NOTIFY = 19
+SELECTION_REQUEST = 30
 CLIENT_MESSAGE = 33
 STRUCTURE_NOTIFY_MASK = 1 << 17
 SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
@@ -50,12 +54,20 @@ class XEvent(ctypes.Structure):
                 ('l', _c.c_long * 5), ('pad', _c.c_long * 12)]
 
 
+# Xlib's default error handler ends the process: an error (a window that has gone meanwhile) is
+# seen in the calls' results instead.
+_ERROR_HANDLER = ctypes.CFUNCTYPE(_c.c_int, _c.c_void_p, _c.c_void_p)(lambda display, event: 0)
+
+
 def load():
     lib = ctypes.CDLL(ctypes.util.find_library('X11'))
     for name, (result, arguments) in _SIGNATURES.items():
         function = getattr(lib, name)
         function.restype = result
         function.argtypes = arguments
+    lib.XSetErrorHandler.restype = _c.c_void_p
+    lib.XSetErrorHandler.argtypes = [_c.c_void_p]
+    lib.XSetErrorHandler(ctypes.cast(_ERROR_HANDLER, _c.c_void_p))
     return lib
 
 
@@ -76,6 +88,29 @@ class Connection:
         if self.d:
             self.x.XCloseDisplay(self.d)
             self.d = None
+
+    def number_property(self, window, name):
+        """The first 32-bit value of a window's property (a WINDOW, CARDINAL...), or None when the
+        window has no such property or has gone."""
+        type_, format_, count, after = _c.c_ulong(), _c.c_int(), _c.c_ulong(), _c.c_ulong()
+        data = _c.POINTER(_c.c_ubyte)()
+        status = self.x.XGetWindowProperty(self.d, window, self.atom(name), 0, 1, 0, 0, _c.byref(type_),
+                                           _c.byref(format_), _c.byref(count), _c.byref(after), _c.byref(data))
+        value = None
+        if status == 0 and format_.value == 32 and count.value >= 1:
+            value = _c.cast(data, _c.POINTER(_c.c_ulong))[0]  # Xlib hands format 32 over as longs
+        if data:
+            self.x.XFree(data)
+        return value
+
+    def selection_requests(self):
+        """How many SelectionRequest events (other clients asking for a selection we own) have
+        arrived since the last call; the other events are dropped."""
+        event, count = XEvent(), 0
+        while self.x.XPending(self.d):
+            self.x.XNextEvent(self.d, _c.byref(event))
+            count += event.type == SELECTION_REQUEST
+        return count
 
     def pixel(self, x, y, window=None):
         """The colour of a pixel of the screen (or of the window) as (red, green, blue)."""

@@ -86,6 +86,10 @@ class WindowSystem : public varnel::WindowSystem {
         }
         return statusFor(fail, "setZOrder");
     }
+    Status showValue(WindowHandle, ShownValue which, std::uint64_t value) override {
+        const char* name = which == ShownValue::TargetWindow ? "target " : "captures ";
+        return statusFor(log_.record("showValue " + (name + std::to_string(value))), "showValue");
+    }
     Result<int> screenWidthPixels() override {
         if (log_.record("screenWidthPixels")) {
             return Result<int>::failure("injected");

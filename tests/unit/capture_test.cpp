@@ -38,6 +38,7 @@ TEST_F(Tick, SameTextIsNotCapturedAgainEvenAfterANonTextClipboard) {
     EXPECT_EQ(slot(1), u"edited");
     EXPECT_EQ(w.mainState.RotationCursor, 1);
     EXPECT_EQ(w.mainState.LastClipboardText, u"abc");
+    EXPECT_EQ(w.mainState.CapturedTexts, 1u);
 }
 
 TEST_F(Tick, TextsDifferingOnlyInCaseOrWidthAreBothCaptured) {
@@ -223,6 +224,7 @@ TEST_F(Tick, FailedSlotWriteAboveTenKeepsTheTextAndTheCursor) {
     EXPECT_EQ(w.mainState.RotationCursor, 11);
     EXPECT_EQ(w.mainState.LastClipboardText, u"lost from view");
     EXPECT_EQ(w.log.count("slot.setText 11"), 1);
+    EXPECT_EQ(w.mainState.CapturedTexts, 0u);  // counted are the texts stored into slots
 }
 
 // A reported clipboard change captures at once under the tick's rules, and never while the tick timer is off.
@@ -247,6 +249,7 @@ TEST_F(Tick, ClipboardChangeCapturesAtOnceOnlyWhileTheTimerIsOn) {
     ClipboardChanged(w.ctx);
     EXPECT_EQ(w.mainState.LastClipboardText, u"two");
     EXPECT_EQ(w.mainState.RotationCursor, 2);
+    EXPECT_EQ(w.mainState.CapturedTexts, 2u);
 }
 
 }  // namespace
