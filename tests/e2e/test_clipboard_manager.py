@@ -6,7 +6,7 @@ import signal
 import tempfile
 import unittest
 
-from fixture import ClipboardManager, DesktopTestCase, TkTarget, Varnel, wait_until, write_slot_file
+from fixture import ClipboardManager, DesktopTestCase, TkTarget, Varnel, holds_for, write_slot_file
 
 
 class WithClipboardManager(DesktopTestCase):
@@ -29,13 +29,13 @@ class WithClipboardManager(DesktopTestCase):
         for n in range(20):
             slot = 1 + n % 2
             target.set_text('')
-            # The target is busy (stopped) while the paste key reaches it; the manager reads the slot's
-            # text first, and the target only afterwards.
+            # The target is busy (stopped) while the paste key reaches it, so that the manager reads the
+            # slot's text first and the target only afterwards. It is stopped for 0.6 s at most: a target
+            # that answers later than the paste's bound (1 s) gets the clipboard as it was before.
             os.kill(target.process.pid, signal.SIGSTOP)
             try:
                 varnel.click_send(slot)
-                wait_until(lambda: self.manager.newest(*texts.values()) == texts[slot],
-                           what='the manager to read the slot\'s text')
+                holds_for(lambda: self.manager.newest(*texts.values()) != texts[slot], 0.6)
             finally:
                 os.kill(target.process.pid, signal.SIGCONT)
             try:
