@@ -24,6 +24,21 @@ void ClipboardChanged(AppContext& ctx) {
     }
 }
 
+void ShowStateToOtherPrograms(AppContext& ctx) {
+    MainWindowState& own = ctx.mainState;
+    WindowSystem& windows = ctx.platform.windows;
+    const WindowHandle target = ctx.state.TargetWindow;
+    if (own.ShownTarget != target &&
+        windows.showValue(ctx.form.hWnd(), ShownValue::TargetWindow, target).ok()) {
+        own.ShownTarget = target;
+    }
+    const std::uint64_t captured = own.CapturedTexts;
+    if (own.ShownCaptures != captured &&
+        windows.showValue(ctx.form.hWnd(), ShownValue::CapturedTexts, captured).ok()) {
+        own.ShownCaptures = captured;
+    }
+}
+
 void CaptureStep(AppContext& ctx) {
     AppState& state = ctx.state;
     MainWindowState& own = ctx.mainState;

@@ -21,4 +21,9 @@ void CaptureStep(AppContext& ctx);
 // is captured while a delivery works. TargetWindow is left to the tick.
 void ClipboardChanged(AppContext& ctx);
 
+// Shows TargetWindow and CapturedTexts to other programs on the main window (WindowSystem::showValue)
+// when they differ from what was last shown. A value that could not be shown is tried again at the
+// next call. The front ends call it after every tick and every capture.
+void ShowStateToOtherPrograms(AppContext& ctx);
+
 }  // namespace varnel

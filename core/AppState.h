@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/SharedText.h"
@@ -53,6 +54,9 @@ struct MainWindowState {
     std::uint64_t ClipboardCountMatched = 0;
     // How many clipboard texts the capture has stored into slots since the start.
     std::uint64_t CapturedTexts = 0;
+    // TargetWindow and CapturedTexts as last shown to other programs; nothing shown yet when empty.
+    std::optional<WindowHandle> ShownTarget;
+    std::optional<std::uint64_t> ShownCaptures;
 };
 
 }  // namespace varnel

@@ -46,8 +46,9 @@ class WindowSystem {
     // Before one of our windows is first shown: asks window managers to leave it floating at its own
     // size and place (tiling managers tile ordinary windows) while it keeps its taskbar entry.
     virtual Status keepFloating(WindowHandle /*window*/) { return Status::success(); }
-    // Shows one of the values above on one of our own windows (on X11: as a property of it). The front
-    // end calls it only when the value has changed. A window system without such a place shows nothing.
+    // Shows one of the values above on one of our own windows (on X11 and Windows: as a property of
+    // it). ShowStateToOtherPrograms calls it only when the value has changed. A window system without
+    // such a place shows nothing.
     virtual Status showValue(WindowHandle /*own*/, ShownValue /*which*/, std::uint64_t /*value*/) {
         return Status::success();
     }

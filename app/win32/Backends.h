@@ -24,6 +24,9 @@ class LayoutPixelsWindowSystem : public WindowSystem {
         return system_.setZOrder(window, mode);
     }
     Status keepFloating(WindowHandle window) override { return system_.keepFloating(window); }
+    Status showValue(WindowHandle own, ShownValue which, std::uint64_t value) override {
+        return system_.showValue(own, which, value);
+    }
     Result<int> screenWidthPixels() override {
         const auto width = system_.screenWidthPixels();
         const auto twips = system_.twipsPerPixel();

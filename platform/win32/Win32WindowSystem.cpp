@@ -1,6 +1,7 @@
 #include "platform/win32/Win32WindowSystem.h"
 
 #include <chrono>
+#include <cstdint>
 
 #include "platform/win32/Win32Support.h"
 #include "platform/win32/Win32Windows.h"
@@ -140,6 +141,22 @@ Status Win32WindowSystem::setZOrder(WindowHandle window, ZOrderMode mode) {
             break;
     }
     return ok ? Status::success() : Status::failure("SetWindowPos: " + LastErrorText());
+}
+
+Status Win32WindowSystem::showValue(WindowHandle own, ShownValue which, std::uint64_t value) {
+    HWND window = ToHwnd(own);
+    const wchar_t* name = which == ShownValue::TargetWindow ? TargetWindowProperty : CapturedTextsProperty;
+    auto* handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value));
+    if (window == nullptr || !::SetPropW(window, name, handle)) {
+        return Status::failure("SetPropW: " + LastErrorText());
+    }
+    return Status::success();
+}
+
+void Win32WindowSystem::removeShownValues(WindowHandle own) {
+    HWND window = ToHwnd(own);
+    ::RemovePropW(window, TargetWindowProperty);
+    ::RemovePropW(window, CapturedTextsProperty);
 }
 
 Result<int> Win32WindowSystem::screenWidthPixels() {

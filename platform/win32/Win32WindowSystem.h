@@ -21,6 +21,15 @@ class Win32WindowSystem : public WindowSystem {
     // In the pixels of this process's DPI awareness, for the monitor of the reference window.
     Result<int> screenWidthPixels() override;
     Result<TwipsPerPixel> twipsPerPixel() override;
+    // A property of the window (SetPropW), the value as a handle-sized integer: TargetWindowProperty
+    // or CapturedTextsProperty. Other processes read it with GetPropW.
+    Status showValue(WindowHandle own, ShownValue which, std::uint64_t value) override;
+    // Removes what showValue put on the window; the window calls it while it is destroyed, as Windows
+    // asks of every property.
+    static void removeShownValues(WindowHandle own);
+
+    static constexpr const wchar_t* TargetWindowProperty = L"VarnelTargetWindow";
+    static constexpr const wchar_t* CapturedTextsProperty = L"VarnelCapturedTexts";
 
     // The window whose monitor gives the screen metrics (the main window); until set, or when it is
     // gone, the primary monitor.

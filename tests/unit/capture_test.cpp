@@ -228,6 +228,30 @@ TEST_F(Tick, FailedSlotWriteAboveTenKeepsTheTextAndTheCursor) {
 }
 
 // A reported clipboard change captures at once under the tick's rules, and never while the tick timer is off.
+// The target and the capture count are shown once per change; a value that could not be shown is
+// shown at the next call.
+TEST_F(Tick, StateIsShownToOtherProgramsOncePerChangeAndRetriedAfterAFailure) {
+    const auto tickAndShow = [this] {
+        tick();
+        ShowStateToOtherPrograms(w.ctx);
+    };
+    tickAndShow();
+    EXPECT_EQ(w.log.count("showValue target 256"), 1);
+    EXPECT_EQ(w.log.count("showValue captures 0"), 1);
+    w.log.failCall("showValue captures 1", 1);
+    copy(u"captured");
+    tickAndShow();
+    EXPECT_EQ(w.log.count("showValue captures 1"), 1);
+    tickAndShow();
+    tickAndShow();
+    EXPECT_EQ(w.log.count("showValue captures 1"), 2);
+    EXPECT_EQ(w.log.count("showValue target 256"), 1);
+    w.windows.foreground = 0x200;
+    tickAndShow();
+    EXPECT_EQ(w.log.count("showValue target 512"), 1);
+    EXPECT_EQ(w.log.count("showValue captures 1"), 2);
+}
+
 TEST_F(Tick, ClipboardChangeCapturesAtOnceOnlyWhileTheTimerIsOn) {
     w.state.RotationCount = 2;
     tick();

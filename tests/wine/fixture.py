@@ -171,6 +171,10 @@ class WinTool:
     def checked(self, hwnd):
         return self.send(hwnd, BM_GETCHECK) == 1
 
+    def prop(self, hwnd, name):
+        """The window's property of that name (GetPropW) as a number; 0 when it has none."""
+        return int(self.out('prop', hwnd, name))
+
     def close(self, hwnd):
         self.run('close', hwnd, check=False)
 
@@ -333,11 +337,16 @@ class VarnelSession(unittest.TestCase):
         poll(lambda: self.tool.text(self.target_edit) == text, timeout=timeout,
              what=f'the target to hold {text!r}')
 
+    def shown(self, name):
+        """A value the program shows on its main window: 'VarnelTargetWindow' or 'VarnelCapturedTexts'."""
+        return self.tool.prop(self.main.hwnd, name)
+
     def focus_target(self):
-        """Makes the target the foreground window and lets the program's tick (every 200 ms) see it.
-        The program shows no sign of having seen it, so this one wait is a fixed settle of two ticks."""
+        """Makes the target the foreground window and waits until the program's tick (every 200 ms)
+        has taken it as the window to send to."""
         self.tool.activate(self.target)
-        time.sleep(0.45)
+        poll(lambda: self.shown('VarnelTargetWindow') == self.target, timeout=5,
+             what='the program to take the target as its target window')
 
     def capture(self, text, slot=1):
         """Puts text on the clipboard as another Windows program does and waits until it is captured."""

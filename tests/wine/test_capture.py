@@ -1,12 +1,14 @@
 import subprocess
 
-from fixture import VarnelSession, needs_backends
+from fixture import VarnelSession, needs_backends, poll
 
 
 @needs_backends
 class Capture(VarnelSession):
     def test_text_set_by_another_windows_program_and_by_an_x11_client(self):
+        captured = self.shown('VarnelCapturedTexts')
         self.capture('Windows側のテキスト ｶﾅ 😀\r\n2行目')
+        poll(lambda: self.shown('VarnelCapturedTexts') == captured + 1, timeout=5, what='the capture count')
         # xclip on the X server of Wine's desktop: Wine takes the X clipboard over into its own.
         xclip = subprocess.Popen(['xclip', '-selection', 'clipboard', '-quiet'], stdin=subprocess.PIPE,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

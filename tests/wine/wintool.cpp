@@ -17,6 +17,7 @@
 //   wintool getclip ("-": no text) | setclip HEX | clearclip | clipseq
 //   wintool hungclip SECONDS           offers text for delayed rendering, then hangs: never renders it
 //   wintool rect HWND | workarea HWND | mem HWND
+//   wintool prop HWND NAME             the window's property NAME (GetPropW) as a number; 0 when absent
 #include <windows.h>
 // After windows.h, which it needs.
 #include <psapi.h>
@@ -534,6 +535,14 @@ int Run(int argc, wchar_t** argv) {
         const RECT& m = info.rcMonitor;
         std::printf("%ld %ld %ld %ld %ld %ld %ld %ld\n", w.left, w.top, w.right, w.bottom, m.left, m.top,
                     m.right, m.bottom);
+        return 0;
+    }
+    if (command == L"prop") {
+        if (!need(4)) {
+            return 2;
+        }
+        std::printf("%llu\n",
+                    static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(GetPropW(window, argv[3]))));
         return 0;
     }
     if (command == L"mem") {

@@ -165,27 +165,14 @@ void MainWindow::load() {
 void MainWindow::onTick() {
     if (context_) {
         OnCaptureTick(*context_);
-        showState();
+        ShowStateToOtherPrograms(*context_);
     }
 }
 
 void MainWindow::clipboardChanged() {
     if (context_ && !unloaded_) {
         ClipboardChanged(*context_);
-        showState();
-    }
-}
-
-void MainWindow::showState() {
-    WindowSystem& windows = context_->platform.windows;
-    // A value that could not be shown is tried again after the next tick.
-    if (shownTarget_ != state_.TargetWindow &&
-        windows.showValue(hWnd(), ShownValue::TargetWindow, state_.TargetWindow).ok()) {
-        shownTarget_ = state_.TargetWindow;
-    }
-    if (shownCaptures_ != members_.CapturedTexts &&
-        windows.showValue(hWnd(), ShownValue::CapturedTexts, members_.CapturedTexts).ok()) {
-        shownCaptures_ = members_.CapturedTexts;
+        ShowStateToOtherPrograms(*context_);
     }
 }
 

@@ -92,9 +92,6 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     QPushButton* captionButton(const QString& caption, double pointSize, const QString& tooltip, int left);
     static bool validSlot(int index) { return index >= 1 && index <= 10; }
     void onTick();
-    // Shows the target window and the capture count to other programs (WindowSystem::showValue) when
-    // they have changed; run after every tick and every capture.
-    void showState();
     void connectHandlers();
     void onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
 
@@ -114,8 +111,6 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     std::optional<SettingsDialogHost> settings_;  // the settings dialog's host
     bool unloaded_ = false;
     QPointer<QMessageBox> keyFailureBox_;
-    std::optional<WindowHandle> shownTarget_;  // as last shown; nothing shown yet
-    std::optional<std::uint64_t> shownCaptures_;
 };
 
 }  // namespace varnel

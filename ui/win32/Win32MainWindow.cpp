@@ -11,6 +11,7 @@
 #include "delivery/Delivery.h"
 #include "editing/SlotMenu.h"
 #include "platform/win32/Win32Support.h"
+#include "platform/win32/Win32WindowSystem.h"
 #include "ui/common/TextPart.h"
 #include "ui/main/Layout.h"
 #include "ui/win32/ControlIds.h"
@@ -309,6 +310,7 @@ void Win32MainWindow::load() {
 void Win32MainWindow::clipboardChanged() {
     if (context_ && !unloaded_) {
         ClipboardChanged(*context_);
+        ShowStateToOtherPrograms(*context_);
     }
 }
 
@@ -552,6 +554,7 @@ LRESULT Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (wParam == TickTimerId) {
                 if (context_ && !unloaded_) {
                     OnCaptureTick(*context_);
+                    ShowStateToOtherPrograms(*context_);
                 }
                 return 0;
             }
@@ -627,6 +630,10 @@ LRESULT Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             close();
             return 0;
+        case WM_NCDESTROY:
+            // A window's properties must be gone before it is.
+            Win32WindowSystem::removeShownValues(hWnd());
+            break;
         case WM_ENDSESSION:
             // The session ends: as when the window closes (a running typing stops and gives the
             // keyboard back), before the system ends the process.
