@@ -110,7 +110,10 @@ class Win32SlotMenu : public SlotMenu {
         if (menu_ == nullptr) {
             return NoCommand;
         }
-        // The system keeps the menu on the screen; 0 when it was dismissed or failed.
+        // A popup menu whose owner is not the foreground window neither takes keys nor closes when
+        // the user clicks elsewhere; the right-click on our slot gives us the right to come to the
+        // front. The system keeps the menu on the screen; 0 when it was dismissed or failed.
+        SetForegroundWindow(owner_);
         const BOOL chosen =
             TrackPopupMenuEx(menu_, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x,
                              at.y, owner_, nullptr);
