@@ -62,7 +62,8 @@ bool HasQtWaylandPlugin() {
 // Chooses where Qt runs before it starts. A Wayland session runs natively where the compositor offers
 // the protocols the Wayland backends need (or there is no X11), and on XWayland otherwise, unless the
 // user chose a platform. Returns 0, or the exit status when there is no display to run on.
-int ChooseDisplay(bool* onXWayland) {
+// The X display's probe connection goes to *probe, to be held until Qt has connected.
+int ChooseDisplay(bool* onXWayland, varnel::HeldX11Connection* probe) {
     const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
     if (!chosen.isEmpty() && !chosen.startsWith("xcb")) {
         return 0;  // the user's choice (offscreen, for example)
@@ -95,7 +96,7 @@ int ChooseDisplay(bool* onXWayland) {
 #endif
         return 2;
     }
-    if (const auto why = varnel::ProbeX11Display()) {
+    if (const auto why = varnel::ProbeX11Display(probe)) {
         ReportNoDisplay(*why);
         return 2;
     }
@@ -160,11 +161,13 @@ int main(int argc, char** argv) {
         return *status;
     }
     bool onXWayland = false;
-    if (const int status = ChooseDisplay(&onXWayland); status != 0) {
+    varnel::HeldX11Connection probe;
+    if (const int status = ChooseDisplay(&onXWayland, &probe); status != 0) {
         return status;
     }
     std::vector<std::string> arguments(argv + 1, argv + argc);
     QApplication app(argc, argv);
+    probe.reset();  // Qt is connected now: the server no longer depends on the probe to stay up
     QApplication::setApplicationName(QStringLiteral("Varnel"));
 
     varnel::QtEventPump pump;

@@ -111,7 +111,13 @@ bool NotifyX11ConnectionLost() {
     return true;
 }
 
-std::optional<std::string> ProbeX11Display() {
+void X11ConnectionCloser::operator()(_XDisplay* display) const {
+    if (display != nullptr) {
+        XCloseDisplay(display);
+    }
+}
+
+std::optional<std::string> ProbeX11Display(HeldX11Connection* held) {
     const char* name = std::getenv("DISPLAY");
     const std::string shown = name != nullptr ? name : "";
     if (shown.empty()) {
@@ -121,7 +127,11 @@ std::optional<std::string> ProbeX11Display() {
     if (display == nullptr) {
         return "cannot open the X display \"" + shown + "\": no X server there, or access refused";
     }
-    XCloseDisplay(display);
+    if (held != nullptr) {
+        held->reset(display);
+    } else {
+        XCloseDisplay(display);
+    }
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -28,8 +29,16 @@ void SetX11ConnectionLostHandler(std::function<void()> handler);
 // toolkit's own connection). Returns whether this call ran it.
 bool NotifyX11ConnectionLost();
 
+// Closes a connection of ours that was held open.
+struct X11ConnectionCloser {
+    void operator()(_XDisplay* display) const;
+};
+using HeldX11Connection = std::unique_ptr<_XDisplay, X11ConnectionCloser>;
+
 // Tries the display named by DISPLAY once, before anything else connects: nullopt when it opens,
-// otherwise why not, for the user.
-std::optional<std::string> ProbeX11Display();
+// otherwise why not, for the user. The probe's connection is handed to *held when given. An X server
+// whose last client disconnects resets, and refuses new connections while it does: the caller keeps
+// the connection until the toolkit has connected, so that the probe never leaves the server empty.
+std::optional<std::string> ProbeX11Display(HeldX11Connection* held = nullptr);
 
 }  // namespace varnel
