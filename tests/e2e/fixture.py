@@ -96,7 +96,10 @@ class Desktop:
                 raise RuntimeError(f'{tool} is not installed')
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
-            ['Xvfb', '-displayfd', str(write_fd), '-screen', '0', f'{width}x{height}x24', '-nolisten', 'tcp'],
+            # -noreset: an X server resets when its last client leaves and refuses connections while it
+            # does; with the window manager stopped, a program started then would race the reset.
+            ['Xvfb', '-displayfd', str(write_fd), '-screen', '0', f'{width}x{height}x24', '-nolisten', 'tcp',
+             '-noreset'],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
