@@ -53,13 +53,33 @@ run_bounded() {
         exit 1
     }
 }
+# A registry change, tried up to five times: while Wine is still finishing a new prefix in the
+# background, starting reg.exe can fail ("ShellExecuteEx failed"), seen once in a cold CI run.
+reg_add() {
+    local try
+    for try in 1 2 3 4 5; do
+        if timeout 60 wine reg add "$@" </dev/null >>"$WINEPREFIX/setup.log" 2>&1; then
+            return 0
+        fi
+        echo "varnel: 'wine reg add $*' failed (try $try of 5)" >>"$WINEPREFIX/setup.log"
+        sleep 3
+    done
+    echo "varnel: 'wine reg add $*' failed five times" >&2
+    cat "$WINEPREFIX/setup.log" >&2
+    exit 1
+}
 wineserver -p </dev/null >/dev/null 2>&1
 run_bounded 120 wine wineboot --init
+# The prefix is usable once its system folder holds reg.exe (60 s at most).
+for _ in $(seq 600); do
+    [ -e "$WINEPREFIX/drive_c/windows/system32/reg.exe" ] && break
+    sleep 0.1
+done
 fontlink='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
-run_bounded 60 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
-run_bounded 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
+reg_add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+reg_add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
 for face in Tahoma "MS UI Gothic" "Microsoft Sans Serif"; do
-    run_bounded 60 wine reg add "$fontlink" /v "$face" /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f
+    reg_add "$fontlink" /v "$face" /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f
 done
 # The desktop settings take effect when Wine's services start again.
 wineserver -k >/dev/null 2>&1 || true
