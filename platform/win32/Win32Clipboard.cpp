@@ -182,6 +182,29 @@ struct Win32Clipboard::Impl {
         return Status::success();
     }
 
+    // Opens the clipboard, empties it and lets `fill` put the new content while it is open; every
+    // change of ours ends by remembering the sequence number it left, so that it is not taken for
+    // another application's.
+    template <class Fill>
+    Status replaceContents(Fill&& fill) {
+        Status status = usable();
+        if (status) {
+            status = open();
+        }
+        if (!status) {
+            return status;
+        }
+        {
+            OpenClipboardScope scope;
+            status = empty();
+            if (status) {
+                status = fill();
+            }
+        }
+        ownSequence = ::GetClipboardSequenceNumber();
+        return status;
+    }
+
     // Waits a little for anything: sent messages, input or posted messages for the pump.
     static void idle() { ::MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_ALLINPUT, MWMO_INPUTAVAILABLE); }
 };
@@ -230,20 +253,7 @@ Win32Clipboard::~Win32Clipboard() {
 }
 
 Status Win32Clipboard::clear() {
-    Impl& c = *impl_;
-    Status status = c.usable();
-    if (status) {
-        status = c.open();
-    }
-    if (!status) {
-        return status;
-    }
-    {
-        OpenClipboardScope scope;
-        status = c.empty();
-    }
-    c.ownSequence = ::GetClipboardSequenceNumber();
-    return status;
+    return impl_->replaceContents([] { return Status::success(); });
 }
 
 Result<bool> Win32Clipboard::hasText() {
@@ -308,23 +318,7 @@ std::uint64_t Win32Clipboard::changeCount() {
 }
 
 Status Win32Clipboard::setText(const std::u16string& text) {
-    Impl& c = *impl_;
-    Status status = c.usable();
-    if (status) {
-        status = c.open();
-    }
-    if (!status) {
-        return status;
-    }
-    {
-        OpenClipboardScope scope;
-        status = c.empty();
-        if (status) {
-            status = PutText(text);
-        }
-    }
-    c.ownSequence = ::GetClipboardSequenceNumber();
-    return status;
+    return impl_->replaceContents([&text] { return PutText(text); });
 }
 
 Status Win32Clipboard::offerForPaste(const std::u16string& text, WindowHandle target, PasteKind /*kind*/) {
@@ -333,32 +327,20 @@ Status Win32Clipboard::offerForPaste(const std::u16string& text, WindowHandle ta
     if (targetProcess == 0) {
         return Status::failure("the target window is gone");
     }
-    Status status = c.usable();
-    if (status) {
-        status = c.open();
-    }
-    if (!status) {
-        return status;
-    }
-    {
-        OpenClipboardScope scope;
-        status = c.empty();
-        if (status) {
-            c.offer.active = true;
-            c.offer.delayed = true;
-            c.offer.text = text;
-            c.offer.targetProcess = targetProcess;
-            // A null block promises the text: SetClipboardData answers null for it in any case, so
-            // success is read from the clipboard itself.
-            ::SetClipboardData(CF_UNICODETEXT, nullptr);
-            if (!::IsClipboardFormatAvailable(CF_UNICODETEXT)) {
-                c.offer = Impl::Offer{};
-                status = Status::failure("SetClipboardData (delayed): " + LastErrorText());
-            }
+    return c.replaceContents([&] {
+        c.offer.active = true;
+        c.offer.delayed = true;
+        c.offer.text = text;
+        c.offer.targetProcess = targetProcess;
+        // A null block promises the text: SetClipboardData answers null for it in any case, so
+        // success is read from the clipboard itself.
+        ::SetClipboardData(CF_UNICODETEXT, nullptr);
+        if (!::IsClipboardFormatAvailable(CF_UNICODETEXT)) {
+            c.offer = Impl::Offer{};
+            return Status::failure("SetClipboardData (delayed): " + LastErrorText());
         }
-    }
-    c.ownSequence = ::GetClipboardSequenceNumber();
-    return status;
+        return Status::success();
+    });
 }
 
 Status Win32Clipboard::waitUntilPasted(std::chrono::milliseconds bound) {

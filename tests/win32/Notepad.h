@@ -10,6 +10,15 @@
 
 namespace varnel {
 
+// An edit control's text, as WM_GETTEXT gives it.
+inline std::u16string EditText(HWND edit) {
+    const auto length = ::SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    ::SendMessageW(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
+    return std::u16string(text.begin(), text.end());
+}
+
 class Notepad {
   public:
     Notepad() {
@@ -52,13 +61,7 @@ class Notepad {
     WindowHandle handle() const { return FromHwnd(top_); }
     bool ready() const { return edit_ != nullptr; }
     HWND edit() const { return edit_; }
-    std::u16string text() const {
-        const auto length = ::SendMessageW(edit_, WM_GETTEXTLENGTH, 0, 0);
-        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-        ::SendMessageW(edit_, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-        text.resize(static_cast<std::size_t>(length));
-        return std::u16string(text.begin(), text.end());
-    }
+    std::u16string text() const { return EditText(edit_); }
     void clear() const { ::SendMessageW(edit_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"")); }
     bool awaitText(const std::u16string& expected, std::chrono::steady_clock::duration bound) const {
         const auto deadline = std::chrono::steady_clock::now() + bound;

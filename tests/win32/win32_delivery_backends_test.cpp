@@ -15,6 +15,7 @@
 #include "fakes/FakePlatform.h"
 #include "platform/win32/Win32Clipboard.h"
 #include "platform/win32/Win32Clock.h"
+#include "platform/win32/Win32EventPump.h"
 #include "platform/win32/Win32Keyboard.h"
 #include "platform/win32/Win32WindowSystem.h"
 #include "platform/win32/Win32Windows.h"
@@ -26,16 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-class MessagePump : public EventPump {
-  public:
-    void pumpOnce() override {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
-};
+using MessagePump = Win32EventPump;
 
 LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_SETFOCUS) {
@@ -96,13 +88,7 @@ class Target {
     HWND top() const { return top_; }
     HWND edit() const { return edit_; }
     WindowHandle handle() const { return FromHwnd(top_); }
-    std::u16string text() const {
-        const auto length = ::SendMessageW(edit_, WM_GETTEXTLENGTH, 0, 0);
-        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-        ::SendMessageW(edit_, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-        text.resize(static_cast<std::size_t>(length));
-        return std::u16string(text.begin(), text.end());
-    }
+    std::u16string text() const { return EditText(edit_); }
     void setText(const std::u16string& text) const {
         ::SendMessageW(edit_, WM_SETTEXT, 0,
                        reinterpret_cast<LPARAM>(std::wstring(text.begin(), text.end()).c_str()));

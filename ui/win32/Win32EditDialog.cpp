@@ -83,12 +83,7 @@ void Win32EditDialog::applyDpi(int dpi) {
 }
 
 std::u16string Win32EditDialog::shownText() const {
-    const LRESULT length = CallWindowProcW(editProc_, textBox_, WM_GETTEXTLENGTH, 0, 0);
-    std::wstring shown(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
-    const LRESULT got = CallWindowProcW(editProc_, textBox_, WM_GETTEXT, shown.size(),
-                                        reinterpret_cast<LPARAM>(shown.data()));
-    shown.resize(static_cast<std::size_t>(std::max<LRESULT>(got, 0)));
-    return FromWide(shown);
+    return ShownText(editProc_, textBox_);
 }
 
 std::u16string Win32EditDialog::text() const {

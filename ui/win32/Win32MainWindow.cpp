@@ -60,28 +60,6 @@ constexpr Conversion Conversions[6] = {
 };
 constexpr double CaptionPoints[3] = {11.25, 12, 14.25};
 
-void RegisterClasses(HINSTANCE instance, WNDPROC procedure) {
-    static bool registered = false;
-    if (registered) {
-        return;
-    }
-    WNDCLASSEXW main{};
-    main.cbSize = sizeof(main);
-    main.style = CS_DBLCLKS;
-    main.lpfnWndProc = procedure;
-    main.hInstance = instance;
-    main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    main.lpszClassName = WindowClass;
-    RegisterClassExW(&main);
-    WNDCLASSEXW notice = main;
-    notice.style = 0;
-    notice.lpfnWndProc = DefWindowProcW;
-    notice.lpszClassName = NoticeClass;
-    RegisterClassExW(&notice);
-    registered = true;
-}
-
 }  // namespace
 
 // The slot menu "編集": a popup menu with the twelve items, created on the first right-click and
@@ -131,7 +109,8 @@ Win32MainWindow::Win32MainWindow(AppState& state, MainWindowState& members)
     : state_(state), members_(members) {
     using namespace layout;
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    RegisterClasses(instance, windowProc);
+    RegisterWindowClass(WindowClass, windowProc, CS_DBLCLKS);
+    RegisterWindowClass(NoticeClass, DefWindowProcW);
 
     // The layout's outer corner, at the resolution of the monitor it falls on.
     const POINT corner{Px(FormLeft, 96), Px(FormTop, 96)};
@@ -489,12 +468,7 @@ void Win32MainWindow::onSlotEdited(int index) {
         return;
     }
     // After an edit the slot holds what the box shows, CR LF between lines as the box keeps them.
-    const LRESULT length = CallWindowProcW(g_editProc, slot.box, WM_GETTEXTLENGTH, 0, 0);
-    std::wstring shown(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
-    const LRESULT got = CallWindowProcW(g_editProc, slot.box, WM_GETTEXT, shown.size(),
-                                        reinterpret_cast<LPARAM>(shown.data()));
-    shown.resize(static_cast<std::size_t>(std::max<LRESULT>(got, 0)));
-    slot.exact = SharedText(FromWide(shown));
+    slot.exact = SharedText(ShownText(g_editProc, slot.box));
 }
 
 void Win32MainWindow::onSlotPressed(int index, std::int16_t button, POINT at) {

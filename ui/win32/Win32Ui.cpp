@@ -278,6 +278,15 @@ std::u16string WindowText(HWND window) {
     return FromWide(text);
 }
 
+std::u16string ShownText(WNDPROC original, HWND box) {
+    const LRESULT length = CallWindowProcW(original, box, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring shown(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
+    const LRESULT got =
+        CallWindowProcW(original, box, WM_GETTEXT, shown.size(), reinterpret_cast<LPARAM>(shown.data()));
+    shown.resize(static_cast<std::size_t>(std::max<LRESULT>(got, 0)));
+    return FromWide(shown);
+}
+
 std::u16string WithCrLf(std::u16string_view text) {
     std::u16string shown;
     shown.reserve(text.size() + text.size() / 16);

@@ -47,6 +47,9 @@ inline std::u16string FromWide(std::wstring_view text) {
 }
 // The window's text through its own procedure (WM_GETTEXT).
 std::u16string WindowText(HWND window);
+// The text a subclassed edit control shows, asked of the control's original procedure (the
+// subclass may answer WM_GETTEXT with a text of its own).
+std::u16string ShownText(WNDPROC original, HWND box);
 
 // Line ends as a multi-line EDIT control shows them: a lone CR or LF becomes CR LF.
 std::u16string WithCrLf(std::u16string_view text);

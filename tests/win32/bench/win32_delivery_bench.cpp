@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/win32/Win32Clipboard.h"
+#include "platform/win32/Win32EventPump.h"
 #include "platform/win32/Win32Keyboard.h"
 #include "platform/win32/Win32WindowSystem.h"
 #include "platform/win32/Win32Windows.h"
@@ -23,16 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-class MessagePump : public EventPump {
-  public:
-    void pumpOnce() override {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
-};
+using MessagePump = Win32EventPump;
 
 double Milliseconds(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
