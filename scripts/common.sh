@@ -53,3 +53,29 @@ configure_and_build() {
     cmake -S "$VARNEL_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir"
 }
+
+# step NAME COMMAND...: runs one step of a longer script, prints how long it took and remembers the
+# time and the outcome for step_summary; a failed step sets step_status to 1 and the script goes on.
+step_status=0
+step_lines=()
+step() {
+    local name=$1 began rc
+    shift
+    began=$(date +%s)
+    echo "varnel: == $name"
+    rc=0
+    "$@" || rc=$?
+    local seconds=$(($(date +%s) - began))
+    if [ $rc -eq 0 ]; then
+        step_lines+=("$(printf '%5d s  %-28s ok' "$seconds" "$name")")
+    else
+        step_lines+=("$(printf '%5d s  %-28s FAILED' "$seconds" "$name")")
+        step_status=1
+    fi
+    echo "varnel: == $name: $seconds s, exit status $rc"
+    return 0
+}
+step_summary() {
+    echo "varnel: time per step"
+    printf '%s\n' "${step_lines[@]}"
+}

@@ -5,31 +5,33 @@
 # and UndefinedBehaviorSanitizer, and once more as Windows programs under Wine; the Windows installer
 # is tried under Wine.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+began=$(date +%s)
 # shellcheck disable=SC2086
-install_packages $BUILD_PACKAGES $TEST_PACKAGES
+step install install_packages $BUILD_PACKAGES $TEST_PACKAGES
 jobs=$(nproc)
 
-configure_and_build "$VARNEL_ROOT/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+step "build" configure_and_build "$VARNEL_ROOT/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cd "$VARNEL_ROOT/build-test"
-status=0
-"$VARNEL_ROOT/scripts/check-format.sh" || status=1
-ctest --output-on-failure -L 'unit|ui' -j "$jobs" || status=1
+step "format" "$VARNEL_ROOT/scripts/check-format.sh"
+step "unit and widget tests" ctest --output-on-failure -L 'unit|ui' -j "$jobs"
 # The end-to-end tests drive real programs on a loaded machine: a test that fails is run once more
 # (both runs stay in the log), so that one late window does not hide the rest of the run.
-ctest --output-on-failure --repeat until-pass:2 -L e2e || status=1
-"$VARNEL_ROOT/scripts/test-window-managers.sh" "$VARNEL_ROOT/build-test" || status=1
-"$VARNEL_ROOT/scripts/test-wayland.sh" || status=1
-"$VARNEL_ROOT/scripts/test-package.sh" || status=1
+step "end-to-end (openbox)" ctest --output-on-failure --repeat until-pass:2 -L e2e
+step "window managers" "$VARNEL_ROOT/scripts/test-window-managers.sh" "$VARNEL_ROOT/build-test"
+step "wayland" "$VARNEL_ROOT/scripts/test-wayland.sh"
+step "debian package" "$VARNEL_ROOT/scripts/test-package.sh"
 
-configure_and_build "$VARNEL_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON -DVARNEL_QT=OFF
+step "asan build" configure_and_build "$VARNEL_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON -DVARNEL_QT=OFF
 cd "$VARNEL_ROOT/build-asan"
-ctest --output-on-failure -L unit -j "$jobs" || status=1
+step "asan unit tests" ctest --output-on-failure -L unit -j "$jobs"
 
-"$VARNEL_ROOT/scripts/test-windows.sh" || status=1
-"$VARNEL_ROOT/scripts/test-windows-package.sh" || status=1
-"$VARNEL_ROOT/scripts/test-windows-e2e.sh" || status=1
+step "windows tests" "$VARNEL_ROOT/scripts/test-windows.sh"
+step "windows package" "$VARNEL_ROOT/scripts/test-windows-package.sh"
+step "windows end-to-end" "$VARNEL_ROOT/scripts/test-windows-e2e.sh"
 
-if [ $status -ne 0 ]; then
+step_summary
+echo "varnel: the whole command took $(($(date +%s) - began)) s"
+if [ $step_status -ne 0 ]; then
     echo "varnel: some tests failed" >&2
 fi
-exit $status
+exit $step_status

@@ -140,7 +140,12 @@ class Desktop:
             os.makedirs(os.path.join(home, '.fluxbox'), exist_ok=True)
             with open(os.path.join(home, '.fluxbox', 'overlay'), 'w') as f:
                 f.write('background: none\n')
-        env = dict(self.env, HOME=home, XDG_CONFIG_HOME=os.path.join(home, '.config'))
+        # No accessibility bridge in the manager: a GTK manager (xfwm4, mutter) would otherwise have its
+        # session bus start an accessibility bus of its own and name it on the root window (AT_SPI_BUS),
+        # racing the bus that the accessibility tests start, so that the program and the screen reader's
+        # side could end up on different buses.
+        env = dict(self.env, HOME=home, XDG_CONFIG_HOME=os.path.join(home, '.config'), NO_AT_BRIDGE='1',
+                   GTK_A11Y='none')
         probe = xlib.Connection(self.display)
         try:
             # A plain window, mapped before the manager starts: it is managed once it has WM_STATE.

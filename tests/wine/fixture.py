@@ -117,6 +117,10 @@ class WinTool:
     def foreground(self):
         return int(self.out('foreground'))
 
+    def focus(self, hwnd):
+        """The control with the keyboard focus in the thread that owns the window."""
+        return int(self.out('focus', hwnd))
+
     def activate(self, hwnd):
         self.run('activate', hwnd)
 
@@ -296,8 +300,11 @@ class VarnelSession(unittest.TestCase):
         self.type_into(self.slot(slot), text)
 
     def type_into(self, box, text):
-        """Types the text into a text box as a user does: a click into it, Ctrl+A, the keys."""
+        """Types the text into a text box as a user does: a click into it, Ctrl+A, the keys. Wine routes
+        a key to the control that has the focus when the key is queued, so the keys wait until the click
+        has given the box the focus (under load the program may not have handled the click yet)."""
         self.tool.mouse(box, 'left')
+        poll(lambda: self.tool.focus(box) == box, what='the text box to take the focus')
         self.tool.keys('ctrl+a')
         if text:
             self.tool.type(text.replace('\r\n', '\r'))

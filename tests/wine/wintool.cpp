@@ -450,6 +450,17 @@ int Run(int argc, wchar_t** argv) {
         EnumChildWindows(window, PrintChild, 0);
         return 0;
     }
+    if (command == L"focus") {
+        // The control that holds the keyboard focus in the thread that owns the window: keys sent now
+        // go to it.
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) {
+            return 2;
+        }
+        std::printf("%llu\n", HandleValue(info.hwndFocus));
+        return 0;
+    }
     if (command == L"text") {
         std::wstring text;
         if (!TextOf(window, text)) {
