@@ -57,8 +57,6 @@ constexpr milliseconds InitialFetchBound{350};
 // A paste is over when no further request came for this long.
 constexpr milliseconds PasteQuietPeriod{40};
 constexpr milliseconds PumpInterval{2};
-// A requestor that stops taking our INCR chunks is given up after this long.
-constexpr milliseconds IncrSendIdleBound{5000};
 // Texts offered by other clients larger than this are not taken in.
 constexpr std::size_t MaxIncomingBytes = 64u * 1024u * 1024u;
 // Our own texts larger than this go out in INCR chunks of this size. Tk reads a property in one piece of at
@@ -196,7 +194,7 @@ class X11Clipboard::Worker {
         std::shared_ptr<State> state_;
     };
 
-    Worker() = default;
+    explicit Worker(milliseconds transferIdleBound) : transferIdleBound_(transferIdleBound) {}
     ~Worker() { shutDown(); }
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
@@ -232,6 +230,7 @@ class X11Clipboard::Worker {
         }
         c.conversionRequests = conversions_.load();
         c.xErrors = errors_.load();
+        c.transfers = transferCount_.load();
         return c;
     }
 
@@ -300,7 +299,14 @@ class X11Clipboard::Worker {
     void onPropertyNotify(const XPropertyEvent& event);
     void serve(const XSelectionRequestEvent& request);
     bool sendNextChunk(Transfer& transfer);
-    void endTransfer(std::size_t index);
+    // The transfer to this window into this property; any transfer to the window when property is None.
+    std::optional<std::size_t> findTransfer(Window requestor, Atom property = None) const;
+    bool watchesRequestor(Window requestor) const;
+    enum class EndReason { Done, Replaced, WindowGone };
+    void endTransfer(std::size_t index, EndReason reason);
+    void onDestroyNotify(const XDestroyWindowEvent& event);
+    // Windows made on the worker's connection: ours, whatever a request names.
+    bool isOwnWindow(Window window) const { return clientOf(window) == clientOf(window_); }
     bool expireDeadlines();
     int pollTimeoutMs() const;
 
@@ -332,6 +338,8 @@ class X11Clipboard::Worker {
     std::atomic<bool> stop_{false};
     std::atomic<std::uint64_t> errors_{0};
     std::atomic<std::uint64_t> conversions_{0};
+    std::atomic<std::uint64_t> transferCount_{0};
+    const milliseconds transferIdleBound_;
 
     mutable std::mutex mutex_;  // guards snap_ and commands_
     Snapshot snap_;
@@ -557,7 +565,7 @@ bool X11Clipboard::Worker::expireDeadlines() {
     }
     for (std::size_t i = transfers_.size(); i-- > 0;) {
         if (transfers_[i].deadline <= now) {
-            endTransfer(i);
+            endTransfer(i, EndReason::Done);
             any = true;
         }
     }
@@ -584,6 +592,9 @@ void X11Clipboard::Worker::handle(XEvent& event) {
             break;
         case PropertyNotify:
             onPropertyNotify(event.xproperty);
+            break;
+        case DestroyNotify:
+            onDestroyNotify(event.xdestroywindow);
             break;
         default:
             break;
@@ -957,14 +968,11 @@ void X11Clipboard::Worker::onPropertyNotify(const XPropertyEvent& event) {
         if (event.state != PropertyDelete) {
             return;
         }
-        for (std::size_t i = 0; i < transfers_.size(); ++i) {
-            if (transfers_[i].requestor == event.window && transfers_[i].property == event.atom) {
-                if (!sendNextChunk(transfers_[i])) {
-                    endTransfer(i);
-                }
-                XFlush(display_);
-                return;
+        if (const auto index = findTransfer(event.window, event.atom)) {
+            if (!sendNextChunk(transfers_[*index])) {
+                endTransfer(*index, EndReason::Done);
             }
+            XFlush(display_);
         }
         return;
     }
@@ -1215,6 +1223,12 @@ void X11Clipboard::Worker::notePasteActivity(int transfersDelta, bool request) {
 }
 
 void X11Clipboard::Worker::serve(const XSelectionRequestEvent& request) {
+    // We never ask ourselves, so such a request comes from another client that named our window (or
+    // forged the event). Serving it would write into our window and watch it for chunks: ignored, and
+    // not answered either, since an answer would land among the answers our own fetches wait for.
+    if (isOwnWindow(request.requestor)) {
+        return;
+    }
     XSelectionEvent reply{};
     reply.type = SelectionNotify;
     reply.display = display_;
@@ -1261,12 +1275,20 @@ void X11Clipboard::Worker::serve(const XSelectionRequestEvent& request) {
                                   clientOf(request.requestor) == *paster_;
             if (data->size() > chunkBytes_) {
                 // Too large for one property: INCR, one chunk each time the requestor deletes the property.
-                XSelectInput(display_, request.requestor, PropertyChangeMask);
+                // A transfer is known by its window and property; a new request for the same pair
+                // replaces the old transfer.
+                if (const auto same = findTransfer(request.requestor, property)) {
+                    endTransfer(*same, EndReason::Replaced);
+                }
+                if (!watchesRequestor(request.requestor)) {
+                    XSelectInput(display_, request.requestor, PropertyChangeMask | StructureNotifyMask);
+                }
                 const long size = static_cast<long>(data->size());
                 XChangeProperty(display_, request.requestor, property, atoms_.incr, 32, PropModeReplace,
                                 reinterpret_cast<const unsigned char*>(&size), 1);
                 transfers_.push_back(Transfer{request.requestor, property, type, std::move(data), 0, forPaste,
-                                              Clock::now() + IncrSendIdleBound});
+                                              Clock::now() + transferIdleBound_});
+                transferCount_ = transfers_.size();
                 if (forPaste) {
                     notePasteActivity(1, true);
                 }
@@ -1294,20 +1316,35 @@ bool X11Clipboard::Worker::sendNextChunk(Transfer& transfer) {
                     reinterpret_cast<const unsigned char*>(transfer.data->data() + transfer.offset),
                     static_cast<int>(length));
     transfer.offset += length;
-    transfer.deadline = Clock::now() + IncrSendIdleBound;
+    transfer.deadline = Clock::now() + transferIdleBound_;
     if (transfer.forPaste) {
         notePasteActivity(0, false);
     }
     return length != 0;
 }
 
-void X11Clipboard::Worker::endTransfer(std::size_t index) {
+std::optional<std::size_t> X11Clipboard::Worker::findTransfer(Window requestor, Atom property) const {
+    for (std::size_t i = 0; i < transfers_.size(); ++i) {
+        if (transfers_[i].requestor == requestor &&
+            (property == None || transfers_[i].property == property)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+bool X11Clipboard::Worker::watchesRequestor(Window requestor) const {
+    return std::any_of(transfers_.begin(), transfers_.end(),
+                       [&](const Transfer& t) { return t.requestor == requestor; });
+}
+
+// The events of a requestor's window are selected on our connection only for its transfers: the last one
+// to end takes them back, unless the window is gone or a new transfer to it follows at once.
+void X11Clipboard::Worker::endTransfer(std::size_t index, EndReason reason) {
     const Transfer transfer = std::move(transfers_[index]);
     transfers_.erase(transfers_.begin() + static_cast<std::ptrdiff_t>(index));
-    const bool windowStillUsed = std::any_of(transfers_.begin(), transfers_.end(), [&](const Transfer& t) {
-        return t.requestor == transfer.requestor;
-    });
-    if (!windowStillUsed) {
+    transferCount_ = transfers_.size();
+    if (reason == EndReason::Done && !watchesRequestor(transfer.requestor)) {
         XSelectInput(display_, transfer.requestor, NoEventMask);
     }
     if (transfer.forPaste) {
@@ -1315,10 +1352,17 @@ void X11Clipboard::Worker::endTransfer(std::size_t index) {
     }
 }
 
+void X11Clipboard::Worker::onDestroyNotify(const XDestroyWindowEvent& event) {
+    while (const auto index = findTransfer(event.window)) {
+        endTransfer(*index, EndReason::WindowGone);
+    }
+}
+
 // ---- the user-interface side ---------------------------------------------------------------------------
 
-std::unique_ptr<X11Clipboard> X11Clipboard::open(EventPump& pump, std::string* why) {
-    auto worker = std::make_unique<Worker>();
+std::unique_ptr<X11Clipboard> X11Clipboard::open(EventPump& pump, std::string* why,
+                                                 milliseconds transferIdleBound) {
+    auto worker = std::make_unique<Worker>(transferIdleBound);
     if (!worker->start(why)) {
         return nullptr;
     }

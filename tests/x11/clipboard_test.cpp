@@ -659,24 +659,74 @@ TEST_F(ClipboardTest, PrimaryIsOfferedAndGivenBack) {
     EXPECT_FALSE(xclipRead("primary").has_value());
 }
 
-TEST_F(ClipboardTest, BogusRequestIsSurvived) {
-    ASSERT_TRUE(clipboard->setText(u"still here").ok());
-    Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr);
+// A SelectionRequest for our text sent straight to the clipboard's owner, as if from the server.
+void forgeRequest(Display* display, Window requestor) {
     const Atom clipboardAtom = XInternAtom(display, "CLIPBOARD", False);
     XSelectionRequestEvent request{};
     request.type = SelectionRequest;
     request.owner = XGetSelectionOwner(display, clipboardAtom);
-    request.requestor = 0x3FFFFFF;  // no such window
+    request.requestor = requestor;
     request.selection = clipboardAtom;
     request.target = XInternAtom(display, "UTF8_STRING", False);
     request.property = XInternAtom(display, "P", False);
     request.time = CurrentTime;
     XSendEvent(display, request.owner, False, NoEventMask, reinterpret_cast<XEvent*>(&request));
     XSync(display, False);
+}
+
+TEST_F(ClipboardTest, BogusRequestIsSurvived) {
+    ASSERT_TRUE(clipboard->setText(u"still here").ok());
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    forgeRequest(display, 0x3FFFFFF);  // no such window
     XCloseDisplay(display);
     EXPECT_TRUE(waitUntil([&] { return clipboard->counters().xErrors > 0; }, 1s));
     EXPECT_EQ(xclipRead(), "still here");
+}
+
+// Another client can aim a transfer of our text at our own window, by a conversion or a forged
+// request. Neither is served, so nothing of it can outlive its bound and leave our window deaf to the
+// server's timestamps; a requestor that takes nothing, or goes away, loses its transfer.
+TEST(ClipboardHostileRequestorTest, TransfersAreNeverAimedAtOurOwnWindow) {
+    TestPump pump;
+    std::string why;
+    auto clipboard = X11Clipboard::open(pump, &why, 150ms);
+    ASSERT_NE(clipboard, nullptr) << why;
+    const std::u16string large(300'000, u'x');  // more than one INCR chunk
+    ASSERT_TRUE(clipboard->setText(large).ok());
+
+    Display* hostile = XOpenDisplay(nullptr);
+    const Atom clipboardAtom = XInternAtom(hostile, "CLIPBOARD", False);
+    const Window ours = XGetSelectionOwner(hostile, clipboardAtom);
+    XConvertSelection(hostile, clipboardAtom, XInternAtom(hostile, "UTF8_STRING", False),
+                      XInternAtom(hostile, "HOSTILE", False), ours, CurrentTime);
+    forgeRequest(hostile, ours);
+    // A window of the hostile client's own that asks and never takes a chunk.
+    const Window idle = XCreateSimpleWindow(hostile, DefaultRootWindow(hostile), 0, 0, 1, 1, 0, 0, 0);
+    forgeRequest(hostile, idle);
+    EXPECT_TRUE(waitUntil([&] { return clipboard->counters().transfers == 1; }, 1s));
+    EXPECT_TRUE(waitUntil([&] { return clipboard->counters().transfers == 0; }, 1s));
+
+    // Past every bound: the clipboard still changes.
+    EXPECT_TRUE(clipboard->setText(u"after the hostile requests").ok());
+    EXPECT_TRUE(xclipRead() == "after the hostile requests");
+    EXPECT_TRUE(clipboard->clear().ok());
+    EXPECT_TRUE(clipboard->setText(large).ok());
+    XCloseDisplay(hostile);
+}
+
+// A requestor whose window is destroyed mid-transfer loses it at once, not at the end of the bound.
+TEST_F(ClipboardTest, DestroyedRequestorEndsItsTransfer) {
+    ASSERT_TRUE(clipboard->setText(std::u16string(300'000, u'y')).ok());
+    Display* requestor = XOpenDisplay(nullptr);
+    const Window window = XCreateSimpleWindow(requestor, DefaultRootWindow(requestor), 0, 0, 1, 1, 0, 0, 0);
+    forgeRequest(requestor, window);
+    ASSERT_TRUE(waitUntil([&] { return clipboard->counters().transfers == 1; }, 1s));
+    XDestroyWindow(requestor, window);
+    XSync(requestor, False);
+    EXPECT_TRUE(waitUntil([&] { return clipboard->counters().transfers == 0; }, 1s));
+    XCloseDisplay(requestor);
+    EXPECT_TRUE(clipboard->setText(u"after").ok());
 }
 
 TEST_F(ClipboardTest, IdleWorkerUsesNoCpu) {
