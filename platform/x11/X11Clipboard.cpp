@@ -24,7 +24,9 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -94,6 +96,19 @@ std::u16string latin1ToUtf16(std::string_view in) {
         out.push_back(static_cast<unsigned char>(c));
     }
     return out;
+}
+
+// False when the work ran out of memory (a text too large for it); nothing of that escapes a thread.
+template <typename F>
+bool TriedWithinMemory(F&& work) {
+    try {
+        work();
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
 }
 
 // ---- X errors -----------------------------------------------------------------------------------------
@@ -264,11 +279,10 @@ class X11Clipboard::Worker {
         Atom property = None;
         bool incr = false;
         Atom incrType = None;
-        std::size_t announced = 0;  // INCR: the size the owner announced, within MaxIncomingBytes
-        std::size_t received = 0;   // INCR: bytes taken in so far
-        bool streaming = false;     // INCR text in UTF-8 or Latin-1, decoded chunk by chunk
-        std::u16string decoded;     // what the chunks decoded to so far
-        std::string data;           // the bytes, when they can only be decoded whole
+        std::size_t received = 0;  // INCR: bytes taken in so far
+        bool streaming = false;    // INCR text in UTF-8 or Latin-1, decoded chunk by chunk
+        std::u16string decoded;    // what the chunks decoded to so far
+        std::string data;          // the bytes, when they can only be decoded whole
         Clock::time_point deadline;
         Clock::time_point incrDeadline;  // the whole INCR transfer
         std::function<void(FetchResult)> done;
@@ -292,6 +306,16 @@ class X11Clipboard::Worker {
 
     void run();
     void runCommands();
+    // Runs work on the worker thread; when memory runs out in it (a text too large), the fetches under
+    // way fail and free what they took, and the worker goes on.
+    template <typename F>
+    void withinMemory(F&& work) {
+        if (!TriedWithinMemory(work)) {
+            for (int sel = 0; sel < SelCount; ++sel) {
+                finishFetch(sel, FetchResult{Outcome::Failed, {}});
+            }
+        }
+    }
     void handle(XEvent& event);
     void onOwnerChange(const XFixesSelectionNotifyEvent& event);
     void onSelectionClear(const XSelectionClearEvent& event);
@@ -465,7 +489,9 @@ Status X11Clipboard::Worker::call(std::function<void(Worker&, Done)> work, milli
                 done(Status::failure("the caller stopped waiting"));
                 return;
             }
-            work(w, done);
+            if (!TriedWithinMemory([&] { work(w, done); })) {
+                done(Status::failure("not enough memory for the text"));
+            }
         });
     }
     const char byte = 0;
@@ -495,10 +521,10 @@ void X11Clipboard::Worker::run() {
         while (XPending(display_) > 0) {
             XEvent event;
             XNextEvent(display_, &event);
-            handle(event);
+            withinMemory([&] { handle(event); });
             busy = true;
         }
-        busy = expireDeadlines() || busy;
+        withinMemory([&] { busy = expireDeadlines() || busy; });
         if (busy) {
             continue;  // handlers may have queued events or sent requests; look again before sleeping
         }
@@ -527,7 +553,7 @@ void X11Clipboard::Worker::runCommands() {
             command = std::move(commands_.front());
             commands_.pop_front();
         }
-        command(*this);
+        withinMemory([&] { command(*this); });
         XFlush(display_);
     }
 }
@@ -747,7 +773,7 @@ void X11Clipboard::Worker::requestTarget(Fetch& fetch, int sel, Atom target) {
     fetch.property = atoms_.requestProperty[nextRequestProperty_++ % RequestPropertyCount];
     fetch.incr = false;
     fetch.incrType = None;
-    fetch.announced = fetch.received = 0;
+    fetch.received = 0;
     fetch.streaming = false;
     fetch.decoded = {};
     fetch.data = {};
@@ -771,6 +797,11 @@ void X11Clipboard::Worker::finishFetch(int sel, FetchResult result) {
     auto done = std::move(fetch_[sel]->done);
     XDeleteProperty(display_, window_, fetch_[sel]->property);
     fetch_[sel].reset();
+    // The text is kept for as long as it stays on the clipboard, and longer in a slot: without the
+    // spare room its growth left (up to as much again), once that is worth a copy.
+    if (result.text.capacity() - result.text.size() > result.text.size() / 8 + 64) {
+        result.text.shrink_to_fit();
+    }
     if (done) {
         done(std::move(result));
     }
@@ -825,13 +856,12 @@ void X11Clipboard::Worker::onSelectionNotify(const XSelectionEvent& event) {
     }
     if (type == atoms_.incr) {
         // The owner sends the text in pieces; reading the INCR property deleted it, which asks for the first.
-        // The announced size is only a lower bound: it sets the time allowed for the whole transfer, and
-        // the memory taken up front, within the limit of what we take in at all.
+        // The announced size is only the owner's word: it sets the time allowed for the whole transfer
+        // (within the limit of what we take in at all) and nothing else.
         const auto size =
             std::min<std::size_t>(static_cast<std::size_t>(std::max(announced, 0L)), MaxIncomingBytes);
         fetch.incr = true;
         fetch.incrType = None;
-        fetch.announced = size;
         const auto now = Clock::now();
         fetch.incrDeadline = now + IncrBaseBound + milliseconds(size * 1000 / IncrMinimumRate);
         fetch.deadline = std::min(now + FetchStepBound, fetch.incrDeadline);
@@ -1012,14 +1042,9 @@ void X11Clipboard::Worker::onPropertyNotify(const XPropertyEvent& event) {
                 return;
             }
             fetch.incrType = type;
-            // UTF-8 and Latin-1 are decoded as they come, so the bytes are never held whole; one byte
-            // never makes more than one UTF-16 unit, and untouched reserved memory costs nothing.
+            // UTF-8 and Latin-1 are decoded as they come, so the bytes are never held whole. Memory grows
+            // with what has arrived, never with what the owner announced.
             fetch.streaming = type == atoms_.utf8 || type == atoms_.mimeUtf8 || type == XA_STRING;
-            if (fetch.streaming) {
-                fetch.decoded.reserve(fetch.announced);
-            } else {
-                fetch.data.reserve(fetch.announced);
-            }
         }
         fetch.received += chunk.size();
         if (fetch.streaming) {
@@ -1040,6 +1065,8 @@ Status X11Clipboard::Worker::takeOwnership(int sel, std::shared_ptr<const std::u
         return Status::failure("the X server did not give us a timestamp in time");
     }
     const Time time = *serverNow;
+    // Encoded before the selection is taken: a text too large for memory leaves everything as it was.
+    auto utf8 = text ? std::make_shared<const std::string>(EncodeUtf8(*text)) : nullptr;
     XSetSelectionOwner(display_, atoms_.selection[sel], window_, time);
     // The server refuses silently (for instance a timestamp older than the current owner's): ask it.
     if (XGetSelectionOwner(display_, atoms_.selection[sel]) != window_) {
@@ -1048,7 +1075,7 @@ Status X11Clipboard::Worker::takeOwnership(int sel, std::shared_ptr<const std::u
     Owned& owned = owned_[sel];
     owned.active = true;
     owned.since = time;
-    owned.utf8 = text ? std::make_shared<const std::string>(EncodeUtf8(*text)) : nullptr;
+    owned.utf8 = std::move(utf8);
     owned.latin1.reset();
     owned.text = std::move(text);
     return Status::success();
@@ -1396,7 +1423,11 @@ Result<std::u16string> X11Clipboard::getText() {
     if (!snap.hasText || !snap.text) {
         return Result<std::u16string>::failure("the clipboard holds no text");
     }
-    return Result<std::u16string>::success(*snap.text);
+    std::u16string copy;
+    if (!TriedWithinMemory([&] { copy = *snap.text; })) {
+        return Result<std::u16string>::failure("not enough memory for a copy of the clipboard's text");
+    }
+    return Result<std::u16string>::success(std::move(copy));
 }
 
 Result<SharedText> X11Clipboard::getSharedText() {
@@ -1411,7 +1442,10 @@ Result<SharedText> X11Clipboard::getSharedText() {
 }
 
 Status X11Clipboard::setText(const std::u16string& text) {
-    auto shared = std::make_shared<const std::u16string>(text);  // the only copy of a possibly large text
+    std::shared_ptr<const std::u16string> shared;  // the only copy of a possibly large text
+    if (!TriedWithinMemory([&] { shared = std::make_shared<const std::u16string>(text); })) {
+        return Status::failure("not enough memory for the text");
+    }
     Status status =
         worker_->call([shared](Worker& w, Worker::Done done) { w.doSetText(shared, done); }, CommandBound);
     foreignBaseline_ = worker_->snapshot().foreignChanges;

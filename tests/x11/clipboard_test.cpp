@@ -606,6 +606,57 @@ TEST_F(ClipboardTest, HostileChunkedOwnersFailTheRead) {
     std::printf("[figures] a slow but steady chunked owner given up after %.0f ms\n", took);
 }
 
+// The process's virtual size in KiB, as the kernel reports it.
+long vmSizeKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0) {
+            return std::strtol(line.c_str() + 7, nullptr, 10);
+        }
+    }
+    return 0;
+}
+
+// An owner's announced size is only its word: a few characters announced as 64 MiB take a few
+// characters' memory, and the text kept holds no more than it needs.
+TEST_F(ClipboardTest, AnnouncedSizeReservesNothing) {
+    OtherClient owner;
+    long before = 0;
+    for (const long announced : {5L, 64L << 20}) {  // the first, honest, one lets every thread set up
+        before = vmSizeKiB();
+        const auto generation = clipboard->counters().generation;
+        owner.own("", {{8, "ab", 0ms}, {8, "cde", 0ms}}, announced);
+        ASSERT_TRUE(waitUntil([&] { return clipboard->counters().generation > generation; }, 2s));
+    }
+    const long after = vmSizeKiB();
+    const auto text = clipboard->getSharedText();
+    ASSERT_TRUE(text.ok()) << text.error();
+    EXPECT_EQ(text.value().str(), u"abcde");
+    EXPECT_LT(text.value().str().capacity(), 64u);
+    std::printf("[figures] five characters announced as 64 MiB: VmSize %ld -> %ld KiB\n", before, after);
+}
+
+// With the address space nearly used up, a large text fails its read instead of ending the program.
+TEST_F(ClipboardTest, TextTooLargeForMemoryFailsTheRead) {
+    const std::string large(40u << 20, 'm');
+    rlimit old{};
+    getrlimit(RLIMIT_AS, &old);
+    rlimit tight = old;
+    tight.rlim_cur = static_cast<rlim_t>(vmSizeKiB() + 48 * 1024) * 1024;
+    const auto generation = clipboard->counters().generation;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    xclipOffer(large);
+    const bool taken = waitUntil([&] { return clipboard->counters().generation > generation; }, 10s);
+    setrlimit(RLIMIT_AS, &old);
+    ASSERT_TRUE(taken);
+    EXPECT_FALSE(clipboard->getText().ok());
+
+    const auto next = clipboard->counters().generation;
+    xclipOffer("small again");
+    EXPECT_EQ(textAfter(next), u"small again");
+}
+
 // A call that failed for lack of an answer from the server has no effect afterwards.
 TEST_F(ClipboardTest, SetTextThatFailedDoesNotTakeEffectLater) {
     xclipOffer("the owner before");
