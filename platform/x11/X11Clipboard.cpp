@@ -54,6 +54,8 @@ constexpr milliseconds CommandBound{500};
 constexpr milliseconds CommitBound{ServerTimeBound * 4};
 // offerOnPrimary may first have to fetch what PRIMARY held.
 constexpr milliseconds PrimaryOfferBound{FetchStepBound * 3 + CommandBound};
+// At exit, a clipboard manager has this long to take our text (it asks for it while we wait).
+constexpr milliseconds HandOverBound{1000};
 // open() waits this long for the text already on the clipboard.
 constexpr milliseconds InitialFetchBound{350};
 // A paste is over when no further request came for this long.
@@ -256,6 +258,7 @@ class X11Clipboard::Worker {
     void doRestorePrimary(const Done& done);
     void doInitialFetch(const Done& done);
     void doExpectPaste(Window target, const Done& done);
+    void doHandOver(const Done& done);
     // The client that owns the window: its resource-id base.
     XID clientOf(XID id) const { return id & ~resourceMask_; }
     XID clientOfWindow(Window target);
@@ -320,6 +323,7 @@ class X11Clipboard::Worker {
     void onOwnerChange(const XFixesSelectionNotifyEvent& event);
     void onSelectionClear(const XSelectionClearEvent& event);
     void onSelectionNotify(const XSelectionEvent& event);
+    void finishHandOver(Status status);
     void onPropertyNotify(const XPropertyEvent& event);
     void serve(const XSelectionRequestEvent& request);
     bool sendNextChunk(Transfer& transfer);
@@ -376,7 +380,8 @@ class X11Clipboard::Worker {
     struct Atoms {
         Atom selection[SelCount] = {None, None};
         Atom targets = None, timestamp = None, incr = None, utf8 = None, text = None, compoundText = None,
-             mimeUtf8 = None, timeProperty = None, wmState = None;
+             mimeUtf8 = None, timeProperty = None, wmState = None, clipboardManager = None,
+             saveTargets = None, handOverProperty = None;
         std::array<Atom, RequestPropertyCount> requestProperty{};
     } atoms_;
     std::size_t nextRequestProperty_ = 0;
@@ -389,6 +394,11 @@ class X11Clipboard::Worker {
     std::shared_ptr<const std::u16string> primaryBefore_;  // what PRIMARY held before the offer, if text
     Time releasedAt_ = CurrentTime;                        // when clear() last gave up CLIPBOARD
     std::optional<XID> paster_;                            // the client whose requests are the paste
+    struct HandOver {
+        std::optional<Done> done;
+        Clock::time_point deadline;
+    };
+    std::optional<HandOver> handOver_;  // a clipboard manager is taking our text
 };
 
 bool X11Clipboard::Worker::start(std::string* why) {
@@ -428,6 +438,9 @@ bool X11Clipboard::Worker::start(std::string* why) {
     atoms_.mimeUtf8 = XInternAtom(display_, "text/plain;charset=utf-8", False);
     atoms_.timeProperty = XInternAtom(display_, "_VARNEL_TIME", False);
     atoms_.wmState = XInternAtom(display_, "WM_STATE", False);
+    atoms_.clipboardManager = XInternAtom(display_, "CLIPBOARD_MANAGER", False);
+    atoms_.saveTargets = XInternAtom(display_, "SAVE_TARGETS", False);
+    atoms_.handOverProperty = XInternAtom(display_, "_VARNEL_HAND_OVER", False);
     // Every client gets the same mask from the server; the bits outside it name the client.
     resourceMask_ = X11ResourceIdMask(display_);
     for (std::size_t i = 0; i < RequestPropertyCount; ++i) {
@@ -480,6 +493,9 @@ void X11Clipboard::Worker::shutDown() {
 }
 
 Status X11Clipboard::Worker::call(std::function<void(Worker&, Done)> work, milliseconds bound) {
+    if (stop_) {
+        return Status::failure("the clipboard worker has stopped (the X connection was lost)");
+    }
     auto reply = std::make_shared<Done::State>();
     Done done(reply);
     {
@@ -573,6 +589,9 @@ int X11Clipboard::Worker::pollTimeoutMs() const {
     for (const auto& transfer : transfers_) {
         consider(transfer.deadline);
     }
+    if (handOver_) {
+        consider(handOver_->deadline);
+    }
     if (!next) {
         return -1;  // nothing pending: sleep until the server or the user-interface thread wakes us
     }
@@ -583,6 +602,10 @@ int X11Clipboard::Worker::pollTimeoutMs() const {
 bool X11Clipboard::Worker::expireDeadlines() {
     const auto now = Clock::now();
     bool any = false;
+    if (handOver_ && handOver_->deadline <= now) {
+        finishHandOver(Status::failure("the clipboard manager did not take the text in time"));
+        any = true;
+    }
     for (int sel = 0; sel < SelCount; ++sel) {
         if (fetch_[sel] && fetch_[sel]->deadline <= now) {
             finishFetch(sel, FetchResult{Outcome::Failed, {}});  // the owner did not answer in time
@@ -826,6 +849,11 @@ void X11Clipboard::Worker::advanceFetch(int sel, bool refused) {
 
 void X11Clipboard::Worker::onSelectionNotify(const XSelectionEvent& event) {
     if (event.requestor != window_) {
+        return;
+    }
+    if (handOver_ && event.selection == atoms_.clipboardManager && event.target == atoms_.saveTargets) {
+        finishHandOver(event.property != None ? Status::success()
+                                              : Status::failure("the clipboard manager refused the text"));
         return;
     }
     const int sel = selectionIndex(event.selection);
@@ -1125,6 +1153,42 @@ void X11Clipboard::Worker::forgetPaster() {
     std::lock_guard lock(mutex_);
     snap_.pasteRequests = 0;
     snap_.pasteTransfers = 0;
+}
+
+// The clipboard managers' convention: we ask CLIPBOARD_MANAGER to convert to SAVE_TARGETS; its owner
+// then fetches CLIPBOARD from us like any requestor (served by the loop as usual), and its answer to
+// our request says it has the text.
+void X11Clipboard::Worker::doHandOver(const Done& done) {
+    if (handOver_) {
+        finishHandOver(Status::failure("a later hand-over took its place"));
+    }
+    const Owned& owned = owned_[SelClipboard];
+    if (!owned.active || !owned.text ||
+        XGetSelectionOwner(display_, atoms_.selection[SelClipboard]) != window_) {
+        done(Status::success());  // no text of ours on the clipboard: nothing to keep
+        return;
+    }
+    if (XGetSelectionOwner(display_, atoms_.clipboardManager) == None) {
+        done(Status::failure("no clipboard manager runs"));
+        return;
+    }
+    const auto time = serverTime();
+    if (!time) {
+        done(Status::failure("the X server did not give us a timestamp in time"));
+        return;
+    }
+    XDeleteProperty(display_, window_, atoms_.handOverProperty);
+    XConvertSelection(display_, atoms_.clipboardManager, atoms_.saveTargets, atoms_.handOverProperty, window_,
+                      *time);
+    XFlush(display_);
+    handOver_ = HandOver{done, Clock::now() + HandOverBound};
+}
+
+void X11Clipboard::Worker::finishHandOver(Status status) {
+    XDeleteProperty(display_, window_, atoms_.handOverProperty);
+    const auto done = std::move(handOver_->done);
+    handOver_.reset();
+    (*done)(std::move(status));
 }
 
 void X11Clipboard::Worker::doExpectPaste(Window target, const Done& done) {
@@ -1495,6 +1559,11 @@ void X11Clipboard::endPaste() {
         primaryOffered_ = false;
         restorePrimary();
     }
+}
+
+Status X11Clipboard::handOverAtExit() {
+    return worker_->call([](Worker& w, Worker::Done done) { w.doHandOver(done); },
+                         HandOverBound + CommandBound);
 }
 
 void X11Clipboard::setChangeListener(std::function<void()> listener) {

@@ -47,6 +47,8 @@ class X11Clipboard : public Clipboard {
     void endPaste() override;
     Status waitForCopyFrom(WindowHandle target, std::chrono::milliseconds bound) override;
     void setChangeListener(std::function<void()> listener) override;
+    // Where a clipboard manager runs, it takes the text we own (about a second at most).
+    Status handOverAtExit() override;
 
     // The steps of a paste, for offerForPaste and the backend's tests. Only requests from the
     // application that owns `target` count as the paste.

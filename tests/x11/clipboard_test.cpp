@@ -515,6 +515,172 @@ class OtherClient {
     std::thread thread_;
 };
 
+// A clipboard manager as the freedesktop convention describes it: it owns CLIPBOARD_MANAGER, and when
+// asked for SAVE_TARGETS it fetches TARGETS and then the UTF8_STRING text from the clipboard's owner
+// (INCR chunks too), keeps them, and only then answers the request.
+class ClipboardManager {
+  public:
+    ClipboardManager() : display_(XOpenDisplay(nullptr)) {
+        window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, 0);
+        XSelectInput(display_, window_, PropertyChangeMask);
+        XSetSelectionOwner(display_, atom("CLIPBOARD_MANAGER"), window_, CurrentTime);
+        XSync(display_, False);
+        thread_ = std::thread([this] { loop(); });
+    }
+    ~ClipboardManager() {
+        stop_ = true;
+        thread_.join();
+        XCloseDisplay(display_);
+    }
+    ClipboardManager(const ClipboardManager&) = delete;
+    ClipboardManager& operator=(const ClipboardManager&) = delete;
+
+    // What the last hand-over saved: the targets offered and the text.
+    std::string savedTargets() const {
+        std::lock_guard lock(mutex_);
+        return savedTargets_;
+    }
+    std::string savedText() const {
+        std::lock_guard lock(mutex_);
+        return savedText_;
+    }
+
+  private:
+    Atom atom(const char* name) const { return XInternAtom(display_, name, False); }
+
+    // Reads and deletes the property on our window; its type in *type.
+    std::string take(Atom property, Atom* type) {
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* raw = nullptr;
+        XGetWindowProperty(display_, window_, property, 0, 1 << 24, True, AnyPropertyType, type, &format,
+                           &items, &after, &raw);
+        std::string bytes;
+        if (raw != nullptr && format == 8) {
+            bytes.assign(reinterpret_cast<const char*>(raw), items);
+        } else if (raw != nullptr && format == 32 && *type == XA_ATOM) {
+            for (unsigned long i = 0; i < items; ++i) {
+                char* name = XGetAtomName(display_, reinterpret_cast<const Atom*>(raw)[i]);
+                bytes += std::string(name) + " ";
+                XFree(name);
+            }
+        }
+        if (raw != nullptr) {
+            XFree(raw);
+        }
+        return bytes;
+    }
+
+    void loop() {
+        const Atom clipboard = atom("CLIPBOARD"), targets = atom("TARGETS"), utf8 = atom("UTF8_STRING"),
+                   incr = atom("INCR"), property = atom("MANAGER_SAVE");
+        std::optional<XSelectionRequestEvent> saving;
+        bool chunked = false;
+        std::string text;
+        auto answer = [&] {
+            XChangeProperty(display_, saving->requestor, saving->property, atom("NULL"), 32, PropModeReplace,
+                            nullptr, 0);
+            XSelectionEvent reply{SelectionNotify,
+                                  0,
+                                  True,
+                                  display_,
+                                  saving->requestor,
+                                  saving->selection,
+                                  saving->target,
+                                  saving->property,
+                                  saving->time};
+            XSendEvent(display_, saving->requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+            std::lock_guard lock(mutex_);
+            savedText_ = text;
+            saving.reset();
+        };
+        while (!stop_) {
+            while (XPending(display_) > 0) {
+                XEvent event;
+                XNextEvent(display_, &event);
+                if (event.type == SelectionRequest &&
+                    event.xselectionrequest.target == atom("SAVE_TARGETS")) {
+                    saving = event.xselectionrequest;
+                    XConvertSelection(display_, clipboard, targets, property, window_, CurrentTime);
+                } else if (event.type == SelectionNotify && saving && event.xselection.target == targets) {
+                    Atom type = None;
+                    const std::string offered = take(property, &type);
+                    std::lock_guard lock(mutex_);
+                    savedTargets_ = offered;
+                    XConvertSelection(display_, clipboard, utf8, property, window_, CurrentTime);
+                } else if (event.type == SelectionNotify && saving && event.xselection.target == utf8) {
+                    Atom type = None;
+                    text = take(property, &type);  // deleting an INCR property asks for the first chunk
+                    chunked = type == incr;
+                    if (!chunked) {
+                        answer();
+                    } else {
+                        text.clear();
+                    }
+                } else if (event.type == PropertyNotify && chunked && event.xproperty.atom == property &&
+                           event.xproperty.state == PropertyNewValue) {
+                    Atom type = None;
+                    const std::string chunk = take(property, &type);
+                    text += chunk;
+                    if (chunk.empty()) {
+                        chunked = false;
+                        answer();
+                    }
+                }
+                XFlush(display_);
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+
+    Display* display_;
+    Window window_ = None;
+    mutable std::mutex mutex_;
+    std::string savedTargets_, savedText_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The text we own outlives us where a clipboard manager runs: it has the exact text once our clipboard
+// is gone, a text larger than one chunk included.
+TEST_F(ClipboardTest, ClipboardManagerKeepsOurTextAfterExit) {
+    ClipboardManager manager;
+    std::string largeUtf8;
+    std::u16string large;
+    while (largeUtf8.size() < 400'000) {
+        largeUtf8 += "保存されるテキスト ";
+        large += u"保存されるテキスト ";
+    }
+    ASSERT_TRUE(clipboard->setText(Japanese).ok());
+    const auto start = Clock::now();
+    ASSERT_TRUE(clipboard->handOverAtExit().ok());
+    std::printf("[figures] hand-over of a short text to a clipboard manager: %.1f ms\n", msSince(start));
+    EXPECT_EQ(manager.savedText(), JapaneseUtf8);
+    EXPECT_NE(manager.savedTargets().find("UTF8_STRING"), std::string::npos);
+
+    ASSERT_TRUE(clipboard->setText(large).ok());
+    ASSERT_TRUE(clipboard->handOverAtExit().ok());
+    clipboard.reset();
+    EXPECT_TRUE(manager.savedText() == largeUtf8);
+}
+
+// Without a manager, or with no text of ours on the clipboard, the exit does not wait.
+TEST_F(ClipboardTest, HandOverWithoutManagerReturnsAtOnce) {
+    ASSERT_TRUE(clipboard->setText(u"nobody keeps this").ok());
+    const auto start = Clock::now();
+    EXPECT_FALSE(clipboard->handOverAtExit().ok());
+    const double took = msSince(start);
+    EXPECT_LT(took, 500.0);
+    std::printf("[figures] hand-over without a clipboard manager: %.1f ms\n", took);
+
+    ClipboardManager manager;
+    ASSERT_TRUE(clipboard->clear().ok());
+    EXPECT_TRUE(clipboard->handOverAtExit().ok());
+    xclipOffer("another application's text");
+    EXPECT_TRUE(clipboard->handOverAtExit().ok());
+    EXPECT_EQ(manager.savedText(), "");
+}
+
 // A clipboard manager reads every new text at once; only the target's own request is the paste.
 TEST_F(ClipboardTest, OnlyTheTargetsOwnDataRequestEndsThePasteWait) {
     OtherClient target;
