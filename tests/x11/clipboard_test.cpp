@@ -365,10 +365,36 @@ TEST_F(ClipboardTest, HungOwnerNeverBlocksAndIsAskedOnce) {
     }
 }
 
+// Another X client on a connection of its own, whose event loop runs on a thread of its own from
+// start() until the derived class's destructor calls finish().
+class ThreadedClient {
+  public:
+    ThreadedClient(const ThreadedClient&) = delete;
+    ThreadedClient& operator=(const ThreadedClient&) = delete;
+
+  protected:
+    ThreadedClient() : display_(XOpenDisplay(nullptr)) {}
+    ~ThreadedClient() { XCloseDisplay(display_); }
+    void start(std::function<void()> loop) {
+        XSync(display_, False);
+        thread_ = std::thread(std::move(loop));
+    }
+    void finish() {
+        stop_ = true;
+        thread_.join();
+    }
+
+    Display* display_;
+    std::atomic<bool> stop_{false};
+
+  private:
+    std::thread thread_;
+};
+
 // Another application, scripted: it owns CLIPBOARD and answers UTF8_STRING with its text, in one piece
 // or in INCR chunks sent as the script says (any format, any pace), and it reads the clipboard from a
 // second window of its own, as toolkits do. Every X call runs on its own thread.
-class OtherClient {
+class OtherClient : ThreadedClient {
   public:
     struct Chunk {
         int format = 8;
@@ -376,7 +402,7 @@ class OtherClient {
         std::chrono::milliseconds delay{0};
     };
 
-    OtherClient() : display_(XOpenDisplay(nullptr)) {
+    OtherClient() {
         const Window root = DefaultRootWindow(display_);
         window_ = XCreateSimpleWindow(display_, root, 0, 0, 1, 1, 0, 0, 0);
         reader_ = XCreateSimpleWindow(display_, root, 0, 0, 1, 1, 0, 0, 0);
@@ -384,16 +410,9 @@ class OtherClient {
         clipboard_ = XInternAtom(display_, "CLIPBOARD", False);
         utf8_ = XInternAtom(display_, "UTF8_STRING", False);
         incr_ = XInternAtom(display_, "INCR", False);
-        XSync(display_, False);
-        thread_ = std::thread([this] { loop(); });
+        start([this] { loop(); });
     }
-    ~OtherClient() {
-        stop_ = true;
-        thread_.join();
-        XCloseDisplay(display_);
-    }
-    OtherClient(const OtherClient&) = delete;
-    OtherClient& operator=(const OtherClient&) = delete;
+    ~OtherClient() { finish(); }
 
     // The application's top-level window: what the window system reports as the target.
     Window window() const { return window_; }
@@ -501,7 +520,6 @@ class OtherClient {
         }
     }
 
-    Display* display_;
     Window window_ = None, reader_ = None;
     Atom clipboard_, utf8_, incr_;
     std::string text_;
@@ -511,29 +529,20 @@ class OtherClient {
     std::mutex mutex_;
     std::condition_variable cv_;
     std::function<void()> work_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
 };
 
 // A clipboard manager as the freedesktop convention describes it: it owns CLIPBOARD_MANAGER, and when
 // asked for SAVE_TARGETS it fetches TARGETS and then the UTF8_STRING text from the clipboard's owner
 // (INCR chunks too), keeps them, and only then answers the request.
-class ClipboardManager {
+class ClipboardManager : ThreadedClient {
   public:
-    ClipboardManager() : display_(XOpenDisplay(nullptr)) {
+    ClipboardManager() {
         window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, 0);
         XSelectInput(display_, window_, PropertyChangeMask);
         XSetSelectionOwner(display_, atom("CLIPBOARD_MANAGER"), window_, CurrentTime);
-        XSync(display_, False);
-        thread_ = std::thread([this] { loop(); });
+        start([this] { loop(); });
     }
-    ~ClipboardManager() {
-        stop_ = true;
-        thread_.join();
-        XCloseDisplay(display_);
-    }
-    ClipboardManager(const ClipboardManager&) = delete;
-    ClipboardManager& operator=(const ClipboardManager&) = delete;
+    ~ClipboardManager() { finish(); }
 
     // What the last hand-over saved: the targets offered and the text.
     std::string savedTargets() const {
@@ -633,12 +642,9 @@ class ClipboardManager {
         }
     }
 
-    Display* display_;
     Window window_ = None;
     mutable std::mutex mutex_;
     std::string savedTargets_, savedText_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
 };
 
 // The text we own outlives us where a clipboard manager runs: it has the exact text once our clipboard
