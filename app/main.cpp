@@ -285,6 +285,9 @@ int main(int argc, char** argv) {
     });
     const int status = QApplication::exec();
     clipboard->setChangeListener(nullptr);
+    if (!g_connectionLost) {
+        clipboard->handOverAtExit();  // the text we put on the clipboard outlives us where that can be
+    }
     g_shutDownBackends = nullptr;
     return status;
 }

@@ -62,6 +62,12 @@ class Clipboard {
     // has been taken in, so that hasText/getText answer for it. Null stops the calls; once this
     // returns, no call of the previous listener is running or will start.
     virtual void setChangeListener(std::function<void()> listener) { (void)listener; }
+
+    // Called once as the program ends: makes the text the clipboard holds from us outlive the program,
+    // where the window system needs that done (an X11 clipboard manager keeps it), waiting a second at
+    // most. Fails when a text of ours would be lost all the same. Where the clipboard keeps its
+    // contents by itself, or nothing can keep them, there is nothing to do.
+    virtual Status handOverAtExit() { return Status::success(); }
 };
 
 }  // namespace varnel

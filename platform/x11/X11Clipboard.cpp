@@ -24,7 +24,9 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -52,13 +54,13 @@ constexpr milliseconds CommandBound{500};
 constexpr milliseconds CommitBound{ServerTimeBound * 4};
 // offerOnPrimary may first have to fetch what PRIMARY held.
 constexpr milliseconds PrimaryOfferBound{FetchStepBound * 3 + CommandBound};
+// At exit, a clipboard manager has this long to take our text (it asks for it while we wait).
+constexpr milliseconds HandOverBound{1000};
 // open() waits this long for the text already on the clipboard.
 constexpr milliseconds InitialFetchBound{350};
 // A paste is over when no further request came for this long.
 constexpr milliseconds PasteQuietPeriod{40};
 constexpr milliseconds PumpInterval{2};
-// A requestor that stops taking our INCR chunks is given up after this long.
-constexpr milliseconds IncrSendIdleBound{5000};
 // Texts offered by other clients larger than this are not taken in.
 constexpr std::size_t MaxIncomingBytes = 64u * 1024u * 1024u;
 // Our own texts larger than this go out in INCR chunks of this size. Tk reads a property in one piece of at
@@ -96,6 +98,19 @@ std::u16string latin1ToUtf16(std::string_view in) {
         out.push_back(static_cast<unsigned char>(c));
     }
     return out;
+}
+
+// False when the work ran out of memory (a text too large for it); nothing of that escapes a thread.
+template <typename F>
+bool TriedWithinMemory(F&& work) {
+    try {
+        work();
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
 }
 
 // ---- X errors -----------------------------------------------------------------------------------------
@@ -196,7 +211,7 @@ class X11Clipboard::Worker {
         std::shared_ptr<State> state_;
     };
 
-    Worker() = default;
+    explicit Worker(milliseconds transferIdleBound) : transferIdleBound_(transferIdleBound) {}
     ~Worker() { shutDown(); }
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
@@ -232,6 +247,7 @@ class X11Clipboard::Worker {
         }
         c.conversionRequests = conversions_.load();
         c.xErrors = errors_.load();
+        c.transfers = transferCount_.load();
         return c;
     }
 
@@ -242,6 +258,7 @@ class X11Clipboard::Worker {
     void doRestorePrimary(const Done& done);
     void doInitialFetch(const Done& done);
     void doExpectPaste(Window target, const Done& done);
+    void doHandOver(const Done& done);
     // The client that owns the window: its resource-id base.
     XID clientOf(XID id) const { return id & ~resourceMask_; }
     XID clientOfWindow(Window target);
@@ -265,11 +282,10 @@ class X11Clipboard::Worker {
         Atom property = None;
         bool incr = false;
         Atom incrType = None;
-        std::size_t announced = 0;  // INCR: the size the owner announced, within MaxIncomingBytes
-        std::size_t received = 0;   // INCR: bytes taken in so far
-        bool streaming = false;     // INCR text in UTF-8 or Latin-1, decoded chunk by chunk
-        std::u16string decoded;     // what the chunks decoded to so far
-        std::string data;           // the bytes, when they can only be decoded whole
+        std::size_t received = 0;  // INCR: bytes taken in so far
+        bool streaming = false;    // INCR text in UTF-8 or Latin-1, decoded chunk by chunk
+        std::u16string decoded;    // what the chunks decoded to so far
+        std::string data;          // the bytes, when they can only be decoded whole
         Clock::time_point deadline;
         Clock::time_point incrDeadline;  // the whole INCR transfer
         std::function<void(FetchResult)> done;
@@ -293,14 +309,32 @@ class X11Clipboard::Worker {
 
     void run();
     void runCommands();
+    // Runs work on the worker thread; when memory runs out in it (a text too large), the fetches under
+    // way fail and free what they took, and the worker goes on.
+    template <typename F>
+    void withinMemory(F&& work) {
+        if (!TriedWithinMemory(work)) {
+            for (int sel = 0; sel < SelCount; ++sel) {
+                finishFetch(sel, FetchResult{Outcome::Failed, {}});
+            }
+        }
+    }
     void handle(XEvent& event);
     void onOwnerChange(const XFixesSelectionNotifyEvent& event);
     void onSelectionClear(const XSelectionClearEvent& event);
     void onSelectionNotify(const XSelectionEvent& event);
+    void finishHandOver(Status status);
     void onPropertyNotify(const XPropertyEvent& event);
     void serve(const XSelectionRequestEvent& request);
     bool sendNextChunk(Transfer& transfer);
-    void endTransfer(std::size_t index);
+    // The transfer to this window into this property; any transfer to the window when property is None.
+    std::optional<std::size_t> findTransfer(Window requestor, Atom property = None) const;
+    bool watchesRequestor(Window requestor) const;
+    enum class EndReason { Done, Replaced, WindowGone };
+    void endTransfer(std::size_t index, EndReason reason);
+    void onDestroyNotify(const XDestroyWindowEvent& event);
+    // Windows made on the worker's connection: ours, whatever a request names.
+    bool isOwnWindow(Window window) const { return clientOf(window) == clientOf(window_); }
     bool expireDeadlines();
     int pollTimeoutMs() const;
 
@@ -332,6 +366,8 @@ class X11Clipboard::Worker {
     std::atomic<bool> stop_{false};
     std::atomic<std::uint64_t> errors_{0};
     std::atomic<std::uint64_t> conversions_{0};
+    std::atomic<std::uint64_t> transferCount_{0};
+    const milliseconds transferIdleBound_;
 
     mutable std::mutex mutex_;  // guards snap_ and commands_
     Snapshot snap_;
@@ -344,7 +380,8 @@ class X11Clipboard::Worker {
     struct Atoms {
         Atom selection[SelCount] = {None, None};
         Atom targets = None, timestamp = None, incr = None, utf8 = None, text = None, compoundText = None,
-             mimeUtf8 = None, timeProperty = None, wmState = None;
+             mimeUtf8 = None, timeProperty = None, wmState = None, clipboardManager = None,
+             saveTargets = None, handOverProperty = None;
         std::array<Atom, RequestPropertyCount> requestProperty{};
     } atoms_;
     std::size_t nextRequestProperty_ = 0;
@@ -357,6 +394,11 @@ class X11Clipboard::Worker {
     std::shared_ptr<const std::u16string> primaryBefore_;  // what PRIMARY held before the offer, if text
     Time releasedAt_ = CurrentTime;                        // when clear() last gave up CLIPBOARD
     std::optional<XID> paster_;                            // the client whose requests are the paste
+    struct HandOver {
+        std::optional<Done> done;
+        Clock::time_point deadline;
+    };
+    std::optional<HandOver> handOver_;  // a clipboard manager is taking our text
 };
 
 bool X11Clipboard::Worker::start(std::string* why) {
@@ -396,6 +438,9 @@ bool X11Clipboard::Worker::start(std::string* why) {
     atoms_.mimeUtf8 = XInternAtom(display_, "text/plain;charset=utf-8", False);
     atoms_.timeProperty = XInternAtom(display_, "_VARNEL_TIME", False);
     atoms_.wmState = XInternAtom(display_, "WM_STATE", False);
+    atoms_.clipboardManager = XInternAtom(display_, "CLIPBOARD_MANAGER", False);
+    atoms_.saveTargets = XInternAtom(display_, "SAVE_TARGETS", False);
+    atoms_.handOverProperty = XInternAtom(display_, "_VARNEL_HAND_OVER", False);
     // Every client gets the same mask from the server; the bits outside it name the client.
     resourceMask_ = X11ResourceIdMask(display_);
     for (std::size_t i = 0; i < RequestPropertyCount; ++i) {
@@ -448,6 +493,9 @@ void X11Clipboard::Worker::shutDown() {
 }
 
 Status X11Clipboard::Worker::call(std::function<void(Worker&, Done)> work, milliseconds bound) {
+    if (stop_) {
+        return Status::failure("the clipboard worker has stopped (the X connection was lost)");
+    }
     auto reply = std::make_shared<Done::State>();
     Done done(reply);
     {
@@ -457,7 +505,9 @@ Status X11Clipboard::Worker::call(std::function<void(Worker&, Done)> work, milli
                 done(Status::failure("the caller stopped waiting"));
                 return;
             }
-            work(w, done);
+            if (!TriedWithinMemory([&] { work(w, done); })) {
+                done(Status::failure("not enough memory for the text"));
+            }
         });
     }
     const char byte = 0;
@@ -487,10 +537,10 @@ void X11Clipboard::Worker::run() {
         while (XPending(display_) > 0) {
             XEvent event;
             XNextEvent(display_, &event);
-            handle(event);
+            withinMemory([&] { handle(event); });
             busy = true;
         }
-        busy = expireDeadlines() || busy;
+        withinMemory([&] { busy = expireDeadlines() || busy; });
         if (busy) {
             continue;  // handlers may have queued events or sent requests; look again before sleeping
         }
@@ -519,7 +569,7 @@ void X11Clipboard::Worker::runCommands() {
             command = std::move(commands_.front());
             commands_.pop_front();
         }
-        command(*this);
+        withinMemory([&] { command(*this); });
         XFlush(display_);
     }
 }
@@ -539,6 +589,9 @@ int X11Clipboard::Worker::pollTimeoutMs() const {
     for (const auto& transfer : transfers_) {
         consider(transfer.deadline);
     }
+    if (handOver_) {
+        consider(handOver_->deadline);
+    }
     if (!next) {
         return -1;  // nothing pending: sleep until the server or the user-interface thread wakes us
     }
@@ -549,6 +602,10 @@ int X11Clipboard::Worker::pollTimeoutMs() const {
 bool X11Clipboard::Worker::expireDeadlines() {
     const auto now = Clock::now();
     bool any = false;
+    if (handOver_ && handOver_->deadline <= now) {
+        finishHandOver(Status::failure("the clipboard manager did not take the text in time"));
+        any = true;
+    }
     for (int sel = 0; sel < SelCount; ++sel) {
         if (fetch_[sel] && fetch_[sel]->deadline <= now) {
             finishFetch(sel, FetchResult{Outcome::Failed, {}});  // the owner did not answer in time
@@ -557,7 +614,7 @@ bool X11Clipboard::Worker::expireDeadlines() {
     }
     for (std::size_t i = transfers_.size(); i-- > 0;) {
         if (transfers_[i].deadline <= now) {
-            endTransfer(i);
+            endTransfer(i, EndReason::Done);
             any = true;
         }
     }
@@ -584,6 +641,9 @@ void X11Clipboard::Worker::handle(XEvent& event) {
             break;
         case PropertyNotify:
             onPropertyNotify(event.xproperty);
+            break;
+        case DestroyNotify:
+            onDestroyNotify(event.xdestroywindow);
             break;
         default:
             break;
@@ -736,7 +796,7 @@ void X11Clipboard::Worker::requestTarget(Fetch& fetch, int sel, Atom target) {
     fetch.property = atoms_.requestProperty[nextRequestProperty_++ % RequestPropertyCount];
     fetch.incr = false;
     fetch.incrType = None;
-    fetch.announced = fetch.received = 0;
+    fetch.received = 0;
     fetch.streaming = false;
     fetch.decoded = {};
     fetch.data = {};
@@ -760,6 +820,11 @@ void X11Clipboard::Worker::finishFetch(int sel, FetchResult result) {
     auto done = std::move(fetch_[sel]->done);
     XDeleteProperty(display_, window_, fetch_[sel]->property);
     fetch_[sel].reset();
+    // The text is kept for as long as it stays on the clipboard, and longer in a slot: without the
+    // spare room its growth left (up to as much again), once that is worth a copy.
+    if (result.text.capacity() - result.text.size() > result.text.size() / 8 + 64) {
+        result.text.shrink_to_fit();
+    }
     if (done) {
         done(std::move(result));
     }
@@ -784,6 +849,11 @@ void X11Clipboard::Worker::advanceFetch(int sel, bool refused) {
 
 void X11Clipboard::Worker::onSelectionNotify(const XSelectionEvent& event) {
     if (event.requestor != window_) {
+        return;
+    }
+    if (handOver_ && event.selection == atoms_.clipboardManager && event.target == atoms_.saveTargets) {
+        finishHandOver(event.property != None ? Status::success()
+                                              : Status::failure("the clipboard manager refused the text"));
         return;
     }
     const int sel = selectionIndex(event.selection);
@@ -814,13 +884,12 @@ void X11Clipboard::Worker::onSelectionNotify(const XSelectionEvent& event) {
     }
     if (type == atoms_.incr) {
         // The owner sends the text in pieces; reading the INCR property deleted it, which asks for the first.
-        // The announced size is only a lower bound: it sets the time allowed for the whole transfer, and
-        // the memory taken up front, within the limit of what we take in at all.
+        // The announced size is only the owner's word: it sets the time allowed for the whole transfer
+        // (within the limit of what we take in at all) and nothing else.
         const auto size =
             std::min<std::size_t>(static_cast<std::size_t>(std::max(announced, 0L)), MaxIncomingBytes);
         fetch.incr = true;
         fetch.incrType = None;
-        fetch.announced = size;
         const auto now = Clock::now();
         fetch.incrDeadline = now + IncrBaseBound + milliseconds(size * 1000 / IncrMinimumRate);
         fetch.deadline = std::min(now + FetchStepBound, fetch.incrDeadline);
@@ -957,14 +1026,11 @@ void X11Clipboard::Worker::onPropertyNotify(const XPropertyEvent& event) {
         if (event.state != PropertyDelete) {
             return;
         }
-        for (std::size_t i = 0; i < transfers_.size(); ++i) {
-            if (transfers_[i].requestor == event.window && transfers_[i].property == event.atom) {
-                if (!sendNextChunk(transfers_[i])) {
-                    endTransfer(i);
-                }
-                XFlush(display_);
-                return;
+        if (const auto index = findTransfer(event.window, event.atom)) {
+            if (!sendNextChunk(transfers_[*index])) {
+                endTransfer(*index, EndReason::Done);
             }
+            XFlush(display_);
         }
         return;
     }
@@ -1004,14 +1070,9 @@ void X11Clipboard::Worker::onPropertyNotify(const XPropertyEvent& event) {
                 return;
             }
             fetch.incrType = type;
-            // UTF-8 and Latin-1 are decoded as they come, so the bytes are never held whole; one byte
-            // never makes more than one UTF-16 unit, and untouched reserved memory costs nothing.
+            // UTF-8 and Latin-1 are decoded as they come, so the bytes are never held whole. Memory grows
+            // with what has arrived, never with what the owner announced.
             fetch.streaming = type == atoms_.utf8 || type == atoms_.mimeUtf8 || type == XA_STRING;
-            if (fetch.streaming) {
-                fetch.decoded.reserve(fetch.announced);
-            } else {
-                fetch.data.reserve(fetch.announced);
-            }
         }
         fetch.received += chunk.size();
         if (fetch.streaming) {
@@ -1032,6 +1093,8 @@ Status X11Clipboard::Worker::takeOwnership(int sel, std::shared_ptr<const std::u
         return Status::failure("the X server did not give us a timestamp in time");
     }
     const Time time = *serverNow;
+    // Encoded before the selection is taken: a text too large for memory leaves everything as it was.
+    auto utf8 = text ? std::make_shared<const std::string>(EncodeUtf8(*text)) : nullptr;
     XSetSelectionOwner(display_, atoms_.selection[sel], window_, time);
     // The server refuses silently (for instance a timestamp older than the current owner's): ask it.
     if (XGetSelectionOwner(display_, atoms_.selection[sel]) != window_) {
@@ -1040,7 +1103,7 @@ Status X11Clipboard::Worker::takeOwnership(int sel, std::shared_ptr<const std::u
     Owned& owned = owned_[sel];
     owned.active = true;
     owned.since = time;
-    owned.utf8 = text ? std::make_shared<const std::string>(EncodeUtf8(*text)) : nullptr;
+    owned.utf8 = std::move(utf8);
     owned.latin1.reset();
     owned.text = std::move(text);
     return Status::success();
@@ -1090,6 +1153,42 @@ void X11Clipboard::Worker::forgetPaster() {
     std::lock_guard lock(mutex_);
     snap_.pasteRequests = 0;
     snap_.pasteTransfers = 0;
+}
+
+// The clipboard managers' convention: we ask CLIPBOARD_MANAGER to convert to SAVE_TARGETS; its owner
+// then fetches CLIPBOARD from us like any requestor (served by the loop as usual), and its answer to
+// our request says it has the text.
+void X11Clipboard::Worker::doHandOver(const Done& done) {
+    if (handOver_) {
+        finishHandOver(Status::failure("a later hand-over took its place"));
+    }
+    const Owned& owned = owned_[SelClipboard];
+    if (!owned.active || !owned.text ||
+        XGetSelectionOwner(display_, atoms_.selection[SelClipboard]) != window_) {
+        done(Status::success());  // no text of ours on the clipboard: nothing to keep
+        return;
+    }
+    if (XGetSelectionOwner(display_, atoms_.clipboardManager) == None) {
+        done(Status::failure("no clipboard manager runs"));
+        return;
+    }
+    const auto time = serverTime();
+    if (!time) {
+        done(Status::failure("the X server did not give us a timestamp in time"));
+        return;
+    }
+    XDeleteProperty(display_, window_, atoms_.handOverProperty);
+    XConvertSelection(display_, atoms_.clipboardManager, atoms_.saveTargets, atoms_.handOverProperty, window_,
+                      *time);
+    XFlush(display_);
+    handOver_ = HandOver{done, Clock::now() + HandOverBound};
+}
+
+void X11Clipboard::Worker::finishHandOver(Status status) {
+    XDeleteProperty(display_, window_, atoms_.handOverProperty);
+    const auto done = std::move(handOver_->done);
+    handOver_.reset();
+    (*done)(std::move(status));
 }
 
 void X11Clipboard::Worker::doExpectPaste(Window target, const Done& done) {
@@ -1215,6 +1314,12 @@ void X11Clipboard::Worker::notePasteActivity(int transfersDelta, bool request) {
 }
 
 void X11Clipboard::Worker::serve(const XSelectionRequestEvent& request) {
+    // We never ask ourselves, so such a request comes from another client that named our window (or
+    // forged the event). Serving it would write into our window and watch it for chunks: ignored, and
+    // not answered either, since an answer would land among the answers our own fetches wait for.
+    if (isOwnWindow(request.requestor)) {
+        return;
+    }
     XSelectionEvent reply{};
     reply.type = SelectionNotify;
     reply.display = display_;
@@ -1261,12 +1366,20 @@ void X11Clipboard::Worker::serve(const XSelectionRequestEvent& request) {
                                   clientOf(request.requestor) == *paster_;
             if (data->size() > chunkBytes_) {
                 // Too large for one property: INCR, one chunk each time the requestor deletes the property.
-                XSelectInput(display_, request.requestor, PropertyChangeMask);
+                // A transfer is known by its window and property; a new request for the same pair
+                // replaces the old transfer.
+                if (const auto same = findTransfer(request.requestor, property)) {
+                    endTransfer(*same, EndReason::Replaced);
+                }
+                if (!watchesRequestor(request.requestor)) {
+                    XSelectInput(display_, request.requestor, PropertyChangeMask | StructureNotifyMask);
+                }
                 const long size = static_cast<long>(data->size());
                 XChangeProperty(display_, request.requestor, property, atoms_.incr, 32, PropModeReplace,
                                 reinterpret_cast<const unsigned char*>(&size), 1);
                 transfers_.push_back(Transfer{request.requestor, property, type, std::move(data), 0, forPaste,
-                                              Clock::now() + IncrSendIdleBound});
+                                              Clock::now() + transferIdleBound_});
+                transferCount_ = transfers_.size();
                 if (forPaste) {
                     notePasteActivity(1, true);
                 }
@@ -1294,20 +1407,35 @@ bool X11Clipboard::Worker::sendNextChunk(Transfer& transfer) {
                     reinterpret_cast<const unsigned char*>(transfer.data->data() + transfer.offset),
                     static_cast<int>(length));
     transfer.offset += length;
-    transfer.deadline = Clock::now() + IncrSendIdleBound;
+    transfer.deadline = Clock::now() + transferIdleBound_;
     if (transfer.forPaste) {
         notePasteActivity(0, false);
     }
     return length != 0;
 }
 
-void X11Clipboard::Worker::endTransfer(std::size_t index) {
+std::optional<std::size_t> X11Clipboard::Worker::findTransfer(Window requestor, Atom property) const {
+    for (std::size_t i = 0; i < transfers_.size(); ++i) {
+        if (transfers_[i].requestor == requestor &&
+            (property == None || transfers_[i].property == property)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+bool X11Clipboard::Worker::watchesRequestor(Window requestor) const {
+    return std::any_of(transfers_.begin(), transfers_.end(),
+                       [&](const Transfer& t) { return t.requestor == requestor; });
+}
+
+// The events of a requestor's window are selected on our connection only for its transfers: the last one
+// to end takes them back, unless the window is gone or a new transfer to it follows at once.
+void X11Clipboard::Worker::endTransfer(std::size_t index, EndReason reason) {
     const Transfer transfer = std::move(transfers_[index]);
     transfers_.erase(transfers_.begin() + static_cast<std::ptrdiff_t>(index));
-    const bool windowStillUsed = std::any_of(transfers_.begin(), transfers_.end(), [&](const Transfer& t) {
-        return t.requestor == transfer.requestor;
-    });
-    if (!windowStillUsed) {
+    transferCount_ = transfers_.size();
+    if (reason == EndReason::Done && !watchesRequestor(transfer.requestor)) {
         XSelectInput(display_, transfer.requestor, NoEventMask);
     }
     if (transfer.forPaste) {
@@ -1315,10 +1443,17 @@ void X11Clipboard::Worker::endTransfer(std::size_t index) {
     }
 }
 
+void X11Clipboard::Worker::onDestroyNotify(const XDestroyWindowEvent& event) {
+    while (const auto index = findTransfer(event.window)) {
+        endTransfer(*index, EndReason::WindowGone);
+    }
+}
+
 // ---- the user-interface side ---------------------------------------------------------------------------
 
-std::unique_ptr<X11Clipboard> X11Clipboard::open(EventPump& pump, std::string* why) {
-    auto worker = std::make_unique<Worker>();
+std::unique_ptr<X11Clipboard> X11Clipboard::open(EventPump& pump, std::string* why,
+                                                 milliseconds transferIdleBound) {
+    auto worker = std::make_unique<Worker>(transferIdleBound);
     if (!worker->start(why)) {
         return nullptr;
     }
@@ -1352,7 +1487,11 @@ Result<std::u16string> X11Clipboard::getText() {
     if (!snap.hasText || !snap.text) {
         return Result<std::u16string>::failure("the clipboard holds no text");
     }
-    return Result<std::u16string>::success(*snap.text);
+    std::u16string copy;
+    if (!TriedWithinMemory([&] { copy = *snap.text; })) {
+        return Result<std::u16string>::failure("not enough memory for a copy of the clipboard's text");
+    }
+    return Result<std::u16string>::success(std::move(copy));
 }
 
 Result<SharedText> X11Clipboard::getSharedText() {
@@ -1367,7 +1506,10 @@ Result<SharedText> X11Clipboard::getSharedText() {
 }
 
 Status X11Clipboard::setText(const std::u16string& text) {
-    auto shared = std::make_shared<const std::u16string>(text);  // the only copy of a possibly large text
+    std::shared_ptr<const std::u16string> shared;  // the only copy of a possibly large text
+    if (!TriedWithinMemory([&] { shared = std::make_shared<const std::u16string>(text); })) {
+        return Status::failure("not enough memory for the text");
+    }
     Status status =
         worker_->call([shared](Worker& w, Worker::Done done) { w.doSetText(shared, done); }, CommandBound);
     foreignBaseline_ = worker_->snapshot().foreignChanges;
@@ -1417,6 +1559,11 @@ void X11Clipboard::endPaste() {
         primaryOffered_ = false;
         restorePrimary();
     }
+}
+
+Status X11Clipboard::handOverAtExit() {
+    return worker_->call([](Worker& w, Worker::Done done) { w.doHandOver(done); },
+                         HandOverBound + CommandBound);
 }
 
 void X11Clipboard::setChangeListener(std::function<void()> listener) {

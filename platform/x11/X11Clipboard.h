@@ -23,9 +23,14 @@ namespace varnel {
 
 class X11Clipboard : public Clipboard {
   public:
+    // A requestor that leaves an INCR chunk of our text untaken this long loses the transfer.
+    static constexpr std::chrono::milliseconds DefaultTransferIdleBound{5000};
+
     // Opens a connection to $DISPLAY and starts the worker; waits (bounded) for the text that is already on
     // the clipboard. Null, with the reason in *why, when there is no display or no XFixes.
-    static std::unique_ptr<X11Clipboard> open(EventPump& pump, std::string* why);
+    static std::unique_ptr<X11Clipboard> open(
+        EventPump& pump, std::string* why,
+        std::chrono::milliseconds transferIdleBound = DefaultTransferIdleBound);
     ~X11Clipboard() override;
 
     X11Clipboard(const X11Clipboard&) = delete;
@@ -42,6 +47,8 @@ class X11Clipboard : public Clipboard {
     void endPaste() override;
     Status waitForCopyFrom(WindowHandle target, std::chrono::milliseconds bound) override;
     void setChangeListener(std::function<void()> listener) override;
+    // Where a clipboard manager runs, it takes the text we own (about a second at most).
+    Status handOverAtExit() override;
 
     // The steps of a paste, for offerForPaste and the backend's tests. Only requests from the
     // application that owns `target` count as the paste.
@@ -57,6 +64,7 @@ class X11Clipboard : public Clipboard {
         std::uint64_t generation = 0;          // changes of the clipboard contents seen (ours or others')
         std::uint64_t conversionRequests = 0;  // ConvertSelection requests sent to other clients
         std::uint64_t xErrors = 0;             // X errors on the worker's connection (none is fatal)
+        std::uint64_t transfers = 0;           // INCR transfers of our text under way
     };
     Counters counters() const;
 

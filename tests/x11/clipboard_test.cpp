@@ -365,10 +365,36 @@ TEST_F(ClipboardTest, HungOwnerNeverBlocksAndIsAskedOnce) {
     }
 }
 
+// Another X client on a connection of its own, whose event loop runs on a thread of its own from
+// start() until the derived class's destructor calls finish().
+class ThreadedClient {
+  public:
+    ThreadedClient(const ThreadedClient&) = delete;
+    ThreadedClient& operator=(const ThreadedClient&) = delete;
+
+  protected:
+    ThreadedClient() : display_(XOpenDisplay(nullptr)) {}
+    ~ThreadedClient() { XCloseDisplay(display_); }
+    void start(std::function<void()> loop) {
+        XSync(display_, False);
+        thread_ = std::thread(std::move(loop));
+    }
+    void finish() {
+        stop_ = true;
+        thread_.join();
+    }
+
+    Display* display_;
+    std::atomic<bool> stop_{false};
+
+  private:
+    std::thread thread_;
+};
+
 // Another application, scripted: it owns CLIPBOARD and answers UTF8_STRING with its text, in one piece
 // or in INCR chunks sent as the script says (any format, any pace), and it reads the clipboard from a
 // second window of its own, as toolkits do. Every X call runs on its own thread.
-class OtherClient {
+class OtherClient : ThreadedClient {
   public:
     struct Chunk {
         int format = 8;
@@ -376,7 +402,7 @@ class OtherClient {
         std::chrono::milliseconds delay{0};
     };
 
-    OtherClient() : display_(XOpenDisplay(nullptr)) {
+    OtherClient() {
         const Window root = DefaultRootWindow(display_);
         window_ = XCreateSimpleWindow(display_, root, 0, 0, 1, 1, 0, 0, 0);
         reader_ = XCreateSimpleWindow(display_, root, 0, 0, 1, 1, 0, 0, 0);
@@ -384,16 +410,9 @@ class OtherClient {
         clipboard_ = XInternAtom(display_, "CLIPBOARD", False);
         utf8_ = XInternAtom(display_, "UTF8_STRING", False);
         incr_ = XInternAtom(display_, "INCR", False);
-        XSync(display_, False);
-        thread_ = std::thread([this] { loop(); });
+        start([this] { loop(); });
     }
-    ~OtherClient() {
-        stop_ = true;
-        thread_.join();
-        XCloseDisplay(display_);
-    }
-    OtherClient(const OtherClient&) = delete;
-    OtherClient& operator=(const OtherClient&) = delete;
+    ~OtherClient() { finish(); }
 
     // The application's top-level window: what the window system reports as the target.
     Window window() const { return window_; }
@@ -501,7 +520,6 @@ class OtherClient {
         }
     }
 
-    Display* display_;
     Window window_ = None, reader_ = None;
     Atom clipboard_, utf8_, incr_;
     std::string text_;
@@ -511,9 +529,163 @@ class OtherClient {
     std::mutex mutex_;
     std::condition_variable cv_;
     std::function<void()> work_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
 };
+
+// A clipboard manager as the freedesktop convention describes it: it owns CLIPBOARD_MANAGER, and when
+// asked for SAVE_TARGETS it fetches TARGETS and then the UTF8_STRING text from the clipboard's owner
+// (INCR chunks too), keeps them, and only then answers the request.
+class ClipboardManager : ThreadedClient {
+  public:
+    ClipboardManager() {
+        window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, 0);
+        XSelectInput(display_, window_, PropertyChangeMask);
+        XSetSelectionOwner(display_, atom("CLIPBOARD_MANAGER"), window_, CurrentTime);
+        start([this] { loop(); });
+    }
+    ~ClipboardManager() { finish(); }
+
+    // What the last hand-over saved: the targets offered and the text.
+    std::string savedTargets() const {
+        std::lock_guard lock(mutex_);
+        return savedTargets_;
+    }
+    std::string savedText() const {
+        std::lock_guard lock(mutex_);
+        return savedText_;
+    }
+
+  private:
+    Atom atom(const char* name) const { return XInternAtom(display_, name, False); }
+
+    // Reads and deletes the property on our window; its type in *type.
+    std::string take(Atom property, Atom* type) {
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* raw = nullptr;
+        XGetWindowProperty(display_, window_, property, 0, 1 << 24, True, AnyPropertyType, type, &format,
+                           &items, &after, &raw);
+        std::string bytes;
+        if (raw != nullptr && format == 8) {
+            bytes.assign(reinterpret_cast<const char*>(raw), items);
+        } else if (raw != nullptr && format == 32 && *type == XA_ATOM) {
+            for (unsigned long i = 0; i < items; ++i) {
+                char* name = XGetAtomName(display_, reinterpret_cast<const Atom*>(raw)[i]);
+                bytes += std::string(name) + " ";
+                XFree(name);
+            }
+        }
+        if (raw != nullptr) {
+            XFree(raw);
+        }
+        return bytes;
+    }
+
+    void loop() {
+        const Atom clipboard = atom("CLIPBOARD"), targets = atom("TARGETS"), utf8 = atom("UTF8_STRING"),
+                   incr = atom("INCR"), property = atom("MANAGER_SAVE");
+        std::optional<XSelectionRequestEvent> saving;
+        bool chunked = false;
+        std::string text;
+        auto answer = [&] {
+            XChangeProperty(display_, saving->requestor, saving->property, atom("NULL"), 32, PropModeReplace,
+                            nullptr, 0);
+            XSelectionEvent reply{SelectionNotify,
+                                  0,
+                                  True,
+                                  display_,
+                                  saving->requestor,
+                                  saving->selection,
+                                  saving->target,
+                                  saving->property,
+                                  saving->time};
+            XSendEvent(display_, saving->requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+            std::lock_guard lock(mutex_);
+            savedText_ = text;
+            saving.reset();
+        };
+        while (!stop_) {
+            while (XPending(display_) > 0) {
+                XEvent event;
+                XNextEvent(display_, &event);
+                if (event.type == SelectionRequest &&
+                    event.xselectionrequest.target == atom("SAVE_TARGETS")) {
+                    saving = event.xselectionrequest;
+                    XConvertSelection(display_, clipboard, targets, property, window_, CurrentTime);
+                } else if (event.type == SelectionNotify && saving && event.xselection.target == targets) {
+                    Atom type = None;
+                    const std::string offered = take(property, &type);
+                    std::lock_guard lock(mutex_);
+                    savedTargets_ = offered;
+                    XConvertSelection(display_, clipboard, utf8, property, window_, CurrentTime);
+                } else if (event.type == SelectionNotify && saving && event.xselection.target == utf8) {
+                    Atom type = None;
+                    text = take(property, &type);  // deleting an INCR property asks for the first chunk
+                    chunked = type == incr;
+                    if (!chunked) {
+                        answer();
+                    } else {
+                        text.clear();
+                    }
+                } else if (event.type == PropertyNotify && chunked && event.xproperty.atom == property &&
+                           event.xproperty.state == PropertyNewValue) {
+                    Atom type = None;
+                    const std::string chunk = take(property, &type);
+                    text += chunk;
+                    if (chunk.empty()) {
+                        chunked = false;
+                        answer();
+                    }
+                }
+                XFlush(display_);
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+
+    Window window_ = None;
+    mutable std::mutex mutex_;
+    std::string savedTargets_, savedText_;
+};
+
+// The text we own outlives us where a clipboard manager runs: it has the exact text once our clipboard
+// is gone, a text larger than one chunk included.
+TEST_F(ClipboardTest, ClipboardManagerKeepsOurTextAfterExit) {
+    ClipboardManager manager;
+    std::string largeUtf8;
+    std::u16string large;
+    while (largeUtf8.size() < 400'000) {
+        largeUtf8 += "保存されるテキスト ";
+        large += u"保存されるテキスト ";
+    }
+    ASSERT_TRUE(clipboard->setText(Japanese).ok());
+    const auto start = Clock::now();
+    ASSERT_TRUE(clipboard->handOverAtExit().ok());
+    std::printf("[figures] hand-over of a short text to a clipboard manager: %.1f ms\n", msSince(start));
+    EXPECT_EQ(manager.savedText(), JapaneseUtf8);
+    EXPECT_NE(manager.savedTargets().find("UTF8_STRING"), std::string::npos);
+
+    ASSERT_TRUE(clipboard->setText(large).ok());
+    ASSERT_TRUE(clipboard->handOverAtExit().ok());
+    clipboard.reset();
+    EXPECT_TRUE(manager.savedText() == largeUtf8);
+}
+
+// Without a manager, or with no text of ours on the clipboard, the exit does not wait.
+TEST_F(ClipboardTest, HandOverWithoutManagerReturnsAtOnce) {
+    ASSERT_TRUE(clipboard->setText(u"nobody keeps this").ok());
+    const auto start = Clock::now();
+    EXPECT_FALSE(clipboard->handOverAtExit().ok());
+    const double took = msSince(start);
+    EXPECT_LT(took, 500.0);
+    std::printf("[figures] hand-over without a clipboard manager: %.1f ms\n", took);
+
+    ClipboardManager manager;
+    ASSERT_TRUE(clipboard->clear().ok());
+    EXPECT_TRUE(clipboard->handOverAtExit().ok());
+    xclipOffer("another application's text");
+    EXPECT_TRUE(clipboard->handOverAtExit().ok());
+    EXPECT_EQ(manager.savedText(), "");
+}
 
 // A clipboard manager reads every new text at once; only the target's own request is the paste.
 TEST_F(ClipboardTest, OnlyTheTargetsOwnDataRequestEndsThePasteWait) {
@@ -606,6 +778,57 @@ TEST_F(ClipboardTest, HostileChunkedOwnersFailTheRead) {
     std::printf("[figures] a slow but steady chunked owner given up after %.0f ms\n", took);
 }
 
+// The process's virtual size in KiB, as the kernel reports it.
+long vmSizeKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0) {
+            return std::strtol(line.c_str() + 7, nullptr, 10);
+        }
+    }
+    return 0;
+}
+
+// An owner's announced size is only its word: a few characters announced as 64 MiB take a few
+// characters' memory, and the text kept holds no more than it needs.
+TEST_F(ClipboardTest, AnnouncedSizeReservesNothing) {
+    OtherClient owner;
+    long before = 0;
+    for (const long announced : {5L, 64L << 20}) {  // the first, honest, one lets every thread set up
+        before = vmSizeKiB();
+        const auto generation = clipboard->counters().generation;
+        owner.own("", {{8, "ab", 0ms}, {8, "cde", 0ms}}, announced);
+        ASSERT_TRUE(waitUntil([&] { return clipboard->counters().generation > generation; }, 2s));
+    }
+    const long after = vmSizeKiB();
+    const auto text = clipboard->getSharedText();
+    ASSERT_TRUE(text.ok()) << text.error();
+    EXPECT_EQ(text.value().str(), u"abcde");
+    EXPECT_LT(text.value().str().capacity(), 64u);
+    std::printf("[figures] five characters announced as 64 MiB: VmSize %ld -> %ld KiB\n", before, after);
+}
+
+// With the address space nearly used up, a large text fails its read instead of ending the program.
+TEST_F(ClipboardTest, TextTooLargeForMemoryFailsTheRead) {
+    const std::string large(40u << 20, 'm');
+    rlimit old{};
+    getrlimit(RLIMIT_AS, &old);
+    rlimit tight = old;
+    tight.rlim_cur = static_cast<rlim_t>(vmSizeKiB() + 48 * 1024) * 1024;
+    const auto generation = clipboard->counters().generation;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    xclipOffer(large);
+    const bool taken = waitUntil([&] { return clipboard->counters().generation > generation; }, 10s);
+    setrlimit(RLIMIT_AS, &old);
+    ASSERT_TRUE(taken);
+    EXPECT_FALSE(clipboard->getText().ok());
+
+    const auto next = clipboard->counters().generation;
+    xclipOffer("small again");
+    EXPECT_EQ(textAfter(next), u"small again");
+}
+
 // A call that failed for lack of an answer from the server has no effect afterwards.
 TEST_F(ClipboardTest, SetTextThatFailedDoesNotTakeEffectLater) {
     xclipOffer("the owner before");
@@ -659,24 +882,74 @@ TEST_F(ClipboardTest, PrimaryIsOfferedAndGivenBack) {
     EXPECT_FALSE(xclipRead("primary").has_value());
 }
 
-TEST_F(ClipboardTest, BogusRequestIsSurvived) {
-    ASSERT_TRUE(clipboard->setText(u"still here").ok());
-    Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr);
+// A SelectionRequest for our text sent straight to the clipboard's owner, as if from the server.
+void forgeRequest(Display* display, Window requestor) {
     const Atom clipboardAtom = XInternAtom(display, "CLIPBOARD", False);
     XSelectionRequestEvent request{};
     request.type = SelectionRequest;
     request.owner = XGetSelectionOwner(display, clipboardAtom);
-    request.requestor = 0x3FFFFFF;  // no such window
+    request.requestor = requestor;
     request.selection = clipboardAtom;
     request.target = XInternAtom(display, "UTF8_STRING", False);
     request.property = XInternAtom(display, "P", False);
     request.time = CurrentTime;
     XSendEvent(display, request.owner, False, NoEventMask, reinterpret_cast<XEvent*>(&request));
     XSync(display, False);
+}
+
+TEST_F(ClipboardTest, BogusRequestIsSurvived) {
+    ASSERT_TRUE(clipboard->setText(u"still here").ok());
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    forgeRequest(display, 0x3FFFFFF);  // no such window
     XCloseDisplay(display);
     EXPECT_TRUE(waitUntil([&] { return clipboard->counters().xErrors > 0; }, 1s));
     EXPECT_EQ(xclipRead(), "still here");
+}
+
+// Another client can aim a transfer of our text at our own window, by a conversion or a forged
+// request. Neither is served, so nothing of it can outlive its bound and leave our window deaf to the
+// server's timestamps; a requestor that takes nothing, or goes away, loses its transfer.
+TEST(ClipboardHostileRequestorTest, TransfersAreNeverAimedAtOurOwnWindow) {
+    TestPump pump;
+    std::string why;
+    auto clipboard = X11Clipboard::open(pump, &why, 150ms);
+    ASSERT_NE(clipboard, nullptr) << why;
+    const std::u16string large(300'000, u'x');  // more than one INCR chunk
+    ASSERT_TRUE(clipboard->setText(large).ok());
+
+    Display* hostile = XOpenDisplay(nullptr);
+    const Atom clipboardAtom = XInternAtom(hostile, "CLIPBOARD", False);
+    const Window ours = XGetSelectionOwner(hostile, clipboardAtom);
+    XConvertSelection(hostile, clipboardAtom, XInternAtom(hostile, "UTF8_STRING", False),
+                      XInternAtom(hostile, "HOSTILE", False), ours, CurrentTime);
+    forgeRequest(hostile, ours);
+    // A window of the hostile client's own that asks and never takes a chunk.
+    const Window idle = XCreateSimpleWindow(hostile, DefaultRootWindow(hostile), 0, 0, 1, 1, 0, 0, 0);
+    forgeRequest(hostile, idle);
+    EXPECT_TRUE(waitUntil([&] { return clipboard->counters().transfers == 1; }, 1s));
+    EXPECT_TRUE(waitUntil([&] { return clipboard->counters().transfers == 0; }, 1s));
+
+    // Past every bound: the clipboard still changes.
+    EXPECT_TRUE(clipboard->setText(u"after the hostile requests").ok());
+    EXPECT_TRUE(xclipRead() == "after the hostile requests");
+    EXPECT_TRUE(clipboard->clear().ok());
+    EXPECT_TRUE(clipboard->setText(large).ok());
+    XCloseDisplay(hostile);
+}
+
+// A requestor whose window is destroyed mid-transfer loses it at once, not at the end of the bound.
+TEST_F(ClipboardTest, DestroyedRequestorEndsItsTransfer) {
+    ASSERT_TRUE(clipboard->setText(std::u16string(300'000, u'y')).ok());
+    Display* requestor = XOpenDisplay(nullptr);
+    const Window window = XCreateSimpleWindow(requestor, DefaultRootWindow(requestor), 0, 0, 1, 1, 0, 0, 0);
+    forgeRequest(requestor, window);
+    ASSERT_TRUE(waitUntil([&] { return clipboard->counters().transfers == 1; }, 1s));
+    XDestroyWindow(requestor, window);
+    XSync(requestor, False);
+    EXPECT_TRUE(waitUntil([&] { return clipboard->counters().transfers == 0; }, 1s));
+    XCloseDisplay(requestor);
+    EXPECT_TRUE(clipboard->setText(u"after").ok());
 }
 
 TEST_F(ClipboardTest, IdleWorkerUsesNoCpu) {
