@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -210,7 +211,11 @@ struct Connection {
     Window root = 0;
     Window lockWindow = 0;  // owns the typing selection while we type
     Atom lockAtom = 0;
+    Time lockTime = CurrentTime;      // the server time we took the typing selection at
+    bool lockLost = false;            // another client has taken it since
+    Time propertyTime = CurrentTime;  // of the last property change on lockWindow
     Atom journalAtom = 0;
+    Atom journalType = 0;
     KeyCode escapeKeycode = 0;
     bool escapePressed = false;
     Atom protocolsAtom = 0;
@@ -263,6 +268,13 @@ struct Connection {
             XNextEvent(display, &event);  // mapping notifications, and Escape while it is grabbed
             if (event.type == KeyPress && escapeKeycode != 0 && event.xkey.keycode == escapeKeycode) {
                 escapePressed = true;
+            }
+            if (event.type == PropertyNotify && event.xproperty.window == lockWindow) {
+                propertyTime = event.xproperty.time;
+            }
+            if (event.type == SelectionClear && event.xselectionclear.window == lockWindow &&
+                event.xselectionclear.selection == lockAtom) {
+                lockLost = true;
             }
             if (event.type == ClientMessage && event.xclient.message_type == protocolsAtom &&
                 event.xclient.format == 32 && static_cast<Atom>(event.xclient.data.l[0]) == pingAtom &&
@@ -361,6 +373,31 @@ struct Connection {
     }
 
     void settle() { std::this_thread::sleep_for(options.remapSettle); }
+
+    // The server's clock now: the time of an empty append to a property of our window.
+    Result<Time> serverTime() {
+        propertyTime = CurrentTime;
+        XChangeProperty(display, lockWindow, lockAtom, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
+        if (Status status = sync("reading the server time"); !status) {
+            return Result<Time>::failure(status.error());
+        }
+        if (propertyTime == CurrentTime) {
+            return Result<Time>::failure("the X server did not report its time");
+        }
+        return Result<Time>::success(propertyTime);
+    }
+
+    // Whether we still own the typing selection; a failure once another client has taken it.
+    Status typingLockHeld() {
+        const Window owner = XGetSelectionOwner(display, lockAtom);
+        Status status = sync("checking the typing lock");
+        if (status && (lockLost || owner != lockWindow)) {
+            return Status::failure(
+                "typing stopped: another program took over typing on this display (the _VARNEL_TYPING "
+                "selection)");
+        }
+        return status;
+    }
 
     // Waits until keycode is down (or up) in the keyboard's logical state, which the server updates as it
     // handles key events: false when it is not by the deadline. While another client's grab freezes the
@@ -482,71 +519,216 @@ struct Connection {
     }
 };
 
-constexpr long JournalMagic = 0x56524E4C;
+// The record of a typing's changes to the keyboard, kept on the root window (property
+// _VARNEL_KEYMAP_JOURNAL of type _VARNEL_KEYMAP_RECORD, 32-bit words) while they last. Words: magic,
+// version, the writer's nonce, the keymap's lowest and highest keycode, Caps Lock switched off (0 or 1),
+// levels per keycode L (2 or 4), the key type the spare keycodes are given, the two modifier keys typing
+// presses (Shift, the Level3 shift or 0), the number N of spare keycodes, then per spare keycode its
+// number, the L keysyms it held before the change under way and the L it is being given, and last a
+// checksum of all the words before it. A killed typing leaves it behind; the next start undoes what it
+// names (see repairLeftovers). Any client may write a root property, so a record is read as untrusted.
+struct KeymapRecord {
+    static constexpr long Magic = 0x56524E4C;
+    static constexpr long Version = 2;
+    static constexpr std::size_t Header = 11;
 
-// The record of a typing's changes to the keyboard, kept on the root window while they last:
-// magic, Caps Lock switched off (0 or 1), levels per keycode L, the two modifier keys typing presses
-// (Shift, the Level3 shift or 0), then per spare keycode its number, the L keysyms it held before the
-// change under way and the L it is being given. A killed typing leaves it behind; the next start
-// undoes what it names (see repairLeftovers).
+    long nonce = 0;
+    int minKeycode = 0;
+    int maxKeycode = 0;
+    bool capsLockOff = false;
+    int levels = 0;
+    int type = 0;
+    int shift = 0;
+    int levelThree = 0;
+    std::vector<KeyCode> keycodes;
+    std::vector<KeySym> before, after;  // levels per keycode each
+
+    static long checksum(const long* words, std::size_t count) {
+        std::uint32_t hash = 2166136261u;  // FNV-1a over the words' bytes
+        for (std::size_t i = 0; i < count; ++i) {
+            for (int byte = 0; byte < 4; ++byte) {
+                hash = (hash ^ ((static_cast<std::uint32_t>(words[i]) >> (8 * byte)) & 0xFF)) * 16777619u;
+            }
+        }
+        return static_cast<long>(hash & 0x7FFFFFFF);
+    }
+
+    std::vector<long> encode() const {
+        std::vector<long> words{Magic,
+                                Version,
+                                nonce,
+                                minKeycode,
+                                maxKeycode,
+                                capsLockOff ? 1 : 0,
+                                levels,
+                                type,
+                                shift,
+                                levelThree,
+                                static_cast<long>(keycodes.size())};
+        const auto per = static_cast<std::size_t>(levels);
+        for (std::size_t k = 0; k < keycodes.size(); ++k) {
+            words.push_back(keycodes[k]);
+            words.insert(words.end(), before.begin() + static_cast<std::ptrdiff_t>(k * per),
+                         before.begin() + static_cast<std::ptrdiff_t>((k + 1) * per));
+            words.insert(words.end(), after.begin() + static_cast<std::ptrdiff_t>(k * per),
+                         after.begin() + static_cast<std::ptrdiff_t>((k + 1) * per));
+        }
+        words.push_back(checksum(words.data(), words.size()));
+        return words;
+    }
+
+    // The record the words hold, or nothing when any of them is out of place.
+    static std::optional<KeymapRecord> decode(const long* words, std::size_t count) {
+        if (count < Header + 1 || words[0] != Magic || words[1] != Version ||
+            words[count - 1] != checksum(words, count - 1)) {
+            return std::nullopt;
+        }
+        if (std::any_of(words, words + count, [](long w) { return w < 0 || w > 0x7FFFFFFF; })) {
+            return std::nullopt;
+        }
+        KeymapRecord record;
+        record.nonce = words[2];
+        record.minKeycode = static_cast<int>(std::min(words[3], 256L));
+        record.maxKeycode = static_cast<int>(std::min(words[4], 256L));
+        record.levels = static_cast<int>(std::min(words[6], 256L));
+        record.type = static_cast<int>(std::min(words[7], 256L));
+        record.shift = static_cast<int>(std::min(words[8], 256L));
+        record.levelThree = static_cast<int>(std::min(words[9], 256L));
+        const std::size_t keycodes = static_cast<std::size_t>(std::min(words[10], 256L));
+        const auto per = static_cast<std::size_t>(record.levels);
+        auto isKeycode = [&record](long k) { return k >= record.minKeycode && k <= record.maxKeycode; };
+        if (record.minKeycode < 8 || record.maxKeycode > 255 || record.minKeycode > record.maxKeycode ||
+            words[5] > 1 || (record.levels != 2 && record.levels != 4) || record.type > 255 ||
+            (record.shift != 0 && !isKeycode(record.shift)) ||
+            (record.levelThree != 0 && !isKeycode(record.levelThree)) ||
+            count != Header + keycodes * (1 + 2 * per) + 1) {
+            return std::nullopt;
+        }
+        record.capsLockOff = words[5] == 1;
+        std::vector<bool> seen(256, false);
+        for (std::size_t k = 0, at = Header; k < keycodes; ++k, at += 1 + 2 * per) {
+            const long keycode = words[at];
+            if (!isKeycode(keycode) || seen[static_cast<std::size_t>(keycode)]) {
+                return std::nullopt;
+            }
+            seen[static_cast<std::size_t>(keycode)] = true;
+            record.keycodes.push_back(static_cast<KeyCode>(keycode));
+            for (std::size_t l = 0; l < 2 * per; ++l) {
+                const long sym = words[at + 1 + l];
+                if (sym > 0x1FFFFFFF) {
+                    return std::nullopt;
+                }
+                (l < per ? record.before : record.after).push_back(static_cast<KeySym>(sym));
+            }
+        }
+        return record;
+    }
+};
+
+// Keeps the record up to date: written before every change, rewritten as each change is given back
+// (spare keycodes back: dropped from it; Caps Lock back: its flag cleared) and deleted once nothing is
+// left to give back, whether the typing succeeded or not. Once written, the record is only rewritten while
+// it is still ours (its nonce), checked under a server grab: a client that took the typing lock from us
+// may have written its own.
 class Journal {
   public:
-    Journal(Connection& keyboard, KeyCode shift, KeyCode levelThree)
-        : keyboard_(keyboard), shift_(shift), levelThree_(levelThree) {}
+    Journal(Connection& keyboard, const Keymap& map, KeyCode shift, KeyCode levelThree)
+        : keyboard_(keyboard) {
+        record_.nonce = static_cast<long>(std::random_device{}() & 0x7FFFFFFF);
+        record_.minKeycode = map.minKeycode;
+        record_.maxKeycode = map.maxKeycode;
+        record_.shift = shift;
+        record_.levelThree = levelThree;
+    }
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
     Status capsLockOff() {
-        capsLockOff_ = true;
-        return write();
+        record_.capsLockOff = true;
+        return store();
     }
-    // Recorded before the spare keycodes go from before to after (levels keysyms per keycode each).
-    Status remap(const std::vector<KeyCode>& keycodes, int levels, const std::vector<KeySym>& before,
-                 const std::vector<KeySym>& after) {
-        keycodes_ = keycodes;
-        levels_ = levels;
-        before_ = before;
-        after_ = after;
-        return write();
+    Status capsLockBack() {
+        record_.capsLockOff = false;
+        return store();
     }
-    // Everything is back as it was: the record goes.
-    Status clear() {
-        if (!written_) {
-            return Status::success();
-        }
-        XDeleteProperty(keyboard_.display, keyboard_.root, keyboard_.journalAtom);
-        written_ = false;
-        return keyboard_.sync("clearing the keymap record");
+    // Recorded before the spare keycodes go from before to after (levels keysyms per keycode each, key
+    // type type).
+    Status remap(const std::vector<KeyCode>& keycodes, int levels, int type,
+                 const std::vector<KeySym>& before, const std::vector<KeySym>& after) {
+        record_.keycodes = keycodes;
+        record_.levels = levels;
+        record_.type = type;
+        record_.before = before;
+        record_.after = after;
+        return store();
+    }
+    Status spareKeycodesBack() {
+        record_.keycodes.clear();
+        record_.before.clear();
+        record_.after.clear();
+        return store();
     }
 
   private:
-    Status write() {
-        std::vector<long> data{JournalMagic, capsLockOff_ ? 1 : 0, levels_, shift_, levelThree_};
-        for (std::size_t k = 0; k < keycodes_.size(); ++k) {
-            data.push_back(keycodes_[k]);
-            for (int l = 0; l < levels_; ++l) {
-                data.push_back(static_cast<long>(before_[k * static_cast<std::size_t>(levels_) + l]));
-            }
-            for (int l = 0; l < levels_; ++l) {
-                data.push_back(static_cast<long>(after_[k * static_cast<std::size_t>(levels_) + l]));
-            }
+    Status store() {
+        if (disowned_) {
+            return Status::success();
         }
-        XChangeProperty(keyboard_.display, keyboard_.root, keyboard_.journalAtom, XA_CARDINAL, 32,
-                        PropModeReplace, reinterpret_cast<unsigned char*>(data.data()),
-                        static_cast<int>(data.size()));
-        written_ = true;
-        return keyboard_.sync("recording the keymap change");
+        const bool empty = !record_.capsLockOff && record_.keycodes.empty();
+        if (empty && !written_) {
+            return Status::success();
+        }
+        Display* display = keyboard_.display;
+        if (written_) {
+            XGrabServer(display);
+            disowned_ = !stillOurs();
+        }
+        if (!disowned_ && empty) {
+            XDeleteProperty(display, keyboard_.root, keyboard_.journalAtom);
+        } else if (!disowned_) {
+            const std::vector<long> words = record_.encode();
+            XChangeProperty(display, keyboard_.root, keyboard_.journalAtom, keyboard_.journalType, 32,
+                            PropModeReplace, reinterpret_cast<const unsigned char*>(words.data()),
+                            static_cast<int>(words.size()));
+        }
+        if (written_) {
+            XUngrabServer(display);
+        }
+        written_ = !empty;
+        return keyboard_.sync(empty ? "clearing the keymap record" : "recording the keymap change");
+    }
+
+    // The record on the root window is gone or carries our nonce.
+    bool stillOurs() {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* raw = nullptr;
+        XGetWindowProperty(keyboard_.display, keyboard_.root, keyboard_.journalAtom, 0, 3, False,
+                           AnyPropertyType, &type, &format, &count, &after, &raw);
+        std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
+        return type == 0 || (type == keyboard_.journalType && format == 32 && count == 3 &&
+                             reinterpret_cast<const long*>(raw)[2] == record_.nonce);
     }
 
     Connection& keyboard_;
-    KeyCode shift_;
-    KeyCode levelThree_;
+    KeymapRecord record_;
     bool written_ = false;
-    bool capsLockOff_ = false;
-    int levels_ = 0;
-    std::vector<KeyCode> keycodes_;
-    std::vector<KeySym> before_, after_;
+    bool disowned_ = false;
 };
+
+// Whether keycode holds exactly row (levels keysyms) as typing gives it to a spare keycode: one group of
+// the key type type, levels wide. An empty row: the keycode holds no keysym at all.
+bool holdsExactly(XkbDescPtr xkb, int keycode, int type, int levels, const KeySym* row) {
+    if (std::all_of(row, row + levels, [](KeySym sym) { return sym == NoSymbol; })) {
+        const KeySym* syms = XkbKeySymsPtr(xkb, keycode);
+        return std::all_of(syms, syms + XkbKeyNumSyms(xkb, keycode),
+                           [](KeySym sym) { return sym == NoSymbol; });
+    }
+    return XkbKeyNumGroups(xkb, keycode) == 1 && XkbKeyKeyTypeIndex(xkb, keycode, 0) == type &&
+           XkbKeyGroupWidth(xkb, keycode, 0) == levels &&
+           std::equal(row, row + levels, XkbKeySymsPtr(xkb, keycode));
+}
 
 // The key that shifts to levels 3 and 4, and a key type of the keymap that gives four levels for Shift
 // and that key's modifier, in the usual order. Empty when the keymap has no such pair.
@@ -594,12 +776,68 @@ std::optional<LevelThree> findLevelThree(Connection& keyboard, const Keymap& map
     return found;
 }
 
-// Undoes what a killed typing left behind, as its record says: keys it may have left pressed are
-// released, spare keycodes that still hold what the record names (before or after the change it was
-// making) are emptied, and Caps Lock goes back on. Nothing is done while another client types. Returns
-// the keycodes emptied.
+// Ownership of the typing selection for the duration: two typing clients on one display would fight
+// over the same spare keycodes, and a record whose writer still types is not a leftover. It is taken under
+// a server grab, so that no other client can take it between our look at its owner and our claim, and with
+// a time of the server's clock, so that giving it up does nothing once another client has taken it since.
+// A client that ignores the lock can still take it from us; the typing notices (typingLockHeld) and stops.
+// The server gives it up for us when our connection ends.
+class TypingLock {
+  public:
+    explicit TypingLock(Connection& keyboard) : keyboard_(keyboard) {}
+    ~TypingLock() {
+        if (owned_) {
+            XSetSelectionOwner(keyboard_.display, keyboard_.lockAtom, 0, keyboard_.lockTime);
+            keyboard_.sync("ending the typing");
+        }
+    }
+    TypingLock(const TypingLock&) = delete;
+    TypingLock& operator=(const TypingLock&) = delete;
+
+    Status take() {
+        Result<Time> now = keyboard_.serverTime();
+        if (!now) {
+            return Status::failure(now.error());
+        }
+        Display* display = keyboard_.display;
+        XGrabServer(display);
+        const Window owner = XGetSelectionOwner(display, keyboard_.lockAtom);
+        const bool free = owner == 0 || owner == keyboard_.lockWindow;
+        if (free) {
+            keyboard_.lockLost = false;
+            XSetSelectionOwner(display, keyboard_.lockAtom, keyboard_.lockWindow, now.value());
+        }
+        XUngrabServer(display);
+        owned_ = free && XGetSelectionOwner(display, keyboard_.lockAtom) == keyboard_.lockWindow;
+        keyboard_.lockTime = now.value();
+        Status status = keyboard_.sync("starting the typing");
+        if (status && !free) {
+            return Status::failure(
+                "typing: another program is typing through Varnel's spare keys on this display");
+        }
+        if (status && !owned_) {
+            return Status::failure("typing: the typing selection could not be taken");
+        }
+        return status;
+    }
+
+  private:
+    Connection& keyboard_;
+    bool owned_ = false;
+};
+
+// Undoes what a killed typing of ours left behind, as its record says: the modifier keys and spare
+// keycodes it may have left pressed are released, and the spare keycodes it changed are emptied, and Caps
+// Lock goes back on. Only a record that is wholly well-formed and was written for this keymap (its
+// keycode range) is acted on, and of the keycodes it names only those that are spare by the rule typing
+// picks them with (bound to no modifier) and still hold exactly what the record says typing gave them
+// (or held before the change under way): one group of the key type typing uses, with those keysyms. A
+// keycode someone else has changed since is not ours to touch. A property of another type is another
+// client's and left alone; a malformed record of ours is deleted. Nothing is done while another client
+// types (the typing lock is held for the repair). Returns the keycodes emptied.
 int repairLeftovers(Connection& keyboard) {
-    if (!keyboard.xkb || XGetSelectionOwner(keyboard.display, keyboard.lockAtom) != 0) {
+    TypingLock lock(keyboard);
+    if (!keyboard.xkb || !lock.take()) {
         return 0;
     }
     Atom type = 0;
@@ -607,63 +845,72 @@ int repairLeftovers(Connection& keyboard) {
     unsigned long count = 0, after = 0;
     unsigned char* raw = nullptr;
     if (XGetWindowProperty(keyboard.display, keyboard.root, keyboard.journalAtom, 0, 1 << 16, False,
-                           XA_CARDINAL, &type, &format, &count, &after, &raw) != Success) {
+                           AnyPropertyType, &type, &format, &count, &after, &raw) != Success) {
         keyboard.sync("reading the keymap record");
         return 0;
     }
     std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
-    if (raw == nullptr || format != 32 || count < 5) {
+    if (type == 0 || type != keyboard.journalType) {
         return 0;
     }
-    const long* data = reinterpret_cast<const long*>(raw);
-    const long levels = data[2];
-    if (data[0] != JournalMagic || levels < 1 || levels > 4) {
+    const std::optional<KeymapRecord> record =
+        raw != nullptr && format == 32 && after == 0
+            ? KeymapRecord::decode(reinterpret_cast<const long*>(raw), count)
+            : std::nullopt;
+    auto clear = [&keyboard] {
+        XDeleteProperty(keyboard.display, keyboard.root, keyboard.journalAtom);
+        keyboard.sync("clearing the keymap record");
+    };
+    if (!record) {
+        clear();
         return 0;
     }
+    Result<Keymap> map = keyboard.readKeymap();
+    Result<std::vector<bool>> modifiers = keyboard.modifierKeycodes();
     std::unique_ptr<XkbDescRec, XkbDeleter> xkb(
         XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd));
-    if (!xkb) {
+    if (!map || !modifiers || !xkb) {
         keyboard.sync("reading the keyboard map");
         return 0;
     }
-    const std::size_t entry = 1 + 2 * static_cast<std::size_t>(levels);
-    std::vector<long> pressable{data[3], data[4]};
-    for (std::size_t at = 5; at + entry <= count; at += entry) {
-        pressable.push_back(data[at]);
+    if (record->minKeycode != map.value().minKeycode || record->maxKeycode != map.value().maxKeycode ||
+        xkb->min_key_code != map.value().minKeycode || xkb->max_key_code != map.value().maxKeycode) {
+        return 0;  // written for another keymap
+    }
+    const std::optional<LevelThree> levelThree = findLevelThree(keyboard, map.value());
+    const int typingType = record->levels == 4 ? (levelThree ? levelThree->type : -1) : XkbTwoLevelIndex;
+    const auto per = static_cast<std::size_t>(record->levels);
+    std::vector<KeyCode> ours;
+    for (std::size_t k = 0; k < record->keycodes.size() && record->type == typingType; ++k) {
+        const KeyCode keycode = record->keycodes[k];
+        const KeySym* before = record->before.data() + k * per;
+        const KeySym* given = record->after.data() + k * per;
+        auto holds = [&](const KeySym* row) {
+            return std::any_of(row, row + per, [](KeySym sym) { return sym != NoSymbol; }) &&
+                   holdsExactly(xkb.get(), keycode, typingType, record->levels, row);
+        };
+        if (!modifiers.value()[keycode] && (holds(given) || holds(before))) {
+            ours.push_back(keycode);
+        }
+    }
+    std::vector<KeyCode> pressable = ours;
+    if (record->shift != 0 && map.value().at(record->shift, 0) == XK_Shift_L) {
+        pressable.push_back(static_cast<KeyCode>(record->shift));
+    }
+    if (record->levelThree != 0 && levelThree && levelThree->key == record->levelThree) {
+        pressable.push_back(static_cast<KeyCode>(record->levelThree));
     }
     char down[32] = {};
     XQueryKeymap(keyboard.display, down);
-    for (long keycode : pressable) {
-        if (keycode > 0 && keycode < 256 && Connection::isDown(down, static_cast<int>(keycode))) {
-            XTestFakeKeyEvent(keyboard.display, static_cast<unsigned>(keycode), False, CurrentTime);
+    for (KeyCode keycode : pressable) {
+        if (Connection::isDown(down, keycode)) {
+            XTestFakeKeyEvent(keyboard.display, keycode, False, CurrentTime);
         }
     }
     XkbMapChangesRec changes{};
     int first = 256, last = -1, repaired = 0;
-    for (std::size_t at = 5; at + entry <= count; at += entry) {
-        const long keycode = data[at];
-        if (keycode < xkb->min_key_code || keycode > xkb->max_key_code ||
-            XkbKeyNumGroups(xkb.get(), keycode) != 1 || XkbKeyGroupWidth(xkb.get(), keycode, 0) > levels) {
-            continue;
-        }
-        const int width = XkbKeyGroupWidth(xkb.get(), keycode, 0);
-        const KeySym* syms = XkbKeySymsPtr(xkb.get(), keycode);
-        auto holds = [&](std::size_t from) {
-            bool any = false;
-            for (long l = 0; l < levels; ++l) {
-                const KeySym now = l < width ? syms[l] : NoSymbol;
-                any = any || now != NoSymbol;
-                if (now != static_cast<KeySym>(data[from + static_cast<std::size_t>(l)])) {
-                    return false;
-                }
-            }
-            return any;
-        };
-        if (!holds(at + 1) && !holds(at + 1 + static_cast<std::size_t>(levels))) {
-            continue;  // changed by someone else since: not ours to touch
-        }
-        if (XkbChangeTypesOfKey(xkb.get(), static_cast<int>(keycode), 0, XkbGroup1Mask, nullptr, &changes) ==
-            Success) {
+    for (KeyCode keycode : ours) {
+        if (XkbChangeTypesOfKey(xkb.get(), keycode, 0, XkbGroup1Mask, nullptr, &changes) == Success) {
             first = std::min(first, static_cast<int>(keycode));
             last = std::max(last, static_cast<int>(keycode));
             ++repaired;
@@ -675,49 +922,14 @@ int repairLeftovers(Connection& keyboard) {
         changes.num_key_syms = static_cast<unsigned char>(last - first + 1);
         XkbChangeMap(keyboard.display, xkb.get(), &changes);
     }
-    if (data[1] != 0) {
+    if (record->capsLockOff) {
         XkbLockModifiers(keyboard.display, XkbUseCoreKbd, LockMask, LockMask);
     }
     if (keyboard.sync("repairing the keymap")) {
-        XDeleteProperty(keyboard.display, keyboard.root, keyboard.journalAtom);
-        keyboard.sync("clearing the keymap record");
+        clear();
     }
     return repaired;
 }
-
-// Ownership of the typing selection for the duration: two typing clients on one display would fight
-// over the same spare keycodes, and a record whose writer still types is not a leftover.
-class TypingLock {
-  public:
-    explicit TypingLock(Connection& keyboard) : keyboard_(keyboard) {}
-    ~TypingLock() {
-        if (owned_) {
-            XSetSelectionOwner(keyboard_.display, keyboard_.lockAtom, 0, CurrentTime);
-            keyboard_.sync("ending the typing");
-        }
-    }
-    TypingLock(const TypingLock&) = delete;
-    TypingLock& operator=(const TypingLock&) = delete;
-
-    Status take() {
-        const Window owner = XGetSelectionOwner(keyboard_.display, keyboard_.lockAtom);
-        if (owner != 0 && owner != keyboard_.lockWindow) {
-            return Status::failure(
-                "typing: another program is typing through Varnel's spare keys on this display");
-        }
-        XSetSelectionOwner(keyboard_.display, keyboard_.lockAtom, keyboard_.lockWindow, CurrentTime);
-        owned_ = XGetSelectionOwner(keyboard_.display, keyboard_.lockAtom) == keyboard_.lockWindow;
-        Status status = keyboard_.sync("starting the typing");
-        if (status && !owned_) {
-            return Status::failure("typing: the typing selection could not be taken");
-        }
-        return status;
-    }
-
-  private:
-    Connection& keyboard_;
-    bool owned_ = false;
-};
 
 // Escape grabbed on the root window while we type: the user's way to stop a long typing. Where another
 // client holds that grab, Escape is polled between slices instead.
@@ -822,7 +1034,8 @@ class CapsLockOff {
         }
         changed_ = false;
         XkbLockModifiers(keyboard_.display, XkbUseCoreKbd, LockMask, LockMask);
-        return keyboard_.sync("restoring Caps Lock");
+        Status status = keyboard_.sync("restoring Caps Lock");
+        return status ? journal_.capsLockBack() : status;
     }
 
   private:
@@ -858,6 +1071,9 @@ class SpareKeycodes {
         std::vector<KeySym> levels(capacity(), NoSymbol);
         std::copy(symbols.begin(), symbols.end(), levels.begin());
         waitForTypedKeys();
+        if (Status held = keyboard_.typingLockHeld(); !held) {
+            return held;
+        }
         Status status = write(levels);
         if (status && !keyboard_.targetAnswers) {
             keyboard_.settle();
@@ -873,7 +1089,7 @@ class SpareKeycodes {
         waitForTypedKeys();
         Status status = write(std::vector<KeySym>(capacity(), NoSymbol));
         mapped_ = false;  // one attempt; a failed restore is reported, not retried forever
-        return status;
+        return status ? journal_.spareKeycodesBack() : status;
     }
 
   private:
@@ -886,7 +1102,7 @@ class SpareKeycodes {
     }
 
     Status write(const std::vector<KeySym>& levels) {
-        if (Status recorded = journal_.remap(keycodes_, levels_, current_, levels); !recorded) {
+        if (Status recorded = journal_.remap(keycodes_, levels_, type_, current_, levels); !recorded) {
             return recorded;
         }
         mapped_ = true;
@@ -911,7 +1127,18 @@ class SpareKeycodes {
         }
         XkbMapChangesRec changes{};
         const auto per = static_cast<std::size_t>(levels_);
+        const bool emptying =
+            std::all_of(levels.begin(), levels.end(), [](KeySym sym) { return sym == NoSymbol; });
         for (std::size_t i = 0; i < keycodes_.size(); ++i) {
+            // A spare keycode another client has changed since is its own now: never overwritten, and left
+            // as it is when we give the keycodes back.
+            if (!holdsExactly(xkb.get(), keycodes_[i], type_, levels_, current_.data() + per * i)) {
+                if (emptying) {
+                    continue;
+                }
+                return Status::failure("typing: another program changed the spare keycode " +
+                                       std::to_string(keycodes_[i]));
+            }
             const auto first = levels.begin() + static_cast<std::ptrdiff_t>(per * i);
             if (std::all_of(first, first + levels_, [](KeySym sym) { return sym == NoSymbol; })) {
                 if (XkbChangeTypesOfKey(xkb.get(), keycodes_[i], 0, XkbGroup1Mask, nullptr, &changes) !=
@@ -1009,12 +1236,14 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
     impl->root = DefaultRootWindow(impl->display);
     impl->lockAtom = XInternAtom(impl->display, "_VARNEL_TYPING", False);
     impl->journalAtom = XInternAtom(impl->display, "_VARNEL_KEYMAP_JOURNAL", False);
+    impl->journalType = XInternAtom(impl->display, "_VARNEL_KEYMAP_RECORD", False);
     impl->protocolsAtom = XInternAtom(impl->display, "WM_PROTOCOLS", False);
     impl->pingAtom = XInternAtom(impl->display, "_NET_WM_PING", False);
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
+    attributes.event_mask = PropertyChangeMask;  // the server's time, for the typing lock
     impl->lockWindow = XCreateWindow(impl->display, impl->root, -10, -10, 1, 1, 0, 0, InputOnly,
-                                     CopyFromParent, CWOverrideRedirect, &attributes);
+                                     CopyFromParent, CWOverrideRedirect | CWEventMask, &attributes);
     if (Status status = impl->sync("opening the keyboard"); !status) {
         return fail(status.error());
     }
@@ -1202,7 +1431,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
 
     // Destroyed in reverse: Escape given back, keys released, then the spare keycodes emptied, then Caps
     // Lock back on; the record is cleared once all of that worked.
-    Journal journal(keyboard, *shiftKey, levelThree ? levelThree->key : 0);
+    Journal journal(keyboard, map, *shiftKey, levelThree ? levelThree->key : 0);
     CapsLockOff lockOff(keyboard, journal);
     SpareKeycodes spareKeys(keyboard, journal, spare, levels,
                             levelThree ? levelThree->type : XkbTwoLevelIndex);
@@ -1298,12 +1527,18 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
             if (!status) {
                 break;
             }
-            if (!stop && sliceOver) {
+            const bool hookCalled = !stop && sliceOver;
+            if (hookCalled) {
                 // Nothing held while the caller's events run: a click then is a plain click.
                 status = held.releaseAll();
                 keyboard.callBetweenSlices();
                 stop = escape.pressed() || keyboard.stop;
                 sliceStart = Clock::now();
+            }
+            // A client that took the typing lock from us: its loss comes with any round trip, and is asked
+            // outright after the hook.
+            if (status && (keyboard.lockLost || hookCalled)) {
+                status = keyboard.typingLockHeld();
             }
         }
     }
@@ -1311,9 +1546,6 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
     status = firstFailure(status, held.releaseAll());
     status = firstFailure(status, spareKeys.restore());
     status = firstFailure(status, lockOff.restore());
-    if (status) {
-        status = journal.clear();
-    }
     return status;
 }
 

@@ -15,11 +15,15 @@
 // client that had it at the start (asked after every key, in the round trip each key waits for). Another
 // client's grab can freeze the keyboard for a while (a window manager's click-to-focus grab does, until it
 // has dealt with the click): the keys then wait in the server, which a ping overtakes. So before every remap,
-// hook call and the end, typing waits until the server has handled the keys sent so far. A root-window
+// hook call and the end, typing waits until the server has handled the keys sent so far.
+//
+// Typing owns the _VARNEL_TYPING selection while it types, taken under a server grab with a time of the
+// server's clock; a typing whose selection another client takes stops with a failure. A root-window
 // property records, before every change, what the spare keycodes are being given and whether Caps Lock was
-// switched off; it is deleted once everything is back. Opening the keyboard repairs a keymap that a
-// killed typing left behind, as that record tells, unless another client is typing at that moment (it
-// owns the _VARNEL_TYPING selection while it types).
+// switched off; it is rewritten as each change is given back and deleted once nothing is left, on success
+// and failure alike. Opening the keyboard repairs a keymap that a killed typing left behind, as a
+// well-formed record of ours tells, and only on keycodes that still hold exactly what typing gave them;
+// unless another client is typing at that moment.
 #pragma once
 
 #include <chrono>

@@ -21,6 +21,7 @@
 
 // Last: Xlib defines macros (Status, Bool, None) that clash with the code above.
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #undef Status
@@ -179,19 +180,49 @@ struct Server {
         }
         return down;
     }
-    // The record a typing keeps on the root window while it changes the keyboard.
-    bool hasTypingRecord() const {
+    // The record a typing keeps on the root window while it changes the keyboard, as it is stored.
+    struct Record {
         Atom type = 0;
         int format = 0;
+        std::vector<long> data;
+    };
+    Record typingRecord() const {
+        Record record;
         unsigned long count = 0, after = 0;
         unsigned char* data = nullptr;
-        XGetWindowProperty(display, DefaultRootWindow(display),
-                           XInternAtom(display, "_VARNEL_KEYMAP_JOURNAL", False), 0, 1, False,
-                           AnyPropertyType, &type, &format, &count, &after, &data);
+        XGetWindowProperty(display, DefaultRootWindow(display), recordAtom(), 0, 1 << 16, False,
+                           AnyPropertyType, &record.type, &record.format, &count, &after, &data);
+        if (data != nullptr && record.format == 32) {
+            record.data.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + count);
+        }
         if (data != nullptr) {
             XFree(data);
         }
-        return type != 0;
+        return record;
+    }
+    bool hasTypingRecord() const { return typingRecord().type != 0; }
+    void putTypingRecord(const Record& record) const {
+        XChangeProperty(display, DefaultRootWindow(display), recordAtom(), record.type, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(record.data.data()),
+                        static_cast<int>(record.data.size()));
+        XSync(display, False);
+    }
+    void deleteTypingRecord() const {
+        XDeleteProperty(display, DefaultRootWindow(display), recordAtom());
+        XSync(display, False);
+    }
+    Atom recordAtom() const { return XInternAtom(display, "_VARNEL_KEYMAP_JOURNAL", False); }
+    // The keycode whose first column holds sym in the given keymap, or 0.
+    KeyCode keycodeHolding(const std::vector<KeySym>& keymap, KeySym sym) const {
+        int min = 0, max = 0;
+        XDisplayKeycodes(display, &min, &max);
+        const std::size_t per = keymap.size() / static_cast<std::size_t>(max - min + 1);
+        for (std::size_t i = 0; i < keymap.size(); i += per) {
+            if (keymap[i] == sym) {
+                return static_cast<KeyCode>(min + static_cast<int>(i / per));
+            }
+        }
+        return 0;
     }
     bool capsLock() const {
         XkbStateRec state{};
@@ -535,6 +566,123 @@ TEST_F(KeyboardTest, WithoutSpareKeycodesTypesNothingAndSaysSo) {
     XSync(server.display, False);
     EXPECT_FALSE(status.ok());
     EXPECT_EQ(target->waitFor(""), "");
+}
+
+TEST_F(KeyboardTest, AFailedTypingThatGaveEverythingBackLeavesNoRecordOfIt) {
+    // A grab freezing the keyboard beyond the bound fails the typing; the spare keycodes and Caps Lock
+    // still go back, so nothing is left for the next start to redo (Caps Lock switched on days later).
+    X11Keyboard::Options options;
+    options.heldBackBound = std::chrono::milliseconds(100);
+    std::string why;
+    const std::unique_ptr<X11Keyboard> impatient = X11Keyboard::open(&why, options);
+    ASSERT_NE(impatient, nullptr) << why;
+    ASSERT_EQ(std::system("xdotool key Caps_Lock"), 0);
+    const std::vector<KeySym> before = server.keymap();
+    Server grabber;
+    ASSERT_EQ(XGrabPointer(grabber.display, DefaultRootWindow(grabber.display), False, ButtonPressMask,
+                           GrabModeAsync, GrabModeSync, 0, 0, CurrentTime),
+              GrabSuccess);
+    XSync(grabber.display, False);
+    const Status status = impatient->typeText(u"aあ");
+    XUngrabPointer(grabber.display, CurrentTime);
+    XSync(grabber.display, False);
+    EXPECT_FALSE(status.ok());
+    EXPECT_EQ(server.keymap(), before);
+    EXPECT_TRUE(server.capsLock());
+    EXPECT_FALSE(server.hasTypingRecord());
+    ASSERT_EQ(std::system("xdotool key Caps_Lock"), 0);
+}
+
+TEST_F(KeyboardTest, ARecordWrittenByAnotherClientIsNotActedOnAtStart) {
+    // The layout the record once had, naming the a key with its own keysyms and Caps Lock switched off.
+    const long a = XKeysymToKeycode(server.display, XK_a);
+    server.putTypingRecord({XA_CARDINAL, 32, {0x56524E4C, 1, 2, 0, 0, a, 0, 0, XK_a, XK_A}});
+    const std::vector<KeySym> before = server.keymap();
+    ASSERT_FALSE(server.capsLock());
+    std::string why;
+    const std::unique_ptr<X11Keyboard> starting = X11Keyboard::open(&why);
+    ASSERT_NE(starting, nullptr) << why;
+    EXPECT_EQ(starting->repairedKeycodes(), 0);
+    EXPECT_EQ(server.keymap(), before);
+    EXPECT_FALSE(server.capsLock());
+    server.deleteTypingRecord();
+}
+
+TEST_F(KeyboardTest, AKilledTypingIsUndoneAtTheNextStartButNotOnAKeycodeChangedSince) {
+    // A typing in a child process, killed once its spare keycode holds あ.
+    constexpr KeySym hiraganaA = 0x1003042;
+    const std::vector<KeySym> before = server.keymap();
+    const pid_t child = fork();
+    if (child == 0) {
+        X11Keyboard::Options options;
+        options.slice = std::chrono::milliseconds(0);
+        const std::unique_ptr<X11Keyboard> typing = X11Keyboard::open(nullptr, options);
+        const Server own;
+        const auto killed = [&own] {
+            if (own.keycodeHolding(own.keymap(), hiraganaA) != 0) {
+                _exit(0);
+            }
+            return true;
+        };
+        if (typing != nullptr) {
+            typing->typeText(u"aあ", killed);
+        }
+        _exit(1);
+    }
+    int exit = -1;
+    ASSERT_EQ(waitpid(child, &exit, 0), child);
+    ASSERT_TRUE(WIFEXITED(exit) && WEXITSTATUS(exit) == 0);
+    const KeyCode spare = server.keycodeHolding(server.keymap(), hiraganaA);
+    ASSERT_NE(spare, 0);
+    const Server::Record record = server.typingRecord();
+    auto repairedAtStart = [] {
+        std::string why;
+        const std::unique_ptr<X11Keyboard> starting = X11Keyboard::open(&why);
+        return starting != nullptr ? starting->repairedKeycodes() : -1;
+    };
+    EXPECT_EQ(repairedAtStart(), 1);
+    EXPECT_EQ(server.keymap(), before);
+    EXPECT_FALSE(server.hasTypingRecord());
+
+    // The same record again, but since then another client has given that keycode an あ of its own.
+    KeySym own = hiraganaA;
+    XChangeKeyboardMapping(server.display, spare, 1, &own, 1);
+    server.putTypingRecord(record);
+    const std::vector<KeySym> mapped = server.keymap();
+    EXPECT_EQ(repairedAtStart(), 0);
+    EXPECT_EQ(server.keymap(), mapped);
+    own = NoSymbol;
+    XChangeKeyboardMapping(server.display, spare, 1, &own, 1);
+    server.deleteTypingRecord();
+}
+
+TEST_F(KeyboardTest, OneKeyboardTypesAtATimeAndOneThatLosesTheTypingLockStops) {
+    std::string why;
+    const std::unique_ptr<X11Keyboard> second = X11Keyboard::open(&why);
+    ASSERT_NE(second, nullptr) << why;
+    Server thief;
+    const Window window =
+        XCreateSimpleWindow(thief.display, DefaultRootWindow(thief.display), 0, 0, 1, 1, 0, 0, 0);
+    Status secondTyping = Status::success();
+    int slices = 0;
+    const auto hook = [&] {
+        if (++slices == 2) {
+            secondTyping = second->typeText(u"あ");
+            // A client that does not wait its turn takes the lock.
+            XSetSelectionOwner(thief.display, XInternAtom(thief.display, "_VARNEL_TYPING", False), window,
+                               CurrentTime);
+            XSync(thief.display, False);
+        }
+        return true;
+    };
+    const std::vector<KeySym> before = server.keymap();
+    const Status status = keyboard->typeText(kanjiText(3000), hook);
+    EXPECT_FALSE(secondTyping.ok());
+    EXPECT_FALSE(status.ok());
+    EXPECT_EQ(slices, 2);
+    EXPECT_EQ(server.keymap(), before);
+    EXPECT_FALSE(server.hasTypingRecord());
+    EXPECT_EQ(server.keysDown(), 0);
 }
 
 // Figures, not a check: run by bench/typing_bench.sh (10 runs of each text).
