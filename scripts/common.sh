@@ -4,7 +4,7 @@ set -euo pipefail
 VARNEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libx11-dev libxtst-dev
     libxfixes-dev libicu-dev fonts-ipafont-gothic libwayland-dev libxkbcommon-dev"
-TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth openbox xdotool xclip tk x11-utils
+TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev xvfb xauth openbox xdotool xclip tk x11-utils
     xterm python3 procps python3-pyatspi at-spi2-core dbus parcellite clang-format"
 # The native Wayland backend (built when libwayland-dev and libxkbcommon-dev are present) is tested in
 # a headless sway, and its fallbacks in a headless weston (which offers none of its protocols).
@@ -20,6 +20,9 @@ WM_PACKAGES="metacity xfwm4 icewm fluxbox mutter i3-wm dbus-daemon"
 WINDOWS_BUILD_PACKAGES="g++-mingw-w64-x86-64-posix g++ cmake ninja-build libicu-dev"
 WINDOWS_PACKAGE_PACKAGES="nsis icoutils"
 WINDOWS_PACKAGE_CHECK_PACKAGES="wine wine64"
+# The Windows program's tests under Wine (scripts/test-windows.sh) and end to end (test-windows-e2e.sh).
+WINDOWS_TEST_PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 googletest libicu-dev cmake ninja-build xvfb
+    xauth xclip python3 fonts-ipafont-gothic"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -46,12 +49,45 @@ install_packages() {
     fi
 }
 
+# The Windows program's build folder, shared by its tests (test-windows.sh, test-windows-e2e.sh) and
+# its packages (package-windows.sh): one release build serves all three.
+WINDOWS_BUILD="$VARNEL_ROOT/build-windows-release"
+# configure_windows [cmake options...]: configures that folder for MinGW-w64.
+configure_windows() {
+    cmake -S "$VARNEL_ROOT" -B "$WINDOWS_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$VARNEL_ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DVARNEL_QT=OFF "$@" >/dev/null
+}
+
+# run_build DIR [cmake --build options...]: builds, at the priority VARNEL_BUILD_NICE gives (test.sh
+# lowers it for the builds that run beside end-to-end tests).
+run_build() {
+    nice -n "${VARNEL_BUILD_NICE:-0}" cmake --build "$@"
+}
+
 # configure_and_build DIR [cmake options...]
 configure_and_build() {
     local dir=$1
     shift
     cmake -S "$VARNEL_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir"
+    run_build "$dir"
+}
+
+# Debian's hardening flags (fortified functions, relro and bindnow, stack protector) for a release
+# build: the package is built with them (package.sh), and so is the tested build, so that the tests
+# and the package's check run on one and the same program.
+use_package_flags() {
+    DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    export DEB_BUILD_MAINT_OPTIONS
+    CXXFLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+    LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
+    export CXXFLAGS LDFLAGS
+}
+
+# The build every Linux test runs on (test.sh, test-wayland.sh): the release build of the package,
+# with the tests and benchmarks.
+TEST_BUILD="$VARNEL_ROOT/build-test"
+build_for_tests() {
+    (use_package_flags && configure_and_build "$TEST_BUILD" -DCMAKE_BUILD_TYPE=Release)
 }
 
 # step NAME COMMAND...: runs one step of a longer script, prints how long it took and remembers the

@@ -7,16 +7,16 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # shellcheck disable=SC2086
 install_packages $WINDOWS_BUILD_PACKAGES $WINDOWS_PACKAGE_PACKAGES
-dir="$VARNEL_ROOT/build-windows-release"
+dir="$WINDOWS_BUILD"
 rm -f "$dir"/varnel-*-setup.exe "$dir"/varnel-*.zip
-# The Windows program is built without Qt (VARNEL_QT=OFF).
-cmake -S "$VARNEL_ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$VARNEL_ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DVARNEL_QT=OFF -DVARNEL_BUILD_TESTS=OFF -DVARNEL_BUILD_BENCH=OFF >/dev/null
+# The Windows program is built without Qt (VARNEL_QT=OFF). Where the tests have built in the folder,
+# the program is theirs: the options that shape it are the same.
+configure_windows -DVARNEL_BUILD_TESTS=OFF -DVARNEL_BUILD_BENCH=OFF
 if ! ninja -C "$dir" -t query varnel_setup >/dev/null 2>&1; then
     echo "varnel: the Windows build has no varnel program (target varnel) to pack" >&2
     exit 1
 fi
-cmake --build "$dir" --target varnel_setup varnel_zip >&2
+run_build "$dir" --target varnel_setup varnel_zip >&2
 
 version=$(sed -n 's/^project(Varnel VERSION \([0-9.]*\).*/\1/p' "$VARNEL_ROOT/CMakeLists.txt")
 exe="$dir/packaging/windows/varnel-$version/varnel.exe"

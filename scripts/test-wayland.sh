@@ -4,6 +4,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # shellcheck disable=SC2086
 install_packages $BUILD_PACKAGES $TEST_PACKAGES $WAYLAND_TEST_PACKAGES
-configure_and_build "$VARNEL_ROOT/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cd "$VARNEL_ROOT/build-test"
-ctest --output-on-failure -L wayland
+build_for_tests
+cd "$TEST_BUILD"
+# As every end-to-end suite: a test that fails is run once more, and both runs stay in the log.
+ctest --output-on-failure --repeat until-pass:2 -L wayland

@@ -5,16 +5,13 @@
 # into Wine's UI fonts) and runs the Python tests in tests/wine against it. Everything it starts is
 # stopped, and the prefix deleted, at the end. Run by test.sh; can run on its own.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-WINDOWS_E2E_PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 googletest libicu-dev cmake ninja-build
-    xvfb xauth xclip python3 fonts-ipafont-gothic"
 # shellcheck disable=SC2086
-install_packages $WINDOWS_E2E_PACKAGES
+install_packages $WINDOWS_TEST_PACKAGES
 started=$(date +%s)
 
-# The same build folder as test-windows.sh, with the same options, so that the two share one build.
-build="$VARNEL_ROOT/build-windows"
-configure_and_build "$build" -DCMAKE_TOOLCHAIN_FILE="$VARNEL_ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_QT=OFF
+build="$WINDOWS_BUILD"
+configure_windows -DVARNEL_BUILD_TESTS=ON
+run_build "$build"
 
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/varnel-wine-e2e.XXXXXX")
 # Wine takes its code page from LC_ALL: ja_JP gives the Japanese code page 932 whether or not that
@@ -94,6 +91,6 @@ echo "varnel: Wine prefix ready in $(($(date +%s) - started)) s"
 export VARNEL_WINE_BUILD="$build"
 status=0
 # The whole run is bounded, in case a window that the tests drive hangs in a way no single wait sees.
-timeout 900 python3 -m unittest discover -s "$VARNEL_ROOT/tests/wine" -p 'test_*.py' -v || status=1
+timeout 900 python3 "$VARNEL_ROOT/tests/wine/run_twice.py" || status=1
 echo "varnel: Windows end-to-end tests took $(($(date +%s) - started)) s"
 exit $status
