@@ -184,7 +184,8 @@ class Desktop:
         except ProcessLookupError:
             pass
         try:
-            self.wm.wait(timeout=5)
+            # fluxbox often lets a SIGTERM wait for seconds: the manager is of no further use here.
+            self.wm.wait(timeout=1)
         except subprocess.TimeoutExpired:
             os.killpg(self.wm.pid, signal.SIGKILL)
             self.wm.wait()
