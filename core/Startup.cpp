@@ -34,7 +34,7 @@ void PaintCaptureSlots(const AppState& state, Slots& slots) {
     }
 }
 
-void LoadMainWindow(AppContext& ctx) {
+Status LoadMainWindow(AppContext& ctx) {
     AppState& state = ctx.state;
     MainWindowState& own = ctx.mainState;
 
@@ -58,7 +58,7 @@ void LoadMainWindow(AppContext& ctx) {
     own.RotationCursor = 0;
 
     // The slot file named on the command line, if any.
-    SlotFileStartupStep(ctx);
+    const Status slotFile = SlotFileStartupStep(ctx);
 
     // Topmost and visible.
     own.ZOrderMode = 1;
@@ -67,6 +67,7 @@ void LoadMainWindow(AppContext& ctx) {
 
     // The capture colour on the slots the capture rotates over.
     PaintCaptureSlots(state, ctx.form);
+    return slotFile;
 }
 
 void UnloadSecondaryWindows(SecondaryForms& forms) {

@@ -31,7 +31,9 @@ void PaintCaptureSlots(const AppState& state, Slots& slots);
 
 // Start-up of the main window: docking, start values, the slot file from the command line, showing it
 // topmost, the capture colours. The slot file is read after the start values and before the z-order.
-void LoadMainWindow(AppContext& ctx);
+// Fails when a slot file was named and found but could not be loaded (the window is up all the same,
+// capture off and the slots empty): the front end tells the user why.
+Status LoadMainWindow(AppContext& ctx);
 
 // UnloadSecondaryWindows: unloads the menu form, then the settings dialog, then the edit dialog.
 void UnloadSecondaryWindows(SecondaryForms& forms);
