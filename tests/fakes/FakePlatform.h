@@ -374,6 +374,10 @@ class MainForm : public varnel::MainForm {
         log_.record("form.reportClipboardFailure");
         failures.push_back(why);
     }
+    void writeDiagnostic(const std::string& line) override {
+        log_.record("form.writeDiagnostic");
+        diagnostics.push_back(line);
+    }
 
     static bool valid(std::int16_t i) { return i >= 1 && i <= 10; }
     std::u16string texts[10];
@@ -387,6 +391,7 @@ class MainForm : public varnel::MainForm {
     double slotWidths[10] = {2655, 2655, 2655, 2655, 2685, 2655, 2655, 2655, 2655, 2655};
     std::function<void()> onResize;
     std::vector<std::string> failures;
+    std::vector<std::string> diagnostics;  // the lines written to writeDiagnostic
 
   private:
     CallLog& log_;
