@@ -215,6 +215,9 @@ int main(int argc, char** argv) {
         }
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             x11Windows->setPlacementUnit(screen->devicePixelRatio(), screen->logicalDotsPerInchX());
+            // Docking goes by the primary monitor, which Qt knows from RandR and the work area.
+            const QRect area = screen->availableGeometry();
+            x11Windows->setPrimaryMonitorArea({area.x(), area.y(), area.width(), area.height()});
         }
         windows = std::move(x11Windows);
         keyboard = varnel::X11Keyboard::open(&why);

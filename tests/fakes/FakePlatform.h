@@ -90,11 +90,11 @@ class WindowSystem : public varnel::WindowSystem {
         const char* name = which == ShownValue::TargetWindow ? "target " : "captures ";
         return statusFor(log_.record("showValue " + (name + std::to_string(value))), "showValue");
     }
-    Result<int> screenWidthPixels() override {
-        if (log_.record("screenWidthPixels")) {
-            return Result<int>::failure("injected");
+    Result<MonitorArea> primaryMonitorArea() override {
+        if (log_.record("primaryMonitorArea")) {
+            return Result<MonitorArea>::failure("injected");
         }
-        return Result<int>::success(screenWidth);
+        return Result<MonitorArea>::success(monitor);
     }
     Result<TwipsPerPixel> twipsPerPixel() override {
         if (log_.record("twipsPerPixel")) {
@@ -106,7 +106,7 @@ class WindowSystem : public varnel::WindowSystem {
     WindowHandle foreground = 0;
     std::set<WindowHandle> existing;
     bool activationWorks = true;
-    int screenWidth = 1024;
+    MonitorArea monitor{0, 0, 1024, 768};  // the primary monitor's area for windows
     TwipsPerPixel twips{};
     std::map<WindowHandle, ZOrderMode> zOrder;
     std::function<void()> onForegroundQuery;
