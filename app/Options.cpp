@@ -49,17 +49,28 @@ int Autostart(CommandLineRequest request) {
         std::fprintf(stderr, "varnel: autostart: %s\n", entry.error().c_str());
         return 1;
     }
-    Status done = Status::success();
-    if (request == CommandLineRequest::AutostartOn) {
-        done = EnableAutostart(entry.value(), OwnProgramPath());
-    } else if (request == CommandLineRequest::AutostartOff) {
-        done = DisableAutostart(entry.value());
+    const std::string& path = entry.value();
+    if (request != CommandLineRequest::AutostartStatus) {
+        const bool on = request == CommandLineRequest::AutostartOn;
+        const auto done =
+            on ? EnableAutostart(path, OwnProgramPath()) : DisableAutostart(path, OwnProgramPath());
+        if (!done) {
+            std::fprintf(stderr, "varnel: autostart: %s\n", done.error().c_str());
+            return 1;
+        }
+        if (done.value() == AutostartChange::LeftUsersEntry) {
+            // Not ours to change: the user's own entry, perhaps with a slot file on its Exec line.
+            const bool enabled = AutostartEnabled(path);
+            std::fprintf(stderr, "varnel: autostart: %s was not written by Varnel and was left as it is%s\n",
+                         path.c_str(),
+                         on == enabled ? ""
+                         : on          ? "; edit or remove it to switch autostart on"
+                                       : "; edit or remove it to switch autostart off");
+            std::printf("autostart %s (%s)\n", enabled ? "on" : "off", path.c_str());
+            return on == enabled ? 0 : 1;
+        }
     }
-    if (!done) {
-        std::fprintf(stderr, "varnel: autostart: %s\n", done.error().c_str());
-        return 1;
-    }
-    std::printf("autostart %s (%s)\n", AutostartEnabled(entry.value()) ? "on" : "off", entry.value().c_str());
+    std::printf("autostart %s (%s)\n", AutostartEnabled(path) ? "on" : "off", path.c_str());
     return 0;
 }
 

@@ -137,18 +137,33 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
     }
 }
 
-std::unique_ptr<QMessageBox> ShowXWaylandNotice() {
-    auto box = std::make_unique<QMessageBox>(
-        QMessageBox::Information, QStringLiteral("Varnel (XWayland)"),
-        QStringLiteral("Wayland のセッションのため、XWayland 上で動作しています。送信と変換が届くのは X11 の"
-                       "アプリケーションだけです。\n\n"
-                       "In a Wayland session Varnel runs on XWayland: sends and conversions reach only "
-                       "X11 applications."));
+// A message beside the main window that neither blocks nor keeps the program running.
+std::unique_ptr<QMessageBox> ShowNotice(QMessageBox::Icon icon, const QString& title, const QString& text) {
+    auto box = std::make_unique<QMessageBox>(icon, title, text);
     box->setWindowModality(Qt::NonModal);
     box->setAttribute(Qt::WA_QuitOnClose, false);  // closing the main window still ends the program
     box->setWindowFlag(Qt::WindowStaysOnTopHint);  // the main window is topmost too
     box->show();
     return box;
+}
+
+std::unique_ptr<QMessageBox> ShowXWaylandNotice() {
+    return ShowNotice(
+        QMessageBox::Information, QStringLiteral("Varnel (XWayland)"),
+        QStringLiteral("Wayland のセッションのため、XWayland 上で動作しています。送信と変換が届くのは X11 の"
+                       "アプリケーションだけです。\n\n"
+                       "In a Wayland session Varnel runs on XWayland: sends and conversions reach only "
+                       "X11 applications."));
+}
+
+// A slot file named on the command line that could not be loaded: one line on stderr and a notice.
+// Capture stays off, as it does for a slot file that was loaded.
+std::unique_ptr<QMessageBox> ReportSlotFileNotLoaded(const std::string& why) {
+    std::fprintf(stderr, "varnel: the slot file was not loaded: %s\n", why.c_str());
+    return ShowNotice(QMessageBox::Warning, QStringLiteral("Varnel (スロットファイル)"),
+                      QStringLiteral("スロットファイルを読み込めませんでした。\n") +
+                          QString::fromStdString(why) +
+                          QStringLiteral("\n\nThe slot file could not be loaded."));
 }
 
 }  // namespace
@@ -200,6 +215,9 @@ int main(int argc, char** argv) {
         }
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             x11Windows->setPlacementUnit(screen->devicePixelRatio(), screen->logicalDotsPerInchX());
+            // Docking goes by the primary monitor, which Qt knows from RandR and the work area.
+            const QRect area = screen->availableGeometry();
+            x11Windows->setPrimaryMonitorArea({area.x(), area.y(), area.width(), area.height()});
         }
         windows = std::move(x11Windows);
         keyboard = varnel::X11Keyboard::open(&why);
@@ -267,10 +285,14 @@ int main(int argc, char** argv) {
     varnel::QtTickTimer timer(window.timer1());
     varnel::Platform platform{*windows, *clipboard, *keyboard, pump, timer, files, codepage, clock};
     window.attach(platform);
-    window.load();
+    const varnel::Status loaded = window.load();
     std::unique_ptr<QMessageBox> notice;
     if (x11 && onXWayland) {
         notice = ShowXWaylandNotice();
+    }
+    std::unique_ptr<QMessageBox> slotFileNotice;
+    if (!loaded) {
+        slotFileNotice = ReportSlotFileNotLoaded(loaded.error());
     }
     // A clipboard change is captured at once on the window's thread, not at the next tick.
     clipboard->setChangeListener([&window] {

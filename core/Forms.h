@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/SharedText.h"
@@ -56,6 +57,13 @@ class MainForm : public Slots {
     // The same for a clipboard that could not be set or restored: a copy that did not happen, a paste
     // that was not made, or the text before a paste that could not be put back.
     virtual void reportClipboardFailure(const std::string& why) = 0;
+    // One line for whoever watches the program's standard error: something that went otherwise than
+    // planned but is no proof of a failure the user has to hear about (a paste whose target did not
+    // fetch the text within the bound may still have been served by a clipboard manager's copy).
+    virtual void writeDiagnostic(const std::string& line) {
+        std::fprintf(stderr, "varnel: %s\n", line.c_str());
+        std::fflush(stderr);
+    }
 };
 
 // The secondary forms, for the main window's unload handler. Unloading a form that is not loaded

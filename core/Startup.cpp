@@ -1,6 +1,7 @@
 #include "core/Startup.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "slotfile/SlotFileStep.h"
 
@@ -15,6 +16,16 @@ std::optional<std::int32_t> DockedLeftTwips(int screenWidthPixels) {
     const std::int64_t screenTwips = std::int64_t{screenWidthPixels} * DockingTwipsPerPixel;
     const std::int64_t rightmost = std::max<std::int64_t>(0, screenTwips - DesignWindowWidthTwips);
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(left, 0, rightmost));
+}
+
+std::optional<std::int32_t> DockedLeftTwips(const MonitorArea& monitor) {
+    const auto withinMonitor = DockedLeftTwips(monitor.width);
+    if (!withinMonitor && monitor.left == 0) {
+        return std::nullopt;
+    }
+    const std::int64_t left =
+        std::int64_t{monitor.left} * DockingTwipsPerPixel + withinMonitor.value_or(ReferenceLeftTwips);
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(left, INT32_MIN, INT32_MAX));
 }
 
 std::int32_t SetZOrder(WindowSystem& windows, WindowHandle window, std::int16_t mode) {
@@ -34,16 +45,17 @@ void PaintCaptureSlots(const AppState& state, Slots& slots) {
     }
 }
 
-void LoadMainWindow(AppContext& ctx) {
+Status LoadMainWindow(AppContext& ctx) {
     AppState& state = ctx.state;
     MainWindowState& own = ctx.mainState;
 
-    // The screen width. A display that cannot tell is treated like the reference screen, which
+    // The primary monitor. A display that cannot tell is treated like the reference screen, which
     // leaves the window where the layout puts it.
-    const int width = ctx.platform.windows.screenWidthPixels().valueOr(ReferenceScreenWidth);
+    const MonitorArea monitor =
+        ctx.platform.windows.primaryMonitorArea().valueOr(MonitorArea{0, 0, ReferenceScreenWidth, 600});
 
-    // Dock near the right edge.
-    if (const auto left = DockedLeftTwips(width)) {
+    // Dock near the right edge of the primary monitor.
+    if (const auto left = DockedLeftTwips(monitor)) {
         ctx.form.setLeft(*left);
     }
 
@@ -58,7 +70,7 @@ void LoadMainWindow(AppContext& ctx) {
     own.RotationCursor = 0;
 
     // The slot file named on the command line, if any.
-    SlotFileStartupStep(ctx);
+    const Status slotFile = SlotFileStartupStep(ctx);
 
     // Topmost and visible.
     own.ZOrderMode = 1;
@@ -67,6 +79,7 @@ void LoadMainWindow(AppContext& ctx) {
 
     // The capture colour on the slots the capture rotates over.
     PaintCaptureSlots(state, ctx.form);
+    return slotFile;
 }
 
 void UnloadSecondaryWindows(SecondaryForms& forms) {

@@ -19,6 +19,10 @@ constexpr int DesignWindowWidthTwips = 3840;  // outer width of the main window'
 // Widths up to 2457 pixels give (width - 800) * 15 + 7905 exactly; wider screens are computed in
 // 32 bits. The result never lets the window stick out over either side of the screen.
 std::optional<std::int32_t> DockedLeftTwips(int screenWidthPixels);
+// The same rule on a monitor whose corner need not be the desktop's: the window docks at the right
+// edge of that monitor and stays within it. No value only for a monitor of the reference width at the
+// desktop's left edge.
+std::optional<std::int32_t> DockedLeftTwips(const MonitorArea& monitor);
 
 // Places a window in the stacking order: 0 not topmost, 1 topmost, 2 bottom without activation.
 // Returns nonzero on success; 0 when the window system refused, and 0 without any call for any
@@ -31,7 +35,9 @@ void PaintCaptureSlots(const AppState& state, Slots& slots);
 
 // Start-up of the main window: docking, start values, the slot file from the command line, showing it
 // topmost, the capture colours. The slot file is read after the start values and before the z-order.
-void LoadMainWindow(AppContext& ctx);
+// Fails when a slot file was named and found but could not be loaded (the window is up all the same,
+// capture off and the slots empty): the front end tells the user why.
+Status LoadMainWindow(AppContext& ctx);
 
 // UnloadSecondaryWindows: unloads the menu form, then the settings dialog, then the edit dialog.
 void UnloadSecondaryWindows(SecondaryForms& forms);

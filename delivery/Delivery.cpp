@@ -1,5 +1,6 @@
 #include "delivery/Delivery.h"
 
+#include <string>
 #include <utility>
 
 #include "editing/ConvertText.h"
@@ -56,7 +57,9 @@ void Paste(AppContext& ctx, const std::u16string& text, PasteKind kind) {
         sent = keys.waitUntilSent();
     }
     if (sent) {
-        clipboard.waitUntilPasted(PasteRequestBound);
+        if (const Status pasted = clipboard.waitUntilPasted(PasteRequestBound); !pasted) {
+            ctx.form.writeDiagnostic("paste: " + pasted.error());
+        }
     }
     ReportKeyFailure(ctx, sent);
     clipboard.endPaste();
@@ -100,26 +103,27 @@ std::u16string ApplyLineEndRule(std::u16string_view text) {
     return out;
 }
 
-bool FocusReturn(AppContext& ctx) {
+Status FocusReturn(AppContext& ctx) {
     WindowSystem& windows = ctx.platform.windows;
     ctx.platform.timer.setEnabled(false);
     const auto start = ctx.platform.clock.now();
     for (;;) {
         const WindowHandle target = ctx.state.TargetWindow;  // afresh: a yield may have changed it
         if (!windows.windowExists(target)) {
-            return false;
+            return Status::failure("the target window closed before anything was sent to it");
         }
         windows.makeForeground(target);
         ctx.platform.pump.pumpOnce();
         if (ctx.mainState.Deliveries.shuttingDown) {
-            return false;
+            return Status::failure("the program is ending");
         }
         const auto foreground = windows.foregroundWindow();
         if (foreground && foreground.value() == ctx.state.TargetWindow) {
-            return true;
+            return Status::success();
         }
         if (ctx.platform.clock.now() - start >= FocusReturnBound) {
-            return false;
+            return Status::failure("the target window did not come to the front within " +
+                                   std::to_string(FocusReturnBound.count()) + " ms; nothing was sent");
         }
     }
 }
@@ -141,7 +145,9 @@ void SendSlot(AppContext& ctx, std::int16_t index) {
         if (!ctx.platform.windows.windowExists(ctx.state.TargetWindow)) {
             return;
         }
-        if (FocusReturn(ctx)) {
+        const Status focused = FocusReturn(ctx);
+        ReportKeyFailure(ctx, focused);
+        if (focused) {
             const std::u16string text = ctx.form.text(index);
             switch (ctx.state.SendMode) {
                 case SendByPaste:
@@ -168,7 +174,9 @@ void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
         if (!ctx.platform.windows.windowExists(ctx.state.TargetWindow)) {
             return;
         }
-        if (FocusReturn(ctx)) {
+        const Status focused = FocusReturn(ctx);
+        ReportKeyFailure(ctx, focused);
+        if (focused) {
             Clipboard& clipboard = ctx.platform.clipboard;
             Keyboard& keys = ctx.platform.keyboard;
             clipboard.clear();

@@ -12,8 +12,11 @@
 // clicks one of the program's windows (StopTyping), presses Escape (the keyboard watches for it), or
 // the program is ending (ShutDownDeliveries). A click on a send, copy or conversion button during the
 // typing both stops it and queues that delivery, which then runs as usual. A key operation that fails
-// is reported to the user through MainForm::reportKeyFailure, a clipboard that could not be set (a
-// copy, a paste, the text put back after it) through MainForm::reportClipboardFailure.
+// is reported to the user through MainForm::reportKeyFailure, and so is a send or conversion that sent
+// nothing because the focus return failed; a clipboard that could not be set (a copy, a paste, the
+// text put back after it) through MainForm::reportClipboardFailure. A paste whose target did not ask
+// for the text within PasteRequestBound is no proof that it failed (a clipboard manager's fetch can
+// hide the target's own), so it is only written to MainForm::writeDiagnostic.
 #pragma once
 
 #include <chrono>
@@ -34,10 +37,11 @@ constexpr std::chrono::milliseconds CopyBound{500};
 // Every "\r\n" becomes "\r", left to right, without overlap. Lone CR and LF stay.
 std::u16string ApplyLineEndRule(std::u16string_view text);
 
-// Switches the tick timer off and makes TargetWindow the foreground window. Returns false when that did not
-// happen within FocusReturnBound, or when the target window disappeared meanwhile: the caller must
-// then deliver nothing. The tick timer stays off either way; the caller switches it on as its last step.
-bool FocusReturn(AppContext& ctx);
+// Switches the tick timer off and makes TargetWindow the foreground window. Fails, saying why, when that
+// did not happen within FocusReturnBound, when the target window disappeared meanwhile, or when the
+// program is ending: the caller must then deliver nothing. The tick timer stays off either way; the
+// caller switches it on as its last step.
+Status FocusReturn(AppContext& ctx);
 
 // The slot's copy button: the slot's text onto the clipboard.
 void CopySlot(AppContext& ctx, std::int16_t index);

@@ -26,6 +26,14 @@ enum class ShownValue : std::int16_t {
     CapturedTexts,  // how many clipboard texts the capture has stored into slots since the start
 };
 
+// A rectangle of the desktop in the pixels windows are placed in: its corner and its size.
+struct MonitorArea {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
 struct TwipsPerPixel {
     float x = 15.0f;
     float y = 15.0f;
@@ -52,9 +60,10 @@ class WindowSystem {
     virtual Status showValue(WindowHandle /*own*/, ShownValue /*which*/, std::uint64_t /*value*/) {
         return Status::success();
     }
-    // Width of the screen in the pixels windows are placed in (the toolkit's logical pixels, which
-    // are device pixels at scale 1), and the size of that pixel in twips.
-    virtual Result<int> screenWidthPixels() = 0;
+    // The primary monitor's area for windows (panels and task bars left out) in the pixels windows
+    // are placed in (the toolkit's logical pixels, which are device pixels at scale 1), with its
+    // corner on the whole desktop; and the size of that pixel in twips.
+    virtual Result<MonitorArea> primaryMonitorArea() = 0;
     virtual Result<TwipsPerPixel> twipsPerPixel() = 0;
 };
 

@@ -5,7 +5,7 @@ VARNEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libx11-dev libxtst-dev
     libxfixes-dev libicu-dev fonts-ipafont-gothic libwayland-dev libxkbcommon-dev"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev xvfb xauth openbox xdotool xclip tk x11-utils
-    xterm python3 procps python3-pyatspi at-spi2-core dbus parcellite clang-format"
+    x11-xserver-utils xterm python3 procps python3-pyatspi at-spi2-core dbus parcellite clang-format"
 # The native Wayland backend (built when libwayland-dev and libxkbcommon-dev are present) is tested in
 # a headless sway, and its fallbacks in a headless weston (which offers none of its protocols).
 WAYLAND_TEST_PACKAGES="sway weston wl-clipboard qt6-wayland"

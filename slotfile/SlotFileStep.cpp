@@ -6,7 +6,7 @@
 
 namespace varnel {
 
-void SlotFileStartupStep(AppContext& ctx) {
+Status SlotFileStartupStep(AppContext& ctx) {
     Files& files = ctx.platform.files;
     // The whole argument string is the path: quotes kept, several words one path.
     const std::string path = files.argumentString();
@@ -14,12 +14,12 @@ void SlotFileStartupStep(AppContext& ctx) {
     const bool matchesFile = files.matchesNormalFile(path);
     const bool named = !path.empty();
     if (!matchesFile || !named) {
-        return;
+        return Status::success();
     }
     ctx.state.CaptureEnabled = 0;
     // A file that was found but cannot be read or decoded loads nothing; capture stays off, as for a
-    // file without sections.
-    (void)LoadSlotFile(path, files, ctx.platform.codepage, ctx.form);
+    // file without sections. The caller tells the user why.
+    return LoadSlotFile(path, files, ctx.platform.codepage, ctx.form);
 }
 
 }  // namespace varnel

@@ -10,8 +10,8 @@
 
 namespace varnel {
 
-// The window system with the screen width in pixels of 15 twips, the unit the docking rule counts
-// in. This process is per-monitor DPI aware, so the system's pixels are the monitor's own (20 twips
+// The window system with the primary monitor's area in pixels of 15 twips, the unit the docking rule
+// counts in. This process is per-monitor DPI aware, so the system's pixels are the monitor's own (20 twips
 // at 144 DPI) and the windows are placed in them; twipsPerPixel stays the monitor's, for the slot
 // menu's position.
 class LayoutPixelsWindowSystem : public WindowSystem {
@@ -27,13 +27,18 @@ class LayoutPixelsWindowSystem : public WindowSystem {
     Status showValue(WindowHandle own, ShownValue which, std::uint64_t value) override {
         return system_.showValue(own, which, value);
     }
-    Result<int> screenWidthPixels() override {
-        const auto width = system_.screenWidthPixels();
+    Result<MonitorArea> primaryMonitorArea() override {
+        const auto area = system_.primaryMonitorArea();
         const auto twips = system_.twipsPerPixel();
-        if (!width || !twips || twips.value().x <= 0) {
-            return width;
+        if (!area || !twips || twips.value().x <= 0) {
+            return area;
         }
-        return Result<int>::success(static_cast<int>(std::lround(width.value() * twips.value().x / 15.0)));
+        const auto layoutPixels = [&twips](int pixels) {
+            return static_cast<int>(std::lround(pixels * twips.value().x / 15.0));
+        };
+        const MonitorArea& a = area.value();
+        return Result<MonitorArea>::success(MonitorArea{layoutPixels(a.left), layoutPixels(a.top),
+                                                        layoutPixels(a.width), layoutPixels(a.height)});
     }
     Result<TwipsPerPixel> twipsPerPixel() override { return system_.twipsPerPixel(); }
 

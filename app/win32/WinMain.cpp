@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "platform/win32/Win32Codepage.h"
 #include "platform/win32/Win32EventPump.h"
 #include "platform/win32/Win32Files.h"
+#include "platform/win32/Win32Support.h"
 #include "ui/win32/Win32MainWindow.h"
 #include "ui/win32/Win32Ui.h"
 
@@ -56,6 +58,29 @@ int RunCommandLineOption(const varnel::Win32Files& files) {
             return 2;
     }
     return -1;
+}
+
+// A slot file named on the command line that could not be loaded: one line on standard error (seen
+// where it is redirected) and a message box on a thread of its own, so that the main window goes on
+// working while it is open. Capture stays off, as it does for a slot file that was loaded.
+void ReportSlotFileNotLoaded(const std::string& why) {
+    std::fprintf(stderr, "varnel: the slot file was not loaded: %s\n", why.c_str());
+    std::fflush(stderr);
+    auto text = std::make_unique<std::wstring>(L"スロットファイルを読み込めませんでした。\r\n" +
+                                               varnel::WideFromUtf8(why) +
+                                               L"\r\n\r\nThe slot file could not be loaded.");
+    const HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            const std::unique_ptr<std::wstring> message(static_cast<std::wstring*>(parameter));
+            MessageBoxW(nullptr, message->c_str(), L"Varnel (スロットファイル)", MB_OK | MB_ICONWARNING);
+            return 0;
+        },
+        text.get(), 0, nullptr);
+    if (thread != nullptr) {
+        text.release();  // the thread owns it now
+        CloseHandle(thread);
+    }
 }
 
 }  // namespace
@@ -107,7 +132,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             varnel::StopTyping(window.context());
         }
     });
-    window.load();
+    if (const varnel::Status loaded = window.load(); !loaded) {
+        ReportSlotFileNotLoaded(loaded.error());
+    }
     // A clipboard change is captured at once on the window's thread, not at the next tick.
     HWND main = window.window();
     backends.clipboard().setChangeListener(

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <memory>
 
@@ -81,6 +80,12 @@ class Descriptor {
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return fd_; }
+    void reset(int fd) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
 
   private:
     int fd_;
@@ -106,44 +111,74 @@ bool PosixFiles::matchesNormalFile(const std::string& pattern) const {
     return false;
 }
 
-Result<std::string> PosixFiles::readBytes(const std::string& path) const {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return Result<std::string>::failure(path + ": " + std::strerror(errno));
-    }
-    in.seekg(0, std::ios::end);
-    const auto size = in.tellg();
-    if (size < 0) {
-        return Result<std::string>::failure(path + ": cannot tell the size");
-    }
-    if (static_cast<std::size_t>(size) > MaxFileBytes) {
-        return Result<std::string>::failure(path + ": larger than the slot file limit");
-    }
-    in.seekg(0, std::ios::beg);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!in.read(bytes.data(), size)) {
-        return Result<std::string>::failure(path + ": read error");
-    }
-    return Result<std::string>::success(std::move(bytes));
-}
+namespace {
 
-Result<std::unique_ptr<FileContent>> PosixFiles::readContent(const std::string& path) const {
-    using R = Result<std::unique_ptr<FileContent>>;
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
+// Opens a regular file into `holder` and gives its size. Opened without waiting: a FIFO or a device
+// named where a file is expected would otherwise block the open until a writer comes, and reading it
+// could block for ever. Only what fstat says of the opened descriptor counts, so nothing can be swapped
+// in between the test and the read.
+Result<std::size_t> OpenRegularFile(const std::string& path, Descriptor& holder) {
+    using R = Result<std::size_t>;
+    holder.reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (holder.get() < 0) {
         return R::failure(path + ": " + std::strerror(errno));
     }
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
+    if (::fstat(holder.get(), &info) != 0) {
         return R::failure(path + ": " + std::strerror(errno));
     }
     if (!S_ISREG(info.st_mode)) {
         return R::failure(path + ": not a regular file");
     }
     const auto size = static_cast<std::size_t>(info.st_size);
-    if (size > MaxFileBytes) {
+    if (size > PosixFiles::MaxFileBytes) {
         return R::failure(path + ": larger than the slot file limit");
     }
+    return R::success(size);
+}
+
+// Reads exactly `size` bytes: a file that grew meanwhile is read up to the size it had when opened.
+Status ReadExactly(const std::string& path, int fd, char* out, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, out + done, size - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return Status::failure(path + ": " + std::strerror(errno));
+        }
+        if (got == 0) {
+            return Status::failure(path + ": the file shrank while it was read");
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return Status::success();
+}
+
+}  // namespace
+
+Result<std::string> PosixFiles::readBytes(const std::string& path) const {
+    Descriptor fd(-1);
+    const auto size = OpenRegularFile(path, fd);
+    if (!size) {
+        return Result<std::string>::failure(size.error());
+    }
+    std::string bytes(size.value(), '\0');
+    if (Status read = ReadExactly(path, fd.get(), bytes.data(), bytes.size()); !read) {
+        return Result<std::string>::failure(read.error());
+    }
+    return Result<std::string>::success(std::move(bytes));
+}
+
+Result<std::unique_ptr<FileContent>> PosixFiles::readContent(const std::string& path) const {
+    using R = Result<std::unique_ptr<FileContent>>;
+    Descriptor fd(-1);
+    const auto opened = OpenRegularFile(path, fd);
+    if (!opened) {
+        return R::failure(opened.error());
+    }
+    const std::size_t size = opened.value();
     if (size == 0) {
         return R::success(std::make_unique<detail::StringFileContent>(std::string{}));
     }
@@ -152,20 +187,8 @@ Result<std::unique_ptr<FileContent>> PosixFiles::readContent(const std::string& 
         return R::failure(path + ": " + std::strerror(errno));
     }
     auto content = std::make_unique<MappedContent>(base, size);
-    char* out = static_cast<char*>(base);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::read(fd.get(), out + done, size - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return R::failure(path + ": " + std::strerror(errno));
-        }
-        if (got == 0) {
-            return R::failure(path + ": the file shrank while it was read");
-        }
-        done += static_cast<std::size_t>(got);
+    if (Status read = ReadExactly(path, fd.get(), static_cast<char*>(base), size); !read) {
+        return R::failure(read.error());
     }
     return R::success(std::move(content));
 }

@@ -124,12 +124,13 @@ Status QtWindowSystem::setZOrder(WindowHandle window, ZOrderMode mode) {
     return Status::success();
 }
 
-Result<int> QtWindowSystem::screenWidthPixels() {
+Result<MonitorArea> QtWindowSystem::primaryMonitorArea() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) {
-        return Result<int>::failure("no screen");
+        return Result<MonitorArea>::failure("no screen");
     }
-    return Result<int>::success(screen->geometry().width());
+    const QRect area = screen->availableGeometry();
+    return Result<MonitorArea>::success(MonitorArea{area.x(), area.y(), area.width(), area.height()});
 }
 
 Result<TwipsPerPixel> QtWindowSystem::twipsPerPixel() {

@@ -50,7 +50,7 @@ class QtWindowSystem : public WindowSystem {
     Status makeForeground(WindowHandle window) override;
     bool windowExists(WindowHandle window) override;
     Status setZOrder(WindowHandle window, ZOrderMode mode) override;
-    Result<int> screenWidthPixels() override;
+    Result<MonitorArea> primaryMonitorArea() override;
     Result<TwipsPerPixel> twipsPerPixel() override;
 };
 

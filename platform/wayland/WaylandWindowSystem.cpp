@@ -225,8 +225,8 @@ Status WaylandWindowSystem::setZOrder(WindowHandle, ZOrderMode) {
     return Status::failure("on Wayland the compositor decides the stacking order");
 }
 
-Result<int> WaylandWindowSystem::screenWidthPixels() {
-    return impl_->screen->screenWidthPixels();
+Result<MonitorArea> WaylandWindowSystem::primaryMonitorArea() {
+    return impl_->screen->primaryMonitorArea();
 }
 
 Result<TwipsPerPixel> WaylandWindowSystem::twipsPerPixel() {

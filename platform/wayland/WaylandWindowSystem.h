@@ -32,7 +32,7 @@ class WaylandWindowSystem : public WindowSystem {
     Status makeForeground(WindowHandle window) override;
     bool windowExists(WindowHandle window) override;
     Status setZOrder(WindowHandle window, ZOrderMode mode) override;
-    Result<int> screenWidthPixels() override;
+    Result<MonitorArea> primaryMonitorArea() override;
     Result<TwipsPerPixel> twipsPerPixel() override;
 
     // The title of a toplevel we know, for diagnostics and tests; empty when unknown.

@@ -201,6 +201,10 @@ Result<std::string> Win32Files::readBytes(const std::string& path) const {
         file.release();
         return Result<std::string>::failure(path + ": " + LastErrorText());
     }
+    // A pipe or a device named where a file is expected could keep the read waiting for ever.
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK) {
+        return Result<std::string>::failure(path + ": not a regular file");
+    }
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file.get(), &size)) {
         return Result<std::string>::failure(path + ": " + LastErrorText());

@@ -159,14 +159,19 @@ void Win32WindowSystem::removeShownValues(WindowHandle own) {
     ::RemovePropW(window, CapturedTextsProperty);
 }
 
-Result<int> Win32WindowSystem::screenWidthPixels() {
+Result<MonitorArea> Win32WindowSystem::primaryMonitorArea() {
     MONITORINFO info{};
     info.cbSize = sizeof info;
-    if (!::GetMonitorInfoW(ReferenceMonitor(reference_), &info)) {
+    if (!::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info)) {
         const int width = ::GetSystemMetrics(SM_CXSCREEN);
-        return width > 0 ? Result<int>::success(width) : Result<int>::failure("no screen width");
+        const int height = ::GetSystemMetrics(SM_CYSCREEN);
+        return width > 0 ? Result<MonitorArea>::success(MonitorArea{0, 0, width, height})
+                         : Result<MonitorArea>::failure("no screen size");
     }
-    return Result<int>::success(static_cast<int>(info.rcMonitor.right - info.rcMonitor.left));
+    const RECT& work = info.rcWork;
+    return Result<MonitorArea>::success(MonitorArea{static_cast<int>(work.left), static_cast<int>(work.top),
+                                                    static_cast<int>(work.right - work.left),
+                                                    static_cast<int>(work.bottom - work.top)});
 }
 
 Result<TwipsPerPixel> Win32WindowSystem::twipsPerPixel() {

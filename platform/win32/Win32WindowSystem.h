@@ -18,8 +18,8 @@ class Win32WindowSystem : public WindowSystem {
     Status makeForeground(WindowHandle window) override;
     bool windowExists(WindowHandle window) override;
     Status setZOrder(WindowHandle window, ZOrderMode mode) override;
-    // In the pixels of this process's DPI awareness, for the monitor of the reference window.
-    Result<int> screenWidthPixels() override;
+    // The primary monitor's work area, in the pixels of this process's DPI awareness.
+    Result<MonitorArea> primaryMonitorArea() override;
     Result<TwipsPerPixel> twipsPerPixel() override;
     // A property of the window (SetPropW), the value as a handle-sized integer: TargetWindowProperty
     // or CapturedTextsProperty. Other processes read it with GetPropW.

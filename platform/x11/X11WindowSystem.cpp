@@ -35,6 +35,7 @@ struct X11WindowSystem::Impl {
         capturedProperty{};
     double devicePixelsPerUnit = 1.0;
     double unitsPerInch = 96.0;
+    std::optional<MonitorArea> primaryMonitor;
 
     ~Impl() {
         if (display != nullptr) {
@@ -359,9 +360,22 @@ Status X11WindowSystem::showValue(WindowHandle own, ShownValue which, std::uint6
     return Status::success();
 }
 
-Result<int> X11WindowSystem::screenWidthPixels() {
-    const int device = DisplayWidth(impl_->display, DefaultScreen(impl_->display));
-    return Result<int>::success(static_cast<int>(std::lround(device / impl_->devicePixelsPerUnit)));
+Result<MonitorArea> X11WindowSystem::primaryMonitorArea() {
+    if (impl_->primaryMonitor) {
+        return Result<MonitorArea>::success(*impl_->primaryMonitor);
+    }
+    const int screen = DefaultScreen(impl_->display);
+    const auto units = [this](int device) {
+        return static_cast<int>(std::lround(device / impl_->devicePixelsPerUnit));
+    };
+    return Result<MonitorArea>::success(MonitorArea{0, 0, units(DisplayWidth(impl_->display, screen)),
+                                                    units(DisplayHeight(impl_->display, screen))});
+}
+
+void X11WindowSystem::setPrimaryMonitorArea(const MonitorArea& area) {
+    if (area.width > 0 && area.height > 0) {
+        impl_->primaryMonitor = area;
+    }
 }
 
 Result<TwipsPerPixel> X11WindowSystem::twipsPerPixel() {

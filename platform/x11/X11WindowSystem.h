@@ -24,7 +24,8 @@ class X11WindowSystem : public WindowSystem {
     Status keepFloating(WindowHandle window) override;
     // _VARNEL_TARGET_WINDOW (WINDOW) and _VARNEL_CAPTURED_TEXTS (CARDINAL), one 32-bit value each.
     Status showValue(WindowHandle own, ShownValue which, std::uint64_t value) override;
-    Result<int> screenWidthPixels() override;
+    // The area set with setPrimaryMonitorArea; until then the whole X screen.
+    Result<MonitorArea> primaryMonitorArea() override;
     Result<TwipsPerPixel> twipsPerPixel() override;
 
     // The unit the toolkit places windows in: how many device pixels one unit spans (its device pixel
@@ -32,6 +33,9 @@ class X11WindowSystem : public WindowSystem {
     // reported in that unit, so that docking and menu positions land where the toolkit draws. Until
     // set: device pixels at 96 DPI.
     void setPlacementUnit(double devicePixelsPerUnit, double unitsPerInch);
+    // The primary monitor's area for windows, in that unit, as the toolkit sees it (RandR monitors
+    // and the work area): Xlib alone knows only the whole screen, which spans every monitor.
+    void setPrimaryMonitorArea(const MonitorArea& area);
 
   private:
     struct Impl;

@@ -90,11 +90,11 @@ class WindowSystem : public varnel::WindowSystem {
         const char* name = which == ShownValue::TargetWindow ? "target " : "captures ";
         return statusFor(log_.record("showValue " + (name + std::to_string(value))), "showValue");
     }
-    Result<int> screenWidthPixels() override {
-        if (log_.record("screenWidthPixels")) {
-            return Result<int>::failure("injected");
+    Result<MonitorArea> primaryMonitorArea() override {
+        if (log_.record("primaryMonitorArea")) {
+            return Result<MonitorArea>::failure("injected");
         }
-        return Result<int>::success(screenWidth);
+        return Result<MonitorArea>::success(monitor);
     }
     Result<TwipsPerPixel> twipsPerPixel() override {
         if (log_.record("twipsPerPixel")) {
@@ -106,7 +106,7 @@ class WindowSystem : public varnel::WindowSystem {
     WindowHandle foreground = 0;
     std::set<WindowHandle> existing;
     bool activationWorks = true;
-    int screenWidth = 1024;
+    MonitorArea monitor{0, 0, 1024, 768};  // the primary monitor's area for windows
     TwipsPerPixel twips{};
     std::map<WindowHandle, ZOrderMode> zOrder;
     std::function<void()> onForegroundQuery;
@@ -374,6 +374,10 @@ class MainForm : public varnel::MainForm {
         log_.record("form.reportClipboardFailure");
         failures.push_back(why);
     }
+    void writeDiagnostic(const std::string& line) override {
+        log_.record("form.writeDiagnostic");
+        diagnostics.push_back(line);
+    }
 
     static bool valid(std::int16_t i) { return i >= 1 && i <= 10; }
     std::u16string texts[10];
@@ -387,6 +391,7 @@ class MainForm : public varnel::MainForm {
     double slotWidths[10] = {2655, 2655, 2655, 2655, 2685, 2655, 2655, 2655, 2655, 2655};
     std::function<void()> onResize;
     std::vector<std::string> failures;
+    std::vector<std::string> diagnostics;  // the lines written to writeDiagnostic
 
   private:
     CallLog& log_;

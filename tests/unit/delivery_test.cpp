@@ -77,6 +77,20 @@ TEST_F(Deliver, AClipboardThatCannotBeSetForACopyOrTheRestoreIsReported) {
     EXPECT_EQ(w.log.count("form.reportClipboardFailure"), 2);
 }
 
+TEST_F(Deliver, APasteTheTargetDidNotFetchInTimeIsWrittenDownNotShown) {
+    // A clipboard manager's fetch can hide the target's own: the wait running to its bound proves
+    // nothing, so the delivery goes on as usual and the reason goes to the diagnostic line only.
+    w.log.failAlways("clipboard.waitUntilPasted");
+    w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc"; };
+    SendSlot(w.ctx, 3);
+    ConvertTargetSelection(w.ctx, 4);
+    ASSERT_EQ(w.form.diagnostics.size(), 2u);
+    EXPECT_NE(w.form.diagnostics[0].find("injected failure: waitUntilPasted"), std::string::npos);
+    EXPECT_TRUE(w.form.failures.empty());
+    EXPECT_EQ(w.clipboard.text, u"last");
+    EXPECT_TRUE(w.timer.enabled);
+}
+
 TEST_F(Deliver, KeystrokesTypeTheSlotWithTheLineEndRuleAndLeaveTheClipboard) {
     w.state.SendMode = SendByKeystrokes;
     w.form.texts[2] = u"一行目\r\n二行目\nLF";
@@ -124,6 +138,9 @@ TEST_F(Deliver, FocusReturnGivesUpAfterTwoSecondsAndDeliversNothing) {
     EXPECT_EQ(w.log.count("clipboard.setText"), 0);
     EXPECT_EQ(w.log.count("pump"), 200);  // 10 ms a pass on the fake clock
     EXPECT_EQ(w.log.calls.back(), "timer.on");
+    // Nothing reached the target: the user is told.
+    ASSERT_EQ(w.form.failures.size(), 1u);
+    EXPECT_NE(w.form.failures[0].find("did not come to the front"), std::string::npos);
 }
 
 TEST_F(Deliver, TargetVanishingDuringTheFocusReturnEndsIt) {
@@ -138,6 +155,8 @@ TEST_F(Deliver, TargetVanishingDuringTheFocusReturnEndsIt) {
     EXPECT_EQ(w.log.count("pump"), 3);
     EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_TRUE(w.timer.enabled);
+    ASSERT_EQ(w.form.failures.size(), 1u);
+    EXPECT_NE(w.form.failures[0].find("closed"), std::string::npos);
 }
 
 TEST_F(Deliver, FocusReturnFollowsATargetChangedInsideItsYield) {

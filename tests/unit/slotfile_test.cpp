@@ -324,7 +324,8 @@ TEST(SlotFileStartupStep, LoadsANamedNormalFileWithCaptureOff) {
             w.log.failAlways(c.failing);
         }
         w.startValues();
-        SlotFileStartupStep(w.ctx);
+        const Status step = SlotFileStartupStep(w.ctx);
+        EXPECT_EQ(step.ok(), c.failing == nullptr) << c.what;  // a file found but not loaded is told
         EXPECT_EQ(w.state.CaptureEnabled, c.capture) << c.what;
         EXPECT_EQ(w.form.texts[0], c.slot1) << c.what;
         ASSERT_GE(w.log.calls.size(), 2u) << c.what;

@@ -25,6 +25,27 @@ TEST(Docking, WideScreensAreComputedWithoutOverflowAndStayOnScreen) {
     EXPECT_EQ(DockedLeftTwips(200), 0);
 }
 
+TEST(Docking, DocksAtTheRightEdgeOfThePrimaryMonitorWhereverItStands) {
+    // Right of an 800-pixel monitor, 1024 wide: the right edge of the primary, not of the desktop.
+    EXPECT_EQ(DockedLeftTwips(MonitorArea{800, 0, 1024, 768}), 800 * 15 + 11265);
+    // A primary monitor of the reference width away from the desktop's corner keeps the layout's
+    // place on that monitor.
+    EXPECT_EQ(DockedLeftTwips(MonitorArea{1920, 200, 800, 600}), 1920 * 15 + 7905);
+    EXPECT_FALSE(DockedLeftTwips(MonitorArea{0, 0, 800, 600}).has_value());
+    // Left of the desktop's origin, narrower than the window: its left edge on the monitor.
+    EXPECT_EQ(DockedLeftTwips(MonitorArea{-200, 0, 200, 600}), -200 * 15);
+    for (const MonitorArea monitor : {MonitorArea{-1280, 0, 1280, 1024}, MonitorArea{3840, 0, 3840, 2160}}) {
+        const auto left = DockedLeftTwips(monitor);
+        ASSERT_TRUE(left.has_value());
+        EXPECT_EQ(*left + DesignWindowWidthTwips, (monitor.left + monitor.width) * 15 - 255);
+    }
+
+    fake::World w;
+    w.windows.monitor = {1024, 0, 1280, 1024};
+    LoadMainWindow(w.ctx);
+    EXPECT_EQ(w.log.count("form.setLeft " + std::to_string(1024 * 15 + 15 * 1280 - 4095)), 1);
+}
+
 TEST(SetZOrder, PassesModesZeroToTwoAndRefusesOthersWithoutACall) {
     fake::World w;
     EXPECT_EQ(SetZOrder(w.windows, 42, 1), 1);
@@ -44,10 +65,10 @@ TEST(LoadMainWindow, RunsTheStepsInOrderWithTheStartValues) {
     w.state.SendMode = 1;  // whatever was there before, start-up sets the start values
     w.state.RotationCount = 7;
     w.mainState.RotationCursor = 3;
-    w.windows.screenWidth = 1024;
+    w.windows.monitor = {0, 0, 1024, 768};
     LoadMainWindow(w.ctx);
 
-    EXPECT_EQ(w.log.calls, (std::vector<std::string>{"screenWidthPixels", "form.setLeft 11265", "form.hWnd",
+    EXPECT_EQ(w.log.calls, (std::vector<std::string>{"primaryMonitorArea", "form.setLeft 11265", "form.hWnd",
                                                      "files.argumentString", "files.match ", "form.show",
                                                      "setZOrder 5242881 1", "slot.background 1 capture"}));
     EXPECT_EQ(w.mainState.OwnWindow, w.form.handle);
@@ -64,9 +85,9 @@ TEST(LoadMainWindow, RunsTheStepsInOrderWithTheStartValues) {
 TEST(LoadMainWindow, LeavesTheLayoutPositionOnTheReferenceScreenOrWhenTheWidthIsUnknown) {
     for (bool fail : {false, true}) {
         fake::World w;
-        w.windows.screenWidth = 800;
+        w.windows.monitor = {0, 0, 800, 600};
         if (fail) {
-            w.log.failAlways("screenWidthPixels");
+            w.log.failAlways("primaryMonitorArea");
         }
         LoadMainWindow(w.ctx);
         EXPECT_EQ(w.form.left, 7905);

@@ -265,7 +265,7 @@ TEST(Win32WindowSystem, WindowsTheirOrderAndTheScreen) {
     ASSERT_TRUE(windows.makeForeground(target.handle()));
     EXPECT_EQ(windows.foregroundWindow().value(), target.handle());
 
-    EXPECT_GT(windows.screenWidthPixels().valueOr(0), 0);
+    EXPECT_GT(windows.primaryMonitorArea().valueOr(MonitorArea{}).width, 0);
     EXPECT_GT(windows.twipsPerPixel().valueOr(TwipsPerPixel{0, 0}).x, 0.0f);
 }
 

@@ -158,8 +158,8 @@ void MainWindow::attach(Platform& platform) {
     settings_.emplace(*context_);
 }
 
-void MainWindow::load() {
-    LoadMainWindow(*context_);
+Status MainWindow::load() {
+    return LoadMainWindow(*context_);
 }
 
 void MainWindow::onTick() {

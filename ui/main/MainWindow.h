@@ -31,8 +31,9 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     QTimer& timer1() { return timer1_; }
     // Connects the behaviour to the platform services. Must come before LoadMainWindow.
     void attach(Platform& platform);
-    // Runs start-up (LoadMainWindow). The window shows itself during it.
-    void load();
+    // Runs start-up (LoadMainWindow). The window shows itself during it. Fails when the named slot
+    // file could not be loaded.
+    Status load();
     AppContext& context() { return *context_; }
     // Another application changed the clipboard (called on this window's thread).
     void clipboardChanged();

@@ -285,8 +285,8 @@ void Win32MainWindow::attach(Platform& platform) {
     settings_.emplace(*context_);
 }
 
-void Win32MainWindow::load() {
-    LoadMainWindow(*context_);
+Status Win32MainWindow::load() {
+    return LoadMainWindow(*context_);
 }
 
 void Win32MainWindow::clipboardChanged() {

@@ -30,8 +30,9 @@ class Win32MainWindow : public MainForm, public SecondaryForms {
 
     // Connects the behaviour to the platform services. Must come before load().
     void attach(Platform& platform);
-    // Runs start-up (LoadMainWindow); the window shows itself during it.
-    void load();
+    // Runs start-up (LoadMainWindow); the window shows itself during it. Fails when the named slot
+    // file could not be loaded.
+    Status load();
     AppContext& context() { return *context_; }
     Win32TickTimer& timer1() { return *timer_; }
     HWND window() const { return window_; }
