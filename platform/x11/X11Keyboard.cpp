@@ -305,11 +305,18 @@ struct Connection {
 
     Result<Keymap> readKeymap() {
         Keymap map;
-        XDisplayKeycodes(display, &map.minKeycode, &map.maxKeycode);
+        int reportedMin = 0, reportedMax = 0;
+        XDisplayKeycodes(display, &reportedMin, &reportedMax);
+        const X11Keyboard::KeycodeRange range = X11Keyboard::coreKeycodeRange(reportedMin, reportedMax);
+        map.minKeycode = range.first;
+        map.maxKeycode = range.last;
         const int count = map.maxKeycode - map.minKeycode + 1;
+        if (count <= 0) {
+            return Result<Keymap>::failure("the keyboard reports no keycode between 8 and 255");
+        }
         std::unique_ptr<KeySym, XFreeDeleter> syms(
             XGetKeyboardMapping(display, static_cast<KeyCode>(map.minKeycode), count, &map.perKeycode));
-        if (!syms || map.perKeycode <= 0 || count <= 0) {
+        if (!syms || map.perKeycode <= 0) {
             Status status = sync("reading the keyboard mapping");
             return Result<Keymap>::failure(status ? "the keyboard mapping could not be read"
                                                   : status.error());
@@ -873,8 +880,9 @@ int repairLeftovers(Connection& keyboard) {
         keyboard.sync("reading the keyboard map");
         return 0;
     }
+    const X11Keyboard::KeycodeRange xkbRange = X11Keyboard::coreKeycodeRange(xkb->min_key_code, xkb->max_key_code);
     if (record->minKeycode != map.value().minKeycode || record->maxKeycode != map.value().maxKeycode ||
-        xkb->min_key_code != map.value().minKeycode || xkb->max_key_code != map.value().maxKeycode) {
+        xkbRange.first != map.value().minKeycode || xkbRange.last != map.value().maxKeycode) {
         return 0;  // written for another keymap
     }
     const std::optional<LevelThree> levelThree = findLevelThree(keyboard, map.value());
@@ -1271,6 +1279,10 @@ std::vector<std::uint32_t> X11Keyboard::keysymsFor(const std::u16string& text) {
         }
     }
     return keysyms;
+}
+
+X11Keyboard::KeycodeRange X11Keyboard::coreKeycodeRange(int minKeycode, int maxKeycode) {
+    return KeycodeRange{std::max(minKeycode, 8), std::min(maxKeycode, 255)};
 }
 
 X11Keyboard::TypingStats X11Keyboard::lastTypingStats() const {

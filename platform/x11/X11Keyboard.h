@@ -92,6 +92,15 @@ class X11Keyboard : public Keyboard {
     // else. Surrogate pairs are decoded; an unpaired surrogate becomes U+FFFD.
     static std::vector<std::uint32_t> keysymsFor(const std::u16string& text);
 
+    // The keycodes typing reads and remaps, from the range the keyboard reports: the core protocol
+    // carries keycodes 8 to 255 only (a server may report more, as XWayland does, and refuses any above
+    // 255 in a mapping change). first > last when the range holds none.
+    struct KeycodeRange {
+        int first = 0;
+        int last = -1;
+    };
+    static KeycodeRange coreKeycodeRange(int minKeycode, int maxKeycode);
+
   private:
     struct Impl;
     explicit X11Keyboard(std::unique_ptr<Impl> impl);
