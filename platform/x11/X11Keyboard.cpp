@@ -165,10 +165,13 @@ struct Keymap {
     }
 };
 
-// A key and the shift level it is typed at: bit 0 is Shift, bit 1 the Level3 shift.
+// A key, the shift level it is typed at (bit 0 is Shift, bit 1 the Level3 shift) and the keyboard group
+// it needs locked: AnyGroup for a key that has one group, which every group falls back to.
+constexpr int AnyGroup = -1;
 struct Stroke {
     KeyCode keycode = 0;
     int level = 0;
+    int group = AnyGroup;
 };
 
 // A stretch of the text typed on one mapping of the spare keycodes. symbols are the keysyms the stretch
@@ -305,11 +308,18 @@ struct Connection {
 
     Result<Keymap> readKeymap() {
         Keymap map;
-        XDisplayKeycodes(display, &map.minKeycode, &map.maxKeycode);
+        int reportedMin = 0, reportedMax = 0;
+        XDisplayKeycodes(display, &reportedMin, &reportedMax);
+        const X11Keyboard::KeycodeRange range = X11Keyboard::coreKeycodeRange(reportedMin, reportedMax);
+        map.minKeycode = range.first;
+        map.maxKeycode = range.last;
         const int count = map.maxKeycode - map.minKeycode + 1;
+        if (count <= 0) {
+            return Result<Keymap>::failure("the keyboard reports no keycode between 8 and 255");
+        }
         std::unique_ptr<KeySym, XFreeDeleter> syms(
             XGetKeyboardMapping(display, static_cast<KeyCode>(map.minKeycode), count, &map.perKeycode));
-        if (!syms || map.perKeycode <= 0 || count <= 0) {
+        if (!syms || map.perKeycode <= 0) {
             Status status = sync("reading the keyboard mapping");
             return Result<Keymap>::failure(status ? "the keyboard mapping could not be read"
                                                   : status.error());
@@ -522,26 +532,32 @@ struct Connection {
 // The record of a typing's changes to the keyboard, kept on the root window (property
 // _VARNEL_KEYMAP_JOURNAL of type _VARNEL_KEYMAP_RECORD, 32-bit words) while they last. Words: magic,
 // version, the writer's nonce, the keymap's lowest and highest keycode, Caps Lock switched off (0 or 1),
-// levels per keycode L (2 or 4), the key type the spare keycodes are given, the two modifier keys typing
-// presses (Shift, the Level3 shift or 0), the number N of spare keycodes, then per spare keycode its
-// number, the L keysyms it held before the change under way and the L it is being given, and last a
-// checksum of all the words before it. A killed typing leaves it behind; the next start undoes what it
+// the keyboard group locked by typing (0 or 1) and the locked group to give back, levels per group L (2
+// or 4), groups per keycode G (1 to 4), the key type the spare keycodes are given, the two modifier keys
+// typing presses (Shift, the Level3 shift or 0), the number N of spare keycodes, then per spare keycode
+// its number, the G * L keysyms it held before the change under way and the G * L it is being given, and
+// last a checksum of all the words before it. A killed typing leaves it behind; the next start undoes what it
 // names (see repairLeftovers). Any client may write a root property, so a record is read as untrusted.
 struct KeymapRecord {
     static constexpr long Magic = 0x56524E4C;
-    static constexpr long Version = 2;
-    static constexpr std::size_t Header = 11;
+    static constexpr long Version = 3;
+    static constexpr std::size_t Header = 14;
 
     long nonce = 0;
     int minKeycode = 0;
     int maxKeycode = 0;
     bool capsLockOff = false;
+    bool groupLocked = false;
+    int lockedGroupBefore = 0;
     int levels = 0;
+    int groups = 1;
     int type = 0;
     int shift = 0;
     int levelThree = 0;
     std::vector<KeyCode> keycodes;
-    std::vector<KeySym> before, after;  // levels per keycode each
+    std::vector<KeySym> before, after;  // groups * levels per keycode each
+
+    std::size_t perKeycode() const { return static_cast<std::size_t>(groups * levels); }
 
     static long checksum(const long* words, std::size_t count) {
         std::uint32_t hash = 2166136261u;  // FNV-1a over the words' bytes
@@ -560,12 +576,15 @@ struct KeymapRecord {
                                 minKeycode,
                                 maxKeycode,
                                 capsLockOff ? 1 : 0,
+                                groupLocked ? 1 : 0,
+                                lockedGroupBefore,
                                 levels,
+                                groups,
                                 type,
                                 shift,
                                 levelThree,
                                 static_cast<long>(keycodes.size())};
-        const auto per = static_cast<std::size_t>(levels);
+        const std::size_t per = perKeycode();
         for (std::size_t k = 0; k < keycodes.size(); ++k) {
             words.push_back(keycodes[k]);
             words.insert(words.end(), before.begin() + static_cast<std::ptrdiff_t>(k * per),
@@ -590,21 +609,27 @@ struct KeymapRecord {
         record.nonce = words[2];
         record.minKeycode = static_cast<int>(std::min(words[3], 256L));
         record.maxKeycode = static_cast<int>(std::min(words[4], 256L));
-        record.levels = static_cast<int>(std::min(words[6], 256L));
-        record.type = static_cast<int>(std::min(words[7], 256L));
-        record.shift = static_cast<int>(std::min(words[8], 256L));
-        record.levelThree = static_cast<int>(std::min(words[9], 256L));
-        const std::size_t keycodes = static_cast<std::size_t>(std::min(words[10], 256L));
-        const auto per = static_cast<std::size_t>(record.levels);
+        record.lockedGroupBefore = static_cast<int>(std::min(words[7], 256L));
+        record.levels = static_cast<int>(std::min(words[8], 256L));
+        record.groups = static_cast<int>(std::min(words[9], 256L));
+        record.type = static_cast<int>(std::min(words[10], 256L));
+        record.shift = static_cast<int>(std::min(words[11], 256L));
+        record.levelThree = static_cast<int>(std::min(words[12], 256L));
+        const std::size_t keycodes = static_cast<std::size_t>(std::min(words[13], 256L));
         auto isKeycode = [&record](long k) { return k >= record.minKeycode && k <= record.maxKeycode; };
         if (record.minKeycode < 8 || record.maxKeycode > 255 || record.minKeycode > record.maxKeycode ||
-            words[5] > 1 || (record.levels != 2 && record.levels != 4) || record.type > 255 ||
+            words[5] > 1 || words[6] > 1 || record.lockedGroupBefore >= XkbNumKbdGroups ||
+            (record.levels != 2 && record.levels != 4) || record.groups < 1 ||
+            record.groups > XkbNumKbdGroups || record.type > 255 ||
             (record.shift != 0 && !isKeycode(record.shift)) ||
             (record.levelThree != 0 && !isKeycode(record.levelThree)) ||
-            count != Header + keycodes * (1 + 2 * per) + 1) {
+            count !=
+                Header + keycodes * (1 + 2 * static_cast<std::size_t>(record.groups * record.levels)) + 1) {
             return std::nullopt;
         }
         record.capsLockOff = words[5] == 1;
+        record.groupLocked = words[6] == 1;
+        const std::size_t per = record.perKeycode();
         std::vector<bool> seen(256, false);
         for (std::size_t k = 0, at = Header; k < keycodes; ++k, at += 1 + 2 * per) {
             const long keycode = words[at];
@@ -651,12 +676,22 @@ class Journal {
         record_.capsLockOff = false;
         return store();
     }
-    // Recorded before the spare keycodes go from before to after (levels keysyms per keycode each, key
-    // type type).
-    Status remap(const std::vector<KeyCode>& keycodes, int levels, int type,
+    Status groupLocked(int groupBefore) {
+        record_.groupLocked = true;
+        record_.lockedGroupBefore = groupBefore;
+        return store();
+    }
+    Status groupBack() {
+        record_.groupLocked = false;
+        return store();
+    }
+    // Recorded before the spare keycodes go from before to after (groups * levels keysyms per keycode
+    // each, key type type in every group).
+    Status remap(const std::vector<KeyCode>& keycodes, int levels, int groups, int type,
                  const std::vector<KeySym>& before, const std::vector<KeySym>& after) {
         record_.keycodes = keycodes;
         record_.levels = levels;
+        record_.groups = groups;
         record_.type = type;
         record_.before = before;
         record_.after = after;
@@ -674,7 +709,7 @@ class Journal {
         if (disowned_) {
             return Status::success();
         }
-        const bool empty = !record_.capsLockOff && record_.keycodes.empty();
+        const bool empty = !record_.capsLockOff && !record_.groupLocked && record_.keycodes.empty();
         if (empty && !written_) {
             return Status::success();
         }
@@ -717,17 +752,24 @@ class Journal {
     bool disowned_ = false;
 };
 
-// Whether keycode holds exactly row (levels keysyms) as typing gives it to a spare keycode: one group of
-// the key type type, levels wide. An empty row: the keycode holds no keysym at all.
-bool holdsExactly(XkbDescPtr xkb, int keycode, int type, int levels, const KeySym* row) {
-    if (std::all_of(row, row + levels, [](KeySym sym) { return sym == NoSymbol; })) {
+// Whether keycode holds exactly row (groups * levels keysyms) as typing gives it to a spare keycode:
+// groups groups of the key type type, levels wide. An empty row: the keycode holds no keysym at all.
+bool holdsExactly(XkbDescPtr xkb, int keycode, int type, int levels, int groups, const KeySym* row) {
+    const int width = groups * levels;
+    if (std::all_of(row, row + width, [](KeySym sym) { return sym == NoSymbol; })) {
         const KeySym* syms = XkbKeySymsPtr(xkb, keycode);
         return std::all_of(syms, syms + XkbKeyNumSyms(xkb, keycode),
                            [](KeySym sym) { return sym == NoSymbol; });
     }
-    return XkbKeyNumGroups(xkb, keycode) == 1 && XkbKeyKeyTypeIndex(xkb, keycode, 0) == type &&
-           XkbKeyGroupWidth(xkb, keycode, 0) == levels &&
-           std::equal(row, row + levels, XkbKeySymsPtr(xkb, keycode));
+    if (XkbKeyNumGroups(xkb, keycode) != groups || XkbKeyGroupsWidth(xkb, keycode) != levels) {
+        return false;
+    }
+    for (int g = 0; g < groups; ++g) {
+        if (XkbKeyKeyTypeIndex(xkb, keycode, g) != type) {
+            return false;
+        }
+    }
+    return std::equal(row, row + width, XkbKeySymsPtr(xkb, keycode));
 }
 
 // The key that shifts to levels 3 and 4, and a key type of the keymap that gives four levels for Shift
@@ -827,14 +869,14 @@ class TypingLock {
 };
 
 // Undoes what a killed typing of ours left behind, as its record says: the modifier keys and spare
-// keycodes it may have left pressed are released, and the spare keycodes it changed are emptied, and Caps
-// Lock goes back on. Only a record that is wholly well-formed and was written for this keymap (its
-// keycode range) is acted on, and of the keycodes it names only those that are spare by the rule typing
-// picks them with (bound to no modifier) and still hold exactly what the record says typing gave them
-// (or held before the change under way): one group of the key type typing uses, with those keysyms. A
-// keycode someone else has changed since is not ours to touch. A property of another type is another
-// client's and left alone; a malformed record of ours is deleted. Nothing is done while another client
-// types (the typing lock is held for the repair). Returns the keycodes emptied.
+// keycodes it may have left pressed are released, the spare keycodes it changed are emptied, Caps Lock
+// goes back on and the keyboard group it locked goes back to the one before. Only a record that is wholly
+// well-formed and was written for this keymap (its keycode range) is acted on, and of the keycodes it names
+// only those that are spare by the rule typing picks them with (bound to no modifier) and still hold exactly
+// what the record says typing gave them (or held before the change under way): the recorded groups of the key
+// type typing uses, with those keysyms. A keycode someone else has changed since is not ours to touch. A
+// property of another type is another client's and left alone; a malformed record of ours is deleted. Nothing
+// is done while another client types (the typing lock is held for the repair). Returns the keycodes emptied.
 int repairLeftovers(Connection& keyboard) {
     TypingLock lock(keyboard);
     if (!keyboard.xkb || !lock.take()) {
@@ -873,13 +915,15 @@ int repairLeftovers(Connection& keyboard) {
         keyboard.sync("reading the keyboard map");
         return 0;
     }
+    const X11Keyboard::KeycodeRange xkbRange =
+        X11Keyboard::coreKeycodeRange(xkb->min_key_code, xkb->max_key_code);
     if (record->minKeycode != map.value().minKeycode || record->maxKeycode != map.value().maxKeycode ||
-        xkb->min_key_code != map.value().minKeycode || xkb->max_key_code != map.value().maxKeycode) {
+        xkbRange.first != map.value().minKeycode || xkbRange.last != map.value().maxKeycode) {
         return 0;  // written for another keymap
     }
     const std::optional<LevelThree> levelThree = findLevelThree(keyboard, map.value());
     const int typingType = record->levels == 4 ? (levelThree ? levelThree->type : -1) : XkbTwoLevelIndex;
-    const auto per = static_cast<std::size_t>(record->levels);
+    const std::size_t per = record->perKeycode();
     std::vector<KeyCode> ours;
     for (std::size_t k = 0; k < record->keycodes.size() && record->type == typingType; ++k) {
         const KeyCode keycode = record->keycodes[k];
@@ -887,7 +931,7 @@ int repairLeftovers(Connection& keyboard) {
         const KeySym* given = record->after.data() + k * per;
         auto holds = [&](const KeySym* row) {
             return std::any_of(row, row + per, [](KeySym sym) { return sym != NoSymbol; }) &&
-                   holdsExactly(xkb.get(), keycode, typingType, record->levels, row);
+                   holdsExactly(xkb.get(), keycode, typingType, record->levels, record->groups, row);
         };
         if (!modifiers.value()[keycode] && (holds(given) || holds(before))) {
             ours.push_back(keycode);
@@ -924,6 +968,9 @@ int repairLeftovers(Connection& keyboard) {
     }
     if (record->capsLockOff) {
         XkbLockModifiers(keyboard.display, XkbUseCoreKbd, LockMask, LockMask);
+    }
+    if (record->groupLocked) {
+        XkbLockGroup(keyboard.display, XkbUseCoreKbd, static_cast<unsigned>(record->lockedGroupBefore));
     }
     if (keyboard.sync("repairing the keymap")) {
         clear();
@@ -1044,37 +1091,97 @@ class CapsLockOff {
     bool changed_ = false;
 };
 
+// The keyboard group locked while typing: the characters on the spare keycodes' second to fourth groups
+// are typed with that group locked. The group locked before goes back afterwards.
+class GroupLock {
+  public:
+    GroupLock(Connection& keyboard, Journal& journal, int lockedBefore)
+        : keyboard_(keyboard), journal_(journal), before_(lockedBefore), current_(lockedBefore) {}
+    ~GroupLock() { restore(); }
+    GroupLock(const GroupLock&) = delete;
+    GroupLock& operator=(const GroupLock&) = delete;
+
+    int current() const { return current_; }
+    // The keys typed so far must have been handled by the server: they are looked up in the group of
+    // their moment.
+    Status lock(int group) {
+        if (group == current_) {
+            return Status::success();
+        }
+        if (!changed_) {
+            if (Status recorded = journal_.groupLocked(before_); !recorded) {
+                return recorded;
+            }
+            changed_ = true;
+        }
+        XkbLockGroup(keyboard_.display, XkbUseCoreKbd, static_cast<unsigned>(group));
+        current_ = group;
+        ++keyboard_.stats.groupSwitches;
+        return Status::success();
+    }
+    Status restore() {
+        if (!changed_) {
+            return Status::success();
+        }
+        changed_ = false;
+        XkbLockGroup(keyboard_.display, XkbUseCoreKbd, static_cast<unsigned>(before_));
+        current_ = before_;
+        Status status = keyboard_.sync("giving the keyboard group back");
+        return status ? journal_.groupBack() : status;
+    }
+
+  private:
+    Connection& keyboard_;
+    Journal& journal_;
+    int before_;
+    int current_;
+    bool changed_ = false;
+};
+
 // The spare keycodes and their mapping while the text is typed. One keymap change covers all of them, and
 // the spare keycodes are emptied again when this goes.
 class SpareKeycodes {
   public:
-    // levels is 2 (type TWO_LEVEL) or 4 (the keymap's four-level type of that index).
-    SpareKeycodes(Connection& keyboard, Journal& journal, std::vector<KeyCode> keycodes, int levels, int type)
+    // levels is 2 (type TWO_LEVEL) or 4 (the keymap's four-level type of that index); each spare keycode
+    // gets groups groups (1 to 4) of that type.
+    SpareKeycodes(Connection& keyboard, Journal& journal, std::vector<KeyCode> keycodes, int levels,
+                  int groups, int type)
         : keyboard_(keyboard),
           journal_(journal),
           keycodes_(std::move(keycodes)),
           levels_(levels),
+          groups_(groups),
           type_(type),
           current_(capacity(), NoSymbol) {}
     ~SpareKeycodes() { restore(); }
     SpareKeycodes(const SpareKeycodes&) = delete;
     SpareKeycodes& operator=(const SpareKeycodes&) = delete;
 
-    std::size_t capacity() const { return static_cast<std::size_t>(levels_) * keycodes_.size(); }
-    // Where symbols[i] lands: keycode i / levels, level i % levels.
+    std::size_t capacity() const { return perKeycode() * keycodes_.size(); }
+    // Where symbols[i] lands: the first keycodes * levels symbols in group 1 (keycode by keycode, level by
+    // level), the next in group 2 and so on, so that a text needing few symbols switches groups rarely.
     Stroke strokeFor(std::size_t i) const {
         const auto levels = static_cast<std::size_t>(levels_);
-        return Stroke{keycodes_[i / levels], static_cast<int>(i % levels)};
+        const std::size_t perGroup = levels * keycodes_.size();
+        const std::size_t inGroup = i % perGroup;
+        return Stroke{keycodes_[inGroup / levels], static_cast<int>(inGroup % levels),
+                      groups_ == 1 ? AnyGroup : static_cast<int>(i / perGroup)};
     }
 
     Status map(const std::vector<KeySym>& symbols) {
-        std::vector<KeySym> levels(capacity(), NoSymbol);
-        std::copy(symbols.begin(), symbols.end(), levels.begin());
+        // Row by row: per keycode its groups one after the other, each levels wide.
+        std::vector<KeySym> rows(capacity(), NoSymbol);
+        const auto levels = static_cast<std::size_t>(levels_);
+        const std::size_t perGroup = levels * keycodes_.size();
+        for (std::size_t i = 0; i < symbols.size(); ++i) {
+            const std::size_t group = i / perGroup, keycode = i % perGroup / levels, level = i % levels;
+            rows[keycode * perKeycode() + group * levels + level] = symbols[i];
+        }
         waitForTypedKeys();
         if (Status held = keyboard_.typingLockHeld(); !held) {
             return held;
         }
-        Status status = write(levels);
+        Status status = write(rows);
         if (status && !keyboard_.targetAnswers) {
             keyboard_.settle();
         }
@@ -1093,6 +1200,8 @@ class SpareKeycodes {
     }
 
   private:
+    std::size_t perKeycode() const { return static_cast<std::size_t>(groups_ * levels_); }
+
     void waitForTypedKeys() {
         if (typed_ > 0) {
             keyboard_.sync("typing");
@@ -1102,7 +1211,8 @@ class SpareKeycodes {
     }
 
     Status write(const std::vector<KeySym>& levels) {
-        if (Status recorded = journal_.remap(keycodes_, levels_, type_, current_, levels); !recorded) {
+        if (Status recorded = journal_.remap(keycodes_, levels_, groups_, type_, current_, levels);
+            !recorded) {
             return recorded;
         }
         mapped_ = true;
@@ -1126,13 +1236,13 @@ class SpareKeycodes {
                                 Status::failure("the keyboard map could not be read"));
         }
         XkbMapChangesRec changes{};
-        const auto per = static_cast<std::size_t>(levels_);
+        const std::size_t per = perKeycode();
         const bool emptying =
             std::all_of(levels.begin(), levels.end(), [](KeySym sym) { return sym == NoSymbol; });
         for (std::size_t i = 0; i < keycodes_.size(); ++i) {
             // A spare keycode another client has changed since is its own now: never overwritten, and left
             // as it is when we give the keycodes back.
-            if (!holdsExactly(xkb.get(), keycodes_[i], type_, levels_, current_.data() + per * i)) {
+            if (!holdsExactly(xkb.get(), keycodes_[i], type_, levels_, groups_, current_.data() + per * i)) {
                 if (emptying) {
                     continue;
                 }
@@ -1140,22 +1250,25 @@ class SpareKeycodes {
                                        std::to_string(keycodes_[i]));
             }
             const auto first = levels.begin() + static_cast<std::ptrdiff_t>(per * i);
-            if (std::all_of(first, first + levels_, [](KeySym sym) { return sym == NoSymbol; })) {
+            if (std::all_of(first, first + static_cast<std::ptrdiff_t>(per),
+                            [](KeySym sym) { return sym == NoSymbol; })) {
                 if (XkbChangeTypesOfKey(xkb.get(), keycodes_[i], 0, XkbGroup1Mask, nullptr, &changes) !=
                     Success) {
                     return Status::failure("a spare keycode could not be emptied");
                 }
                 continue;
             }
-            int types[XkbNumKbdGroups] = {type_};
+            int types[XkbNumKbdGroups] = {type_, type_, type_, type_};
+            const unsigned groupMask = (1u << groups_) - 1;
             KeySym* syms = nullptr;
-            if (XkbChangeTypesOfKey(xkb.get(), keycodes_[i], 1, XkbGroup1Mask, types, &changes) == Success) {
-                syms = XkbResizeKeySyms(xkb.get(), keycodes_[i], levels_);
+            if (XkbChangeTypesOfKey(xkb.get(), keycodes_[i], groups_, groupMask, types, &changes) ==
+                Success) {
+                syms = XkbResizeKeySyms(xkb.get(), keycodes_[i], static_cast<int>(per));
             }
             if (syms == nullptr) {
                 return Status::failure("a spare keycode could not be given keysyms");
             }
-            std::copy(first, first + levels_, syms);
+            std::copy(first, first + static_cast<std::ptrdiff_t>(per), syms);
         }
         changes.changed = XkbKeySymsMask;
         changes.first_key_sym = *std::min_element(keycodes_.begin(), keycodes_.end());
@@ -1168,13 +1281,32 @@ class SpareKeycodes {
         return Status::success();
     }
 
-    // Without XKB (two levels only): one core change per spare keycode.
+    // Without XKB (two levels, one group): one core change for the range from the lowest to the highest
+    // spare keycode, the keys in between given back what they hold.
     Status writeCore(const std::vector<KeySym>& levels) {
-        for (std::size_t i = 0; i < keycodes_.size(); ++i) {
-            KeySym syms[2] = {levels[2 * i], levels[2 * i + 1]};
-            XChangeKeyboardMapping(keyboard_.display, keycodes_[i], 2, syms, 1);
-            ++keyboard_.stats.keymapChanges;
+        const KeyCode first = *std::min_element(keycodes_.begin(), keycodes_.end());
+        const int count = *std::max_element(keycodes_.begin(), keycodes_.end()) - first + 1;
+        int held = 0;
+        std::unique_ptr<KeySym, XFreeDeleter> current(
+            XGetKeyboardMapping(keyboard_.display, first, count, &held));
+        if (!current || held <= 0) {
+            return firstFailure(keyboard_.sync("reading the keyboard mapping"),
+                                Status::failure("the keyboard mapping could not be read"));
         }
+        const int per = std::max(held, 2);
+        std::vector<KeySym> syms(static_cast<std::size_t>(count * per), NoSymbol);
+        for (int k = 0; k < count; ++k) {
+            std::copy(current.get() + k * held, current.get() + (k + 1) * held,
+                      syms.begin() + static_cast<std::ptrdiff_t>(k * per));
+        }
+        for (std::size_t i = 0; i < keycodes_.size(); ++i) {
+            const auto row = syms.begin() + static_cast<std::ptrdiff_t>((keycodes_[i] - first) * per);
+            std::fill(row, row + per, NoSymbol);
+            row[0] = levels[2 * i];
+            row[1] = levels[2 * i + 1];
+        }
+        ++keyboard_.stats.keymapChanges;
+        XChangeKeyboardMapping(keyboard_.display, first, per, syms.data(), count);
         return Status::success();
     }
 
@@ -1182,6 +1314,7 @@ class SpareKeycodes {
     Journal& journal_;
     std::vector<KeyCode> keycodes_;
     int levels_;
+    int groups_;
     int type_;
     std::vector<KeySym> current_;  // what the spare keycodes hold now
     bool mapped_ = false;
@@ -1273,6 +1406,10 @@ std::vector<std::uint32_t> X11Keyboard::keysymsFor(const std::u16string& text) {
     return keysyms;
 }
 
+X11Keyboard::KeycodeRange X11Keyboard::coreKeycodeRange(int minKeycode, int maxKeycode) {
+    return KeycodeRange{std::max(minKeycode, 8), std::min(maxKeycode, 255)};
+}
+
 X11Keyboard::TypingStats X11Keyboard::lastTypingStats() const {
     return impl_->stats;
 }
@@ -1354,20 +1491,37 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
 
     // The keyboard group decides which columns of the core mapping the keys type; Caps Lock is switched
     // off for the duration.
+    // The spare keycodes carry up to four groups where the keyboard group is only locked (no group key
+    // held or latched): the group is then locked for the characters of the second to fourth.
     int group = 0;
+    int lockedGroup = 0;
+    bool groupsUsable = false;
     bool capsLock = false;
     std::optional<LevelThree> levelThree;
+    std::unique_ptr<XkbDescRec, XkbDeleter> keyGroups;
     if (keyboard.xkb) {
         XkbStateRec state{};
         if (XkbGetState(keyboard.display, XkbUseCoreKbd, &state) == Success) {
             group = state.group;
+            lockedGroup = state.locked_group;
+            groupsUsable =
+                state.base_group == 0 && state.latched_group == 0 && state.group == state.locked_group;
             capsLock = (state.locked_mods & LockMask) != 0;
         }
         if (Status status = keyboard.sync("reading the keyboard state"); !status) {
             return status;
         }
         levelThree = findLevelThree(keyboard, map);
+        keyGroups.reset(XkbGetMap(keyboard.display, XkbKeySymsMask, XkbUseCoreKbd));
+        if (!keyGroups) {
+            keyboard.sync("reading the keyboard map");
+            groupsUsable = false;
+        }
     }
+    // A key of one group types the same in every group; another needs the group the user had locked.
+    auto groupFor = [&](int keycode) {
+        return !groupsUsable || XkbKeyNumGroups(keyGroups.get(), keycode) <= 1 ? AnyGroup : lockedGroup;
+    };
 
     std::unordered_map<KeySym, Stroke> direct;
     if (group < 2) {
@@ -1375,7 +1529,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
             for (int k = map.minKeycode; k <= map.maxKeycode; ++k) {
                 const KeySym sym = map.at(k, 2 * group + level);
                 if (sym != NoSymbol && !modifiers[static_cast<std::size_t>(k)] && direct.count(sym) == 0) {
-                    direct.emplace(sym, Stroke{static_cast<KeyCode>(k), level});
+                    direct.emplace(sym, Stroke{static_cast<KeyCode>(k), level, groupFor(k)});
                 }
             }
         }
@@ -1387,8 +1541,23 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
         }
     }
     const int levels = levelThree ? 4 : 2;
-    const std::vector<Stretch> stretches =
-        planStretches(keysyms, direct, static_cast<std::size_t>(levels) * spare.size());
+    // As many groups as lower the number of remaps, and no more: every group switch costs a round trip.
+    auto remaps = [](const std::vector<Stretch>& plan) {
+        return std::count_if(plan.begin(), plan.end(), [](const Stretch& s) { return !s.symbols.empty(); });
+    };
+    const int maxGroups = groupsUsable ? XkbNumKbdGroups : 1;
+    const std::size_t perGroup = static_cast<std::size_t>(levels) * spare.size();
+    std::vector<Stretch> stretches = planStretches(keysyms, direct, perGroup * maxGroups);
+    int groups = maxGroups;
+    for (int fewer = maxGroups - 1; fewer >= 1; --fewer) {
+        std::vector<Stretch> plan =
+            planStretches(keysyms, direct, perGroup * static_cast<std::size_t>(fewer));
+        if (remaps(plan) > remaps(stretches)) {
+            break;
+        }
+        stretches = std::move(plan);
+        groups = fewer;
+    }
     if (spare.empty()) {
         for (const Stretch& stretch : stretches) {
             if (!stretch.symbols.empty()) {
@@ -1399,6 +1568,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
     }
     keyboard.stats.spareKeycodes = static_cast<int>(spare.size());
     keyboard.stats.levelsPerKeycode = levels;
+    keyboard.stats.groupsPerKeycode = groups;
     keyboard.stop = false;
     keyboard.betweenSlices = &betweenSlices;
     struct ForgetHook {
@@ -1433,8 +1603,9 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
     // Lock back on; the record is cleared once all of that worked.
     Journal journal(keyboard, map, *shiftKey, levelThree ? levelThree->key : 0);
     CapsLockOff lockOff(keyboard, journal);
-    SpareKeycodes spareKeys(keyboard, journal, spare, levels,
+    SpareKeycodes spareKeys(keyboard, journal, spare, levels, groups,
                             levelThree ? levelThree->type : XkbTwoLevelIndex);
+    GroupLock groupLock(keyboard, journal, lockedGroup);
     HeldKeys held(keyboard);
     EscapeWatch escape(keyboard);
     Status status = lockOff.apply(capsLock);
@@ -1503,7 +1674,12 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
                 ++keyboard.stats.remappedCharacters;
             }
             const Stroke stroke = it->second;
-            status = holdModifiers(stroke.level);
+            if (stroke.group != AnyGroup) {
+                status = groupLock.lock(stroke.group);
+            }
+            if (status) {
+                status = holdModifiers(stroke.level);
+            }
             if (status) {
                 status = held.press(stroke.keycode);
             }
@@ -1520,10 +1696,19 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
             ++keyboard.stats.typedCharacters;
             stop = escape.pressed() || keyboard.stop || !focused;
             const bool sliceOver = Clock::now() - sliceStart >= keyboard.options.slice;
-            // The next remap, hook call or the end needs the keys so far handled; in between, the release
-            // is checked by the next key's round trip.
-            status = stop || sliceOver || i + 1 == stretch.end ? releaseHandled(stroke.keycode)
-                                                               : held.release(stroke.keycode);
+            // The next remap, group switch, hook call or the end needs the keys so far handled; in between,
+            // the release is checked by the next key's round trip.
+            const bool groupSwitchNext = i + 1 < stretch.end && [&] {
+                auto next = direct.find(keysyms[i + 1]);
+                if (next == direct.end()) {
+                    next = remapped.find(keysyms[i + 1]);
+                }
+                return next != remapped.end() && next->second.group != AnyGroup &&
+                       next->second.group != groupLock.current();
+            }();
+            status = stop || sliceOver || groupSwitchNext || i + 1 == stretch.end
+                         ? releaseHandled(stroke.keycode)
+                         : held.release(stroke.keycode);
             if (!status) {
                 break;
             }
@@ -1544,6 +1729,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
     }
     keyboard.stats.stopped = stop;
     status = firstFailure(status, held.releaseAll());
+    status = firstFailure(status, groupLock.restore());
     status = firstFailure(status, spareKeys.restore());
     status = firstFailure(status, lockOff.restore());
     return status;

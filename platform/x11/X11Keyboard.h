@@ -2,12 +2,16 @@
 //
 // Text is typed character for character. Characters the current keymap carries are typed on their own
 // keys at the right shift level; the others go through spare keycodes (keycodes without keysyms), which
-// are remapped in batches — one XKB map change per batch for all spare keycodes. Before each remap the
+// are remapped in batches — one keymap change per batch for all spare keycodes. Before each remap the
 // target must have looked up the keys typed on the current mapping: it is asked with a _NET_WM_PING,
 // which it answers after the events before it (a target that does not answer gets fixed waits). Every keymap
 // change costs every client (the window manager above all) a keymap reload, so the batches are as few as the
-// text allows: where the keymap has a Level3 shift, each spare keycode carries four characters (Shift and
-// Level3 choose among them), otherwise two. The spare keycodes get their original mapping back at the
+// text allows: where the keymap has a Level3 shift, each group of a spare keycode carries four characters
+// (Shift and Level3 choose among them), otherwise two; and with XKB each spare keycode carries up to four
+// groups, typed with that keyboard group locked (a stock keymap leaves 19 keycodes free: 304 characters
+// per batch). Keys of the keymap that have one group type the same in every group; for the others the
+// group the user had locked is locked again. A group switch waits until the server has handled the keys
+// before it. The spare keycodes get their original mapping and the keyboard its locked group back at the
 // end, on every path.
 //
 // Typing runs in slices with the caller's hook between them and stops early when that hook says so, when
@@ -19,11 +23,11 @@
 //
 // Typing owns the _VARNEL_TYPING selection while it types, taken under a server grab with a time of the
 // server's clock; a typing whose selection another client takes stops with a failure. A root-window
-// property records, before every change, what the spare keycodes are being given and whether Caps Lock was
-// switched off; it is rewritten as each change is given back and deleted once nothing is left, on success
-// and failure alike. Opening the keyboard repairs a keymap that a killed typing left behind, as a
-// well-formed record of ours tells, and only on keycodes that still hold exactly what typing gave them;
-// unless another client is typing at that moment.
+// property records, before every change, what the spare keycodes are being given, whether Caps Lock was
+// switched off and whether the keyboard group was switched; it is rewritten as each change is given back and
+// deleted once nothing is left, on success and failure alike. Opening the keyboard repairs a keymap that a
+// killed typing left behind, as a well-formed record of ours tells, and only on keycodes that still hold
+// exactly what typing gave them; unless another client is typing at that moment.
 #pragma once
 
 #include <chrono>
@@ -62,7 +66,9 @@ class X11Keyboard : public Keyboard {
         int batches = 0;              // mappings of the spare keycodes the text needed
         int spareKeycodes = 0;
         int remappedCharacters = 0;  // characters typed through spare keycodes
-        int levelsPerKeycode = 0;    // characters one spare keycode carries in a batch
+        int levelsPerKeycode = 0;    // shift levels of each group of a spare keycode
+        int groupsPerKeycode = 0;    // keyboard groups a spare keycode carries (1 to 4)
+        int groupSwitches = 0;       // keyboard group locks for the characters of other groups
         int typedCharacters = 0;
         bool modifiersStillHeld = false;
         bool stopped = false;   // by the caller's hook, by Escape or by the focus leaving the target
@@ -91,6 +97,15 @@ class X11Keyboard : public Keyboard {
     // feed, Latin-1 keysyms for printable Latin-1, Unicode keysyms (0x1000000 + code point) for everything
     // else. Surrogate pairs are decoded; an unpaired surrogate becomes U+FFFD.
     static std::vector<std::uint32_t> keysymsFor(const std::u16string& text);
+
+    // The keycodes typing reads and remaps, from the range the keyboard reports: the core protocol
+    // carries keycodes 8 to 255 only (a server may report more, as XWayland does, and refuses any above
+    // 255 in a mapping change). first > last when the range holds none.
+    struct KeycodeRange {
+        int first = 0;
+        int last = -1;
+    };
+    static KeycodeRange coreKeycodeRange(int minKeycode, int maxKeycode);
 
   private:
     struct Impl;
