@@ -72,9 +72,8 @@ configure_and_build() {
     run_build "$dir"
 }
 
-# Debian's hardening flags (fortified functions, relro and bindnow, stack protector) for a release
-# build: the package is built with them (package.sh), and so is the tested build, so that the tests
-# and the package's check run on one and the same program.
+# Debian's hardening flags (fortified functions, relro and bindnow, stack protector): the package is
+# built with them (package.sh), and so is the tested build, which the package's check packs.
 use_package_flags() {
     DEB_BUILD_MAINT_OPTIONS=hardening=+all
     export DEB_BUILD_MAINT_OPTIONS
@@ -83,11 +82,11 @@ use_package_flags() {
     export CXXFLAGS LDFLAGS
 }
 
-# The build every Linux test runs on (test.sh, test-wayland.sh): the release build of the package,
-# with the tests and benchmarks.
+# The build every Linux test runs on (test.sh, test-wayland.sh), with the tests and benchmarks:
+# optimised, with debugging information and the package's hardening flags.
 TEST_BUILD="$VARNEL_ROOT/build-test"
 build_for_tests() {
-    (use_package_flags && configure_and_build "$TEST_BUILD" -DCMAKE_BUILD_TYPE=Release)
+    (use_package_flags && configure_and_build "$TEST_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 }
 
 # step NAME COMMAND...: runs one step of a longer script, prints how long it took and remembers the

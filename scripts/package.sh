@@ -4,7 +4,8 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # shellcheck disable=SC2086
 install_packages $BUILD_PACKAGES $PACKAGE_PACKAGES
-# VARNEL_PACKAGE_BUILD names a release build made with the same flags (test.sh's) to pack instead.
+# VARNEL_PACKAGE_BUILD names another build made with the same hardening flags to pack instead (test.sh
+# packs the build its tests ran on).
 dir="${VARNEL_PACKAGE_BUILD:-$VARNEL_ROOT/build-package}"
 rm -f "$dir"/varnel_*.deb
 if [ -z "${VARNEL_PACKAGE_BUILD:-}" ]; then

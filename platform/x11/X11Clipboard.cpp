@@ -395,7 +395,7 @@ class X11Clipboard::Worker {
     Time releasedAt_ = CurrentTime;                        // when clear() last gave up CLIPBOARD
     std::optional<XID> paster_;                            // the client whose requests are the paste
     struct HandOver {
-        std::optional<Done> done;
+        Done done;
         Clock::time_point deadline;
     };
     std::optional<HandOver> handOver_;  // a clipboard manager is taking our text
@@ -1186,9 +1186,9 @@ void X11Clipboard::Worker::doHandOver(const Done& done) {
 
 void X11Clipboard::Worker::finishHandOver(Status status) {
     XDeleteProperty(display_, window_, atoms_.handOverProperty);
-    const auto done = std::move(handOver_->done);
+    const Done done = std::move(handOver_->done);
     handOver_.reset();
-    (*done)(std::move(status));
+    done(std::move(status));
 }
 
 void X11Clipboard::Worker::doExpectPaste(Window target, const Done& done) {
