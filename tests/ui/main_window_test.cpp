@@ -230,6 +230,25 @@ class MainWindowTest : public QObject {
         QVERIFY(l.window.text(3) == u"old new");
     }
 
+    void theSlotMenuOpensClearOfItsSlot() {
+        // Below the slot where there is room, else above it; never over it.
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        SlotMenuWidget menu;
+        for (const int top : {screen.top() + 40, screen.bottom() - 40}) {
+            const QRect slot(screen.left() + 100, top, 180, 25);
+            menu.keepClearOf(slot);
+            QRect shown;
+            QTimer::singleShot(50, [&menu, &shown] {
+                shown = menu.menu().geometry();
+                menu.menu().close();
+            });
+            menu.TrackPopupMenu(ScreenPoint{static_cast<std::int16_t>(slot.left() + 10),
+                                            static_cast<std::int16_t>(slot.top() + 5)});
+            QVERIFY(shown.isValid());
+            QVERIFY2(!shown.intersects(slot), qPrintable(QStringLiteral("%1").arg(top)));
+        }
+    }
+
     void theFocusedControlWearsAFrame() {
         Loaded l;
         l.window.activateWindow();
