@@ -195,6 +195,26 @@ TEST(Win32MainWindow, NamedForScreenReadersTabStaysInViewAndF2OpensTheEditDialog
     EXPECT_EQ(Opened::textOf(app.window.editDialog()->window()), u"テキストの編集（3）");
 }
 
+TEST(Win32MainWindow, TheSlotMenuOpensClearOfItsSlot) {
+    Opened app;
+    // The menu's place is read, and the menu closed, from inside its own loop.
+    static RECT shown{};
+    shown = RECT{};
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+        if (HWND menu = FindWindowW(L"#32768", nullptr); menu != nullptr && IsWindowVisible(menu)) {
+            GetWindowRect(menu, &shown);
+            EndMenu();
+        }
+    });
+    HWND slot = app.control(ids::Slot + 1);
+    SendMessageW(slot, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(slot), MAKELPARAM(-1, -1));  // the menu key
+    KillTimer(nullptr, timer);
+    RECT box{}, overlap{};
+    GetWindowRect(slot, &box);
+    ASSERT_FALSE(IsRectEmpty(&shown));
+    EXPECT_FALSE(IntersectRect(&overlap, &shown, &box));
+}
+
 TEST(Win32MainWindow, SlotsKeepTheirTextExactlyUntilEdited) {
     Opened app;
     const std::u16string text = u"一行目\r\n二行目\nthree\rfour";

@@ -92,17 +92,27 @@ class Win32SlotMenu : public SlotMenu {
         // the user clicks elsewhere; the right-click on our slot gives us the right to come to the
         // front. The system keeps the menu on the screen; 0 when it was dismissed or failed.
         SetForegroundWindow(owner_);
-        const BOOL chosen =
-            TrackPopupMenuEx(menu_, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x,
-                             at.y, owner_, nullptr);
+        // The menu opens below the slot; where the screen has no room below, the system puts it
+        // above, never over the slot.
+        TPMPARAMS clear{sizeof(TPMPARAMS), slot_};
+        const bool keepClear = IsRectEmpty(&slot_) == FALSE;
+        const int y = keepClear ? std::max<int>(at.y, slot_.bottom) : at.y;
+        const BOOL chosen = TrackPopupMenuEx(
+            menu_,
+            TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN | (keepClear ? TPM_VERTICAL : 0),
+            at.x, y, owner_, keepClear ? &clear : nullptr);
         PostMessageW(owner_, WM_NULL, 0, 0);
+        slot_ = RECT{};
         return static_cast<std::int16_t>(chosen);
     }
     HMENU menu() const { return menu_; }
+    // The slot the next menu belongs to, on the screen.
+    void keepClearOf(const RECT& slot) { slot_ = slot; }
 
   private:
     HWND owner_;
     HMENU menu_;
+    RECT slot_{};
 };
 
 Win32MainWindow::Win32MainWindow(AppState& state, MainWindowState& members)
@@ -526,6 +536,9 @@ void Win32MainWindow::onSlotPressed(int index, std::int16_t button, POINT at) {
     shift |= (GetKeyState(VK_CONTROL) < 0) ? 2 : 0;
     shift |= (GetKeyState(VK_MENU) < 0) ? 4 : 0;
     if (slotMenu_) {
+        RECT onScreen{};
+        GetWindowRect(slots_[index].box, &onScreen);
+        slotMenu_->keepClearOf(onScreen);
         OnSlotMouseDown(*context_, *slotMenu_, anchor, static_cast<std::int16_t>(index), button, shift,
                         twips(at.x), twips(at.y));
     }
