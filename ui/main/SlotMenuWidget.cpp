@@ -27,17 +27,24 @@ QPoint SlotMenuWidget::placed(QPoint at) const {
     if (!slot_.isValid() || screen == nullptr) {
         return at;
     }
+    // One pixel apart from the slot, so that rounding to device pixels at fractional scales cannot
+    // make them touch.
     const QRect area = screen->availableGeometry();
-    const int height = menu_.sizeHint().height();
-    const int below = std::max(at.y(), slot_.bottom() + 1);
-    if (below + height <= area.bottom() + 1) {
+    const QSize size = menu_.sizeHint();
+    const int below = std::max(at.y(), slot_.bottom() + 2);
+    if (below + size.height() <= area.bottom() + 1) {
         return {at.x(), below};
     }
-    const int above = std::min(at.y(), slot_.top()) - height;
+    const int above = std::min(at.y(), slot_.top() - 1) - size.height();
     if (above >= area.top()) {
         return {at.x(), above};
     }
-    return at;  // room on neither side: Qt keeps the menu on the screen
+    // Room on neither side (a short screen at a high scale): beside the slot, on its left where
+    // there is room (the window stands at the right edge), as high as the screen needs.
+    const int left = slot_.left() - 1 - size.width();
+    const int x = left >= area.left() ? left : slot_.right() + 2;
+    const int y = std::max(area.top(), std::min(at.y(), area.bottom() + 1 - size.height()));
+    return {x, y};
 }
 
 std::int16_t SlotMenuWidget::TrackPopupMenu(ScreenPoint at) {
