@@ -1,5 +1,6 @@
 """The accessibility tree as a screen reader sees it (AT-SPI on its own bus), and the keyboard alone:
-names and descriptions of every control, the reading order, and the slot menu from a key."""
+names, descriptions and roles of every control and window, the reading order in every display mode,
+the slot menu and the edit dialog from a key."""
 import json
 import os
 import shutil
@@ -95,27 +96,47 @@ class Accessibility(DesktopTestCase):
                               what='the focus to move'))
         return names
 
-    def test_every_control_is_named_and_the_main_window_reads_row_by_row(self):
+    def assert_named_apart(self, nodes):
+        """Every focusable control has a name of its own."""
+        names = [n['name'] for n in nodes if n['focusable'] and n['role'] not in ('frame', 'dialog')]
+        self.assertTrue(all(names), names)
+        self.assertEqual(len(names), len(set(names)), names)
+
+    def tab_stops(self):
+        """The names Tab reaches, once round from the z-order button."""
+        first = '常に手前に表示'
+        self.desktop.activate(self.varnel.window)
+        self.varnel.click_twips(120 + 187, 70 + 187)  # only a right press would open anything
+        poll(lambda: self.focused() == first, timeout=10, what='the first button focused')
+        stops = [first]
+        while len(stops) < 45:
+            name = self.tab_through(1)[0]
+            if name == first:
+                return stops
+            stops.append(name)
+        self.fail(f'Tab never came back round: {stops}')
+
+    def test_every_control_is_named_apart_and_tab_reads_what_is_shown_row_by_row(self):
         nodes = poll(lambda: (lambda t: t if any(n['name'] == 'スロット 10' for n in t) else None)(self.tree()),
                      timeout=60, what='the main window in the accessibility tree')
-        for n in nodes:
-            if n['focusable'] and n['role'] in ('push button', 'text', 'radio button', 'check box', 'combo box'):
-                self.assertTrue(n['name'], n)
+        self.assertEqual([n['role'] for n in nodes if n['name'] == 'Varnel'], ['application', 'frame'])
+        self.assert_named_apart(nodes)
         slots = [n for n in nodes if n['role'] == 'text']
         self.assertEqual([n['name'] for n in slots], [f'スロット {i}' for i in range(1, 11)])
-        self.assertIn('メニューキー', slots[0]['description'])
-        buttons = {n['name'] for n in nodes if n['role'] == 'push button'}
-        self.assertTrue({'常に手前に表示', '半角に変換します', '詳細設定ウィンドウを表示します',
-                         '右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします', '右の内容を指定したｱﾌﾟﾘに送ります'} <= buttons)
+        self.assertIn('F2', slots[0]['description'])
+        copy = next(n for n in nodes if n['name'] == 'スロット 3 をコピー')
+        self.assertEqual(copy['description'], '右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします')
+        self.assertTrue(any(n['name'] == 'スロット 10 を送る' for n in nodes))
 
-        # From the settings button on: copy, send and slot of row 1, then row 2.
-        self.desktop.activate(self.varnel.window)
-        for _ in range(40):
-            if self.focused() == '詳細設定ウィンドウを表示します':
-                break
-            self.desktop.key('Tab')
-        self.assertEqual(self.tab_through(4), ['右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします', '右の内容を指定したｱﾌﾟﾘに送ります',
-                                               'スロット 1', '右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします'])
+        # Five rows shown, the top row only, all ten rows: the top row's 9, then 3 per row shown.
+        row = lambda i: [f'スロット {i} をコピー', f'スロット {i} を送る', f'スロット {i}']
+        top = self.tab_stops()
+        self.assertEqual(len(top), 24)
+        self.assertEqual(top[9:], sum((row(i) for i in range(1, 6)), []))
+        self.varnel.double_click_twips(40, 300)
+        self.assertEqual(self.tab_stops(), top[:9])
+        self.varnel.double_click_twips(40, 300)
+        self.assertEqual(self.tab_stops(), top[:9] + sum((row(i) for i in range(1, 11)), []))
 
     def test_the_menu_key_opens_the_slot_menu(self):
         self.varnel.capture('abc')
@@ -142,6 +163,8 @@ class Accessibility(DesktopTestCase):
         self.desktop.activate(dialog)
         nodes = poll(lambda: (lambda t: t if any(n['role'] == 'combo box' for n in t) else None)(self.tree()),
                      timeout=60, what='the settings dialog in the accessibility tree')
+        self.assertEqual([n['role'] for n in nodes if n['name'] == 'Varnelの詳細設定'], ['dialog'])
+        self.assert_named_apart(nodes)
         # The combo box reads its number as its name; the label around it names it.
         combo = next(n for n in nodes if n['role'] == 'combo box')
         self.assertIn('割当て：\u30001～' + '\u3000' * 8 + 'まで', combo['labelled_by'])
@@ -156,12 +179,23 @@ class Accessibility(DesktopTestCase):
         self.assertEqual(order[:2], ['実行する', ' 1'])
         self.assertEqual(order[-3:], ['全消去実行', '決定', 'キャンセル'])
 
-    def test_edit_dialog_is_named_and_read_text_first(self):
-        self.varnel.double_click_twips(960 + 500, 600 + 187)  # slot 1
+    def test_edit_dialog_opens_by_f2_and_stores_by_the_keyboard_alone(self):
+        self.varnel.capture('abc')
+        self.varnel.click_twips(960 + 500, 600 + 187)  # into slot 1
+        self.desktop.key('F2')
         dialog = self.desktop.find_window('^テキストの編集（1）$')
+        self.assertEqual([n['role'] for n in self.tree() if n['name'] == 'テキストの編集（1）'], ['dialog'])
         self.desktop.activate(dialog)
         poll(lambda: self.focused() == 'テキスト', timeout=10, what='the text box focused')
+        self.desktop.key('End')
+        self.desktop.run(['xdotool', 'type', 'def'])
         self.assertEqual(self.tab_through(2), ['Ｏ Ｋ', 'キャンセル'])
+        self.desktop.key('shift+Tab')
+        poll(lambda: self.focused() == 'Ｏ Ｋ', timeout=10, what='the OK button focused')
+        self.desktop.key('Return')
+        poll(lambda: not self.desktop.run(['xdotool', 'search', '--name', '^テキストの編集'], check=False).split(),
+             timeout=10, what='the dialog to close')
+        self.assertEqual(self.varnel.slot_text(1), 'abcdef')
 
 
 if __name__ == '__main__':

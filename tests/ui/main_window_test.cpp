@@ -139,23 +139,128 @@ class MainWindowTest : public QObject {
         }
     }
 
-    void everyControlHasAnAccessibleName() {
+    void everyControlHasItsOwnAccessibleNameAndTheWindowIsAFrame() {
         Loaded l;
+        l.window.resize(l.window.QWidget::width(), twips.px(5370));  // all ten rows
+        QSet<QString> names;
         for (QWidget* w : l.window.findChildren<QWidget*>()) {
             if (w->focusPolicy() & Qt::TabFocus) {
                 QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
                 QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(), qPrintable(w->objectName()));
+                QVERIFY2(!names.contains(a->text(QAccessible::Name)), qPrintable(a->text(QAccessible::Name)));
+                names.insert(a->text(QAccessible::Name));
             }
         }
-        auto name = [](QWidget* w) {
-            return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+        QCOMPARE(names.size(), 39);
+        auto text = [](QWidget* w, QAccessible::Text t = QAccessible::Name) {
+            return QAccessible::queryAccessibleInterface(w)->text(t);
         };
-        QCOMPARE(name(l.window.conversionButton(0)), QStringLiteral("半角に変換します"));
-        QCOMPARE(name(l.window.sendButton(7)), l.window.sendButton(7)->toolTip());
-        QCOMPARE(name(l.window.slotEdit(10)), QStringLiteral("スロット 10"));
-        QCOMPARE(
-            QAccessible::queryAccessibleInterface(l.window.copyButton(10))->text(QAccessible::Description),
-            QStringLiteral("スロット 10"));
+        QCOMPARE(text(l.window.conversionButton(0)), QStringLiteral("半角に変換します"));
+        QCOMPARE(text(l.window.copyButton(3)), QStringLiteral("スロット 3 をコピー"));
+        QCOMPARE(text(l.window.sendButton(10)), QStringLiteral("スロット 10 を送る"));
+        // The tooltip is the description.
+        QCOMPARE(text(l.window.sendButton(7), QAccessible::Description),
+                 QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"));
+        QCOMPARE(l.window.copyButton(7)->toolTip(), QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"));
+        QCOMPARE(text(l.window.slotEdit(10)), QStringLiteral("スロット 10"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(&l.window)->role(), QAccessible::Window);
+    }
+
+    // The controls Tab reaches, once round from the first one.
+    static std::vector<QWidget*> tabStops(MainWindow& window) {
+        window.activateWindow();
+        if (!QTest::qWaitForWindowActive(&window)) {
+            return {};
+        }
+        QWidget* first = window.zOrderButton(1);
+        first->setFocus(Qt::TabFocusReason);
+        std::vector<QWidget*> stops{first};
+        for (int i = 0; i < 50; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (QApplication::focusWidget() == first) {
+                break;
+            }
+            stops.push_back(QApplication::focusWidget());
+        }
+        return stops;
+    }
+
+    void tabReachesOnlyTheControlsInView() {
+        Loaded l;
+        QWidget* slot8 = l.window.slotEdit(8);
+        std::vector<QWidget*> all;
+        for (QWidget* w = l.window.zOrderButton(1); all.size() < 39; w = w->nextInFocusChain()) {
+            if (w->focusPolicy() & Qt::TabFocus) {
+                all.push_back(w);
+            }
+        }
+        auto stops = [&l] { return tabStops(l.window); };
+        // Five rows, buttons only, all ten rows: 9 + 3 per row shown, in reading order.
+        QCOMPARE(stops(), std::vector<QWidget*>(all.begin(), all.begin() + 24));
+        QTest::mouseDClick(&l.window, Qt::LeftButton, {}, QPoint(2, 2));
+        QCOMPARE(stops(), std::vector<QWidget*>(all.begin(), all.begin() + 9));
+        QTest::mouseDClick(&l.window, Qt::LeftButton, {}, QPoint(2, 2));
+        QCOMPARE(stops(), all);
+        // The focus leaves a slot that goes out of view; typing then reaches no hidden slot.
+        slot8->setFocus();
+        QTest::mouseDClick(&l.window, Qt::LeftButton, {}, QPoint(2, 2));
+        QVERIFY(!slot8->isVisible() && QApplication::focusWidget() != slot8);
+        QVERIFY(QApplication::focusWidget() != nullptr && QApplication::focusWidget()->isVisible());
+        QVERIFY(l.window.setText(8, u"kept"));  // a hidden slot still holds and takes text
+        QVERIFY(l.window.text(8) == u"kept");
+        // A narrowed window leaves the settings button out.
+        l.window.resize(twips.px(1680), l.window.QWidget::height());
+        QVERIFY(!l.window.settingsButton()->isVisible() && l.window.zOrderButton(2)->isVisible());
+    }
+
+    void f2OpensTheEditDialogAndTheKeyboardAloneStoresTheText() {
+        Loaded l;
+        l.window.setText(3, u"old");
+        QTest::keyClick(l.window.slotEdit(3), Qt::Key_F2);
+        EditDialog* dialog = l.window.editDialog();
+        QVERIFY(dialog != nullptr);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("テキストの編集（3）"));
+        QCOMPARE(dialog->focusWidget(), static_cast<QWidget*>(dialog->textBox()));
+        QTest::keyClick(dialog->textBox(), Qt::Key_End);
+        QTest::keyClicks(dialog->textBox(), QStringLiteral(" new"));
+        QTest::keyClick(dialog->textBox(), Qt::Key_Tab);
+        QCOMPARE(dialog->focusWidget(), static_cast<QWidget*>(dialog->okButton()));
+        QTest::keyClick(dialog->okButton(), Qt::Key_Return);
+        QVERIFY(l.window.editDialog() == nullptr);
+        QVERIFY(l.window.text(3) == u"old new");
+    }
+
+    void theSlotMenuOpensClearOfItsSlot() {
+        // Below the slot where there is room, else above it; never over it.
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        SlotMenuWidget menu;
+        for (const int top : {screen.top() + 40, screen.bottom() - 40}) {
+            const QRect slot(screen.left() + 100, top, 180, 25);
+            menu.keepClearOf(slot);
+            QRect shown;
+            QTimer::singleShot(50, [&menu, &shown] {
+                shown = menu.menu().geometry();
+                menu.menu().close();
+            });
+            menu.TrackPopupMenu(ScreenPoint{static_cast<std::int16_t>(slot.left() + 10),
+                                            static_cast<std::int16_t>(slot.top() + 5)});
+            QVERIFY(shown.isValid());
+            QVERIFY2(!shown.intersects(slot), qPrintable(QStringLiteral("%1").arg(top)));
+        }
+    }
+
+    void theFocusedControlWearsAFrame() {
+        Loaded l;
+        l.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&l.window));
+        const QColor highlight = l.window.palette().color(QPalette::Highlight);
+        for (QWidget* w :
+             {static_cast<QWidget*>(l.window.copyButton(1)), static_cast<QWidget*>(l.window.slotEdit(1))}) {
+            const QPoint edge(w->width() / 2, 1);
+            QVERIFY(w->grab().toImage().pixelColor(edge) != highlight);
+            w->setFocus();
+            QCOMPARE(w->grab().toImage().pixelColor(edge), highlight);
+        }
     }
 
     void slotsShowWholeLines() {

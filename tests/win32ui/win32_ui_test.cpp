@@ -2,6 +2,8 @@
 // controls, the slots' exact text, the edit dialog and the settings dialog.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h:
+#include <oleacc.h>
 
 #include <string>
 
@@ -119,6 +121,98 @@ TEST(Win32MainWindow, ControlsStandWhereTheLayoutPutsThemAt96Dpi) {
     EXPECT_DOUBLE_EQ(app.window.width(), MinimumWindowWidth);
     ExpectPlace(app.control(ids::Slot + 3), 960, 1560, MinimumWindowWidth - SlotWidthAllowance, 375,
                 "Text1(3)");
+}
+
+// The name a screen reader reads for a control (MSAA), where the system answers; else empty.
+std::u16string AccessibleName(HWND control) {
+    using FromWindow = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
+    using FreeString = void(WINAPI*)(BSTR);
+    HMODULE oleacc = LoadLibraryW(L"oleacc.dll");
+    HMODULE oleaut = LoadLibraryW(L"oleaut32.dll");
+    auto fromWindow = reinterpret_cast<FromWindow>(
+        reinterpret_cast<void*>(GetProcAddress(oleacc, "AccessibleObjectFromWindow")));
+    auto freeString =
+        reinterpret_cast<FreeString>(reinterpret_cast<void*>(GetProcAddress(oleaut, "SysFreeString")));
+    std::u16string name;
+    IAccessible* accessible = nullptr;
+    if (fromWindow != nullptr && freeString != nullptr &&
+        SUCCEEDED(fromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                             reinterpret_cast<void**>(&accessible)))) {
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR text = nullptr;
+        if (accessible->get_accName(self, &text) == S_OK && text != nullptr) {
+            name = reinterpret_cast<const char16_t*>(text);
+            freeString(text);
+        }
+        accessible->Release();
+    }
+    return name;
+}
+
+TEST(Win32MainWindow, NamedForScreenReadersTabStaysInViewAndF2OpensTheEditDialog) {
+    Opened app;
+    // Picture buttons are named by their (undrawn) text, after their slot; the tooltip stays.
+    EXPECT_EQ(Opened::textOf(app.control(ids::CopyButton + 3)), u"スロット 3 をコピー");
+    EXPECT_EQ(Opened::textOf(app.control(ids::SendButton + 10)), u"スロット 10 を送る");
+    // A slot is named by the label just before it, not by its text.
+    HWND label = GetWindow(app.control(ids::Slot + 4), GW_HWNDPREV);
+    EXPECT_EQ(GetDlgCtrlID(label), ids::SlotLabel + 4);
+    EXPECT_EQ(Opened::textOf(label), u"スロット 4");
+    app.window.setText(4, u"abc");
+    // What a screen reader reads, where the system answers (Wine 8 does).
+    const std::u16string name = AccessibleName(app.control(ids::CopyButton + 3));
+    if (!name.empty()) {
+        EXPECT_EQ(name, u"スロット 3 をコピー");
+        EXPECT_EQ(AccessibleName(app.control(ids::Slot + 4)), u"スロット 4");
+    }
+
+    // Tab (IsDialogMessage) reaches the top row's 9 and 3 per row shown: five rows, the top row
+    // only, all ten rows.
+    auto tabStops = [&app] {
+        HWND first = app.control(ids::ZOrderButton + 1);
+        int count = 1;
+        for (HWND h = GetNextDlgTabItem(app.window.window(), first, FALSE); h != first && count < 50;
+             h = GetNextDlgTabItem(app.window.window(), h, FALSE)) {
+            ++count;
+        }
+        return count;
+    };
+    EXPECT_EQ(tabStops(), 24);
+    SetFocus(app.control(ids::Slot + 2));
+    CycleDisplayMode(app.window.context());
+    EXPECT_EQ(tabStops(), 9);
+    EXPECT_FALSE(IsWindowVisible(app.control(ids::Slot + 2)));
+    EXPECT_NE(GetFocus(), app.control(ids::Slot + 2));  // typing reaches no hidden slot
+    CycleDisplayMode(app.window.context());
+    EXPECT_EQ(tabStops(), 39);
+
+    // F2 in a slot opens it in the edit dialog.
+    app.window.setText(3, u"abc");
+    SendMessageW(app.control(ids::Slot + 3), WM_KEYDOWN, VK_F2, 0);
+    ASSERT_NE(app.window.editDialog(), nullptr);
+    EXPECT_EQ(Opened::textOf(app.window.editDialog()->window()), u"テキストの編集（3）");
+}
+
+TEST(Win32MainWindow, TheSlotMenuOpensClearOfItsSlot) {
+    Opened app;
+    // The menu's place is read, and the menu closed, from inside its own loop.
+    static RECT shown{};
+    shown = RECT{};
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+        if (HWND menu = FindWindowW(L"#32768", nullptr); menu != nullptr && IsWindowVisible(menu)) {
+            GetWindowRect(menu, &shown);
+            EndMenu();
+        }
+    });
+    HWND slot = app.control(ids::Slot + 1);
+    SendMessageW(slot, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(slot), MAKELPARAM(-1, -1));  // the menu key
+    KillTimer(nullptr, timer);
+    RECT box{}, overlap{};
+    GetWindowRect(slot, &box);
+    ASSERT_FALSE(IsRectEmpty(&shown));
+    EXPECT_FALSE(IntersectRect(&overlap, &shown, &box));
 }
 
 TEST(Win32MainWindow, SlotsKeepTheirTextExactlyUntilEdited) {

@@ -4,8 +4,10 @@
 #include <QTextDocument>
 
 #include "ui/common/EditLayout.h"
+#include "ui/common/FocusFrame.h"
 #include "ui/common/Text.h"
 #include "ui/common/WindowIcon.h"
+#include "ui/common/WindowRole.h"
 
 namespace varnel {
 
@@ -14,11 +16,10 @@ namespace {
 using namespace edit_layout;
 
 QPushButton* MakeButton(const QString& caption, int left, const Twips& twips, QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
+    // Neither button is the default or the cancel button: Enter presses the one that has the focus,
+    // Escape neither.
+    auto* button = new FocusFramedButton(caption, parent);
     button->setGeometry(twips.rect(left, ButtonTop, ButtonWidth, ButtonHeight));
-    // Neither button answers Enter or Escape.
-    button->setDefault(false);
-    button->setAutoDefault(false);
     return button;
 }
 
@@ -26,6 +27,7 @@ QPushButton* MakeButton(const QString& caption, int left, const Twips& twips, QW
 
 EditDialog::EditDialog() : QWidget(nullptr) {
     setObjectName(QStringLiteral("editDialog"));
+    SetWindowRole(*this, QAccessible::Dialog);
     // Asked for before the native window exists, so the dialog is never shown below the topmost
     // layer; the topmost request after the first show (FillEditDialog) confirms it.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |

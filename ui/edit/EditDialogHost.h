@@ -18,7 +18,7 @@ class EditDialogHost : public EditForm {
     EditDialogHost(const EditDialogHost&) = delete;
     EditDialogHost& operator=(const EditDialogHost&) = delete;
 
-    // A slot's double-click (SlotEdit::doubleClicked).
+    // A slot's double-click or F2 (SlotEdit::editRequested).
     void OpenEditDialog(std::int16_t index) { handlers_.OpenEditDialog(index); }
     // The main window's unload: an open dialog closes as with キャンセル.
     void unload() { handlers_.unload(); }

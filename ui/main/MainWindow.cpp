@@ -14,8 +14,10 @@
 #include "core/Geometry.h"
 #include "core/Startup.h"
 #include "delivery/Delivery.h"
+#include "ui/common/FocusFrame.h"
 #include "ui/common/Fonts.h"
 #include "ui/common/SizeHints.h"
+#include "ui/common/WindowRole.h"
 #include "ui/main/Layout.h"
 
 static void InitVarnelResources() {
@@ -31,6 +33,7 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
     InitVarnelResources();
     setWindowTitle(QStringLiteral("Varnel"));
     setObjectName(QStringLiteral("mainWindow"));
+    SetWindowRole(*this, QAccessible::Window);
     QIcon icon;
     for (const char* size : {":/icon16.xpm", ":/icon24.xpm", ":/icon32.xpm"}) {
         icon.addPixmap(QPixmap(QString::fromLatin1(size)));
@@ -85,9 +88,13 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
         copyButtons_[i] = pictureButton(":/copy.xpm", QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"),
                                         CopyButtonLeft, top);
         copyButtons_[i]->setObjectName(QStringLiteral("Command3_%1").arg(i));
+        // Ten rows of buttons with one tooltip each: the name says which slot a button is for, the
+        // tooltip stays the description.
+        copyButtons_[i]->setAccessibleName(QStringLiteral("スロット %1 をコピー").arg(i));
         sendButtons_[i] = pictureButton(":/send.xpm", QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"),
                                         SendButtonLeft, top);
         sendButtons_[i]->setObjectName(QStringLiteral("Command4_%1").arg(i));
+        sendButtons_[i]->setAccessibleName(QStringLiteral("スロット %1 を送る").arg(i));
         auto* slot = new SlotEdit(i, this);
         slot->setObjectName(QStringLiteral("Text1_%1").arg(i));
         slot->setFont(slotFont);
@@ -98,7 +105,8 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
 
     // Keyboard order: the top row from left to right, then row by row the copy button, the send
     // button and the slot, as the rows are read.
-    std::vector<QWidget*> order{zOrderButtons_[1], zOrderButtons_[2]};
+    std::vector<QWidget*>& order = controls_;
+    order = {zOrderButtons_[1], zOrderButtons_[2]};
     for (auto* b : conversionButtons_) {
         order.push_back(b);
     }
@@ -107,10 +115,6 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
         order.push_back(copyButtons_[i]);
         order.push_back(sendButtons_[i]);
         order.push_back(slotEdits_[i]);
-        // Ten rows of buttons with one tooltip each: the description says which slot a button is for.
-        const QString slot = slotEdits_[i]->accessibleName();
-        copyButtons_[i]->setAccessibleDescription(slot);
-        sendButtons_[i]->setAccessibleDescription(slot);
     }
     for (std::size_t i = 1; i < order.size(); ++i) {
         setTabOrder(order[i - 1], order[i]);
@@ -129,24 +133,22 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
 MainWindow::~MainWindow() = default;
 
 QPushButton* MainWindow::pictureButton(const char* resource, const QString& tooltip, int left, int top) {
-    auto* button = new QPushButton(this);
+    auto* button = new FocusFramedButton({}, this);
     button->setIcon(QIcon(QString::fromLatin1(resource)));
     button->setIconSize(QSize(twips_.px(360), twips_.px(360)));
     button->setToolTip(tooltip);
     button->setAccessibleName(tooltip);  // a picture says nothing to a screen reader
     button->setGeometry(twips_.rect(left, top, layout::ButtonSize, layout::ButtonSize));
-    button->setAutoDefault(false);
     return button;
 }
 
 QPushButton* MainWindow::captionButton(const QString& caption, double pointSize, const QString& tooltip,
                                        int left) {
-    auto* button = new QPushButton(caption, this);
+    auto* button = new FocusFramedButton(caption, this);
     button->setFont(ProportionalGothicFont(pointSize));
     button->setToolTip(tooltip);
     button->setAccessibleName(tooltip);  // "半" alone would not say what the button does
     button->setGeometry(twips_.rect(left, layout::TopRowTop, layout::ButtonSize, layout::ButtonSize));
-    button->setAutoDefault(false);
     return button;
 }
 
@@ -258,6 +260,18 @@ void MainWindow::setSlotWidth(std::int16_t index, double twips) {
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     FitSlotsToWidth(*this);
+    showOnlyControlsInView();
+}
+
+void MainWindow::showOnlyControlsInView() {
+    // A lower (or narrower) window clips the controls beyond its edge. Those wholly outside are
+    // hidden as well, so that Tab, typing and screen readers stay with what the user can see; a
+    // hidden slot keeps its text and goes on taking captured text. Hiding the control that has the
+    // focus moves the focus on to the next one shown.
+    const QRect area = rect();
+    for (QWidget* control : controls_) {
+        control->setVisible(control->geometry().intersects(area));
+    }
 }
 
 void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -314,6 +328,7 @@ void MainWindow::onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardMo
         slotMenu_ = std::make_unique<SlotMenuWidget>();
     }
     const SlotEdit* slot = slotEdits_[index];
+    slotMenu_->keepClearOf(QRect(slot->mapToGlobal(QPoint(0, 0)), slot->size()));
     // The window's outer corner on the screen, and the slot's place in the client area, in twips.
     const SlotMenuAnchor anchor{twips_.twips(frameGeometry().x()), twips_.twips(frameGeometry().y()),
                                 twips_.twips(slot->x()), twips_.twips(slot->y()),
@@ -362,7 +377,7 @@ void MainWindow::connectHandlers() {
         connect(slotEdits_[i], &SlotEdit::menuKeyPressed, this, [this](int index, QPoint position) {
             onSlotPressed(index, Qt::RightButton, Qt::NoModifier, position);
         });
-        connect(slotEdits_[i], &SlotEdit::doubleClicked, this, [this](int index) {
+        connect(slotEdits_[i], &SlotEdit::editRequested, this, [this](int index) {
             if (editDialog_) {
                 editDialog_->OpenEditDialog(static_cast<std::int16_t>(index));
             }

@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <array>
 #include <optional>
+#include <vector>
 
 #include <memory>
 #include "core/AppContext.h"
@@ -91,6 +92,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     void showFailure(const QString& headline, const std::string& why);
     QPushButton* pictureButton(const char* resource, const QString& tooltip, int left, int top);
     QPushButton* captionButton(const QString& caption, double pointSize, const QString& tooltip, int left);
+    void showOnlyControlsInView();
     static bool validSlot(int index) { return index >= 1 && index <= 10; }
     void onTick();
     void connectHandlers();
@@ -106,6 +108,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     std::array<QPushButton*, 11> sendButtons_{};
     QPushButton* settingsButton_ = nullptr;
     std::array<SlotEdit*, 11> slotEdits_{};
+    std::vector<QWidget*> controls_;  // every control, in the keyboard order
     std::optional<AppContext> context_;
     std::unique_ptr<SlotMenuWidget> slotMenu_;    // the slot menu, created on the first right-click
     std::optional<EditDialogHost> editDialog_;    // the edit dialog's host

@@ -3,9 +3,11 @@
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <algorithm>
 #include <cmath>
 
+#include "ui/common/FocusFrame.h"
 #include "ui/common/Text.h"
 
 namespace varnel {
@@ -16,7 +18,9 @@ SlotEdit::SlotEdit(int index, QWidget* parent) : QPlainTextEdit(parent), index_(
     setTabChangesFocus(true);
     setFrameShape(QFrame::Box);
     setLineWidth(1);
-    document()->setDocumentMargin(1);
+    // The text starts TextInset inside the frame. The inset belongs to the box, not to the text
+    // area, so that the focus frame can be drawn there without covering any text.
+    document()->setDocumentMargin(0);
     // The slot menu replaces the box's own context menu.
     setContextMenuPolicy(Qt::NoContextMenu);
     // The box paints its background, the strip under the last whole line included; the text area
@@ -25,19 +29,19 @@ SlotEdit::SlotEdit(int index, QWidget* parent) : QPlainTextEdit(parent), index_(
     setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(false);
     setAccessibleName(QStringLiteral("スロット %1").arg(index));
-    setAccessibleDescription(QStringLiteral(
-        "右クリック、メニューキーまたは Shift+F10 で編集メニュー、ダブルクリックで編集ウィンドウを開きます"));
+    setAccessibleDescription(
+        QStringLiteral("右クリック、メニューキーまたは Shift+F10 で編集メニュー、ダブルクリックまたは F2 "
+                       "で編集ウィンドウを開きます"));
     connect(this, &QPlainTextEdit::textChanged, this, &SlotEdit::onTextChanged);
     showWholeLines();
 }
 
 void SlotEdit::showWholeLines() {
     const qreal line = QFontMetricsF(font()).lineSpacing();
-    const qreal margin = document()->documentMargin();
     const int area = contentsRect().height();
-    const int lines = line > 0 ? static_cast<int>((area - margin) / line) : 0;
-    const int shown = lines > 0 ? static_cast<int>(std::ceil(margin + lines * line)) : area;
-    setViewportMargins(0, 0, 0, std::max(0, area - shown));
+    const int lines = line > 0 ? static_cast<int>((area - TextInset) / line) : 0;
+    const int shown = lines > 0 ? static_cast<int>(std::ceil(TextInset + lines * line)) : area;
+    setViewportMargins(TextInset, TextInset, TextInset, std::max(0, area - shown));
 }
 
 void SlotEdit::resizeEvent(QResizeEvent* event) {
@@ -52,7 +56,32 @@ void SlotEdit::changeEvent(QEvent* event) {
     }
 }
 
+bool SlotEdit::event(QEvent* event) {
+    const bool handled = QPlainTextEdit::event(event);
+    if (event->type() == QEvent::Paint && hasFocus()) {
+        // The box's own paint (the text area paints itself): the frame line and the inset.
+        QPainter painter(this);
+        DrawFocusFrame(painter, rect(), palette().color(QPalette::Highlight));
+    }
+    return handled;
+}
+
+void SlotEdit::focusInEvent(QFocusEvent* event) {
+    QPlainTextEdit::focusInEvent(event);
+    update();
+}
+
+void SlotEdit::focusOutEvent(QFocusEvent* event) {
+    QPlainTextEdit::focusOutEvent(event);
+    update();
+}
+
 void SlotEdit::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        emit editRequested(index_);
+        return;
+    }
     const bool menuKey = event->key() == Qt::Key_Menu ||
                          (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
     if (menuKey) {
@@ -87,7 +116,7 @@ void SlotEdit::mousePressEvent(QMouseEvent* event) {
 void SlotEdit::mouseDoubleClickEvent(QMouseEvent* event) {
     QPlainTextEdit::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton) {
-        emit doubleClicked(index_);
+        emit editRequested(index_);
     }
 }
 

@@ -12,6 +12,8 @@ namespace varnel {
 // was set (carriage returns and line feeds as they came) until the user edits it; after an edit the
 // text is what the box shows, with line feeds between lines.
 //
+// While the box has the keyboard focus, a focus frame covers its frame line and the inset inside it.
+//
 // The box shows whole lines only: the text area ends below the last line that fits entirely (the
 // strip under it keeps the box's background), and moving the cursor scrolls by lines.
 //
@@ -37,12 +39,16 @@ class SlotEdit : public QPlainTextEdit {
   signals:
     // The button that went down (left 1, right 2, middle 4), with the modifiers held and the position.
     void mousePressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
-    void doubleClicked(int index);
+    // A double-click or F2: the slot is to be opened in the edit dialog.
+    void editRequested(int index);
     // The menu key or Shift+F10: the slot menu is asked for at a position in the box (the text
     // cursor's lower left corner).
     void menuKeyPressed(int index, QPoint position);
 
   protected:
+    bool event(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -53,6 +59,9 @@ class SlotEdit : public QPlainTextEdit {
     void onTextChanged();
     // Ends the text area below the last line that fits whole, so that no line shows cut in half.
     void showWholeLines();
+
+    // Device-independent pixels between the frame line and the text, on every side but the bottom.
+    static constexpr int TextInset = 1;
 
     int index_;
     SharedText exact_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMenu>
+#include <QRect>
 #include <QWidget>
 
 #include "editing/SlotMenu.h"
@@ -14,9 +15,15 @@ class SlotMenuWidget : public SlotMenu {
     SlotMenuWidget();
     std::int16_t TrackPopupMenu(ScreenPoint at) override;
     QMenu& menu() { return menu_; }
+    // The slot the next menu belongs to, on the screen: the menu opens below it, or above it where
+    // there is no room below, so that it never covers the text being worked on.
+    void keepClearOf(const QRect& slot) { slot_ = slot; }
 
   private:
+    QPoint placed(QPoint at) const;
+
     QMenu menu_;
+    QRect slot_;
 };
 
 }  // namespace varnel

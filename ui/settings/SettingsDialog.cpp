@@ -1,16 +1,19 @@
 #include "ui/settings/SettingsDialog.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QKeyEvent>
+#include <QLineEdit>
 #include <QScreen>
 #include <algorithm>
 #include <vector>
 
 #include "core/Geometry.h"
+#include "ui/common/FocusFrame.h"
 #include "ui/common/Fonts.h"
 #include "ui/common/Text.h"
 #include "ui/common/WindowIcon.h"
+#include "ui/common/WindowRole.h"
 
 namespace varnel {
 
@@ -47,6 +50,7 @@ bool IsSelected(const std::array<QRadioButton*, N>& options, std::int16_t index)
 SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags), ctx_(ctx) {
     namespace L = settings_layout;
     setObjectName(QStringLiteral("settingsDialog"));
+    SetWindowRole(*this, QAccessible::Dialog);
     setWindowTitle(QStringLiteral("Varnelの詳細設定"));
     setWindowIcon(NoWindowIcon());
     setFont(ProportionalGothicFont(L::DialogPointSize));
@@ -75,6 +79,9 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     for (int i = 1; i <= 10; ++i) {
         rotationCountBox_->addItem(QString::number(i));
     }
+    // The box itself reads its number (and Label1 labels it); its parts say what they hold.
+    rotationCountBox_->lineEdit()->setAccessibleName(QStringLiteral("割当てるスロット数"));
+    rotationCountBox_->view()->setAccessibleName(QStringLiteral("割当てるスロット数の候補"));
 
     frame3_ = frame(QStringLiteral("ウィンドウ表示"));
     displaySizeButtons_[0] = new QRadioButton(QStringLiteral("通常表示（5行）"), frame3_);
@@ -82,13 +89,10 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     displaySizeButtons_[2] = new QRadioButton(QStringLiteral("全体表示（10行）"), frame3_);
 
     frame5_ = frame(QStringLiteral("内容消去"));
-    clearAllButton_ = new QPushButton(QStringLiteral("全消去実行"), frame5_);
-    okButton_ = new QPushButton(QStringLiteral("決定"), this);
-    cancelButton_ = new QPushButton(QStringLiteral("キャンセル"), this);
-    for (QPushButton* button : {okButton_, cancelButton_, clearAllButton_}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
+    // No default or cancel button: Enter presses the button that has the focus, Escape none.
+    clearAllButton_ = new FocusFramedButton(QStringLiteral("全消去実行"), frame5_);
+    okButton_ = new FocusFramedButton(QStringLiteral("決定"), this);
+    cancelButton_ = new FocusFramedButton(QStringLiteral("キャンセル"), this);
     for (QLabel* label : {label2_, label3_}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
@@ -373,19 +377,6 @@ void SettingsDialog::closeEvent(QCloseEvent* event) {
         emit closed();
     }
     event->accept();
-}
-
-void SettingsDialog::keyPressEvent(QKeyEvent* event) {
-    // Enter presses the button that has the focus, and only that one; Escape does nothing.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        for (QPushButton* button : {okButton_, cancelButton_, clearAllButton_}) {
-            if (focusWidget() == button) {
-                button->click();
-                return;
-            }
-        }
-    }
-    QWidget::keyPressEvent(event);
 }
 
 }  // namespace varnel

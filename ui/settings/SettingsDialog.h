@@ -70,7 +70,6 @@ class SettingsDialog : public QWidget, public settings::Controls {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:

@@ -13,6 +13,7 @@ constexpr int SettingsButton = 120;
 constexpr int CopyButton = 200;  // + 1..10, the row's slot
 constexpr int SendButton = 300;  // + 1..10
 constexpr int Slot = 400;        // + 1..10: the slot text boxes
+constexpr int SlotLabel = 420;   // + 1..10: "スロット n", each slot's name, placed just before it
 
 // Edit dialog. (1 and 2 are IDOK and IDCANCEL, which the dialog manager sends for Enter and Escape;
 // no control uses them.)

@@ -92,17 +92,27 @@ class Win32SlotMenu : public SlotMenu {
         // the user clicks elsewhere; the right-click on our slot gives us the right to come to the
         // front. The system keeps the menu on the screen; 0 when it was dismissed or failed.
         SetForegroundWindow(owner_);
-        const BOOL chosen =
-            TrackPopupMenuEx(menu_, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x,
-                             at.y, owner_, nullptr);
+        // The menu opens below the slot; where the screen has no room below, the system puts it
+        // above, never over the slot.
+        TPMPARAMS clear{sizeof(TPMPARAMS), slot_};
+        const bool keepClear = IsRectEmpty(&slot_) == FALSE;
+        const int y = keepClear ? std::max<int>(at.y, slot_.bottom) : at.y;
+        const BOOL chosen = TrackPopupMenuEx(
+            menu_,
+            TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN | (keepClear ? TPM_VERTICAL : 0),
+            at.x, y, owner_, keepClear ? &clear : nullptr);
         PostMessageW(owner_, WM_NULL, 0, 0);
+        slot_ = RECT{};
         return static_cast<std::int16_t>(chosen);
     }
     HMENU menu() const { return menu_; }
+    // The slot the next menu belongs to, on the screen.
+    void keepClearOf(const RECT& slot) { slot_ = slot; }
 
   private:
     HWND owner_;
     HMENU menu_;
+    RECT slot_{};
 };
 
 Win32MainWindow::Win32MainWindow(AppState& state, MainWindowState& members)
@@ -196,10 +206,17 @@ void Win32MainWindow::createControls() {
     button(ids::SettingsButton, L"詳細設定ウィンドウを表示します", BS_BITMAP,
            L"詳細設定ウィンドウを表示します");
     for (int i = 1; i <= 10; ++i) {
-        button(ids::CopyButton + i, L"右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします", BS_BITMAP,
+        // A picture button's text is not drawn; screen readers read it as the button's name, which
+        // says which slot the button is for. The tooltip stays the same for every row.
+        const std::wstring slot = L"スロット " + std::to_wstring(i);
+        button(ids::CopyButton + i, (slot + L" をコピー").c_str(), BS_BITMAP,
                L"右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします");
-        button(ids::SendButton + i, L"右の内容を指定したｱﾌﾟﾘに送ります", BS_BITMAP,
+        button(ids::SendButton + i, (slot + L" を送る").c_str(), BS_BITMAP,
                L"右の内容を指定したｱﾌﾟﾘに送ります");
+        // An edit box is named by the label just before it in the window order; this one takes no
+        // room and shows nothing.
+        CreateWindowExW(0, L"STATIC", slot.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0, 0, 0, window_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ids::SlotLabel + i)), instance, nullptr);
         // Multi-line, Enter starts a new line, no scroll bars (the text scrolls with the caret).
         HWND box = CreateWindowExW(
             WS_EX_CLIENTEDGE, L"EDIT", L"",
@@ -274,7 +291,36 @@ void Win32MainWindow::layoutControls() {
         place(control(ids::SendButton + i), SendButtonLeft, top, ButtonSize, ButtonSize);
         place(slots_[i].box, SlotLeft, top, slots_[i].widthTwips, i == 5 ? Slot5Height : SlotHeight);
     }
+    showOnlyControlsInView();
     InvalidateRect(window_, nullptr, TRUE);
+}
+
+void Win32MainWindow::showOnlyControlsInView() {
+    // A lower (or narrower) window clips the controls beyond its edge. Those wholly outside are
+    // hidden as well, so that Tab (IsDialogMessage passes over hidden controls), typing and screen
+    // readers stay with what the user can see; a hidden slot keeps its text and goes on taking
+    // captured text. A control that had the focus hands it to the first one shown.
+    const RECT area = clientRect();
+    HWND focus = GetFocus();
+    bool focusHidden = false;
+    for (HWND control = GetWindow(window_, GW_CHILD); control != nullptr;
+         control = GetWindow(control, GW_HWNDNEXT)) {
+        RECT r{}, overlap{};
+        GetWindowRect(control, &r);
+        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
+        // The slot labels take no room: they go with their slot.
+        const int id = GetDlgCtrlID(control);
+        if (id > ids::SlotLabel && id <= ids::SlotLabel + 10) {
+            GetWindowRect(slots_[id - ids::SlotLabel].box, &r);
+            MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
+        }
+        const bool inView = IntersectRect(&overlap, &r, &area) != FALSE;
+        focusHidden = focusHidden || (!inView && control == focus);
+        ShowWindow(control, inView ? SW_SHOWNA : SW_HIDE);
+    }
+    if (focusHidden) {
+        SetFocus(GetNextDlgTabItem(window_, nullptr, FALSE));
+    }
 }
 
 void Win32MainWindow::attach(Platform& platform) {
@@ -490,6 +536,9 @@ void Win32MainWindow::onSlotPressed(int index, std::int16_t button, POINT at) {
     shift |= (GetKeyState(VK_CONTROL) < 0) ? 2 : 0;
     shift |= (GetKeyState(VK_MENU) < 0) ? 4 : 0;
     if (slotMenu_) {
+        RECT onScreen{};
+        GetWindowRect(slots_[index].box, &onScreen);
+        slotMenu_->keepClearOf(onScreen);
         OnSlotMouseDown(*context_, *slotMenu_, anchor, static_cast<std::int16_t>(index), button, shift,
                         twips(at.x), twips(at.y));
     }
@@ -544,6 +593,7 @@ LRESULT Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE:
             if (wParam != SIZE_MINIMIZED) {
                 FitSlotsToWidth(*this);
+                showOnlyControlsInView();
             }
             return 0;
         case WM_GETMINMAXINFO: {
@@ -653,6 +703,40 @@ LRESULT Win32MainWindow::handleSlot(int index, UINT message, WPARAM wParam, LPAR
         case WM_GETDLGCODE:
             // Tab moves on to the next control instead of being typed into the slot.
             return TabLeavesEdit(CallWindowProcW(g_editProc, box, message, wParam, lParam), lParam);
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS: {
+            const LRESULT result = CallWindowProcW(g_editProc, box, message, wParam, lParam);
+            RedrawWindow(box, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+            return result;
+        }
+        case WM_NCPAINT: {
+            // While the slot has the focus its sunken edge is drawn in the highlight colour: the
+            // caret alone is easily missed. The edge is the box's own, so nothing moves.
+            const LRESULT result = CallWindowProcW(g_editProc, box, message, wParam, lParam);
+            if (GetFocus() == box) {
+                HDC dc = GetWindowDC(box);
+                RECT edge{};
+                GetWindowRect(box, &edge);
+                OffsetRect(&edge, -edge.left, -edge.top);
+                HBRUSH highlight = GetSysColorBrush(COLOR_HIGHLIGHT);
+                for (int i = 0; i < 2; ++i) {
+                    FrameRect(dc, &edge, highlight);
+                    InflateRect(&edge, -1, -1);
+                }
+                ReleaseDC(box, dc);
+            }
+            return result;
+        }
+        case WM_KEYDOWN:
+            // F2 opens the slot in the edit dialog, as a double-click does.
+            if (wParam == VK_F2 && GetKeyState(VK_SHIFT) >= 0 && GetKeyState(VK_CONTROL) >= 0 &&
+                GetKeyState(VK_MENU) >= 0) {
+                if (editDialog_ && !unloaded_) {
+                    editDialog_->OpenEditDialog(static_cast<std::int16_t>(index));
+                }
+                return 0;
+            }
+            break;
         case WM_SETTEXT:
             // From outside (tools, tests): the slot takes the text exactly. Our own settings go
             // straight to the box.

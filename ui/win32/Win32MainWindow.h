@@ -97,6 +97,7 @@ class Win32MainWindow : public MainForm, public SecondaryForms {
     void createControls();
     void applyDpi();
     void layoutControls();
+    void showOnlyControlsInView();
     void onCommand(int id, int code);
     void onSlotPressed(int index, std::int16_t button, POINT at);
     void onSlotEdited(int index);
