@@ -81,6 +81,38 @@ void Type(AppContext& ctx, const std::u16string& text) {
     ctx.platform.pump.pumpOnce();
 }
 
+// Types with the focused window's input method switched off for the typing and back afterwards
+// (also after a typing that failed or was stopped), so that no key is composed into other text.
+// Where that input method's state cannot be known or changed, typed keys could arrive as anything:
+// the text is pasted instead, and the user is told so once. Returns true when it was pasted.
+bool TypeWithInputMethodOff(AppContext& ctx, const std::u16string& text, PasteKind kind) {
+    InputMethodControl* const inputMethod = ctx.platform.inputMethod;
+    if (inputMethod == nullptr || text.empty() || ctx.mainState.Deliveries.shuttingDown) {
+        Type(ctx, text);
+        return false;
+    }
+    const Result<bool> suspended = inputMethod->suspend();
+    if (!suspended) {
+        if (!ctx.mainState.ToldPastedInsteadOfTyped) {
+            ctx.mainState.ToldPastedInsteadOfTyped = true;
+            ctx.form.reportKeyFailure(
+                "入力メソッドの状態を確かめられないため、キー入力の代わりに貼り付けで送りました"
+                "（この知らせは一度だけです）。\n" +
+                suspended.error());
+        }
+        Paste(ctx, text, kind);
+        return true;
+    }
+    Type(ctx, text);
+    if (suspended.value()) {
+        if (const Status restored = inputMethod->restore(); !restored) {
+            ReportKeyFailure(ctx,
+                             Status::failure("入力メソッドを元に戻せませんでした。\n" + restored.error()));
+        }
+    }
+    return false;
+}
+
 void RestoreLastClipboardText(AppContext& ctx) {
     ctx.platform.clipboard.clear();
     ReportClipboardFailure(ctx, ctx.platform.clipboard.setText(ctx.mainState.LastClipboardText));
@@ -149,7 +181,9 @@ void SendSlot(AppContext& ctx, std::int16_t index) {
                     RestoreLastClipboardText(ctx);
                     break;
                 case SendByKeystrokes:
-                    Type(ctx, text);
+                    if (TypeWithInputMethodOff(ctx, text, PasteKind::SlotText)) {
+                        RestoreLastClipboardText(ctx);
+                    }
                     break;
                 default:
                     break;
@@ -193,7 +227,7 @@ void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
                             Paste(ctx, converted, PasteKind::SelectionReplacement);
                             break;
                         case SendByKeystrokes:
-                            Type(ctx, converted);
+                            TypeWithInputMethodOff(ctx, converted, PasteKind::SelectionReplacement);
                             break;
                         default:
                             break;
