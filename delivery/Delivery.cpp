@@ -95,17 +95,23 @@ bool TypeWithInputMethodOff(AppContext& ctx, const std::u16string& text, PasteKi
     if (!suspended) {
         if (!ctx.mainState.ToldPastedInsteadOfTyped) {
             ctx.mainState.ToldPastedInsteadOfTyped = true;
-            ctx.form.reportKeyFailure(
-                "入力メソッドの状態を確かめられないため、キー入力の代わりに貼り付けで送りました"
-                "（この知らせは一度だけです）。\n" +
-                suspended.error());
+            ctx.form.reportPastedInsteadOfTyped(suspended.error());
         }
         Paste(ctx, text, kind);
         return true;
     }
     Type(ctx, text);
     if (suspended.value()) {
-        if (const Status restored = inputMethod->restore(); !restored) {
+        // The input method is switched back in the window that has the focus, and a click that
+        // stopped the typing has moved it to this program: the target gets it back first. Where it
+        // cannot, the target's input method stays off rather than another window's being switched on.
+        const auto foreground = ctx.platform.windows.foregroundWindow();
+        const bool onTarget =
+            (foreground && foreground.value() == ctx.state.TargetWindow) || FocusReturn(ctx);
+        const Status restored =
+            onTarget ? inputMethod->restore()
+                     : Status::failure("the focus could not be given back to the window typed into");
+        if (!restored) {
             ReportKeyFailure(ctx,
                              Status::failure("入力メソッドを元に戻せませんでした。\n" + restored.error()));
         }

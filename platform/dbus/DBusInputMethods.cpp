@@ -23,6 +23,10 @@ constexpr int CallBoundMs = 200;
 // How long the focused window's input context is waited for after the focus has moved to it (the
 // toolkit tells the input method about the focus on a connection of its own).
 constexpr auto FocusBound = 300ms;
+// A toolkit's input method module passes each key it has read on to the input method and inserts the
+// character when that answers; keys still on that way when the input method is switched back on would
+// be composed: they are given this long to get there first.
+constexpr auto InFlightKeysBound = 100ms;
 
 constexpr auto FcitxService = "org.fcitx.Fcitx5";
 constexpr auto FcitxPath = "/controller";
@@ -282,6 +286,9 @@ Result<bool> DBusInputMethods::suspend() {
 Status DBusInputMethods::restore() {
     const auto suspended = impl_->suspended;
     impl_->suspended = Impl::Suspended::Nothing;
+    if (suspended != Impl::Suspended::Nothing) {
+        std::this_thread::sleep_for(InFlightKeysBound);
+    }
     switch (suspended) {
         case Impl::Suspended::Fcitx:
             return impl_->restoreFcitx(QDBusConnection::sessionBus());

@@ -236,11 +236,15 @@ class InputMethodControl : public varnel::InputMethodControl {
         }
         on = on || suspended;
         suspended = false;
+        if (onRestore) {
+            onRestore();
+        }
         return Status::success();
     }
     bool on = true;
     bool known = true;
     bool suspended = false;
+    std::function<void()> onRestore;
 
   private:
     CallLog& log_;
@@ -396,6 +400,10 @@ class MainForm : public varnel::MainForm {
     }
     void reportKeyFailure(const std::string& why) override {
         log_.record("form.reportKeyFailure");
+        failures.push_back(why);
+    }
+    void reportPastedInsteadOfTyped(const std::string& why) override {
+        log_.record("form.reportPastedInsteadOfTyped");
         failures.push_back(why);
     }
     void reportClipboardFailure(const std::string& why) override {

@@ -231,8 +231,8 @@ TEST_F(Deliver, TypingSwitchesAnInputMethodThatIsOnOffAndBackAfterSuccessFailure
     w.platform.inputMethod = &w.inputMethod;
     w.state.SendMode = SendByKeystrokes;
     SendSlot(w.ctx, 3);
-    EXPECT_EQ(afterFocusReturn(),
-              (Calls{"im.suspend", "keys.type", "keys.wait", "pump", "im.restore", "timer.on"}));
+    EXPECT_EQ(afterFocusReturn(), (Calls{"im.suspend", "keys.type", "keys.wait", "pump", "foregroundWindow",
+                                         "im.restore", "timer.on"}));
     EXPECT_TRUE(w.inputMethod.on);
 
     w.log.failCall("keys.type", 2);
@@ -259,6 +259,36 @@ TEST_F(Deliver, TypingSwitchesAnInputMethodThatIsOnOffAndBackAfterSuccessFailure
     EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
 }
 
+TEST_F(Deliver, TheInputMethodIsSwitchedBackInTheTargetAfterAClickOnThisWindowStoppedTheTyping) {
+    w.platform.inputMethod = &w.inputMethod;
+    w.state.SendMode = SendByKeystrokes;
+    w.form.texts[2] = u"0123456789";
+    w.keyboard.sliceLength = 3;
+    std::vector<WindowHandle> restoredIn;
+    w.inputMethod.onRestore = [&] { restoredIn.push_back(w.windows.foreground); };
+    auto clickHere = [&] {
+        w.windows.foreground = w.form.handle;
+        StopTyping(w.ctx);
+    };
+    w.pump.onPump = [&] { w.pump.onPump = clickHere; };
+    SendSlot(w.ctx, 3);
+    EXPECT_EQ(w.keyboard.typed.back(), u"012");
+    EXPECT_EQ(restoredIn, std::vector<WindowHandle>{Target});
+    EXPECT_TRUE(w.form.failures.empty());
+
+    // The target cannot get the focus back: its input method stays off, and the user is told.
+    w.pump.onPump = [&] {
+        w.pump.onPump = [&] {
+            clickHere();
+            w.windows.activationWorks = false;
+        };
+    };
+    SendSlot(w.ctx, 3);
+    EXPECT_EQ(restoredIn.size(), 1u);
+    EXPECT_FALSE(w.inputMethod.on);
+    EXPECT_EQ(w.form.failures.size(), 1u);
+}
+
 TEST_F(Deliver, AnInputMethodOfUnknownStateGetsThePastedTextAndTheUserIsToldOnce) {
     w.platform.inputMethod = &w.inputMethod;
     w.inputMethod.known = false;
@@ -274,6 +304,8 @@ TEST_F(Deliver, AnInputMethodOfUnknownStateGetsThePastedTextAndTheUserIsToldOnce
     EXPECT_EQ(w.clipboard.history.end()[-2], u"ABC");
     EXPECT_EQ(w.log.count("keys.pasteKey"), 2);
     EXPECT_EQ(w.log.count("im.restore"), 0);
+    EXPECT_EQ(w.log.count("form.reportPastedInsteadOfTyped"), 1);
+    EXPECT_EQ(w.log.count("form.reportKeyFailure"), 0);
     EXPECT_EQ(w.form.failures.size(), 1u);
     EXPECT_TRUE(w.timer.enabled);
 }
