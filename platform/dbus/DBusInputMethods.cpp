@@ -122,8 +122,15 @@ QString IBusAddress() {
 }
 
 // The name in an ibus engine description (a serialised IBusEngineDesc: type name, attachments, name, ...).
-QString EngineName(const QVariant& description) {
-    QDBusArgument argument = description.value<QDBusVariant>().variant().value<QDBusArgument>();
+// The property's value is a variant, and ibus wraps its objects in one more.
+QString EngineName(QVariant description) {
+    while (description.canConvert<QDBusVariant>() && !description.canConvert<QDBusArgument>()) {
+        description = description.value<QDBusVariant>().variant();
+    }
+    if (!description.canConvert<QDBusArgument>()) {
+        return {};
+    }
+    const QDBusArgument argument = description.value<QDBusArgument>();  // const: read, not written
     QString typeName;
     QString name;
     argument.beginStructure();
@@ -225,7 +232,11 @@ struct DBusInputMethods::Impl {
         if (reply.value().isEmpty()) {
             return Result<QString>::failure("ibus GlobalEngine: no answer");
         }
-        return Result<QString>::success(EngineName(reply.value().front()));
+        const QString name = EngineName(reply.value().front());
+        if (name.isEmpty()) {
+            return Result<QString>::failure("ibus GlobalEngine: an engine description that cannot be read");
+        }
+        return Result<QString>::success(name);
     }
 
     Status setIBusEngine(const QDBusConnection& bus, const QString& engine) const {

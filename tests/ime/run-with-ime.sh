@@ -64,6 +64,11 @@ fcitx5)
     ;;
 ibus)
     export XMODIFIERS=@im=ibus GTK_IM_MODULE=ibus QT_IM_MODULE=ibus GSETTINGS_BACKEND=memory
+    # mozc starts in hiragana, as the fcitx5 one does, instead of direct input.
+    mkdir -p "$XDG_CONFIG_HOME/mozc"
+    printf 'engines {\n  name: "mozc-jp"\n  longname: "Mozc"\n  layout: "default"\n  rank: 80\n}\nactive_on_launch: True\n' \
+        >"$XDG_CONFIG_HOME/mozc/ibus_config.textproto"
+    [ ${#as_user[@]} -eq 0 ] || chown -R "$user:" "$run/home"
     "${as_user[@]}" ibus-daemon --xim --panel=disable --emoji-extension=disable >"$run/im.log" 2>&1 &
     pids+=($!)
     ;;

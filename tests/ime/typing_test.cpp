@@ -74,8 +74,11 @@ bool SwitchOn() {
             return ImState() == "2 mozc";
         });
     }
-    Shell("ibus engine mozc-jp");
-    return Eventually([] { return ImState() == "mozc-jp"; });
+    // ibus knows its engines a little after it has started: asked again until then.
+    return Eventually([] {
+        Shell("ibus engine mozc-jp 2>/dev/null");
+        return ImState() == "mozc-jp";
+    });
 }
 
 bool SwitchOff() {
@@ -85,8 +88,10 @@ bool SwitchOff() {
             return ImState().rfind("1 ", 0) == 0;
         });
     }
-    Shell("ibus engine xkb:jp::jpn");
-    return Eventually([] { return ImState() == "xkb:jp::jpn"; });
+    return Eventually([] {
+        Shell("ibus engine xkb:jp::jpn 2>/dev/null");
+        return ImState() == "xkb:jp::jpn";
+    });
 }
 
 // What a text window holds after the text is typed: every line break is a line feed.
