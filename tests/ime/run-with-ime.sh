@@ -24,6 +24,13 @@ if [ "$(id -u)" -eq 0 ]; then
     id -u "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
     as_user=(setpriv "--reuid=$user" "--regid=$(id -g "$user")" --clear-groups)
     chown "$user:" "$run"
+    # That user may not reach the build (root's home is closed): the test and its target windows are
+    # run from copies.
+    mkdir "$run/bin"
+    cp "$1" "$(dirname "${BASH_SOURCE[0]}")"/*_target.* "$run/bin/"
+    chmod -R a+rX "$run/bin"
+    export VARNEL_IME_TEST_DIR=$run/bin
+    set -- "$run/bin/$(basename "$1")" "${@:2}"
 fi
 chmod 755 "$run"
 mkdir -p "$run/home" && chmod 700 "$run/home" && [ ${#as_user[@]} -eq 0 ] || chown "$user:" "$run/home"

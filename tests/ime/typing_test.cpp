@@ -120,7 +120,8 @@ class ImeTyping : public ::testing::TestWithParam<std::string> {
         title = "varnel-ime-" + GetParam();
         out = "/tmp/" + title + "-" + std::to_string(getpid());
         std::remove(out.c_str());
-        const std::string dir = VARNEL_IME_TEST_DIR;
+        const char* copied = std::getenv("VARNEL_IME_TEST_DIR");  // where run-with-ime.sh put them
+        const std::string dir = copied != nullptr ? copied : VARNEL_IME_TEST_DIR;
         const std::string program =
             GetParam() == "gtk" ? "python3 " + dir + "/gtk_target.py" : "wish " + dir + "/tk_target.tcl";
         Shell(program + " " + title + " " + out + " >/dev/null 2>&1 & echo $! > " + out + ".pid");
