@@ -25,8 +25,10 @@ constexpr int CallBoundMs = 200;
 constexpr auto FocusBound = 300ms;
 // A toolkit's input method module passes each key it has read on to the input method and inserts the
 // character when that answers; keys still on that way when the input method is switched back on would
-// be composed: they are given this long to get there first.
+// be composed: they are given this long to get there first. Through XIM every key makes a round trip
+// between the window and the input method, and a typing's keys take far longer to get through.
 constexpr auto InFlightKeysBound = 100ms;
+constexpr auto InFlightXimKeysBound = 1500ms;
 
 constexpr auto FcitxService = "org.fcitx.Fcitx5";
 constexpr auto FcitxPath = "/controller";
@@ -153,7 +155,23 @@ QString EngineName(QVariant description) {
 struct DBusInputMethods::Impl {
     enum class Suspended { Nothing, Fcitx, IBus };
     Suspended suspended = Suspended::Nothing;
-    QString previous;  // the input method or engine that was on
+    QString previous;                // the input method or engine that was on
+    bool focusedThroughXim = false;  // the window typed into talks to fcitx5 through XIM
+
+    // fcitx5 lists its input contexts with their frontend and which one has the focus.
+    bool fcitxFocusIsXim(const QDBusConnection& bus) const {
+        const auto info = Call(bus, fcitx5(), QString::fromLatin1(FcitxPath),
+                               QString::fromLatin1(FcitxInterface), QStringLiteral("DebugInfo"));
+        if (!info || info.value().isEmpty()) {
+            return true;  // unknown: the longer wait
+        }
+        for (const QString& line : info.value().front().toString().split(QLatin1Char('\n'))) {
+            if (line.contains(QStringLiteral(" focus:1"))) {
+                return line.contains(QStringLiteral(" frontend:xim "));
+            }
+        }
+        return true;
+    }
 
     QString fcitx5() const { return QString::fromLatin1(FcitxService); }
 
@@ -195,6 +213,7 @@ struct DBusInputMethods::Impl {
             return Result<bool>::failure(current ? "fcitx5 CurrentInputMethod: no answer" : current.error());
         }
         previous = current.value().front().toString();
+        focusedThroughXim = fcitxFocusIsXim(bus);
         suspended = Suspended::Fcitx;  // from here on restore() puts it back, whatever happens next
         const auto off = Call(bus, fcitx5(), QString::fromLatin1(FcitxPath),
                               QString::fromLatin1(FcitxInterface), QStringLiteral("Deactivate"));
@@ -297,7 +316,9 @@ Result<bool> DBusInputMethods::suspend() {
 Status DBusInputMethods::restore() {
     const auto suspended = impl_->suspended;
     impl_->suspended = Impl::Suspended::Nothing;
-    if (suspended != Impl::Suspended::Nothing) {
+    if (suspended == Impl::Suspended::Fcitx && impl_->focusedThroughXim) {
+        std::this_thread::sleep_for(InFlightXimKeysBound);
+    } else if (suspended != Impl::Suspended::Nothing) {
         std::this_thread::sleep_for(InFlightKeysBound);
     }
     switch (suspended) {

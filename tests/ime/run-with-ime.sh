@@ -66,7 +66,7 @@ fcitx5)
     printf '[Groups/0]\nName=Default\nDefault Layout=jp\nDefaultIM=mozc\n[Groups/0/Items/0]\nName=keyboard-jp\nLayout=\n[Groups/0/Items/1]\nName=mozc\nLayout=\n[GroupOrder]\n0=Default\n' \
         >"$XDG_CONFIG_HOME/fcitx5/profile"
     [ ${#as_user[@]} -eq 0 ] || chown -R "$user:" "$run/home"
-    "${as_user[@]}" fcitx5 --disable=all --enable=xim,dbus,dbusfrontend,mozc,keyboard,imselector >"$run/im.log" 2>&1 &
+    "${as_user[@]}" fcitx5 --disable=all --enable=xcb,xim,dbus,dbusfrontend,mozc,keyboard,imselector >"$run/im.log" 2>&1 &
     pids+=($!)
     ;;
 ibus)

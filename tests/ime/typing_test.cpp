@@ -147,13 +147,15 @@ class ImeTyping : public ::testing::TestWithParam<std::string> {
         const std::u16string typed = ApplyLineEndRule(text);
         EXPECT_TRUE(keyboard->typeText(typed).ok());
         EXPECT_TRUE(keyboard->waitUntilSent().ok());
+        const double typing = std::chrono::duration<double>(Clock::now() - start).count();
         EXPECT_TRUE(inputMethods.restore().ok());
         const std::string expected = before + Shown(typed);
         const bool exact = Eventually([&] { return ReadFile(out) == expected; });
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        std::printf("%s %s, %s: %zu units in %.2f s (%.0f a second)\n", Im.c_str(), GetParam().c_str(),
+        std::printf("%s %s, %s: %zu units typed in %.3f s (%.0f a second), all shown after %.2f s\n",
+                    Im.c_str(), GetParam().c_str(),
                     suspended.ok() && suspended.value() ? "switched off for the typing" : "off", typed.size(),
-                    seconds, static_cast<double>(typed.size()) / seconds);
+                    typing, static_cast<double>(typed.size()) / typing, seconds);
         EXPECT_EQ(ReadFile(out), expected);
         return exact;
     }
@@ -163,11 +165,18 @@ class ImeTyping : public ::testing::TestWithParam<std::string> {
 };
 
 const std::u16string Mixed = u"abc ABC 123 あいう 漢字変換 ｶﾀｶﾅ ﾞﾟ 😀\tL1\nL2\r\nL3\rend";
+// Through XIM, characters typed on spare keycodes are still lost: the input method hands the keys back
+// after their keycodes have been mapped again. Tk windows get the characters of the keymap only.
+const std::u16string OnTheKeymap = u"abc ABC 123 xyz\tL1\nL2\r\nL3\rend";
+
+std::u16string TextFor(const std::string& target) {
+    return target == "tk" ? OnTheKeymap : Mixed;
+}
 
 TEST_P(ImeTyping, TypesExactlyWithTheInputMethodOnAndLeavesItOn) {
     ASSERT_TRUE(SwitchOn());
     const std::string state = ImState();
-    EXPECT_TRUE(typeExactly(Mixed));
+    EXPECT_TRUE(typeExactly(TextFor(GetParam())));
     EXPECT_EQ(ImState(), state);
     EXPECT_TRUE(typeExactly(u"xyz"));  // a second send in a row, as one after another click
     EXPECT_EQ(ImState(), state);
@@ -176,12 +185,17 @@ TEST_P(ImeTyping, TypesExactlyWithTheInputMethodOnAndLeavesItOn) {
 TEST_P(ImeTyping, TypesExactlyWithTheInputMethodOffAndLeavesItOff) {
     ASSERT_TRUE(SwitchOff());
     const std::string state = ImState();
-    EXPECT_TRUE(typeExactly(Mixed));
+    EXPECT_TRUE(typeExactly(TextFor(GetParam())));
     EXPECT_EQ(ImState(), state);
 }
 
-// Tk (XIM) is not among them yet: the input method could not be switched on in it from outside.
-INSTANTIATE_TEST_SUITE_P(Targets, ImeTyping, ::testing::Values("gtk"));
+// Run with --gtest_also_run_disabled_tests to see the loss on the XIM path.
+TEST_P(ImeTyping, DISABLED_TypesCharactersOutsideTheKeymapThroughXim) {
+    ASSERT_TRUE(SwitchOff());
+    EXPECT_TRUE(typeExactly(Mixed));
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, ImeTyping, ::testing::Values("gtk", "tk"));
 
 }  // namespace
 }  // namespace varnel
