@@ -18,6 +18,7 @@
 #include "core/AppState.h"
 #include "delivery/Delivery.h"
 #include "platform/Platform.h"
+#include "platform/dbus/DBusInputMethods.h"
 #include "platform/posix/IconvCodepage.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/qt/QtServices.h"
@@ -189,6 +190,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<varnel::WindowSystem> windows;
     std::unique_ptr<varnel::Clipboard> clipboard;
     std::unique_ptr<varnel::Keyboard> keyboard;
+    std::unique_ptr<varnel::DBusInputMethods> inputMethods;  // X11 keys pass through the input method
     const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
     if (x11) {
         // A lost connection, ours or Qt's, ends the run with status 1 and one line.
@@ -221,6 +223,7 @@ int main(int argc, char** argv) {
         }
         windows = std::move(x11Windows);
         keyboard = varnel::X11Keyboard::open(&why);
+        inputMethods = std::make_unique<varnel::DBusInputMethods>();
         if (!keyboard) {
             std::fprintf(stderr, "varnel: keyboard: %s; slots cannot be sent\n", why.c_str());
         }
@@ -283,7 +286,8 @@ int main(int argc, char** argv) {
     varnel::MainWindowState members;
     varnel::MainWindow window(state, members);
     varnel::QtTickTimer timer(window.timer1());
-    varnel::Platform platform{*windows, *clipboard, *keyboard, pump, timer, files, codepage, clock};
+    varnel::Platform platform{*windows, *clipboard, *keyboard,         pump, timer, files,
+                              codepage, clock,      inputMethods.get()};
     window.attach(platform);
     const varnel::Status loaded = window.load();
     std::unique_ptr<QMessageBox> notice;

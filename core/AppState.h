@@ -49,6 +49,9 @@ struct MainWindowState {
     SharedText LastClipboardText;
     std::int16_t RotationCursor = 0;
     DeliveryQueue Deliveries;
+    // The user has been told that a keystroke send was pasted because the target's input method
+    // could not be switched off; that is said once a run.
+    bool ToldPastedInsteadOfTyped = false;
     // The clipboard change count at which the clipboard's text was last found equal to
     // LastClipboardText; the tick need not read the text again until the count moves.
     std::uint64_t ClipboardCountMatched = 0;

@@ -57,6 +57,9 @@ class MainForm : public Slots {
     // The same for a clipboard that could not be set or restored: a copy that did not happen, a paste
     // that was not made, or the text before a paste that could not be put back.
     virtual void reportClipboardFailure(const std::string& why) = 0;
+    // Tells the user, in the same way, that a keystroke send was pasted instead because the target's
+    // input method could not be switched off for the typing, and why.
+    virtual void reportPastedInsteadOfTyped(const std::string& why) = 0;
     // One line for whoever watches the program's standard error: something that went otherwise than
     // planned but is no proof of a failure the user has to hear about (a paste whose target did not
     // fetch the text within the bound may still have been served by a clipboard manager's copy).

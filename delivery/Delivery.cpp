@@ -84,6 +84,44 @@ void Type(AppContext& ctx, const std::u16string& text) {
     ctx.platform.pump.pumpOnce();
 }
 
+// Types with the focused window's input method switched off for the typing and back afterwards
+// (also after a typing that failed or was stopped), so that no key is composed into other text.
+// Where that input method's state cannot be known or changed, typed keys could arrive as anything:
+// the text is pasted instead, and the user is told so once. Returns true when it was pasted.
+bool TypeWithInputMethodOff(AppContext& ctx, const std::u16string& text, PasteKind kind) {
+    InputMethodControl* const inputMethod = ctx.platform.inputMethod;
+    if (inputMethod == nullptr || text.empty() || ctx.mainState.Deliveries.shuttingDown) {
+        Type(ctx, text);
+        return false;
+    }
+    const Result<bool> suspended = inputMethod->suspend();
+    if (!suspended) {
+        if (!ctx.mainState.ToldPastedInsteadOfTyped) {
+            ctx.mainState.ToldPastedInsteadOfTyped = true;
+            ctx.form.reportPastedInsteadOfTyped(suspended.error());
+        }
+        Paste(ctx, text, kind);
+        return true;
+    }
+    Type(ctx, text);
+    if (suspended.value()) {
+        // The input method is switched back in the window that has the focus, and a click that
+        // stopped the typing has moved it to this program: the target gets it back first. Where it
+        // cannot, the target's input method stays off rather than another window's being switched on.
+        const auto foreground = ctx.platform.windows.foregroundWindow();
+        const bool onTarget =
+            (foreground && foreground.value() == ctx.state.TargetWindow) || FocusReturn(ctx);
+        const Status restored =
+            onTarget ? inputMethod->restore()
+                     : Status::failure("the focus could not be given back to the window typed into");
+        if (!restored) {
+            ReportKeyFailure(ctx,
+                             Status::failure("入力メソッドを元に戻せませんでした。\n" + restored.error()));
+        }
+    }
+    return false;
+}
+
 void RestoreLastClipboardText(AppContext& ctx) {
     ctx.platform.clipboard.clear();
     ReportClipboardFailure(ctx, ctx.platform.clipboard.setText(ctx.mainState.LastClipboardText));
@@ -155,7 +193,9 @@ void SendSlot(AppContext& ctx, std::int16_t index) {
                     RestoreLastClipboardText(ctx);
                     break;
                 case SendByKeystrokes:
-                    Type(ctx, text);
+                    if (TypeWithInputMethodOff(ctx, text, PasteKind::SlotText)) {
+                        RestoreLastClipboardText(ctx);
+                    }
                     break;
                 default:
                     break;
@@ -201,7 +241,7 @@ void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
                             Paste(ctx, converted, PasteKind::SelectionReplacement);
                             break;
                         case SendByKeystrokes:
-                            Type(ctx, converted);
+                            TypeWithInputMethodOff(ctx, converted, PasteKind::SelectionReplacement);
                             break;
                         default:
                             break;

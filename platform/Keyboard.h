@@ -21,7 +21,8 @@ class Keyboard {
     using BetweenSlices = std::function<bool()>;
 
     // Types every character as itself: nothing in the text is a command. A carriage return is the
-    // Return key, a line feed the Linefeed key, a tab the Tab key. The typing runs in slices of a
+    // Return key, a lone line feed a line break too (the Return key where a line feed has no key a
+    // target understands), a tab the Tab key. The typing runs in slices of a
     // few tens of milliseconds with betweenSlices (when set) called after each; it also stops when
     // the user presses Escape. A stopped typing types nothing more and leaves the keyboard as it was
     // found, and counts as success: only a typing that could not go on as asked fails.

@@ -5,6 +5,7 @@
 #include "platform/Codepage.h"
 #include "platform/EventPump.h"
 #include "platform/Files.h"
+#include "platform/InputMethodControl.h"
 #include "platform/Keyboard.h"
 #include "platform/TickTimer.h"
 #include "platform/WindowSystem.h"
@@ -22,6 +23,9 @@ struct Platform {
     Files& files;
     Codepage& codepage;
     Clock& clock;
+    // The focused window's input method, switched off while text is typed into it; none where the
+    // system has no input method that composes typed keys (Windows' SendInput characters bypass it).
+    InputMethodControl* inputMethod = nullptr;
 };
 
 }  // namespace varnel

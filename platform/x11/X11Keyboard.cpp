@@ -1393,10 +1393,8 @@ std::vector<std::uint32_t> X11Keyboard::keysymsFor(const std::u16string& text) {
         const std::uint32_t c = IsSurrogate(at.cp) ? ReplacementCharacter : at.cp;
         if (c == u'\t') {
             keysyms.push_back(XK_Tab);
-        } else if (c == u'\r') {
+        } else if (c == u'\r' || c == u'\n') {
             keysyms.push_back(XK_Return);
-        } else if (c == u'\n') {
-            keysyms.push_back(XK_Linefeed);
         } else if ((c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF)) {
             keysyms.push_back(c);
         } else {

@@ -218,6 +218,38 @@ class Keyboard : public varnel::Keyboard {
     CallLog& log_;
 };
 
+// An input method that is on, off or of unknown state; suspend() switches it off, restore() back.
+class InputMethodControl : public varnel::InputMethodControl {
+  public:
+    explicit InputMethodControl(CallLog& log) : log_(log) {}
+    Result<bool> suspend() override {
+        if (log_.record("im.suspend") || !known) {
+            return Result<bool>::failure("injected failure: im.suspend");
+        }
+        suspended = on;
+        on = false;
+        return Result<bool>::success(suspended);
+    }
+    Status restore() override {
+        if (log_.record("im.restore")) {
+            return statusFor(true, "im.restore");
+        }
+        on = on || suspended;
+        suspended = false;
+        if (onRestore) {
+            onRestore();
+        }
+        return Status::success();
+    }
+    bool on = true;
+    bool known = true;
+    bool suspended = false;
+    std::function<void()> onRestore;
+
+  private:
+    CallLog& log_;
+};
+
 // Time stands still unless a test or the pump moves it.
 class Clock : public varnel::Clock {
   public:
@@ -370,6 +402,10 @@ class MainForm : public varnel::MainForm {
         log_.record("form.reportKeyFailure");
         failures.push_back(why);
     }
+    void reportPastedInsteadOfTyped(const std::string& why) override {
+        log_.record("form.reportPastedInsteadOfTyped");
+        failures.push_back(why);
+    }
     void reportClipboardFailure(const std::string& why) override {
         log_.record("form.reportClipboardFailure");
         failures.push_back(why);
@@ -419,6 +455,7 @@ struct World {
     fake::Files files{log};
     fake::Codepage codepage{log};
     fake::Clock clock;
+    fake::InputMethodControl inputMethod{log};  // given to the platform by the tests that need one
     MainForm form{log};
     SecondaryForms forms{log};
     AppState state;

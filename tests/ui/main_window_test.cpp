@@ -434,6 +434,12 @@ class MainWindowTest : public QObject {
         QVERIFY(box->testAttribute(Qt::WA_ShowWithoutActivating));
         QCOMPARE(box->informativeText(), QStringLiteral("typing: the connection to the X server is lost"));
         QCOMPARE(l.window.findChildren<QMessageBox*>().size(), 1);
+
+        // A send that arrived by paste instead is no failure to send.
+        l.window.reportPastedInsteadOfTyped("fcitx5 State: no answer");
+        QVERIFY(!box->text().contains(QStringLiteral("送れません")));
+        QVERIFY(box->text().contains(QStringLiteral("貼り付けで送りました")));
+        QCOMPARE(l.window.findChildren<QMessageBox*>().size(), 1);
     }
 };
 

@@ -246,6 +246,89 @@ TEST_F(Deliver, KeyFailuresReachTheUserAndTheTimerStillComesOn) {
     EXPECT_TRUE(w.timer.enabled);
 }
 
+TEST_F(Deliver, TypingSwitchesAnInputMethodThatIsOnOffAndBackAfterSuccessFailureAndStop) {
+    w.platform.inputMethod = &w.inputMethod;
+    w.state.SendMode = SendByKeystrokes;
+    SendSlot(w.ctx, 3);
+    EXPECT_EQ(afterFocusReturn(), (Calls{"im.suspend", "keys.type", "keys.wait", "pump", "foregroundWindow",
+                                         "im.restore", "timer.on"}));
+    EXPECT_TRUE(w.inputMethod.on);
+
+    w.log.failCall("keys.type", 2);
+    SendSlot(w.ctx, 3);
+    EXPECT_TRUE(w.inputMethod.on);
+    EXPECT_EQ(w.form.failures.size(), 1u);  // the typing's own failure
+
+    w.form.texts[2] = u"0123456789";
+    w.keyboard.sliceLength = 3;
+    w.pump.onPump = [&] { w.pump.onPump = [&] { StopTyping(w.ctx); }; };
+    SendSlot(w.ctx, 3);
+    EXPECT_EQ(w.keyboard.typed.back(), u"012");
+    EXPECT_TRUE(w.inputMethod.on);
+
+    // Off already: left alone. A restore that fails is reported.
+    w.inputMethod.on = false;
+    w.log.clear();
+    SendSlot(w.ctx, 3);
+    EXPECT_EQ(w.log.count("im.restore"), 3);  // the earlier three only
+    w.inputMethod.on = true;
+    w.log.failCall("im.restore", 4);
+    SendSlot(w.ctx, 3);
+    EXPECT_EQ(w.form.failures.size(), 2u);
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
+}
+
+TEST_F(Deliver, TheInputMethodIsSwitchedBackInTheTargetAfterAClickOnThisWindowStoppedTheTyping) {
+    w.platform.inputMethod = &w.inputMethod;
+    w.state.SendMode = SendByKeystrokes;
+    w.form.texts[2] = u"0123456789";
+    w.keyboard.sliceLength = 3;
+    std::vector<WindowHandle> restoredIn;
+    w.inputMethod.onRestore = [&] { restoredIn.push_back(w.windows.foreground); };
+    auto clickHere = [&] {
+        w.windows.foreground = w.form.handle;
+        StopTyping(w.ctx);
+    };
+    w.pump.onPump = [&] { w.pump.onPump = clickHere; };
+    SendSlot(w.ctx, 3);
+    EXPECT_EQ(w.keyboard.typed.back(), u"012");
+    EXPECT_EQ(restoredIn, std::vector<WindowHandle>{Target});
+    EXPECT_TRUE(w.form.failures.empty());
+
+    // The target cannot get the focus back: its input method stays off, and the user is told.
+    w.pump.onPump = [&] {
+        w.pump.onPump = [&] {
+            clickHere();
+            w.windows.activationWorks = false;
+        };
+    };
+    SendSlot(w.ctx, 3);
+    EXPECT_EQ(restoredIn.size(), 1u);
+    EXPECT_FALSE(w.inputMethod.on);
+    EXPECT_EQ(w.form.failures.size(), 1u);
+}
+
+TEST_F(Deliver, AnInputMethodOfUnknownStateGetsThePastedTextAndTheUserIsToldOnce) {
+    w.platform.inputMethod = &w.inputMethod;
+    w.inputMethod.known = false;
+    w.state.SendMode = SendByKeystrokes;
+    w.form.texts[2] = u"a\r\nb";
+    SendSlot(w.ctx, 3);
+    EXPECT_TRUE(w.keyboard.typed.empty());
+    EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"a\r\nb", u"last"}));
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 1);
+    w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc"; };
+    ConvertTargetSelection(w.ctx, 4);
+    EXPECT_EQ(w.clipboard.history.back(), u"last");
+    EXPECT_EQ(w.clipboard.history.end()[-2], u"ABC");
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 2);
+    EXPECT_EQ(w.log.count("im.restore"), 0);
+    EXPECT_EQ(w.log.count("form.reportPastedInsteadOfTyped"), 1);
+    EXPECT_EQ(w.log.count("form.reportKeyFailure"), 0);
+    EXPECT_EQ(w.form.failures.size(), 1u);
+    EXPECT_TRUE(w.timer.enabled);
+}
+
 TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc def"; };
     ConvertTargetSelection(w.ctx, 4);  // "A"

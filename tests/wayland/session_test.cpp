@@ -208,8 +208,8 @@ TEST_F(WaylandSession, SendsByPasteAndByKeysIntoANativeWindow) {
     const auto pasteShown = Clock::now() - start;
     EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");  // the clipboard got its text back
 
-    // Keys: a line break and more distinct characters than one keymap holds.
-    std::u16string typed = u"\r\n" + Mixed + u"\t";
+    // Keys: line breaks of both kinds and more distinct characters than one keymap holds.
+    std::u16string typed = u"\r\n" + Mixed + u"\n\t";
     for (char16_t c = 0x4E00; c < 0x4E00 + 300; ++c) {
         typed += c;
     }

@@ -35,7 +35,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What a Tk text widget holds after the text is typed: Return and Linefeed both insert a line break.
+// What a Tk text widget holds after the text is typed: CR and LF are both typed as Return, a line break.
 std::string inTk(std::u16string text) {
     for (char16_t& c : text) {
         c = c == u'\r' ? u'\n' : c;
@@ -373,7 +373,7 @@ TEST(KeysymsFor, MapsEveryCharacterToTheKeysymThatTypesIt) {
     const std::u16string text{0x09,   0x0D,   0x0A,   0x20,   0x7E,   0x7F,   0xA0,   0xFF, 0x3042,
                               0xFF71, 0xD83D, 0xDE00, 0xDC00, 0xDE00, 0xD83D, 0xD800, 0x41, 0xD800};
     const std::vector<std::uint32_t> expected{
-        0xFF09,    0xFF0D,    0xFF0A,    0x20,      0x7E,      0x100007F, 0xA0, 0xFF,     0x1003042,
+        0xFF09,    0xFF0D,    0xFF0D,    0x20,      0x7E,      0x100007F, 0xA0, 0xFF,     0x1003042,
         0x100FF71, 0x101F600, 0x100FFFD, 0x100FFFD, 0x100FFFD, 0x100FFFD, 0x41, 0x100FFFD};
     EXPECT_EQ(X11Keyboard::keysymsFor(text), expected);
 }

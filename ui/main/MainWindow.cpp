@@ -298,6 +298,11 @@ void MainWindow::reportKeyFailure(const std::string& why) {
     showFailure(QStringLiteral("キー入力を送れませんでした。"), why);
 }
 
+void MainWindow::reportPastedInsteadOfTyped(const std::string& why) {
+    showFailure(
+        QStringLiteral("入力メソッドの状態が分からないため、キー入力の代わりに貼り付けで送りました。"), why);
+}
+
 void MainWindow::reportClipboardFailure(const std::string& why) {
     showFailure(QStringLiteral("クリップボードを使えませんでした。"), why);
 }

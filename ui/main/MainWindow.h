@@ -67,6 +67,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     bool isMinimized() const override;
     void setSlotWidth(std::int16_t index, double twips) override;
     void reportKeyFailure(const std::string& why) override;
+    void reportPastedInsteadOfTyped(const std::string& why) override;
     void reportClipboardFailure(const std::string& why) override;
     // The message of the last key failure while it is shown, else null.
     QMessageBox* keyFailureBox() const { return keyFailureBox_; }

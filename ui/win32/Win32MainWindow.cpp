@@ -444,6 +444,10 @@ void Win32MainWindow::reportKeyFailure(const std::string& why) {
     showFailure(L"キー入力を送れませんでした。", why);
 }
 
+void Win32MainWindow::reportPastedInsteadOfTyped(const std::string& why) {
+    showFailure(L"入力メソッドの状態が分からないため、キー入力の代わりに貼り付けで送りました。", why);
+}
+
 void Win32MainWindow::reportClipboardFailure(const std::string& why) {
     showFailure(L"クリップボードを使えませんでした。", why);
 }

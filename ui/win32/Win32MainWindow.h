@@ -63,6 +63,7 @@ class Win32MainWindow : public MainForm, public SecondaryForms {
     bool isMinimized() const override;
     void setSlotWidth(std::int16_t index, double twips) override;
     void reportKeyFailure(const std::string& why) override;
+    void reportPastedInsteadOfTyped(const std::string& why) override;
     void reportClipboardFailure(const std::string& why) override;
     // The notice of the last failure of a delivery while it is shown, else null.
     HWND keyFailureNotice() const { return IsWindow(notice_) ? notice_ : nullptr; }
