@@ -129,23 +129,30 @@ class Desktop:
         home = os.path.join(self.env['XDG_RUNTIME_DIR'], 'wm-home')
         os.makedirs(home, exist_ok=True)
         command = list(WINDOW_MANAGERS[self.wm_name])
+        path = os.environ.get('PATH', '')
         if self.wm_name == 'i3':
             config = os.path.join(home, 'i3.config')
             with open(config, 'w') as f:
                 f.write(I3_CONFIG)
             command += ['-c', config]
         elif self.wm_name == 'fluxbox':
-            # Its style sets a wallpaper through a helper that, failing on Xvfb, opens a message
-            # window on top of everything a few seconds later.
-            os.makedirs(os.path.join(home, '.fluxbox'), exist_ok=True)
-            with open(os.path.join(home, '.fluxbox', 'overlay'), 'w') as f:
-                f.write('background: none\n')
+            # At start it sets a wallpaper through its helper fbsetbg, which, finding no wallpaper
+            # setter, opens a message window (xmessage) over the middle of the screen a few seconds
+            # later, where it takes the clicks meant for the windows below: a helper that does nothing
+            # comes first on its path.
+            tools = os.path.join(home, 'bin')
+            os.makedirs(tools, exist_ok=True)
+            helper = os.path.join(tools, 'fbsetbg')
+            with open(helper, 'w') as f:
+                f.write('#!/bin/sh\nexit 0\n')
+            os.chmod(helper, 0o755)
+            path = tools + os.pathsep + path
         # No accessibility bridge in the manager: a GTK manager (xfwm4, mutter) would otherwise have its
         # session bus start an accessibility bus of its own and name it on the root window (AT_SPI_BUS),
         # racing the bus that the accessibility tests start, so that the program and the screen reader's
         # side could end up on different buses.
         env = dict(self.env, HOME=home, XDG_CONFIG_HOME=os.path.join(home, '.config'), NO_AT_BRIDGE='1',
-                   GTK_A11Y='none')
+                   GTK_A11Y='none', PATH=path)
         probe = xlib.Connection(self.display)
         try:
             # A plain window, mapped before the manager starts: it is managed once it has WM_STATE.
