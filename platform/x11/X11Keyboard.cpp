@@ -223,8 +223,9 @@ struct Connection {
     bool escapePressed = false;
     Atom protocolsAtom = 0;
     Atom pingAtom = 0;
-    Window pingTarget = 0;  // the top-level window of the client that has the focus
-    XID targetClient = 0;   // that client's resource base; 0 when the focus was on no client window
+    Window pingTarget = 0;   // the top-level window of the client that has the focus
+    Window targetFrame = 0;  // the child of the root window that holds it (the window manager's frame)
+    XID targetClient = 0;    // that client's resource base; 0 when the focus was on no client window
     bool targetAnswers = false;
     long pingSerial = 0;
     bool pingAnswered = false;
@@ -437,7 +438,7 @@ struct Connection {
         }
         // The focus gone to another client (a click-to-focus window manager gives it to the window clicked,
         // ours included) ends the typing: the next keys would go there.
-        if (!stop && !focusStayed()) {
+        if (!stop && (!focusStayed() || buttonDownOutsideTarget())) {
             stop = true;
         }
     }
@@ -480,7 +481,39 @@ struct Connection {
             }
             window = parent;
         }
+        targetFrame = 0;
+        for (Window window = pingTarget; window != 0 && window != root;) {
+            Window rootReturn = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0) {
+                break;
+            }
+            if (children != nullptr) {
+                XFree(children);
+            }
+            if (parent == root) {
+                targetFrame = window;
+            }
+            window = parent;
+        }
         sync("finding the target window");
+    }
+
+    // Whether a mouse button is down with the pointer outside the target's window: the user clicking
+    // elsewhere, on our window above all, to stop the typing. A window manager that takes clicks with a
+    // synchronous grab (openbox, fluxbox) holds such a click back until it has handled what came before
+    // it, the keymap changes included; the button's state shows at once.
+    bool buttonDownOutsideTarget() {
+        if (targetFrame == 0 || errors.connectionLost) {
+            return false;
+        }
+        Window rootReturn = 0, child = 0;
+        int rootX = 0, rootY = 0, x = 0, y = 0;
+        unsigned mask = 0;
+        if (!XQueryPointer(display, root, &rootReturn, &child, &rootX, &rootY, &x, &y, &mask)) {
+            return false;  // the pointer is on another screen
+        }
+        return (mask & (Button1Mask | Button2Mask | Button3Mask)) != 0 && child != targetFrame;
     }
 
     // Sends the target a _NET_WM_PING and waits (at most bound) for its answer, which comes once it has

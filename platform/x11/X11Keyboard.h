@@ -15,8 +15,10 @@
 // end, on every path.
 //
 // Typing runs in slices with the caller's hook between them and stops early when that hook says so, when
-// the user presses Escape (grabbed on the root window for the duration) or when the focus leaves the
-// client that had it at the start (asked after every key, in the round trip each key waits for). Another
+// the user presses Escape (grabbed on the root window for the duration), when the focus leaves the
+// client that had it at the start (asked after every key, in the round trip each key waits for) or when
+// a mouse button is down outside the target's window between two slices (a click on our window that a
+// window manager's grab still holds back). Another
 // client's grab can freeze the keyboard for a while (a window manager's click-to-focus grab does, until it
 // has dealt with the click): the keys then wait in the server, which a ping overtakes. So before every remap,
 // hook call and the end, typing waits until the server has handled the keys sent so far.

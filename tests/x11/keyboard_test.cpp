@@ -25,6 +25,7 @@
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #undef Status
 
@@ -503,6 +504,44 @@ TEST_F(KeyboardTest, TypingStopsWhenTheFocusGoesToAnotherClient) {
     EXPECT_TRUE(arrived == inTk(kanji.substr(0, static_cast<std::size_t>(stats.typedCharacters))));
     XDestroyWindow(other.display, window);
     XSync(other.display, False);
+}
+
+TEST_F(KeyboardTest, AButtonPressedOutsideTheTargetStopsTypingWhileAGrabHoldsTheClickBack) {
+    // A click-to-focus window manager's synchronous button grab: the press is taken, the pointer frozen,
+    // and nobody else hears of the click until the grabbing client lets it go. Here the press is over a
+    // window beside the target and held back until the typing is over.
+    Server other;
+    XSetWindowAttributes unmanaged{};
+    unmanaged.override_redirect = True;
+    const Window beside =
+        XCreateWindow(other.display, DefaultRootWindow(other.display), 0, 0, 20, 20, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect, &unmanaged);
+    XMapRaised(other.display, beside);
+    ASSERT_EQ(XGrabButton(other.display, Button1, AnyModifier, DefaultRootWindow(other.display), False,
+                          ButtonPressMask | ButtonReleaseMask, GrabModeSync, GrabModeAsync, 0, 0),
+              1);
+    XSync(other.display, False);
+    const std::u16string kanji = kanjiText(3000);
+    int slices = 0;
+    const auto hook = [&] {
+        if (++slices == 2) {
+            XWarpPointer(other.display, 0, beside, 0, 0, 0, 0, 10, 10);
+            XTestFakeButtonEvent(other.display, Button1, True, CurrentTime);
+            XSync(other.display, False);
+        }
+        return true;
+    };
+    const std::string arrived = typeAndRead(kanji, inTk(kanji), hook);
+    const X11Keyboard::TypingStats stats = keyboard->lastTypingStats();
+    XTestFakeButtonEvent(other.display, Button1, False, CurrentTime);
+    XAllowEvents(other.display, AsyncPointer, CurrentTime);
+    XUngrabButton(other.display, Button1, AnyModifier, DefaultRootWindow(other.display));
+    XDestroyWindow(other.display, beside);
+    XSync(other.display, False);
+    EXPECT_TRUE(stats.stopped);
+    EXPECT_LE(slices, 3);
+    ASSERT_GT(stats.typedCharacters, 0);
+    EXPECT_TRUE(arrived == inTk(kanji.substr(0, static_cast<std::size_t>(stats.typedCharacters))));
 }
 
 TEST_F(KeyboardTest, ATargetThatNeverAnswersPingsIsPacedByFixedWaits) {
