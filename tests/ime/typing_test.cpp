@@ -174,6 +174,11 @@ std::u16string TextFor(const std::string& target) {
 }
 
 TEST_P(ImeTyping, TypesExactlyWithTheInputMethodOnAndLeavesItOn) {
+    if (Im == "ibus" && GetParam() == "tk") {
+        // ibus's XIM server can hold the keys for seconds on a loaded machine, and nothing tells when
+        // they are through: the engine switched back after a fixed wait then takes the last of them.
+        GTEST_SKIP() << "ibus over XIM: the keys still held by the server when the engine is switched back";
+    }
     ASSERT_TRUE(SwitchOn());
     const std::string state = ImState();
     EXPECT_TRUE(typeExactly(TextFor(GetParam())));
