@@ -1,4 +1,6 @@
 import base64
+import os
+import tempfile
 import time
 import unittest
 
@@ -62,6 +64,23 @@ class Capture(DesktopTestCase):
         poll(lambda: self.varnel.client_size()[1] > before[1], what='all rows')
         # A well-behaved client's text is captured again.
         self.captured('after the hung owner')
+
+
+class OwnNotice(DesktopTestCase):
+    def test_a_notice_of_ours_in_front_does_not_become_the_target(self):
+        # A slot file that cannot be loaded (a FIFO) opens a notice as the program starts.
+        fifo = os.path.join(tempfile.mkdtemp(prefix='varnel-e2e-'), 'slots')
+        os.mkfifo(fifo)
+        varnel = Varnel(self.desktop, [fifo])
+        notice = self.desktop.find_window(r'^Varnel \(', pid=varnel.process.pid)
+        # Found again once the notice has its title: the first search may have taken the notice.
+        varnel.window = self.desktop.find_window('^Varnel$', pid=varnel.process.pid)
+        target = TkTarget(self.desktop)
+        target.activate()
+        varnel.wait_for_target(target.window)
+        self.desktop.activate(notice)
+        assert_stays(lambda: varnel.target() == target.window, 0.6, 'the Tk window as the target')
+        self.assertEqual(varnel.close(), 0)
 
 
 if __name__ == '__main__':
