@@ -370,6 +370,13 @@ class Varnel:
         if desktop.supports('_NET_WM_STATE_ABOVE'):  # i3 has no stacking layers
             poll(lambda: '_NET_WM_STATE_ABOVE' in desktop.window_state(self.window), what='the topmost state')
 
+    def find_main_window_beside(self, notice):
+        """Finds the main window again when a notice of ours opened with it: the first search can take
+        the notice, which also answers to the main window's name."""
+        self.window = poll(lambda: next((int(w) for w in self.desktop.run(
+            ['xdotool', 'search', '--onlyvisible', '--pid', str(self.process.pid), '--name', '^Varnel$'],
+            check=False).split() if int(w) != notice), None), what='the main window')
+
     # What Varnel shows of its state on its window.
     def target(self):
         """The window a send would go to now (0 for none; None before Varnel's first tick)."""

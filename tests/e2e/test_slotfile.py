@@ -49,10 +49,7 @@ class SlotFile(DesktopTestCase):
         os.mkfifo(fifo)
         varnel = Varnel(self.desktop, [fifo])
         notice = self.desktop.find_window(r'^Varnel \(', pid=varnel.process.pid)
-        # The window search can take the notice for the main window while its title is being set.
-        varnel.window = poll(lambda: next((int(w) for w in self.desktop.run(
-            ['xdotool', 'search', '--onlyvisible', '--pid', str(varnel.process.pid), '--name', '^Varnel$'],
-            check=False).split() if int(w) != notice), None), what='the main window')
+        varnel.find_main_window_beside(notice)
         self.desktop.set_clipboard('not captured')
         varnel.assert_captures_nothing()  # capture is off, as for a named slot file
         self.assertEqual(varnel.close(), 0)
