@@ -51,22 +51,25 @@ struct X11WindowSystem::Impl {
         }
     }
 
-    // Reads a single window-valued property; nullopt when it is missing or unreadable.
-    std::optional<Window> windowProperty(Window w, Atom property) const {
+    // Reads a single 32-bit property of the given type; nullopt when it is missing or unreadable.
+    std::optional<unsigned long> numberProperty(Window w, Atom property, Atom wanted) const {
         Atom type = 0;
         int format = 0;
         unsigned long count = 0, after = 0;
         unsigned char* data = nullptr;
-        const int rc = XGetWindowProperty(display, w, property, 0, 1, False, XA_WINDOW, &type, &format,
-                                          &count, &after, &data);
-        std::optional<Window> result;
-        if (rc == Success && type == XA_WINDOW && format == 32 && count == 1 && data != nullptr) {
-            result = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+        const int rc = XGetWindowProperty(display, w, property, 0, 1, False, wanted, &type, &format, &count,
+                                          &after, &data);
+        std::optional<unsigned long> result;
+        if (rc == Success && type == wanted && format == 32 && count == 1 && data != nullptr) {
+            result = *reinterpret_cast<unsigned long*>(data);
         }
         if (data != nullptr) {
             XFree(data);
         }
         return result;
+    }
+    std::optional<Window> windowProperty(Window w, Atom property) const {
+        return numberProperty(w, property, XA_WINDOW);
     }
 
     // What the root window said when it was last read: whether an EWMH window manager runs (a manager
@@ -82,29 +85,11 @@ struct X11WindowSystem::Impl {
         std::optional<bool> activeIsOwn;  // whether `active` is one of ours, once asked
     } cached;
 
-    // Reads a single CARDINAL property; nullopt when it is missing or unreadable.
-    std::optional<long> cardinalProperty(Window w, Atom property) const {
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        const int rc = XGetWindowProperty(display, w, property, 0, 1, False, XA_CARDINAL, &type, &format,
-                                          &count, &after, &data);
-        std::optional<long> result;
-        if (rc == Success && type == XA_CARDINAL && format == 32 && count == 1 && data != nullptr) {
-            result = *reinterpret_cast<long*>(data);
-        }
-        if (data != nullptr) {
-            XFree(data);
-        }
-        return result;
-    }
-
     // True when w carries this process's id and names this host (or no host at all): the toolkit sets
     // both on every top-level window it creates.
     bool carriesOurProcess(Window w) const {
-        const auto pid = cardinalProperty(w, netWmPid);
-        if (!pid || *pid != ownPid) {
+        const auto pid = numberProperty(w, netWmPid, XA_CARDINAL);
+        if (!pid || static_cast<long>(*pid) != ownPid) {
             return false;
         }
         XTextProperty machine{};

@@ -370,12 +370,23 @@ class Varnel:
         if desktop.supports('_NET_WM_STATE_ABOVE'):  # i3 has no stacking layers
             poll(lambda: '_NET_WM_STATE_ABOVE' in desktop.window_state(self.window), what='the topmost state')
 
-    def find_main_window_beside(self, notice):
-        """Finds the main window again when a notice of ours opened with it: the first search can take
-        the notice, which also answers to the main window's name."""
-        self.window = poll(lambda: next((int(w) for w in self.desktop.run(
-            ['xdotool', 'search', '--onlyvisible', '--pid', str(self.process.pid), '--name', '^Varnel$'],
-            check=False).split() if int(w) != notice), None), what='the main window')
+    @classmethod
+    def with_slot_file_notice(cls, desktop):
+        """Varnel started with a slot file it cannot load, which it tells in a notice: the argument "[a]"
+        is a pattern that finds the file "a", but the path opened is "[a]" itself, a FIFO. Sets
+        `fifo` and `notice` (its window)."""
+        folder = tempfile.mkdtemp(prefix='varnel-e2e-')
+        write_slot_file(os.path.join(folder, 'a'), {1: ['hello']})
+        fifo = os.path.join(folder, '[a]')
+        os.mkfifo(fifo)
+        varnel = cls(desktop, [fifo])
+        varnel.fifo = fifo
+        varnel.notice = desktop.find_window(r'^Varnel \(', pid=varnel.process.pid)
+        # The window search can take the notice for the main window while its title is being set.
+        varnel.window = poll(lambda: next((int(w) for w in desktop.run(
+            ['xdotool', 'search', '--onlyvisible', '--pid', str(varnel.process.pid), '--name', '^Varnel$'],
+            check=False).split() if int(w) != varnel.notice), None), what='the main window')
+        return varnel
 
     # What Varnel shows of its state on its window.
     def target(self):

@@ -1,10 +1,8 @@
 import base64
-import os
-import tempfile
 import time
 import unittest
 
-from fixture import DesktopTestCase, HungOwner, TkTarget, Varnel, assert_stays, poll, wait_until, write_slot_file
+from fixture import DesktopTestCase, HungOwner, TkTarget, Varnel, assert_stays, poll, wait_until
 
 # A 1x1 PNG: an image-only clipboard.
 PNG = base64.b64decode('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==')
@@ -68,19 +66,11 @@ class Capture(DesktopTestCase):
 
 class OwnNotice(DesktopTestCase):
     def test_a_notice_of_ours_in_front_does_not_become_the_target(self):
-        # A slot file that cannot be loaded (a FIFO; its name as a pattern finds the file "a") opens a
-        # notice as the program starts.
-        folder = tempfile.mkdtemp(prefix='varnel-e2e-')
-        write_slot_file(os.path.join(folder, 'a'), {1: ['hello']})
-        fifo = os.path.join(folder, '[a]')
-        os.mkfifo(fifo)
-        varnel = Varnel(self.desktop, [fifo])
-        notice = self.desktop.find_window(r'^Varnel \(', pid=varnel.process.pid)
-        varnel.find_main_window_beside(notice)
+        varnel = Varnel.with_slot_file_notice(self.desktop)
         target = TkTarget(self.desktop)
         target.activate()
         varnel.wait_for_target(target.window)
-        self.desktop.activate(notice)
+        self.desktop.activate(varnel.notice)
         assert_stays(lambda: varnel.target() == target.window, 0.6, 'the Tk window as the target')
         self.assertEqual(varnel.close(), 0)
 
