@@ -4,15 +4,29 @@
 
 namespace varnel {
 
-void OnCaptureTick(AppContext& ctx) {
-    AppState& state = ctx.state;
-    MainWindowState& own = ctx.mainState;
+namespace {
 
-    // Track the window the user works in; the main window itself is never the target. A failed query
-    // leaves the target as it was (the capture below does not depend on it).
+// Whether the window in the foreground becomes TargetWindow: any other program's window, or none at
+// all (0); of our own windows only the settings and edit dialogs.
+bool MayBecomeTarget(AppContext& ctx, WindowHandle foreground) {
+    const MainWindowState& own = ctx.mainState;
+    if (foreground == own.OwnWindow) {
+        return false;
+    }
+    if (foreground == 0 || foreground == own.SettingsDialogWindow || foreground == own.EditDialogWindow) {
+        return true;
+    }
+    return !ctx.platform.windows.isOwnWindow(foreground);
+}
+
+}  // namespace
+
+void OnCaptureTick(AppContext& ctx) {
+    // Track the window the user works in. A failed query leaves the target as it was (the capture
+    // below does not depend on it).
     if (const auto foreground = ctx.platform.windows.foregroundWindow()) {
-        if (foreground.value() != own.OwnWindow) {
-            state.TargetWindow = foreground.value();
+        if (MayBecomeTarget(ctx, foreground.value())) {
+            ctx.state.TargetWindow = foreground.value();
         }
     }
     CaptureStep(ctx);

@@ -4,7 +4,8 @@
 
 namespace varnel {
 
-// The capture tick: records the window the user works in as TargetWindow (never the main window) and,
+// The capture tick: records the window the user works in as TargetWindow (never one of our own windows
+// but the settings and edit dialogs, MainWindowState::SettingsDialogWindow and EditDialogWindow) and,
 // while capture is on, stores a new clipboard text into the next slot of the rotation.
 //
 // Every step can fail on its own. A failed step sets the tick's text to LastClipboardText and the

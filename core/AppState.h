@@ -45,6 +45,11 @@ struct DeliveryQueue {
 // State of the main window.
 struct MainWindowState {
     WindowHandle OwnWindow = 0;
+    // The settings dialog's and the edit dialog's windows as they were when last opened: the only ones
+    // of the program's own windows that may become TargetWindow. Notices, message boxes, the slot menu
+    // and tooltips never do, nor does the main window.
+    WindowHandle SettingsDialogWindow = 0;
+    WindowHandle EditDialogWindow = 0;
     std::int16_t ZOrderMode = 0;
     SharedText LastClipboardText;
     std::int16_t RotationCursor = 0;

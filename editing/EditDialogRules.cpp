@@ -90,6 +90,7 @@ void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
         form_.show();
         form_.activate();
     }
+    ctx_.mainState.EditDialogWindow = form_.hWnd();  // the tick may make it the target
 
     // 3 to 5. Caption, a copy of the slot's text, and the slot number in Tag.
     form_.setCaption(EditDialogCaption(index));

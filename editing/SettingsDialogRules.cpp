@@ -237,11 +237,13 @@ void OpenSettingsDialog(AppContext& ctx, settings::Dialog& dialog) {
     }
     if (dialog.isLoaded()) {
         dialog.show();
+        ctx.mainState.SettingsDialogWindow = dialog.hWnd();  // the tick may make it the target
         ctx.platform.windows.makeForeground(dialog.hWnd());
         return;
     }
     dialog.load();
     dialog.show();
+    ctx.mainState.SettingsDialogWindow = dialog.hWnd();
     SetZOrder(ctx.platform.windows, dialog.hWnd(), 1);
 }
 

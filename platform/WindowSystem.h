@@ -49,6 +49,9 @@ class WindowSystem {
     virtual Status makeForeground(WindowHandle window) = 0;
     // True only when the handle names an existing top-level window; false on any failure.
     virtual bool windowExists(WindowHandle window) = 0;
+    // True when the window is one this program created (the main window, a dialog, a notice, a menu or
+    // a tooltip); false for another program's window, for 0 and when it cannot be told.
+    virtual bool isOwnWindow(WindowHandle window) = 0;
     // Places one of our own windows in the stacking order; its handle stays the same.
     virtual Status setZOrder(WindowHandle window, ZOrderMode mode) = 0;
     // Before one of our windows is first shown: asks window managers to leave it floating at its own

@@ -20,6 +20,7 @@ class LayoutPixelsWindowSystem : public WindowSystem {
     Result<WindowHandle> foregroundWindow() override { return system_.foregroundWindow(); }
     Status makeForeground(WindowHandle window) override { return system_.makeForeground(window); }
     bool windowExists(WindowHandle window) override { return system_.windowExists(window); }
+    bool isOwnWindow(WindowHandle window) override { return system_.isOwnWindow(window); }
     Status setZOrder(WindowHandle window, ZOrderMode mode) override {
         return system_.setZOrder(window, mode);
     }

@@ -102,6 +102,10 @@ bool QtWindowSystem::windowExists(WindowHandle window) {
     return ownWindow(window) != nullptr;
 }
 
+bool QtWindowSystem::isOwnWindow(WindowHandle window) {
+    return ownWindow(window) != nullptr;
+}
+
 Status QtWindowSystem::setZOrder(WindowHandle window, ZOrderMode mode) {
     QWindow* w = ownWindow(window);
     if (w == nullptr) {

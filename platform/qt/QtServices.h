@@ -49,6 +49,7 @@ class QtWindowSystem : public WindowSystem {
     Result<WindowHandle> foregroundWindow() override;
     Status makeForeground(WindowHandle window) override;
     bool windowExists(WindowHandle window) override;
+    bool isOwnWindow(WindowHandle window) override;
     Status setZOrder(WindowHandle window, ZOrderMode mode) override;
     Result<MonitorArea> primaryMonitorArea() override;
     Result<TwipsPerPixel> twipsPerPixel() override;

@@ -221,6 +221,19 @@ bool WaylandWindowSystem::windowExists(WindowHandle window) {
     return impl_->find(window) != nullptr || (window == impl_->lastOwn);
 }
 
+bool WaylandWindowSystem::isOwnWindow(WindowHandle window) {
+    // Our active window is reported by the toolkit's handle (foregroundWindow); any other handle is
+    // a toplevel of the compositor's list, ours when it carries our app_id.
+    if (window == 0) {
+        return false;
+    }
+    if (window == impl_->lastOwn) {
+        return true;
+    }
+    const Impl::Toplevel* t = impl_->find(window);
+    return t != nullptr && impl_->isOwn(*t);
+}
+
 Status WaylandWindowSystem::setZOrder(WindowHandle, ZOrderMode) {
     return Status::failure("on Wayland the compositor decides the stacking order");
 }

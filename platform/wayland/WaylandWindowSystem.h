@@ -31,6 +31,7 @@ class WaylandWindowSystem : public WindowSystem {
     Result<WindowHandle> foregroundWindow() override;
     Status makeForeground(WindowHandle window) override;
     bool windowExists(WindowHandle window) override;
+    bool isOwnWindow(WindowHandle window) override;
     Status setZOrder(WindowHandle window, ZOrderMode mode) override;
     Result<MonitorArea> primaryMonitorArea() override;
     Result<TwipsPerPixel> twipsPerPixel() override;

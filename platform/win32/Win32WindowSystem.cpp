@@ -120,6 +120,14 @@ bool Win32WindowSystem::windowExists(WindowHandle window) {
            ::GetAncestor(handle, GA_ROOT) == handle;
 }
 
+bool Win32WindowSystem::isOwnWindow(WindowHandle window) {
+    // Every window of this process: the main window, the dialogs, message boxes, menus and tooltips.
+    HWND handle = ToHwnd(window);
+    DWORD process = 0;
+    return handle != nullptr && ::GetWindowThreadProcessId(handle, &process) != 0 &&
+           process == ::GetCurrentProcessId();
+}
+
 Status Win32WindowSystem::setZOrder(WindowHandle window, ZOrderMode mode) {
     HWND handle = ToHwnd(window);
     if (handle == nullptr || !::IsWindow(handle)) {

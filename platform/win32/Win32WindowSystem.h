@@ -17,6 +17,7 @@ class Win32WindowSystem : public WindowSystem {
     // window manager may take the foreground back a few milliseconds later (Wine under openbox).
     Status makeForeground(WindowHandle window) override;
     bool windowExists(WindowHandle window) override;
+    bool isOwnWindow(WindowHandle window) override;
     Status setZOrder(WindowHandle window, ZOrderMode mode) override;
     // The primary monitor's work area, in the pixels of this process's DPI awareness.
     Result<MonitorArea> primaryMonitorArea() override;

@@ -10,6 +10,8 @@
 #include <optional>
 #include <thread>
 
+#include <unistd.h>
+
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Errors.h"
 
@@ -33,6 +35,9 @@ struct X11WindowSystem::Impl {
     Atom netActiveWindow{}, netSupportingWmCheck{}, netWmState{}, netWmStateAbove{}, netWmStateBelow{},
         netRestackWindow{}, netWmWindowType{}, netWmWindowTypeDialog{}, timestampProperty{}, targetProperty{},
         capturedProperty{};
+    Atom netWmPid{}, wmClientLeader{};
+    long ownPid = 0;
+    std::string ownHost;
     double devicePixelsPerUnit = 1.0;
     double unitsPerInch = 96.0;
     std::optional<MonitorArea> primaryMonitor;
@@ -46,22 +51,25 @@ struct X11WindowSystem::Impl {
         }
     }
 
-    // Reads a single window-valued property; nullopt when it is missing or unreadable.
-    std::optional<Window> windowProperty(Window w, Atom property) const {
+    // Reads a single 32-bit property of the given type; nullopt when it is missing or unreadable.
+    std::optional<unsigned long> numberProperty(Window w, Atom property, Atom wanted) const {
         Atom type = 0;
         int format = 0;
         unsigned long count = 0, after = 0;
         unsigned char* data = nullptr;
-        const int rc = XGetWindowProperty(display, w, property, 0, 1, False, XA_WINDOW, &type, &format,
-                                          &count, &after, &data);
-        std::optional<Window> result;
-        if (rc == Success && type == XA_WINDOW && format == 32 && count == 1 && data != nullptr) {
-            result = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+        const int rc = XGetWindowProperty(display, w, property, 0, 1, False, wanted, &type, &format, &count,
+                                          &after, &data);
+        std::optional<unsigned long> result;
+        if (rc == Success && type == wanted && format == 32 && count == 1 && data != nullptr) {
+            result = *reinterpret_cast<unsigned long*>(data);
         }
         if (data != nullptr) {
             XFree(data);
         }
         return result;
+    }
+    std::optional<Window> windowProperty(Window w, Atom property) const {
+        return numberProperty(w, property, XA_WINDOW);
     }
 
     // What the root window said when it was last read: whether an EWMH window manager runs (a manager
@@ -74,7 +82,45 @@ struct X11WindowSystem::Impl {
         bool ewmh = false;
         Window check = 0;
         Window active = 0;
+        std::optional<bool> activeIsOwn;  // whether `active` is one of ours, once asked
     } cached;
+
+    // True when w carries this process's id and names this host (or no host at all): the toolkit sets
+    // both on every top-level window it creates.
+    bool carriesOurProcess(Window w) const {
+        const auto pid = numberProperty(w, netWmPid, XA_CARDINAL);
+        if (!pid || static_cast<long>(*pid) != ownPid) {
+            return false;
+        }
+        XTextProperty machine{};
+        if (XGetWMClientMachine(display, w, &machine) == 0 || machine.value == nullptr) {
+            return true;
+        }
+        const std::string host(reinterpret_cast<const char*>(machine.value), machine.nitems);
+        XFree(machine.value);
+        return ownHost.empty() || host == ownHost;
+    }
+
+    // True when w is one of this program's windows: it carries our process, or its client leader
+    // does, or it is transient for a window that is ours (a message box whose own properties were
+    // left out). The transient chain is followed a few steps only: a loop cannot hold us.
+    bool createdHere(Window w) const {
+        for (int step = 0; step < 8 && w != 0 && w != root; ++step) {
+            if (carriesOurProcess(w)) {
+                return true;
+            }
+            if (const auto leader = windowProperty(w, wmClientLeader);
+                leader && *leader != 0 && *leader != w && carriesOurProcess(*leader)) {
+                return true;
+            }
+            Window owner = 0;
+            if (XGetTransientForHint(display, w, &owner) == 0) {
+                return false;
+            }
+            w = owner;
+        }
+        return false;
+    }
 
     // Takes in the events that invalidate the cache. Only root property changes and the check
     // window's destruction are selected on this connection (our clock window's events are left queued
@@ -224,6 +270,13 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::open(std::string* why) {
     impl->timestampProperty = XInternAtom(d, "VARNEL_TIMESTAMP", False);
     impl->targetProperty = XInternAtom(d, "_VARNEL_TARGET_WINDOW", False);
     impl->capturedProperty = XInternAtom(d, "_VARNEL_CAPTURED_TEXTS", False);
+    impl->netWmPid = XInternAtom(d, "_NET_WM_PID", False);
+    impl->wmClientLeader = XInternAtom(d, "WM_CLIENT_LEADER", False);
+    impl->ownPid = static_cast<long>(::getpid());
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) == 0) {
+        impl->ownHost = host;
+    }
     XSelectInput(d, impl->root, PropertyChangeMask);
     return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(std::move(impl)));
 }
@@ -241,6 +294,25 @@ Result<WindowHandle> X11WindowSystem::foregroundWindow() {
         return Result<WindowHandle>::success(0);
     }
     return Result<WindowHandle>::success(static_cast<WindowHandle>(x.topLevelOf(focus)));
+}
+
+bool X11WindowSystem::isOwnWindow(WindowHandle window) {
+    Impl& x = *impl_;
+    if (window == 0) {
+        return false;
+    }
+    // The tick asks about the active window five times a second: that answer is kept until the
+    // active window changes.
+    x.refreshCache();
+    const bool active = x.cached.valid && window == x.cached.active;
+    if (active && x.cached.activeIsOwn) {
+        return *x.cached.activeIsOwn;
+    }
+    const bool own = x.createdHere(static_cast<Window>(window));
+    if (active) {
+        x.cached.activeIsOwn = own;
+    }
+    return own;
 }
 
 Status X11WindowSystem::makeForeground(WindowHandle window) {

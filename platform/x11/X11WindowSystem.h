@@ -20,6 +20,7 @@ class X11WindowSystem : public WindowSystem {
     Result<WindowHandle> foregroundWindow() override;
     Status makeForeground(WindowHandle window) override;
     bool windowExists(WindowHandle window) override;
+    bool isOwnWindow(WindowHandle window) override;
     Status setZOrder(WindowHandle window, ZOrderMode mode) override;
     Status keepFloating(WindowHandle window) override;
     // _VARNEL_TARGET_WINDOW (WINDOW) and _VARNEL_CAPTURED_TEXTS (CARDINAL), one 32-bit value each.

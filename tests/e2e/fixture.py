@@ -370,6 +370,24 @@ class Varnel:
         if desktop.supports('_NET_WM_STATE_ABOVE'):  # i3 has no stacking layers
             poll(lambda: '_NET_WM_STATE_ABOVE' in desktop.window_state(self.window), what='the topmost state')
 
+    @classmethod
+    def with_slot_file_notice(cls, desktop):
+        """Varnel started with a slot file it cannot load, which it tells in a notice: the argument "[a]"
+        is a pattern that finds the file "a", but the path opened is "[a]" itself, a FIFO. Sets
+        `fifo` and `notice` (its window)."""
+        folder = tempfile.mkdtemp(prefix='varnel-e2e-')
+        write_slot_file(os.path.join(folder, 'a'), {1: ['hello']})
+        fifo = os.path.join(folder, '[a]')
+        os.mkfifo(fifo)
+        varnel = cls(desktop, [fifo])
+        varnel.fifo = fifo
+        varnel.notice = desktop.find_window(r'^Varnel \(', pid=varnel.process.pid)
+        # The window search can take the notice for the main window while its title is being set.
+        varnel.window = poll(lambda: next((int(w) for w in desktop.run(
+            ['xdotool', 'search', '--onlyvisible', '--pid', str(varnel.process.pid), '--name', '^Varnel$'],
+            check=False).split() if int(w) != varnel.notice), None), what='the main window')
+        return varnel
+
     # What Varnel shows of its state on its window.
     def target(self):
         """The window a send would go to now (0 for none; None before Varnel's first tick)."""

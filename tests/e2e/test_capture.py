@@ -64,5 +64,16 @@ class Capture(DesktopTestCase):
         self.captured('after the hung owner')
 
 
+class OwnNotice(DesktopTestCase):
+    def test_a_notice_of_ours_in_front_does_not_become_the_target(self):
+        varnel = Varnel.with_slot_file_notice(self.desktop)
+        target = TkTarget(self.desktop)
+        target.activate()
+        varnel.wait_for_target(target.window)
+        self.desktop.activate(varnel.notice)
+        assert_stays(lambda: varnel.target() == target.window, 0.6, 'the Tk window as the target')
+        self.assertEqual(varnel.close(), 0)
+
+
 if __name__ == '__main__':
     unittest.main()

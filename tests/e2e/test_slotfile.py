@@ -41,22 +41,12 @@ class SlotFile(DesktopTestCase):
             self.assertEqual(varnel.close(), 0)
 
     def test_a_fifo_named_like_a_matching_pattern_is_refused_and_told(self):
-        # The argument "[a]" is a pattern that matches the file "a", but the path opened is "[a]" itself:
-        # a FIFO, which must neither keep the program from starting nor load anything.
-        folder = tempfile.mkdtemp(prefix='varnel-e2e-')
-        write_slot_file(os.path.join(folder, 'a'), {1: ['hello']})
-        fifo = os.path.join(folder, '[a]')
-        os.mkfifo(fifo)
-        varnel = Varnel(self.desktop, [fifo])
-        notice = self.desktop.find_window(r'^Varnel \(', pid=varnel.process.pid)
-        # The window search can take the notice for the main window while its title is being set.
-        varnel.window = poll(lambda: next((int(w) for w in self.desktop.run(
-            ['xdotool', 'search', '--onlyvisible', '--pid', str(varnel.process.pid), '--name', '^Varnel$'],
-            check=False).split() if int(w) != notice), None), what='the main window')
+        # A FIFO must neither keep the program from starting nor load anything.
+        varnel = Varnel.with_slot_file_notice(self.desktop)
         self.desktop.set_clipboard('not captured')
         varnel.assert_captures_nothing()  # capture is off, as for a named slot file
         self.assertEqual(varnel.close(), 0)
-        self.assertIn(f'varnel: the slot file was not loaded: {fifo}: not a regular file',
+        self.assertIn(f'varnel: the slot file was not loaded: {varnel.fifo}: not a regular file',
                       varnel.process.stderr.read().decode())
 
 

@@ -78,6 +78,7 @@ class WindowSystem : public varnel::WindowSystem {
         const bool fail = log_.record("windowExists " + std::to_string(window));
         return !fail && existing.count(window) != 0;
     }
+    bool isOwnWindow(WindowHandle window) override { return own.count(window) != 0; }
     Status setZOrder(WindowHandle window, ZOrderMode mode) override {
         const bool fail =
             log_.record("setZOrder " + std::to_string(window) + " " + std::to_string(static_cast<int>(mode)));
@@ -105,6 +106,7 @@ class WindowSystem : public varnel::WindowSystem {
 
     WindowHandle foreground = 0;
     std::set<WindowHandle> existing;
+    std::set<WindowHandle> own;  // the program's own windows besides the main window
     bool activationWorks = true;
     MonitorArea monitor{0, 0, 1024, 768};  // the primary monitor's area for windows
     TwipsPerPixel twips{};

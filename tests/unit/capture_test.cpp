@@ -113,6 +113,24 @@ TEST_F(Tick, OwnWindowInFrontKeepsTheTargetAndNoForegroundMeansNone) {
     EXPECT_EQ(w.state.TargetWindow, 0u);
 }
 
+TEST_F(Tick, OurOtherWindowsNeverBecomeTheTargetButTheTwoDialogsDo) {
+    constexpr WindowHandle Notice = 0x300, Menu = 0x301, SettingsDialog = 0x400, EditDialog = 0x401;
+    w.windows.own = {Notice, Menu, SettingsDialog, EditDialog};
+    w.mainState.SettingsDialogWindow = SettingsDialog;
+    w.mainState.EditDialogWindow = EditDialog;
+    tick();
+    for (const WindowHandle ours : {Notice, Menu}) {
+        w.windows.foreground = ours;
+        tick();
+        EXPECT_EQ(w.state.TargetWindow, 0x100u) << ours;
+    }
+    for (const WindowHandle dialog : {SettingsDialog, EditDialog}) {
+        w.windows.foreground = dialog;
+        tick();
+        EXPECT_EQ(w.state.TargetWindow, dialog);
+    }
+}
+
 TEST_F(Tick, CaptureOffStillTracksTheTargetAndLeavesTheClipboardAlone) {
     w.state.CaptureEnabled = 0;
     copy(u"ignored");

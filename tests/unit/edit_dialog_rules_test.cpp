@@ -90,6 +90,7 @@ TEST_F(EditDialogTest, OpeningCreatesShowsMakesTopmostAndFillsTheDialog) {
     EXPECT_EQ(form.caption, u"テキストの編集（3）");
     EXPECT_EQ(form.box, u"line one\r\nline two");
     EXPECT_EQ(form.tagText, u"3");
+    EXPECT_EQ(w.mainState.EditDialogWindow, DialogHandle);  // the tick may make it the target
 
     handlers.CancelEdit();
     handlers.OpenEditDialog(10);

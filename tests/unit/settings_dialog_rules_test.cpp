@@ -304,6 +304,7 @@ TEST_F(Settings, SettingsButtonOpensTopmostThenOnlyBringsToTheFront) {
     w.state.TargetWindow = 0x600;
     OpenSettingsDialog(w.ctx, dialog);
     EXPECT_EQ(dialog.savedAtLoad, 0x600u);
+    EXPECT_EQ(w.mainState.SettingsDialogWindow, 0x800u);  // the tick may make it the target
     EXPECT_EQ(w.log.calls, (std::vector<std::string>{"dialog.load", "dialog.show", "setZOrder 2048 1"}));
 
     w.log.clear();
