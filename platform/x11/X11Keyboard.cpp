@@ -510,12 +510,12 @@ struct Connection {
     }
 
     // Waits, at most bound, until the client with the focus has handled the keys sent so far: its answer
-    // to a ping comes after them. A client that does not answer pings is given the whole bound.
+    // to a ping comes after them. A client that does not announce or answer pings is given the whole bound.
     void waitForFocusedClient(std::chrono::milliseconds bound) {
         const auto deadline = Clock::now() + bound;
         findPingTarget();
         pingAnswered = false;
-        if (pingTarget != 0) {
+        if (pingTarget != 0 && X11WindowAnnouncesPing(display, pingTarget)) {
             XSelectInput(display, root, SubstructureNotifyMask);  // the answers come to the root
             ping(bound);
             XSelectInput(display, root, NoEventMask);

@@ -136,9 +136,14 @@ struct X11WindowSystem::Impl {
 
     // Sends the window's client a _NET_WM_PING and waits, at most bound, for its answer, which it gives
     // once it has handled the events that came before (a FocusIn among them). A client that does not
-    // answer pings is given the whole bound.
+    // announce pings is not sent one (an Xt program such as xterm takes any WM_PROTOCOLS message for a
+    // close request) and, like one that does not answer, is given the whole bound.
     void waitUntilHandled(Window window, Clock::duration bound) {
         const auto deadline = Clock::now() + bound;
+        if (!X11WindowAnnouncesPing(display, window)) {
+            std::this_thread::sleep_until(deadline);
+            return;
+        }
         const long serial = ++pingSerial;
         auto isAnswer = [&](const XEvent& event) {
             return event.xclient.message_type == wmProtocols && event.xclient.format == 32 &&
