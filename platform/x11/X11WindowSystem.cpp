@@ -152,15 +152,8 @@ struct X11WindowSystem::Impl {
                    static_cast<Window>(event.xclient.data.l[2]) == window;
         };
         XSelectInput(display, root, PropertyChangeMask | SubstructureNotifyMask);  // answers come to the root
-        XEvent ping{};
-        ping.xclient.type = ClientMessage;
-        ping.xclient.window = window;
-        ping.xclient.message_type = wmProtocols;
-        ping.xclient.format = 32;
-        ping.xclient.data.l[0] = static_cast<long>(netWmPing);
-        ping.xclient.data.l[1] = serial;
-        ping.xclient.data.l[2] = static_cast<long>(window);
-        XSendEvent(display, window, False, NoEventMask, &ping);
+        sendClientMessage(window, NoEventMask, window, wmProtocols, static_cast<long>(netWmPing), serial,
+                          static_cast<long>(window));
         bool answered = false;
         // Takes the root's events of the wait off the queue (nothing else here reads them).
         auto takeInRootEvents = [&] {
@@ -189,6 +182,12 @@ struct X11WindowSystem::Impl {
     }
 
     void sendToRoot(Window about, Atom type, long l0, long l1, long l2, long l3 = 0) {
+        sendClientMessage(root, SubstructureRedirectMask | SubstructureNotifyMask, about, type, l0, l1, l2,
+                          l3);
+    }
+
+    void sendClientMessage(Window destination, long mask, Window about, Atom type, long l0, long l1, long l2,
+                           long l3 = 0) {
         XEvent event{};
         event.xclient.type = ClientMessage;
         event.xclient.window = about;
@@ -198,7 +197,7 @@ struct X11WindowSystem::Impl {
         event.xclient.data.l[1] = l1;
         event.xclient.data.l[2] = l2;
         event.xclient.data.l[3] = l3;
-        XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        XSendEvent(display, destination, False, mask, &event);
     }
 
     // The top-level window (child of the root) that contains w, or w itself when it is one.
