@@ -1,7 +1,9 @@
 #include "platform/x11/X11Connection.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <map>
@@ -72,6 +74,18 @@ void Watch(Display* display, std::function<void()> onLost) {
 }
 
 }  // namespace
+
+bool X11WindowAnnouncesPing(Display* display, unsigned long window) {
+    Atom* protocols = nullptr;
+    int count = 0;
+    if (XGetWMProtocols(display, window, &protocols, &count) == 0) {
+        return false;
+    }
+    const Atom ping = XInternAtom(display, "_NET_WM_PING", False);
+    const bool found = std::find(protocols, protocols + count, ping) != protocols + count;
+    XFree(protocols);
+    return found;
+}
 
 Display* OpenX11Connection(std::function<void()> onLost) {
     InstallQuietX11ErrorHandler();

@@ -39,6 +39,10 @@ using HeldX11Connection = std::unique_ptr<_XDisplay, X11ConnectionCloser>;
 // otherwise why not, for the user. The probe's connection is handed to *held when given. An X server
 // whose last client disconnects resets, and refuses new connections while it does: the caller keeps
 // the connection until the toolkit has connected, so that the probe never leaves the server empty.
+// Whether the window lists _NET_WM_PING among its WM_PROTOCOLS. Only such a client may be pinged: an Xt
+// program such as xterm takes any WM_PROTOCOLS message for a close request.
+bool X11WindowAnnouncesPing(_XDisplay* display, unsigned long window);
+
 std::optional<std::string> ProbeX11Display(HeldX11Connection* held = nullptr);
 
 }  // namespace varnel

@@ -542,6 +542,22 @@ struct Connection {
         return pingAnswered;
     }
 
+    // Waits, at most bound, until the client with the focus has handled the keys sent so far: its answer
+    // to a ping comes after them. A client that does not announce or answer pings is given the whole bound.
+    void waitForFocusedClient(std::chrono::milliseconds bound) {
+        const auto deadline = Clock::now() + bound;
+        findPingTarget();
+        pingAnswered = false;
+        if (pingTarget != 0 && X11WindowAnnouncesPing(display, pingTarget)) {
+            XSelectInput(display, root, SubstructureNotifyMask);  // the answers come to the root
+            ping(bound);
+            XSelectInput(display, root, NoEventMask);
+        }
+        if (!pingAnswered) {
+            std::this_thread::sleep_until(deadline);
+        }
+    }
+
     // Whether the target answers pings at all (many do without saying so in WM_PROTOCOLS; Xt programs
     // such as xterm do not): asked once before the typing, while the target is idle.
     void probeTarget() {
@@ -1493,7 +1509,7 @@ Status X11Keyboard::pressCopyKey() {
 
 Status X11Keyboard::waitUntilSent() {
     Status status = impl_->sync("sending keys");
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    impl_->waitForFocusedClient(std::chrono::milliseconds(10));
     return status;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/x11/X11WindowSystem.h"
 
+#include <poll.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -34,10 +36,11 @@ struct X11WindowSystem::Impl {
     Window clock = 0;  // an unmapped window whose property changes give us server timestamps
     Atom netActiveWindow{}, netSupportingWmCheck{}, netWmState{}, netWmStateAbove{}, netWmStateBelow{},
         netRestackWindow{}, netWmWindowType{}, netWmWindowTypeDialog{}, timestampProperty{}, targetProperty{},
-        capturedProperty{};
+        capturedProperty{}, wmProtocols{}, netWmPing{};
     Atom netWmPid{}, wmClientLeader{};
     long ownPid = 0;
     std::string ownHost;
+    long pingSerial = 0;
     double devicePixelsPerUnit = 1.0;
     double unitsPerInch = 96.0;
     std::optional<MonitorArea> primaryMonitor;
@@ -177,7 +180,60 @@ struct X11WindowSystem::Impl {
         return CurrentTime;
     }
 
+    // Sends the window's client a _NET_WM_PING and waits, at most bound, for its answer, which it gives
+    // once it has handled the events that came before (a FocusIn among them). A client that does not
+    // announce pings is not sent one (an Xt program such as xterm takes any WM_PROTOCOLS message for a
+    // close request) and, like one that does not answer, is given the whole bound.
+    void waitUntilHandled(Window window, Clock::duration bound) {
+        const auto deadline = Clock::now() + bound;
+        if (!X11WindowAnnouncesPing(display, window)) {
+            std::this_thread::sleep_until(deadline);
+            return;
+        }
+        const long serial = ++pingSerial;
+        auto isAnswer = [&](const XEvent& event) {
+            return event.xclient.message_type == wmProtocols && event.xclient.format == 32 &&
+                   static_cast<Atom>(event.xclient.data.l[0]) == netWmPing &&
+                   event.xclient.data.l[1] == serial &&
+                   static_cast<Window>(event.xclient.data.l[2]) == window;
+        };
+        XSelectInput(display, root, PropertyChangeMask | SubstructureNotifyMask);  // answers come to the root
+        sendClientMessage(window, NoEventMask, window, wmProtocols, static_cast<long>(netWmPing), serial,
+                          static_cast<long>(window));
+        bool answered = false;
+        // Takes the root's events of the wait off the queue (nothing else here reads them).
+        auto takeInRootEvents = [&] {
+            XEvent event;
+            while (XCheckTypedWindowEvent(display, root, ClientMessage, &event)) {
+                answered = answered || isAnswer(event);
+            }
+            while (XCheckWindowEvent(display, root, SubstructureNotifyMask, &event)) {
+            }
+        };
+        for (;;) {
+            takeInRootEvents();
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (answered || left.count() <= 0) {
+                break;
+            }
+            pollfd readable{ConnectionNumber(display), POLLIN, 0};
+            poll(&readable, 1, static_cast<int>(left.count()));
+        }
+        XSelectInput(display, root, PropertyChangeMask);
+        XSync(display, False);
+        takeInRootEvents();
+        if (!answered) {
+            std::this_thread::sleep_until(deadline);
+        }
+    }
+
     void sendToRoot(Window about, Atom type, long l0, long l1, long l2, long l3 = 0) {
+        sendClientMessage(root, SubstructureRedirectMask | SubstructureNotifyMask, about, type, l0, l1, l2,
+                          l3);
+    }
+
+    void sendClientMessage(Window destination, long mask, Window about, Atom type, long l0, long l1, long l2,
+                           long l3 = 0) {
         XEvent event{};
         event.xclient.type = ClientMessage;
         event.xclient.window = about;
@@ -187,7 +243,7 @@ struct X11WindowSystem::Impl {
         event.xclient.data.l[1] = l1;
         event.xclient.data.l[2] = l2;
         event.xclient.data.l[3] = l3;
-        XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        XSendEvent(display, destination, False, mask, &event);
     }
 
     // The top-level window (child of the root) that contains w, or w itself when it is one.
@@ -277,6 +333,8 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::open(std::string* why) {
     if (::gethostname(host, sizeof host - 1) == 0) {
         impl->ownHost = host;
     }
+    impl->wmProtocols = XInternAtom(d, "WM_PROTOCOLS", False);
+    impl->netWmPing = XInternAtom(d, "_NET_WM_PING", False);
     XSelectInput(d, impl->root, PropertyChangeMask);
     return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(std::move(impl)));
 }
@@ -333,7 +391,7 @@ Status X11WindowSystem::makeForeground(WindowHandle window) {
         while (Clock::now() < deadline) {
             const auto active = x.windowProperty(x.root, x.netActiveWindow);
             if (active && *active == window && x.holdsInputFocus(window)) {
-                std::this_thread::sleep_for(15ms);
+                x.waitUntilHandled(window, 15ms);
                 return Status::success();
             }
             std::this_thread::sleep_for(2ms);
