@@ -303,8 +303,16 @@ class VarnelSession(unittest.TestCase):
         """Types the text into a text box as a user does: a click into it, Ctrl+A, the keys. Wine routes
         a key to the control that has the focus when the key is queued, so the keys wait until the click
         has given the box the focus (under load the program may not have handled the click yet)."""
-        self.tool.mouse(box, 'left')
-        poll(lambda: self.tool.focus(box) == box, what='the text box to take the focus')
+        for attempt in range(3):
+            # Under load a click on an inactive window of ours now and then never gives the box the
+            # focus (seen right after a paste, once in about two runs): it is clicked again.
+            self.tool.mouse(box, 'left')
+            try:
+                poll(lambda: self.tool.focus(box) == box, timeout=4, what='the text box to take the focus')
+                break
+            except TimeoutError:
+                if attempt == 2:
+                    raise
         self.tool.keys('ctrl+a')
         if text:
             self.tool.type(text.replace('\r\n', '\r'))
