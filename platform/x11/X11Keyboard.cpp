@@ -456,8 +456,22 @@ struct Connection {
                (focus > PointerRoot && (focus & ~display->resource_mask) == targetClient);
     }
 
+    // The window's parent; 0 when it has none or is gone.
+    Window parentOf(Window window) {
+        Window rootReturn = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0) {
+            return 0;
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+        return parent;
+    }
+
     // The window to pace the typing with: from the focus window up to the highest window of the same
-    // client, its top-level. 0 when the focus is on no client window.
+    // client, its top-level. 0 when the focus is on no client window. Also the child of the root that
+    // holds it (the window manager's frame, or the top-level itself).
     void findPingTarget() {
         pingTarget = 0;
         targetClient = 0;
@@ -471,26 +485,11 @@ struct Connection {
             }
             pingTarget = window;
             targetClient = client;
-            Window rootReturn = 0, parent = 0, *children = nullptr;
-            unsigned count = 0;
-            if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0) {
-                break;
-            }
-            if (children != nullptr) {
-                XFree(children);
-            }
-            window = parent;
+            window = parentOf(window);
         }
         targetFrame = 0;
         for (Window window = pingTarget; window != 0 && window != root;) {
-            Window rootReturn = 0, parent = 0, *children = nullptr;
-            unsigned count = 0;
-            if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0) {
-                break;
-            }
-            if (children != nullptr) {
-                XFree(children);
-            }
+            const Window parent = parentOf(window);
             if (parent == root) {
                 targetFrame = window;
             }
