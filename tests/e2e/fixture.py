@@ -381,11 +381,15 @@ class Varnel:
         os.mkfifo(fifo)
         varnel = cls(desktop, [fifo])
         varnel.fifo = fifo
-        varnel.notice = desktop.find_window(r'^Varnel \(', pid=varnel.process.pid)
-        # The window search can take the notice for the main window while its title is being set.
-        varnel.window = poll(lambda: next((int(w) for w in desktop.run(
-            ['xdotool', 'search', '--onlyvisible', '--pid', str(varnel.process.pid), '--name', '^Varnel$'],
-            check=False).split() if int(w) != varnel.notice), None), what='the main window')
+        # The main window is the one Varnel shows its state on (a window search by title alone can take
+        # one for the other while their titles are being set); the notice is its other titled window.
+        def windows():
+            found = desktop.run(['xdotool', 'search', '--onlyvisible', '--pid', str(varnel.process.pid),
+                                 '--name', '^Varnel'], check=False).split()
+            main = [int(w) for w in found if desktop.number_property(int(w), '_VARNEL_TARGET_WINDOW') is not None]
+            others = [int(w) for w in found if main and int(w) != main[0]]
+            return (main[0], others[0]) if main and others else None
+        varnel.window, varnel.notice = poll(windows, what='the main window and the notice')
         return varnel
 
     # What Varnel shows of its state on its window.
