@@ -1591,7 +1591,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
     auto remaps = [](const std::vector<Stretch>& plan) {
         return std::count_if(plan.begin(), plan.end(), [](const Stretch& s) { return !s.symbols.empty(); });
     };
-    const int maxGroups = groupsUsable ? XkbNumKbdGroups : 1;
+    const int maxGroups = groupsUsable && keyboard.options.extraGroups ? XkbNumKbdGroups : 1;
     const std::size_t perGroup = static_cast<std::size_t>(levels) * spare.size();
     std::vector<Stretch> stretches = planStretches(keysyms, direct, perGroup * maxGroups);
     int groups = maxGroups;

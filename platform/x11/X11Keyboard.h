@@ -59,6 +59,11 @@ class X11Keyboard : public Keyboard {
         std::chrono::milliseconds slice{30};
         // How long typing waits for the server to handle keys that another client's grab holds back.
         std::chrono::milliseconds heldBackBound{3000};
+        // Whether the spare keycodes may carry the second to fourth keyboard groups, typed with that
+        // group locked: four times the characters per keymap change. Off in the program: a desktop
+        // component that manages the keyboard layout (mutter, seen here; input methods that switch
+        // layouts) locks its own group again while we type, and the keys then type other characters.
+        bool extraGroups = false;
     };
 
     // What the last typeText did (for measurements).

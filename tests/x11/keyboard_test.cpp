@@ -329,7 +329,9 @@ class KeyboardTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         std::string why;
-        keyboard = X11Keyboard::open(&why);
+        X11Keyboard::Options options;
+        options.extraGroups = true;  // the program's default (off) is what the end-to-end tests type with
+        keyboard = X11Keyboard::open(&why, options);
         ASSERT_NE(keyboard, nullptr) << why;
         target = std::make_unique<TkTarget>();
     }
@@ -734,6 +736,7 @@ TEST_F(KeyboardTest, AKilledTypingThatLockedAnotherGroupHasTheGroupGivenBackAtTh
     if (child == 0) {
         X11Keyboard::Options options;
         options.slice = std::chrono::milliseconds(0);
+        options.extraGroups = true;
         const std::unique_ptr<X11Keyboard> typing = X11Keyboard::open(nullptr, options);
         const Server own;
         const auto killed = [&own] {
