@@ -83,10 +83,18 @@ class TkTarget {
         close(fromWish_);
     }
 
+    // Tried up to three times: right after the focus window of another test went away, xdotool's
+    // activation now and then fails at once (seen under load).
     bool activate() const {
         const std::string command = "timeout 20 xdotool search --sync --name '^" + title_ +
                                     "$' windowactivate --sync >/dev/null 2>&1";
-        return pid_ > 0 && std::system(command.c_str()) == 0;
+        for (int attempt = 0; pid_ > 0 && attempt < 3; ++attempt) {
+            if (std::system(command.c_str()) == 0) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return false;
     }
     // One command and its answer; empty with ok false when wish does not answer within 5 s.
     std::string ask(const std::string& command, bool* ok = nullptr) {
