@@ -91,6 +91,6 @@ echo "varnel: Wine prefix ready in $(($(date +%s) - started)) s"
 export VARNEL_WINE_BUILD="$build"
 status=0
 # The whole run is bounded, in case a window that the tests drive hangs in a way no single wait sees.
-timeout 900 python3 "$VARNEL_ROOT/tests/wine/run_twice.py" || status=1
+timeout 900 python3 "$VARNEL_ROOT/tests/wine/run_twice.py" "$@" || status=1
 echo "varnel: Windows end-to-end tests took $(($(date +%s) - started)) s"
 exit $status

@@ -1,6 +1,6 @@
 """Runs the Windows end-to-end tests; a test that fails is run once more on its own, and only a test
 that fails both times fails the run. Both runs stay in the log, with the count of first runs that
-failed. Usage: python3 run_twice.py (from any folder)."""
+failed. Usage: python3 run_twice.py [FILE PATTERN, default test_*.py] (from any folder)."""
 import os
 import sys
 import unittest
@@ -11,8 +11,10 @@ def main():
     sys.path.insert(0, here)
     loader = unittest.TestLoader()
     runner = unittest.TextTestRunner(verbosity=2)
-    first = runner.run(loader.discover(here, pattern='test_*.py', top_level_dir=here))
-    failed = [case.id() for case, _ in first.failures + first.errors]
+    pattern = sys.argv[1] if len(sys.argv) > 1 else 'test_*.py'
+    first = runner.run(loader.discover(here, pattern=pattern, top_level_dir=here))
+    # A failed subtest is run again as its whole test.
+    failed = list(dict.fromkeys(getattr(case, 'test_case', case).id() for case, _ in first.failures + first.errors))
     if not first.testsRun or first.unexpectedSuccesses:
         return 1
     if not failed:
