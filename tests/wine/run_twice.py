@@ -7,6 +7,7 @@ import unittest
 
 
 def main():
+    sys.dont_write_bytecode = True  # nothing is left in the source tree
     here = os.path.dirname(os.path.abspath(__file__))
     sys.path.insert(0, here)
     loader = unittest.TestLoader()
