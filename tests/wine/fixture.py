@@ -179,6 +179,12 @@ class WinTool:
         """The window's property of that name (GetPropW) as a number; 0 when it has none."""
         return int(self.out('prop', hwnd, name))
 
+    def role(self, hwnd):
+        """(role, name) of the window's client area as a screen reader reads them (MSAA); role -1
+        when the window gave no answer."""
+        role, name = self.out('role', hwnd).split()
+        return int(role), dec(name)
+
     def close(self, hwnd):
         self.run('close', hwnd, check=False)
 

@@ -18,8 +18,11 @@
 //   wintool hungclip SECONDS           offers text for delayed rendering, then hangs: never renders it
 //   wintool rect HWND | workarea HWND | mem HWND
 //   wintool prop HWND NAME             the window's property NAME (GetPropW) as a number; 0 when absent
+//   wintool role HWND                  role name of the window's client area as a screen reader asks
+//                                      for it (MSAA: AccessibleObjectFromWindow); role -1 when unanswered
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <oleacc.h>
 #include <psapi.h>
 
 #include <algorithm>
@@ -395,6 +398,34 @@ int Memory(HWND window) {
     return 0;
 }
 
+int PrintAccessibleRole(HWND window) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 2;
+    }
+    long role = -1;
+    std::wstring name;
+    IAccessible* client = nullptr;
+    if (SUCCEEDED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                             reinterpret_cast<void**>(&client)))) {
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        VARIANT answer{};
+        if (client->get_accRole(self, &answer) == S_OK && answer.vt == VT_I4) {
+            role = answer.lVal;
+        }
+        BSTR text = nullptr;
+        if (client->get_accName(self, &text) == S_OK && text != nullptr) {
+            name = text;
+            SysFreeString(text);
+        }
+        client->Release();
+    }
+    std::printf("%ld %s\n", role, Hex(name).c_str());
+    CoUninitialize();
+    return 0;
+}
+
 int Run(int argc, wchar_t** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "wintool: no command\n");
@@ -555,6 +586,9 @@ int Run(int argc, wchar_t** argv) {
         std::printf("%llu\n",
                     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(GetPropW(window, argv[3]))));
         return 0;
+    }
+    if (command == L"role") {
+        return PrintAccessibleRole(window);
     }
     if (command == L"mem") {
         return Memory(window);
