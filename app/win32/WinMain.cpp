@@ -124,6 +124,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                               files,
                               codepage,
                               clock};
+    platform.inputMethod = &backends.inputMethods();  // typing switches the target's IME off and back
     // The screen metrics are those of the monitor the main window is on.
     backends.setReferenceWindow(window.hWnd());
     window.attach(platform);
