@@ -77,6 +77,9 @@ Result<bool> Win32InputMethods::suspend() {
         return Result<bool>::success(false);
     }
     if (const Status off = SetOpen(ime, false); !off) {
+        // It may have switched off all the same (an answer came late): on again, as far as it answers,
+        // since the text is pasted and nothing restores it later.
+        Ask(ime, SetOpenStatus, 1);
         return Result<bool>::failure(off.error());
     }
     switchedOff_ = true;
