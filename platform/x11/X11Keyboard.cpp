@@ -531,16 +531,9 @@ struct Connection {
     // Sends the target a _NET_WM_PING and waits (at most bound) for its answer, which comes once it has
     // handled every event sent to it before; the caller's events are handled meanwhile.
     bool ping(std::chrono::milliseconds bound) {
-        XEvent ping{};
-        ping.xclient.type = ClientMessage;
-        ping.xclient.window = pingTarget;
-        ping.xclient.message_type = protocolsAtom;
-        ping.xclient.format = 32;
-        ping.xclient.data.l[0] = static_cast<long>(pingAtom);
-        ping.xclient.data.l[1] = ++pingSerial;
-        ping.xclient.data.l[2] = static_cast<long>(pingTarget);
         pingAnswered = false;
-        XSendEvent(display, pingTarget, False, NoEventMask, &ping);
+        SendX11ClientMessage(display, pingTarget, protocolsAtom,
+                             {static_cast<long>(pingAtom), ++pingSerial, static_cast<long>(pingTarget)});
         return waitUntil([this] { return pingAnswered; }, bound, "waiting for the target");
     }
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/x11/X11Connection.h"
+
 namespace varnel {
 
 namespace {
@@ -77,13 +79,7 @@ XimLink::XimLink(Display* display, Window root, Window server)
                             CWOverrideRedirect, &attributes);
     // Transport version 0.0: client messages, with long messages through a property when the server
     // chooses so.
-    XEvent connect{};
-    connect.xclient.type = ClientMessage;
-    connect.xclient.window = server;
-    connect.xclient.message_type = connectAtom_;
-    connect.xclient.format = 32;
-    connect.xclient.data.l[0] = static_cast<long>(window_);
-    XSendEvent(display, server, False, NoEventMask, &connect);
+    SendX11ClientMessage(display, server, connectAtom_, {static_cast<long>(window_)});
 }
 
 XimLink::~XimLink() {
