@@ -234,6 +234,7 @@ struct Connection {
     // The session's XIM server while we wait on it; ximFailed once it did not answer in time.
     std::unique_ptr<XimLink> xim;
     bool ximFailed = false;
+    Window silentXimServer = 0;  // one that did not answer: not waited for again while it is the one
     // Key events sent since the XIM server last passed on everything before; of them, those up to the
     // last key typed on a spare keycode.
     int keyEventsSinceXim = 0;
@@ -562,11 +563,16 @@ struct Connection {
         if (!sync("looking for the input method") || server == 0) {
             return;
         }
-        xim = std::make_unique<XimLink>(display, root, server);
         stats.ximServer = true;
+        if (server == silentXimServer) {
+            ximFailed = stats.ximSilent = true;
+            return;
+        }
+        xim = std::make_unique<XimLink>(display, root, server);
         if (!waitUntil([this] { return xim->ready() || xim->failed(); }, options.ximBound,
                        "connecting to the input method") ||
             !xim->ready()) {
+            silentXimServer = server;
             giveUpXim();
         }
     }
