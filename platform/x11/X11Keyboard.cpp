@@ -663,9 +663,10 @@ struct Connection {
     // Waits until the target has handled the keys sent so far; a target that stops answering is paced
     // by fixed waits from then on.
     // Through an XIM server the keys make a round trip to it after the target has read them, and the
-    // target looks them up as they come back. The server may pass them back one at a time, each once the
-    // target has acknowledged the one before: every round of asking the server, then the target, moves
-    // that on by at least one key event, so there are as many rounds as key events sent since the last.
+    // target looks them up as they come back. fcitx5 was seen passing them back a few at a time, the
+    // next once the target had acknowledged the last: every round of asking the server, then the target,
+    // moves that on by at least one key event, so there are as many rounds as key events sent since the
+    // last wait, up to the last key typed on a spare keycode.
     void waitForTarget() {
         if (targetAnswers) {
             targetAnswers = ping(options.targetBound);
