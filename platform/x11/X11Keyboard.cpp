@@ -594,9 +594,13 @@ struct Connection {
     }
 
     // Rounds of asking the XIM server, then the target: each passes at least one more key event through.
+    // All of them within options.ximPassBound, or the server counts as silent.
     void passThroughXim(int rounds) {
+        const auto deadline = Clock::now() + options.ximPassBound;
         for (int round = 0; round <= rounds && xim && targetAnswers; ++round) {
-            if (waitForXim()) {
+            if (Clock::now() > deadline) {
+                giveUpXim();
+            } else if (waitForXim()) {
                 targetAnswers = ping(options.targetBound);
                 stats.targetAnswered = targetAnswers;
             }

@@ -56,9 +56,12 @@ class X11Keyboard : public Keyboard {
         // the keys typed on it before the next remap or the restore.
         std::chrono::milliseconds remapSettle{45};
         // Where the session has an XIM server, its clients look keys up only once the server has sent them
-        // back: before a remap the server is asked too (it answers after what it got before), this long
-        // at most. A server that does not answer gets this fixed wait instead, for the rest of the typing.
+        // back: before a remap the server is asked too (it answers after what it got before), each time
+        // this long at most, and all the rounds of asking before one remap (one per key event in flight)
+        // take ximPassBound at most. A server that does not answer in time gets the fixed wait ximSettle
+        // around each remap instead, for the rest of the typing.
         std::chrono::milliseconds ximBound{1000};
+        std::chrono::milliseconds ximPassBound{10000};
         std::chrono::milliseconds ximSettle{250};
         // How long typing waits for modifier keys the user still holds to be released.
         std::chrono::milliseconds modifierReleaseBound{2000};
