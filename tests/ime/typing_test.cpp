@@ -189,6 +189,17 @@ TEST_P(ImeTyping, TypesExactlyWithTheInputMethodOffAndLeavesItOff) {
     EXPECT_EQ(ImState(), state);
 }
 
+// More characters outside the keymap than the spare keycodes carry at once: remaps between the keys.
+TEST_P(ImeTyping, TypesTextOfSeveralKeymapBatchesExactly) {
+    ASSERT_TRUE(SwitchOff());
+    std::u16string kanji;
+    for (char16_t i = 0; i < 200; ++i) {
+        kanji.push_back(static_cast<char16_t>(0x4E00 + 7 * i));
+    }
+    EXPECT_TRUE(typeExactly(kanji));
+    EXPECT_GT(keyboard->lastTypingStats().batches, 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, ImeTyping, ::testing::Values("gtk", "tk"));
 
 }  // namespace
