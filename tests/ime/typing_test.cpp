@@ -194,9 +194,9 @@ TEST_P(ImeTyping, TypesExactlyWithTheInputMethodOffAndLeavesItOff) {
 TEST_P(ImeTyping, TypesTextOfSeveralKeymapBatchesExactly) {
     if (Im == "fcitx5" && GetParam() == "gtk") {
         // fcitx5's GTK module hands every key to fcitx5 over D-Bus and takes it back later; the window's
-        // ping answer does not wait for that, and the first keys of a batch can overtake the last of the
-        // one before.
-        GTEST_SKIP() << "fcitx5's GTK module: keys of the next batch overtake those still at fcitx5";
+        // ping answer does not wait for that. In a text this long some characters arrived a few places
+        // early (2 runs in 4), the same characters all there.
+        GTEST_SKIP() << "fcitx5's GTK module: keys overtake others still at fcitx5";
     }
     ASSERT_TRUE(SwitchOff());
     std::u16string kanji;
