@@ -229,6 +229,7 @@ struct Connection {
     Window targetFrame = 0;  // the child of the root window that holds it (the window manager's frame)
     XID targetClient = 0;    // that client's resource base; 0 when the focus was on no client window
     bool targetAnswers = false;
+    Window answeringTarget = 0;  // the last target that answered the ping before a typing
     long pingSerial = 0;
     bool pingAnswered = false;
     // The session's XIM server while we wait on it; ximFailed once it did not answer in time.
@@ -637,9 +638,11 @@ struct Connection {
     }
 
     // Waits until the keys sent so far have reached the focused client through the session's XIM server,
-    // if there is one: an input method switched back on then composes none of them.
+    // if there is one: an input method switched back on then composes none of them. Only a client that
+    // lists pings or has answered one is pinged (see X11WindowAnnouncesPing).
     void waitForXimClient() {
-        if (pingTarget != 0 && keyEventsSinceXim > 0) {
+        if (pingTarget != 0 && keyEventsSinceXim > 0 &&
+            (pingTarget == answeringTarget || X11WindowAnnouncesPing(display, pingTarget))) {
             XSelectInput(display, root, SubstructureNotifyMask);  // the answers come to the root
             ximFailed = false;
             connectXim();
@@ -662,6 +665,7 @@ struct Connection {
     void probeTarget() {
         targetAnswers = pingTarget != 0 && ping(std::chrono::milliseconds(250));
         stats.targetAnswered = targetAnswers;
+        answeringTarget = targetAnswers ? pingTarget : 0;
     }
 
     // Waits until the target has handled the keys sent so far; a target that stops answering is paced
