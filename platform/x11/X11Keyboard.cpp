@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -25,6 +26,7 @@
 
 #include "core/Utf16.h"
 #include "platform/x11/X11Connection.h"
+#include "platform/x11/X11XimLink.h"
 
 namespace varnel {
 
@@ -227,8 +229,17 @@ struct Connection {
     Window targetFrame = 0;  // the child of the root window that holds it (the window manager's frame)
     XID targetClient = 0;    // that client's resource base; 0 when the focus was on no client window
     bool targetAnswers = false;
+    Window answeringTarget = 0;  // the last target that answered the ping before a typing
     long pingSerial = 0;
     bool pingAnswered = false;
+    // The session's XIM server while we wait on it; ximFailed once it did not answer in time.
+    std::unique_ptr<XimLink> xim;
+    bool ximFailed = false;
+    Window silentXimServer = 0;  // one that did not answer: not waited for again while it is the one
+    // Key events sent since the XIM server last passed on everything before; of them, those up to the
+    // last key typed on a spare keycode.
+    int keyEventsSinceXim = 0;
+    int keyEventsToLastSpare = 0;
     // The caller's hook, also called while we wait for a slow target; stop is set once it said so.
     const Keyboard::BetweenSlices* betweenSlices = nullptr;
     bool stop = false;
@@ -270,6 +281,9 @@ struct Connection {
         while (XEventsQueued(display, QueuedAlready) > 0) {
             XEvent event;
             XNextEvent(display, &event);  // mapping notifications, and Escape while it is grabbed
+            if (xim && xim->take(event)) {
+                continue;
+            }
             if (event.type == KeyPress && escapeKeycode != 0 && event.xkey.keycode == escapeKeycode) {
                 escapePressed = true;
             }
@@ -304,6 +318,7 @@ struct Connection {
         if (XTestFakeKeyEvent(display, keycode, press ? True : False, CurrentTime) == 0) {
             return Status::failure("XTest refused a key event");
         }
+        ++keyEventsSinceXim;
         return Status::success();
     }
 
@@ -518,19 +533,19 @@ struct Connection {
     // Sends the target a _NET_WM_PING and waits (at most bound) for its answer, which comes once it has
     // handled every event sent to it before; the caller's events are handled meanwhile.
     bool ping(std::chrono::milliseconds bound) {
-        XEvent ping{};
-        ping.xclient.type = ClientMessage;
-        ping.xclient.window = pingTarget;
-        ping.xclient.message_type = protocolsAtom;
-        ping.xclient.format = 32;
-        ping.xclient.data.l[0] = static_cast<long>(pingAtom);
-        ping.xclient.data.l[1] = ++pingSerial;
-        ping.xclient.data.l[2] = static_cast<long>(pingTarget);
         pingAnswered = false;
-        XSendEvent(display, pingTarget, False, NoEventMask, &ping);
+        SendX11ClientMessage(display, pingTarget, protocolsAtom,
+                             {static_cast<long>(pingAtom), ++pingSerial, static_cast<long>(pingTarget)});
+        return waitUntil([this] { return pingAnswered; }, bound, "waiting for the target");
+    }
+
+    // Handles events until done() or bound has passed; the caller's hook runs meanwhile. False when
+    // done() did not come true, also when the connection failed.
+    template <class Done>
+    bool waitUntil(Done done, std::chrono::milliseconds bound, const char* what) {
         const auto deadline = Clock::now() + bound;
         auto sliceStart = Clock::now();
-        while (sync("waiting for the target") && !pingAnswered && Clock::now() < deadline) {
+        while (sync(what) && !done() && Clock::now() < deadline) {
             pollfd readable{ConnectionNumber(display), POLLIN, 0};
             poll(&readable, 1, 5);
             if (Clock::now() - sliceStart >= options.slice) {
@@ -538,7 +553,72 @@ struct Connection {
                 sliceStart = Clock::now();
             }
         }
-        return pingAnswered;
+        return done();
+    }
+
+    // Connects to the session's XIM server, if it names one that runs. A server that does not answer in
+    // time is given up, and typing falls back to fixed waits for it.
+    void connectXim() {
+        const char* modifiers = std::getenv("XMODIFIERS");
+        const Window server = XimLink::findServer(display, root, modifiers != nullptr ? modifiers : "");
+        if (!sync("looking for the input method") || server == 0) {
+            return;
+        }
+        stats.ximServer = true;
+        if (server == silentXimServer) {
+            ximFailed = stats.ximSilent = true;
+            return;
+        }
+        xim = std::make_unique<XimLink>(display, root, server);
+        if (!waitUntil([this] { return xim->ready() || xim->failed(); }, options.ximBound,
+                       "connecting to the input method") ||
+            !xim->ready()) {
+            silentXimServer = server;
+            giveUpXim();
+        }
+    }
+
+    // The link just goes, as a client that exits does: after a disconnect request ibus's XIM server
+    // answered no new client any more.
+    void disconnectXim() {
+        if (xim) {
+            xim.reset();
+            sync("leaving the input method");
+        }
+    }
+
+    void giveUpXim() {
+        xim.reset();
+        ximFailed = true;
+        stats.ximSilent = true;
+        sync("giving up the input method");
+    }
+
+    // Rounds of asking the XIM server, then the target: each passes at least one more key event through.
+    // All of them within options.ximPassBound, or the server counts as silent.
+    void passThroughXim(int rounds) {
+        const auto deadline = Clock::now() + options.ximPassBound;
+        for (int round = 0; round <= rounds && xim && targetAnswers; ++round) {
+            if (Clock::now() > deadline) {
+                giveUpXim();
+            } else if (waitForXim()) {
+                targetAnswers = ping(options.targetBound);
+                stats.targetAnswered = targetAnswers;
+            }
+        }
+    }
+
+    // Waits until the input method has sent back the keys its clients handed it so far (they come back
+    // before its answer to a request sent after them). False when it did not answer in time.
+    bool waitForXim() {
+        xim->ask();
+        if (waitUntil([this] { return xim->answered() || xim->failed(); }, options.ximBound,
+                      "waiting for the input method") &&
+            !xim->failed()) {
+            return true;
+        }
+        giveUpXim();
+        return false;
     }
 
     // Waits, at most bound, until the client with the focus has handled the keys sent so far: its answer
@@ -557,22 +637,59 @@ struct Connection {
         }
     }
 
+    // Waits until the keys sent so far have reached the focused client through the session's XIM server,
+    // if there is one: an input method switched back on then composes none of them. Only a client that
+    // lists pings or has answered one is pinged (see X11WindowAnnouncesPing).
+    void waitForXimClient() {
+        if (pingTarget != 0 && keyEventsSinceXim > 0 &&
+            (pingTarget == answeringTarget || X11WindowAnnouncesPing(display, pingTarget))) {
+            XSelectInput(display, root, SubstructureNotifyMask);  // the answers come to the root
+            ximFailed = false;
+            connectXim();
+            if (xim) {
+                targetAnswers = ping(options.targetBound);
+                passThroughXim(keyEventsSinceXim);
+            }
+            disconnectXim();
+            XSelectInput(display, root, NoEventMask);
+            if (ximFailed) {
+                std::this_thread::sleep_for(options.ximSettle);
+            }
+        }
+        keyEventsSinceXim = 0;
+        keyEventsToLastSpare = 0;
+    }
+
     // Whether the target answers pings at all (many do without saying so in WM_PROTOCOLS; Xt programs
     // such as xterm do not): asked once before the typing, while the target is idle.
     void probeTarget() {
         targetAnswers = pingTarget != 0 && ping(std::chrono::milliseconds(250));
         stats.targetAnswered = targetAnswers;
+        answeringTarget = targetAnswers ? pingTarget : 0;
     }
 
     // Waits until the target has handled the keys sent so far; a target that stops answering is paced
     // by fixed waits from then on.
+    // Through an XIM server the keys make a round trip to it after the target has read them, and the
+    // target looks them up as they come back. fcitx5 was seen passing them back a few at a time, the
+    // next once the target had acknowledged the last: every round of asking the server, then the target,
+    // moves that on by at least one key event, so there are as many rounds as key events sent since the
+    // last wait, up to the last key typed on a spare keycode.
     void waitForTarget() {
         if (targetAnswers) {
             targetAnswers = ping(options.targetBound);
             stats.targetAnswered = targetAnswers;
         }
+        if (xim && targetAnswers) {
+            passThroughXim(keyEventsToLastSpare);
+            keyEventsSinceXim -= keyEventsToLastSpare;
+            keyEventsToLastSpare = 0;
+        }
         if (!targetAnswers) {
             settle();
+        }
+        if (ximFailed || (xim && !targetAnswers)) {
+            std::this_thread::sleep_for(options.ximSettle);
         }
     }
 };
@@ -1509,6 +1626,7 @@ Status X11Keyboard::pressCopyKey() {
 Status X11Keyboard::waitUntilSent() {
     Status status = impl_->sync("sending keys");
     impl_->waitForFocusedClient(std::chrono::milliseconds(10));
+    impl_->waitForXimClient();
     return status;
 }
 
@@ -1640,9 +1758,15 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
         ~StopListening() { XSelectInput(keyboard.display, keyboard.root, NoEventMask); }
     } stopListening{keyboard};
     keyboard.targetAnswers = false;
+    keyboard.ximFailed = false;
+    struct DisconnectXim {
+        Connection& keyboard;
+        ~DisconnectXim() { keyboard.disconnectXim(); }
+    } disconnectXim{keyboard};
     if (std::any_of(stretches.begin(), stretches.end(),
                     [](const Stretch& s) { return !s.symbols.empty(); })) {
         keyboard.probeTarget();
+        keyboard.connectXim();
     }
 
     // Destroyed in reverse: Escape given back, keys released, then the spare keycodes emptied, then Caps
@@ -1708,6 +1832,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
         }
         for (std::size_t i = stretch.begin; i < stretch.end && status && !stop; ++i) {
             const KeySym sym = keysyms[i];
+            bool remappedStroke = false;
             auto it = direct.find(sym);
             if (it == direct.end()) {
                 it = remapped.find(sym);
@@ -1718,6 +1843,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
                 }
                 spareKeys.typed();
                 ++keyboard.stats.remappedCharacters;
+                remappedStroke = true;
             }
             const Stroke stroke = it->second;
             if (stroke.group != AnyGroup) {
@@ -1757,6 +1883,9 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
                          : held.release(stroke.keycode);
             if (!status) {
                 break;
+            }
+            if (remappedStroke) {
+                keyboard.keyEventsToLastSpare = keyboard.keyEventsSinceXim;
             }
             const bool hookCalled = !stop && sliceOver;
             if (hookCalled) {

@@ -4,7 +4,9 @@
 // keys at the right shift level; the others go through spare keycodes (keycodes without keysyms), which
 // are remapped in batches — one keymap change per batch for all spare keycodes. Before each remap the
 // target must have looked up the keys typed on the current mapping: it is asked with a _NET_WM_PING,
-// which it answers after the events before it (a target that does not answer gets fixed waits). Every keymap
+// which it answers after the events before it (a target that does not answer gets fixed waits). Where the
+// session has an XIM server, the keys go from the target to the server and back before the target looks
+// them up: the server is asked too, and the target once more after it (X11XimLink.h). Every keymap
 // change costs every client (the window manager above all) a keymap reload, so the batches are as few as the
 // text allows: where the keymap has a Level3 shift, each group of a spare keycode carries four characters
 // (Shift and Level3 choose among them), otherwise two; and with XKB each spare keycode carries up to four
@@ -53,6 +55,14 @@ class X11Keyboard : public Keyboard {
         // For a target that does not answer: a fixed wait after each remap before typing on it, and after
         // the keys typed on it before the next remap or the restore.
         std::chrono::milliseconds remapSettle{45};
+        // Where the session has an XIM server, its clients look keys up only once the server has sent them
+        // back: before a remap the server is asked too (it answers after what it got before), each time
+        // this long at most, and all the rounds of asking before one remap (one per key event in flight)
+        // take ximPassBound at most. A server that does not answer in time gets the fixed wait ximSettle
+        // around each remap instead, for the rest of the typing.
+        std::chrono::milliseconds ximBound{1000};
+        std::chrono::milliseconds ximPassBound{10000};
+        std::chrono::milliseconds ximSettle{250};
         // How long typing waits for modifier keys the user still holds to be released.
         std::chrono::milliseconds modifierReleaseBound{2000};
         // Typing time between two calls of the caller's hook.
@@ -70,6 +80,8 @@ class X11Keyboard : public Keyboard {
     struct TypingStats {
         int keymapChanges = 0;        // keymap changes, the restore included
         bool targetAnswered = false;  // the target answered the pings that pace the batches
+        bool ximServer = false;       // the session's XIM server was asked too (typing and waitUntilSent)
+        bool ximSilent = false;       // and did not answer in time once
         int batches = 0;              // mappings of the spare keycodes the text needed
         int spareKeycodes = 0;
         int remappedCharacters = 0;  // characters typed through spare keycodes

@@ -575,6 +575,27 @@ TEST_F(KeyboardTest, ATargetThatNeverAnswersPingsIsPacedByFixedWaits) {
     XSync(server.display, False);
 }
 
+TEST_F(KeyboardTest, AnXimServerThatNeverAnswersIsGivenFixedWaitsAndTypingGoesOn) {
+    // A server named in XMODIFIERS and listed on the root window, which reads nothing.
+    Display* display = server.display;
+    const Window root = DefaultRootWindow(display);
+    const Window silent = XCreateSimpleWindow(display, root, 0, 0, 1, 1, 0, 0, 0);
+    const Atom name = XInternAtom(display, "@server=varnel-silent", False);
+    const Atom servers = XInternAtom(display, "XIM_SERVERS", False);
+    XSetSelectionOwner(display, name, silent, CurrentTime);
+    XChangeProperty(display, root, servers, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&name), 1);
+    XSync(display, False);
+    setenv("XMODIFIERS", "@im=varnel-silent", 1);
+    EXPECT_EQ(typeAndRead(u"aあい"), inTk(u"aあい"));
+    EXPECT_TRUE(keyboard->lastTypingStats().ximServer);
+    EXPECT_TRUE(keyboard->lastTypingStats().ximSilent);
+    unsetenv("XMODIFIERS");
+    XDeleteProperty(display, root, servers);
+    XDestroyWindow(display, silent);
+    XSync(display, False);
+}
+
 TEST_F(KeyboardTest, AsciiTextArrivesExactlyWithoutTouchingTheKeymap) {
     const std::u16string text = asciiText(2000);
     EXPECT_EQ(typeAndRead(text), inTk(text));
