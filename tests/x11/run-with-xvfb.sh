@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs one command under a private Xvfb (1024x768) with openbox as its window manager, then stops both.
+# Runs one command under a private Xvfb (1024x768) with openbox as its window manager, or the one
+# VARNEL_E2E_WM names (as in the end-to-end suite), then stops both.
 set -u
 command -v Xvfb >/dev/null || { echo "Xvfb is not installed" >&2; exit 1; }
 fifo=$(mktemp -u)
@@ -14,7 +15,18 @@ if [ -z "${display:-}" ]; then
     exit 1
 fi
 export DISPLAY=":$display"
-openbox --sm-disable >/dev/null 2>&1 &
+export VARNEL_E2E_WM=${VARNEL_E2E_WM:-openbox}
+case $VARNEL_E2E_WM in
+    openbox) openbox --sm-disable >/dev/null 2>&1 & ;;
+    metacity) metacity --sm-disable --no-composite >/dev/null 2>&1 & ;;
+    mutter)
+        runtime=$(mktemp -d)
+        XDG_RUNTIME_DIR=$runtime dbus-run-session -- mutter --x11 --sm-disable >/dev/null 2>&1 &
+        ;;
+    *) echo "run-with-xvfb.sh: VARNEL_E2E_WM=$VARNEL_E2E_WM is not supported here" >&2
+       kill "$xvfb"
+       exit 1 ;;
+esac
 wm=$!
 # Wait (bounded) until the window manager has announced itself.
 for _ in $(seq 100); do
@@ -25,4 +37,5 @@ done
 rc=$?
 kill "$wm" "$xvfb" 2>/dev/null
 wait "$wm" "$xvfb" 2>/dev/null
+[ -z "${runtime:-}" ] || rm -rf "$runtime"
 exit $rc
