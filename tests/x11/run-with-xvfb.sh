@@ -16,18 +16,33 @@ if [ -z "${display:-}" ]; then
 fi
 export DISPLAY=":$display"
 export VARNEL_E2E_WM=${VARNEL_E2E_WM:-openbox}
+runtime=$(mktemp -d)
+# The manager leads a process group of its own, with the session bus some of them are started with.
+set -m
 case $VARNEL_E2E_WM in
     openbox) openbox --sm-disable >/dev/null 2>&1 & ;;
     metacity) metacity --sm-disable --no-composite >/dev/null 2>&1 & ;;
+    xfwm4)
+        XDG_RUNTIME_DIR=$runtime dbus-run-session -- xfwm4 --sm-client-disable --compositor=off \
+            >/dev/null 2>&1 &
+        ;;
+    icewm) HOME=$runtime icewm >/dev/null 2>&1 & ;;
+    fluxbox) HOME=$runtime fluxbox >/dev/null 2>&1 & ;;
     mutter)
-        runtime=$(mktemp -d)
         XDG_RUNTIME_DIR=$runtime dbus-run-session -- mutter --x11 --sm-disable >/dev/null 2>&1 &
         ;;
-    *) echo "run-with-xvfb.sh: VARNEL_E2E_WM=$VARNEL_E2E_WM is not supported here" >&2
-       kill "$xvfb"
-       exit 1 ;;
+    i3)
+        printf '# i3 config file (v4)\nfont pango:monospace 8\nfocus_follows_mouse no\n' >"$runtime/i3"
+        i3 -c "$runtime/i3" >/dev/null 2>&1 &
+        ;;
+    *)
+        echo "run-with-xvfb.sh: VARNEL_E2E_WM=$VARNEL_E2E_WM is not a window manager it knows" >&2
+        kill "$xvfb"
+        exit 1
+        ;;
 esac
 wm=$!
+set +m
 # Wait (bounded) until the window manager has announced itself.
 for _ in $(seq 100); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
@@ -35,7 +50,8 @@ for _ in $(seq 100); do
 done
 "$@"
 rc=$?
-kill "$wm" "$xvfb" 2>/dev/null
+kill -- -"$wm" 2>/dev/null
+kill "$xvfb" 2>/dev/null
 wait "$wm" "$xvfb" 2>/dev/null
-[ -z "${runtime:-}" ] || rm -rf "$runtime"
+rm -rf "$runtime"
 exit $rc
