@@ -5,8 +5,10 @@
 - the largest event-loop stall while a client that never answers owns the clipboard, measured with
   _NET_WM_PING round trips to the main window every 5 ms, next to the same without that client (on a
   loaded machine a round trip takes tens of milliseconds now and then whatever the program does: the
-  control shows how much); the median of three rounds each, and the main thread's CPU time in the
-  worst round trip (0 ms: it was not busy, it waited or was not scheduled);
+  control shows how much); the median of three rounds each; in the worst round trip the main thread's
+  CPU time (0 ms: it was not busy) and how long the main thread, all the program's threads and the X
+  server waited for a CPU; and the largest round trip to the X server alone (what the server and the
+  machine add to any round trip);
 - capture latency from xclip taking the clipboard to slot 1 being repainted (median and p90 of 20);
 - resident memory when another client offers a 50 MB text: idle, after the capture, and the peak.
 Figures to read, not a test: it always exits 0 unless something could not run. Arguments pick parts
@@ -77,23 +79,48 @@ def thread_cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICKS
 
 
+def run_queue_seconds(pid, thread=None):
+    """How long a thread (or all threads of the process) waited for a CPU while ready to run."""
+    tasks = [thread] if thread else os.listdir(f'/proc/{pid}/task')
+    waited = 0
+    for task in tasks:
+        try:
+            with open(f'/proc/{pid}/task/{task}/schedstat') as f:
+                waited += int(f.read().split()[1])
+        except OSError:
+            pass  # a thread that ended
+    return waited / 1e9
+
+
+def server_round_trip(x):
+    start = time.monotonic()
+    x.x.XSync(x.d, 0)
+    return time.monotonic() - start
+
+
 def event_loop_stall(desktop, x, hung_owner):
-    """The largest and the 99th-percentile ping round trip over about 3 s, and the main thread's CPU time
-    during the largest."""
+    """The largest and the 99th-percentile ping round trip over about 3 s; during the largest, the main
+    thread's CPU time and its wait for a CPU; and the largest round trip to the X server alone (made right
+    after each ping: what the server and this process add to any round trip)."""
     varnel = Varnel(desktop)
+    pid = varnel.process.pid
     hung = HungOwner(desktop) if hung_owner else None
-    trips = []
+    server = desktop.xvfb.pid
+    trips, server_trips = [], []
     for serial in range(1, 601):
-        before = thread_cpu_seconds(varnel.process.pid)
+        cpu = thread_cpu_seconds(pid)
+        waits = (run_queue_seconds(pid, pid), run_queue_seconds(pid), run_queue_seconds(server))
         trip = x.ping_round_trip(varnel.window, serial)
-        trips.append((trip, thread_cpu_seconds(varnel.process.pid) - before))
+        waited = (run_queue_seconds(pid, pid), run_queue_seconds(pid), run_queue_seconds(server))
+        trips.append((trip, thread_cpu_seconds(pid) - cpu, *(after - before for before, after in zip(waits, waited))))
+        server_trips.append(server_round_trip(x))
         time.sleep(0.005)
     if hung:
         hung.close()
     varnel.process.terminate()
     varnel.process.wait()
     trips.sort()
-    return trips[-1][0], trips[int(0.99 * len(trips)) - 1][0], trips[-1][1]
+    return (trips[-1][0], trips[int(0.99 * len(trips)) - 1][0], *trips[-1][1:], max(server_trips))
 
 
 def memory_kib(pid, field):
@@ -166,9 +193,13 @@ def run_parts(desktop, parts):
         for hung_owner, label in ((True, 'with a hung clipboard owner'), (False, 'without (control)')):
             worst = statistics.median(r[0] for r in rounds[hung_owner])
             p99 = statistics.median(r[1] for r in rounds[hung_owner])
-            busy = statistics.median(r[2] for r in rounds[hung_owner])
+            busy, main_wait, program_wait, server_wait, server = (
+                statistics.median(r[i] for r in rounds[hung_owner]) for i in range(2, 7))
             print(f'largest event-loop stall (ping round trip) {label}: {worst * 1000:.1f} ms, p99 {p99 * 1000:.1f} '
-                  f'ms, main thread CPU in the worst {busy * 1000:.0f} ms (medians of 3 rounds of 600)')
+                  f'ms; in the worst: main thread CPU {busy * 1000:.0f} ms, waits for a CPU: main thread '
+                  f'{main_wait * 1000:.1f} ms, all the program\'s threads {program_wait * 1000:.1f} ms, X server '
+                  f'{server_wait * 1000:.1f} ms; largest round trip to the X server alone {server * 1000:.1f} ms '
+                  f'(medians of 3 rounds of 600; load average {os.getloadavg()[0]:.2f})')
     if 'latency' in parts:
         varnel = Varnel(desktop)
         cx, cy, _, _ = desktop.geometry(varnel.window)
