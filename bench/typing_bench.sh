@@ -4,7 +4,7 @@
 # and keymap changes per run, the window manager's and an xterm's CPU time per run and the longest
 # stretch without an event-loop turn, measured with the keyboard test's timing case under a private
 # Xvfb + openbox (or the window manager VARNEL_E2E_WM names: openbox, metacity, xfwm4, icewm, fluxbox,
-# mutter, i3).
+# mutter, i3). VARNEL_BENCH_ONE_GROUP=1 gives the figures with one keyboard group per spare keycode.
 # Usage: bench/typing_bench.sh [build directory, default build]   (build target x11_keyboard_test first)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -370,8 +370,8 @@ int ClickUntilText(HWND window, HWND box, const std::wstring& text, double timeo
         std::wstring current;
         const bool read = TextOf(box, current);
         QueryPerformanceCounter(&now);
-        const double elapsed =
-            static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+        const double elapsed = static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
+                               static_cast<double>(frequency.QuadPart);
         if (read && current == text) {
             std::printf("%.1f\n", elapsed);
             return 0;
