@@ -6,8 +6,8 @@
   _NET_WM_PING round trips to the main window every 5 ms, next to the same without that client and to
   a Tk window next to it (on a loaded machine a round trip takes tens of milliseconds now and then
   whatever the program does: the controls show how much); the median of three rounds each; in the worst round trip the main thread's
-  CPU time (0 ms: it was not busy) and how long the main thread, all the program's threads and the X
-  server waited for a CPU; and the largest round trip to the X server alone (what the server and the
+  CPU time (0 ms: it was not busy) and how long the main thread, all the program's threads, the X
+  server and this bench waited for a CPU; and the largest round trip to the X server alone (what the server and the
   machine add to any round trip);
 - capture latency from xclip taking the clipboard to slot 1 being repainted (median and p90 of 20);
 - resident memory when another client offers a 50 MB text: idle, after the capture, and the peak.
@@ -107,20 +107,24 @@ def event_loop_stall(desktop, x, hung_owner, client=Varnel):
     hung = HungOwner(desktop) if hung_owner else None
     server = desktop.xvfb.pid
     trips, server_trips = [], []
+    round_cpu = cpu_seconds(pid)
     for serial in range(1, 601):
         cpu = thread_cpu_seconds(pid)
-        waits = (run_queue_seconds(pid, pid), run_queue_seconds(pid), run_queue_seconds(server))
+        waits = (run_queue_seconds(pid, pid), run_queue_seconds(pid), run_queue_seconds(server),
+                 run_queue_seconds(os.getpid()))
         trip = x.ping_round_trip(varnel.window, serial)
-        waited = (run_queue_seconds(pid, pid), run_queue_seconds(pid), run_queue_seconds(server))
+        waited = (run_queue_seconds(pid, pid), run_queue_seconds(pid), run_queue_seconds(server),
+                  run_queue_seconds(os.getpid()))
         trips.append((trip, thread_cpu_seconds(pid) - cpu, *(after - before for before, after in zip(waits, waited))))
         server_trips.append(server_round_trip(x))
         time.sleep(0.005)
+    round_cpu = cpu_seconds(pid) - round_cpu
     if hung:
         hung.close()
     varnel.process.terminate()
     varnel.process.wait()
     trips.sort()
-    return (trips[-1][0], trips[int(0.99 * len(trips)) - 1][0], *trips[-1][1:], max(server_trips))
+    return (trips[-1][0], trips[int(0.99 * len(trips)) - 1][0], *trips[-1][1:], max(server_trips), round_cpu)
 
 
 def memory_kib(pid, field):
@@ -197,13 +201,13 @@ def run_parts(desktop, parts):
         for label in cases:
             worst = statistics.median(r[0] for r in rounds[label])
             p99 = statistics.median(r[1] for r in rounds[label])
-            busy, main_wait, program_wait, server_wait, server = (
-                statistics.median(r[i] for r in rounds[label]) for i in range(2, 7))
+            busy, main_wait, program_wait, server_wait, bench_wait, server, round_cpu = (
+                statistics.median(r[i] for r in rounds[label]) for i in range(2, 9))
             print(f'largest event-loop stall (ping round trip) {label}: {worst * 1000:.1f} ms, p99 {p99 * 1000:.1f} '
                   f'ms; in the worst: main thread CPU {busy * 1000:.0f} ms, waits for a CPU: main thread '
                   f'{main_wait * 1000:.1f} ms, all its threads {program_wait * 1000:.1f} ms, X server '
-                  f'{server_wait * 1000:.1f} ms; largest round trip to the X server alone {server * 1000:.1f} ms '
-                  f'(medians of 3 rounds of 600; load average {os.getloadavg()[0]:.2f})')
+                  f'{server_wait * 1000:.1f} ms, this bench {bench_wait * 1000:.1f} ms; largest round trip to the X server alone {server * 1000:.1f} ms; '
+                  f'the client\'s CPU over the round {round_cpu * 1000:.0f} ms (medians of 3 rounds of 600; load average {os.getloadavg()[0]:.2f})')
     if 'latency' in parts:
         varnel = Varnel(desktop)
         cx, cy, _, _ = desktop.geometry(varnel.window)
