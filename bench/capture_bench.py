@@ -5,10 +5,11 @@
 - the largest event-loop stall while a client that never answers owns the clipboard, measured with
   _NET_WM_PING round trips to the main window every 5 ms, next to the same without that client and to
   a Tk window next to it (on a loaded machine a round trip takes tens of milliseconds now and then
-  whatever the program does: the controls show how much); the median of three rounds each; in the worst round trip the main thread's
-  CPU time (0 ms: it was not busy) and how long the main thread, all the program's threads, the X
-  server and this bench waited for a CPU; and the largest round trip to the X server alone (what the server and the
-  machine add to any round trip);
+  whatever the program does: the controls show how much); the median of three rounds each; in the
+  worst round trip the main thread's CPU time (0 ms: it was not busy) and how long the main thread,
+  all the program's threads, the X server and this bench waited for a CPU; the largest round trip to
+  the X server alone (what the server and the machine add to any round trip); and the client's CPU
+  time over the round;
 - capture latency from xclip taking the clipboard to slot 1 being repainted (median and p90 of 20);
 - resident memory when another client offers a 50 MB text: idle, after the capture, and the peak.
 Figures to read, not a test: it always exits 0 unless something could not run. Arguments pick parts
@@ -203,11 +204,13 @@ def run_parts(desktop, parts):
             p99 = statistics.median(r[1] for r in rounds[label])
             busy, main_wait, program_wait, server_wait, bench_wait, server, round_cpu = (
                 statistics.median(r[i] for r in rounds[label]) for i in range(2, 9))
-            print(f'largest event-loop stall (ping round trip) {label}: {worst * 1000:.1f} ms, p99 {p99 * 1000:.1f} '
-                  f'ms; in the worst: main thread CPU {busy * 1000:.0f} ms, waits for a CPU: main thread '
-                  f'{main_wait * 1000:.1f} ms, all its threads {program_wait * 1000:.1f} ms, X server '
-                  f'{server_wait * 1000:.1f} ms, this bench {bench_wait * 1000:.1f} ms; largest round trip to the X server alone {server * 1000:.1f} ms; '
-                  f'the client\'s CPU over the round {round_cpu * 1000:.0f} ms (medians of 3 rounds of 600; load average {os.getloadavg()[0]:.2f})')
+            print(f'largest event-loop stall (ping round trip) {label}: {worst * 1000:.1f} ms, '
+                  f'p99 {p99 * 1000:.1f} ms; in the worst: main thread CPU {busy * 1000:.0f} ms, waits for a '
+                  f'CPU: main thread {main_wait * 1000:.1f} ms, all its threads {program_wait * 1000:.1f} ms, '
+                  f'X server {server_wait * 1000:.1f} ms, this bench {bench_wait * 1000:.1f} ms; largest round '
+                  f'trip to the X server alone {server * 1000:.1f} ms; the client\'s CPU over the round '
+                  f'{round_cpu * 1000:.0f} ms (medians of 3 rounds of 600; load average '
+                  f'{os.getloadavg()[0]:.2f})')
     if 'latency' in parts:
         varnel = Varnel(desktop)
         cx, cy, _, _ = desktop.geometry(varnel.window)
