@@ -471,6 +471,12 @@ struct Connection {
                (focus > PointerRoot && (focus & ~display->resource_mask) == targetClient);
     }
 
+    // The keyboard group locked now; -1 when it cannot be read.
+    int lockedGroup() {
+        XkbStateRec state{};
+        return XkbGetState(display, XkbUseCoreKbd, &state) == Success ? state.locked_group : -1;
+    }
+
     // The window's parent; 0 when it has none or is gone.
     Window parentOf(Window window) {
         Window rootReturn = 0, parent = 0, *children = nullptr;
@@ -1258,6 +1264,13 @@ class CapsLockOff {
 
 // The keyboard group locked while typing: the characters on the spare keycodes' second to fourth groups
 // are typed with that group locked. The group locked before goes back afterwards.
+//
+// Another group is locked only under a server grab, for the keys typed in it, and the group before is
+// locked again before the grab ends: a desktop component that manages the keyboard layout (mutter does)
+// locks its own group back as soon as it sees ours, and a key the server handled after that would type
+// another character. No other client's request is handled while we hold the grab, so every key is looked
+// up in the group we locked, and the others only ever see the group they left. Nothing that waits on
+// another client may run inside: the caller leaves before pings, remaps and its hook.
 class GroupLock {
   public:
     GroupLock(Connection& keyboard, Journal& journal, int lockedBefore)
@@ -1267,10 +1280,14 @@ class GroupLock {
     GroupLock& operator=(const GroupLock&) = delete;
 
     int current() const { return current_; }
+    bool grabbing() const { return grabbing_; }
     // The keys typed so far must have been handled by the server: they are looked up in the group of
     // their moment.
     Status lock(int group) {
-        if (group == current_) {
+        if (group == before_) {
+            return leave();
+        }
+        if (group == current_ && grabbing_) {
             return Status::success();
         }
         if (!changed_) {
@@ -1279,19 +1296,44 @@ class GroupLock {
             }
             changed_ = true;
         }
+        if (!grabbing_) {
+            XGrabServer(keyboard_.display);
+            grabbing_ = true;
+        }
+        // Locked again after the server let go for held-back keys: another client may have changed it.
         XkbLockGroup(keyboard_.display, XkbUseCoreKbd, static_cast<unsigned>(group));
+        keyboard_.stats.groupSwitches += group != current_ ? 1 : 0;
         current_ = group;
-        ++keyboard_.stats.groupSwitches;
         return Status::success();
     }
-    Status restore() {
-        if (!changed_) {
+    // The group before locked again and the server let go. The keys typed so far must have been handled.
+    Status leave() {
+        if (current_ != before_) {
+            XkbLockGroup(keyboard_.display, XkbUseCoreKbd, static_cast<unsigned>(before_));
+            current_ = before_;
+        }
+        return letOthersRun();
+    }
+    // The server let go with our group still locked: for keys that another client's grab holds back (it
+    // can only let them go once the others run again). Whether the group then stayed ours until the keys
+    // were handled is for the caller to check.
+    Status letOthersRun() {
+        if (!grabbing_) {
             return Status::success();
+        }
+        grabbing_ = false;
+        XUngrabServer(keyboard_.display);
+        return keyboard_.sync("letting other clients run");
+    }
+    Status restore() {
+        Status status = leave();
+        if (!changed_) {
+            return status;
         }
         changed_ = false;
         XkbLockGroup(keyboard_.display, XkbUseCoreKbd, static_cast<unsigned>(before_));
         current_ = before_;
-        Status status = keyboard_.sync("giving the keyboard group back");
+        status = firstFailure(status, keyboard_.sync("giving the keyboard group back"));
         return status ? journal_.groupBack() : status;
     }
 
@@ -1301,6 +1343,7 @@ class GroupLock {
     int before_;
     int current_;
     bool changed_ = false;
+    bool grabbing_ = false;
 };
 
 // The spare keycodes and their mapping while the text is typed. One keymap change covers all of them, and
@@ -1797,7 +1840,24 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
     // key shows down after the press and up after the release (seeing both rules out a press before a
     // freeze and a release held back by it). A ping answered meanwhile would prove nothing: it overtakes
     // key events that a grab holds back, which the target would later look up on another mapping.
+    //
+    // Under the server grab of another keyboard group the keys are handled at once, unless another
+    // client's grab holds them back: that client can only let them go once the server lets it run, and
+    // the keys must still find our group then.
     auto releaseHandled = [&](KeyCode keycode) {
+        bool heldUnderGrab = false;
+        if (groupLock.grabbing()) {
+            Result<bool> atOnce = keyboard.waitForKeyState(keycode, true, Clock::now());
+            if (!atOnce) {
+                return Status::failure(atOnce.error());
+            }
+            if (!atOnce.value()) {
+                heldUnderGrab = true;
+                if (Status let = groupLock.letOthersRun(); !let) {
+                    return let;
+                }
+            }
+        }
         const auto deadline = Clock::now() + keyboard.options.heldBackBound;
         Result<bool> handled = keyboard.waitForKeyState(keycode, true, deadline);
         Status result = handled ? held.release(keycode) : Status::failure(handled.error());
@@ -1810,6 +1870,11 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
                                      std::to_string(keyboard.options.heldBackBound.count()) +
                                      " ms (another program's grab holds the keyboard)");
         }
+        if (result && heldUnderGrab && keyboard.lockedGroup() != groupLock.current()) {
+            result = Status::failure(
+                "typing: another program switched the keyboard group while another "
+                "program's grab held the keys back (some may have typed other characters)");
+        }
         return result;
     };
     auto sliceStart = Clock::now();
@@ -1821,6 +1886,9 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
         std::unordered_map<KeySym, Stroke> remapped;
         if (!stretch.symbols.empty()) {
             status = holdModifiers(0);
+            if (status) {
+                status = groupLock.leave();
+            }
             if (status) {
                 status = spareKeys.map(stretch.symbols);
                 ++keyboard.stats.batches;
@@ -1874,9 +1942,11 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
                 auto next = direct.find(keysyms[i + 1]);
                 if (next == direct.end()) {
                     next = remapped.find(keysyms[i + 1]);
+                    if (next == remapped.end()) {
+                        return false;
+                    }
                 }
-                return next != remapped.end() && next->second.group != AnyGroup &&
-                       next->second.group != groupLock.current();
+                return next->second.group != AnyGroup && next->second.group != groupLock.current();
             }();
             status = stop || sliceOver || groupSwitchNext || i + 1 == stretch.end
                          ? releaseHandled(stroke.keycode)
@@ -1890,7 +1960,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
             const bool hookCalled = !stop && sliceOver;
             if (hookCalled) {
                 // Nothing held while the caller's events run: a click then is a plain click.
-                status = held.releaseAll();
+                status = firstFailure(held.releaseAll(), groupLock.leave());
                 keyboard.callBetweenSlices();
                 stop = escape.pressed() || keyboard.stop;
                 sliceStart = Clock::now();

@@ -11,10 +11,12 @@
 // text allows: where the keymap has a Level3 shift, each group of a spare keycode carries four characters
 // (Shift and Level3 choose among them), otherwise two; and with XKB each spare keycode carries up to four
 // groups, typed with that keyboard group locked (a stock keymap leaves 19 keycodes free: 304 characters
-// per batch). Keys of the keymap that have one group type the same in every group; for the others the
-// group the user had locked is locked again. A group switch waits until the server has handled the keys
-// before it. The spare keycodes get their original mapping and the keyboard its locked group back at the
-// end, on every path.
+// per batch). Another group than the user's is locked only under a server grab, with the keys typed in
+// it, and the user's group is back before the grab ends, so no other client can lock a group of its own
+// in between or ever sees ours. Keys of the keymap that have one group type the same in every group; for
+// the others the group the user had locked is locked again. A group switch waits until the server has
+// handled the keys before it. The spare keycodes get their original mapping and the keyboard its locked group
+// back at the end, on every path.
 //
 // Typing runs in slices with the caller's hook between them and stops early when that hook says so, when
 // the user presses Escape (grabbed on the root window for the duration), when the focus leaves the
@@ -70,10 +72,10 @@ class X11Keyboard : public Keyboard {
         // How long typing waits for the server to handle keys that another client's grab holds back.
         std::chrono::milliseconds heldBackBound{3000};
         // Whether the spare keycodes may carry the second to fourth keyboard groups, typed with that
-        // group locked: four times the characters per keymap change. Off in the program: a desktop
-        // component that manages the keyboard layout (mutter, seen here; input methods that switch
-        // layouts) locks its own group again while we type, and the keys then type other characters.
-        bool extraGroups = false;
+        // group locked under a server grab: four times the characters per keymap change. (A desktop
+        // component that manages the keyboard layout, mutter for one, locks its own group back as soon
+        // as it sees ours: without the grab, keys would then type other characters.)
+        bool extraGroups = true;
     };
 
     // What the last typeText did (for measurements).
