@@ -62,6 +62,9 @@ const EvdevLeftShift = 42;
 const EvdevInsert = 110;
 
 const HistoryLength = 64;
+// How long a commit waits for the focused window's text input.
+const InputFocusBoundUs = 1000 * 1000;
+const InputFocusPollMs = 10;
 const CredentialsBoundMs = 1000;
 // How much clipboard text a caller may set in one call (the bus refuses far larger messages anyway).
 const MaxTextLength = 64 * 1024 * 1024;
@@ -293,11 +296,35 @@ class VarnelShellService {
         });
     }
 
+    // The text goes to the input method's focus, which the focused window's text input becomes only
+    // once the window has enabled it: just after the window got the keyboard focus, that is waited
+    // for (bounded). A window that takes no text input gets nothing, and the caller is told.
     CommitTextAsync([text], invocation) {
         this._fromUser(invocation, () => {
-            Main.inputMethod.commit(text);
-            return new GLib.Variant('()', []);
+            const started = GLib.get_monotonic_time();
+            const commitWhenFocused = () => {
+                if (this._inputFocused()) {
+                    Main.inputMethod.commit(text);
+                    invocation.return_value(new GLib.Variant('()', []));
+                } else if (GLib.get_monotonic_time() - started >= InputFocusBoundUs) {
+                    invocation.return_dbus_error('org.freedesktop.DBus.Error.Failed',
+                        'the focused window takes no text input');
+                } else {
+                    return GLib.SOURCE_CONTINUE;
+                }
+                return GLib.SOURCE_REMOVE;
+            };
+            if (commitWhenFocused() === GLib.SOURCE_CONTINUE)
+                GLib.timeout_add(GLib.PRIORITY_DEFAULT, InputFocusPollMs, commitWhenFocused);
+            return undefined;
         });
+    }
+
+    // Whether a text input has the input method's focus. The shell's input method keeps it in a field
+    // of its own; where that is missing (another shell version) the commit is simply tried.
+    _inputFocused() {
+        const method = Main.inputMethod;
+        return !('_currentFocus' in method) || method._currentFocus !== null;
     }
 
     // A chord through a virtual keyboard of the shell's seat: the modifier, Insert, and both released.

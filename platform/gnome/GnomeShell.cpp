@@ -21,7 +21,12 @@ constexpr auto Interface = "org.example.varnel.Shell1";
 enum Focus : unsigned { FocusNone = 0, FocusOnWindow = 1, FocusOnCaller = 2 };
 // The shell reports no reads of the clipboard: a paste is given this long to read the text.
 constexpr auto PasteSettle = 250ms;
-constexpr std::size_t CommitSliceUnits = 64;
+// A commit reaches the window as one Wayland message, which holds at most 4096 bytes: 512 UTF-16 units
+// are at most 1536 bytes of UTF-8.
+constexpr std::size_t CommitSliceUnits = 512;
+// A window applies a commit once the compositor's done follows it, and a commit that arrives while it
+// is still answering the last one is lost (GTK 3): commits are this far apart.
+constexpr auto CommitGap = 15ms;
 constexpr auto PollInterval = 5ms;
 
 std::string_view Env(const char* name) {
@@ -335,6 +340,7 @@ Status GnomeKeyboard::typeText(const std::u16string& text, const BetweenSlices& 
         if (betweenSlices && !betweenSlices()) {
             break;
         }
+        std::this_thread::sleep_for(CommitGap);
     }
     return Status::success();
 }
