@@ -106,6 +106,10 @@ if [ -z "$shell_ready" ]; then
     exit 1
 fi
 export WAYLAND_DISPLAY=varnel-gnome GDK_BACKEND=wayland
+# The shell's XWayland, for the fallback: its display and the authority file mutter made for it.
+XWAYLAND_DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$home/shell.log" | head -n1)
+XAUTHORITY=$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -name '.mutter-Xwaylandauth.*' | head -n1)
+export XWAYLAND_DISPLAY XAUTHORITY
 status=0
 "$@" || status=$?
 if [ $status -ne 0 ] || [ -n "${VARNEL_GNOME_SHOW_LOG:-}" ]; then
