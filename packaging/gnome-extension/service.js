@@ -61,6 +61,8 @@ const EvdevLeftCtrl = 29;
 const EvdevLeftShift = 42;
 const EvdevInsert = 110;
 
+const ChordStepMs = 10;
+
 const HistoryLength = 64;
 // How long a commit waits for the focused window's text input.
 const InputFocusBoundUs = 1000 * 1000;
@@ -328,15 +330,22 @@ class VarnelShellService {
     }
 
     // A chord through a virtual keyboard of the shell's seat: the modifier, Insert, and both released.
-    // Keys go by their evdev codes, the same in every layout.
+    // Keys go by their evdev codes, the same in every layout. Each key event waits for a main loop
+    // turn of its own: sent at once, the window saw Insert without the modifier.
     _pressChord(invocation, modifier) {
         this._fromUser(invocation, () => {
-            const time = GLib.get_monotonic_time();
-            this._keyboard.notify_key(time, modifier, Clutter.KeyState.PRESSED);
-            this._keyboard.notify_key(time, EvdevInsert, Clutter.KeyState.PRESSED);
-            this._keyboard.notify_key(time, EvdevInsert, Clutter.KeyState.RELEASED);
-            this._keyboard.notify_key(time, modifier, Clutter.KeyState.RELEASED);
-            return new GLib.Variant('()', []);
+            const steps = [[modifier, Clutter.KeyState.PRESSED], [EvdevInsert, Clutter.KeyState.PRESSED],
+                [EvdevInsert, Clutter.KeyState.RELEASED], [modifier, Clutter.KeyState.RELEASED]];
+            const next = () => {
+                const [key, state] = steps.shift();
+                this._keyboard.notify_key(GLib.get_monotonic_time(), key, state);
+                if (steps.length > 0)
+                    return GLib.SOURCE_CONTINUE;
+                invocation.return_value(new GLib.Variant('()', []));
+                return GLib.SOURCE_REMOVE;
+            };
+            GLib.timeout_add(GLib.PRIORITY_DEFAULT, ChordStepMs, next);
+            return undefined;
         });
     }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""A GTK 3 text window (Wayland-native) for the GNOME tests: its text goes to OUT after every change,
-and on SIGUSR1 it puts the text of OUT.copy on the clipboard, as a copy in it would."""
+"""A GTK 3 text window (Wayland-native) for the GNOME tests: gtk_target.py TITLE OUT [INITIAL].
+Its text goes to OUT after every change; INITIAL starts it, selected. On SIGUSR1 it puts the text of
+OUT.copy on the clipboard, as a copy in it would."""
 import os
 import signal
 import sys
@@ -31,6 +32,9 @@ def copy():
 
 
 buffer.connect("changed", changed)
+if len(sys.argv) > 3:
+    buffer.set_text(sys.argv[3])
+    buffer.select_range(buffer.get_start_iter(), buffer.get_end_iter())
 GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, copy)
 window.add(view)
 window.connect("destroy", Gtk.main_quit)

@@ -3,9 +3,8 @@
 // the target followed across windows but never onto our own, and keystroke sends committed through the
 // shell's input method, focus given back first. Figures are printed, never asserted.
 //
-// The headless shell's seat has no keyboard of its own; the extension's virtual keyboard is its only one.
-// Its chords reach the target without their modifier there (Shift+Insert arrives as a bare Insert), so
-// paste and conversion, which need the chords, are not tested here.
+// The headless shell's seat has no keyboard of its own; the extension's virtual keyboard is its only
+// one, and it gives the targets the keyboard focus and the paste and copy chords.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -18,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -25,6 +25,7 @@
 
 #include "capture/CaptureTick.h"
 #include "delivery/Delivery.h"
+#include "editing/ConvertText.h"
 #include "fakes/FakePlatform.h"
 #include "platform/gnome/GnomeShell.h"
 
@@ -97,9 +98,12 @@ class GnomeSession : public ::testing::Test {
 
     // Starts a GTK text window titled `name`, waits until it has the focus, and returns the file
     // mirroring its text.
-    std::string startTarget(const std::string& name) {
+    std::string startTarget(const std::string& name, const std::u16string& initial = {}) {
         const std::string out = dir + "/" + name + ".txt";
         std::vector<std::string> args{"/usr/bin/python3", VARNEL_GNOME_TARGET, name, out};
+        if (!initial.empty()) {
+            args.push_back(Utf8(initial));
+        }
         std::vector<char*> argv;
         for (auto& a : args) {
             argv.push_back(a.data());
@@ -109,6 +113,7 @@ class GnomeSession : public ::testing::Test {
         EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
         targets.push_back(pid);
         EXPECT_TRUE(isForeground(name)) << name << " did not get the focus";
+        handles[name] = windows->foregroundWindow().valueOr(0);
         return out;
     }
     bool isForeground(const std::string& name) {
@@ -117,6 +122,8 @@ class GnomeSession : public ::testing::Test {
             return fg && fg.value() != 0 && windows->lastTitle() == name;
         });
     }
+    // The handle of the window titled `name` that had the focus last (startTarget records it).
+    WindowHandle targetOf(const std::string& name) { return handles[name]; }
     // Lets the capture tick see the window that has the focus now.
     WindowHandle tick() {
         OnCaptureTick(*ctx);
@@ -133,6 +140,7 @@ class GnomeSession : public ::testing::Test {
     std::unique_ptr<AppContext> ctx;
     std::string dir;
     std::vector<pid_t> targets;
+    std::map<std::string, WindowHandle> handles;
 };
 
 TEST_F(GnomeSession, CapturesWhatTheTargetCopiesAndOwnTextsReachOthers) {
@@ -225,6 +233,31 @@ TEST_F(GnomeSession, TypesEveryCharacterIntoTheTargetAfterGivingItTheFocusBack) 
         "keystroke send (%zu characters): click -> committed %.1f ms, -> target shows them %.1f ms\n"
         "typing 2000 characters: committed %.1f ms, shown %.1f ms (%.0f characters/s)\n",
         text.size(), Ms(sent), Ms(shown), Ms(longSent), Ms(longShown), 2000 / (Ms(longShown) / 1000.0));
+}
+
+TEST_F(GnomeSession, PastesAndConvertsTheSelectionThroughTheChords) {
+    const std::u16string initial = u"abc ｶﾀｶﾅ xyz";
+    const std::string out = startTarget("convert-target", initial);
+    world.state.TargetWindow = tick();
+    startTarget("other");
+    world.state.SendMode = SendByPaste;
+    ConvertTargetSelection(*ctx, 1);  // wide
+    const std::u16string wide = ConvertText(initial, ConversionKind::WideConversion);
+    ASSERT_NE(wide, initial);
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == Utf8(wide); })) << ReadFile(out);
+
+    // A paste at the cursor, and the clipboard gets its text back.
+    world.mainState.LastClipboardText = u"last";
+    const std::u16string text = u"貼り付け 😀\tend";
+    world.form.texts[0] = text;
+    ASSERT_TRUE(windows->makeForeground(targetOf("other")));
+    const auto start = Clock::now();
+    SendSlot(*ctx, 1);
+    const auto sent = Clock::now() - start;
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == Utf8(wide + text); })) << ReadFile(out);
+    EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");
+    EXPECT_TRUE(world.form.failures.empty()) << world.form.failures.front();
+    std::printf("paste send: click -> done (clipboard given back) %.1f ms\n", Ms(sent));
 }
 
 }  // namespace
