@@ -87,6 +87,7 @@ class VarnelShellService {
         this._keyboard = null;
         this._exported = null;
         this._nameId = 0;
+        this._timeouts = new Set();  // the main loop sources of calls still under way
     }
 
     enable() {
@@ -112,6 +113,9 @@ class VarnelShellService {
     }
 
     disable() {
+        for (const id of this._timeouts)
+            GLib.source_remove(id);
+        this._timeouts.clear();
         if (this._nameId !== 0)
             Gio.bus_unown_name(this._nameId);
         this._nameId = 0;
@@ -129,6 +133,17 @@ class VarnelShellService {
             this._keyboard.run_dispose();
         this._keyboard = null;
         this._clipboard = null;
+    }
+
+    // Runs step every intervalMs until it returns false; disable() stops it.
+    _repeat(intervalMs, step) {
+        const id = GLib.timeout_add(GLib.PRIORITY_DEFAULT, intervalMs, () => {
+            if (step())
+                return GLib.SOURCE_CONTINUE;
+            this._timeouts.delete(id);
+            return GLib.SOURCE_REMOVE;
+        });
+        this._timeouts.add(id);
     }
 
     _connect(object, signal, handler) {
@@ -304,20 +319,22 @@ class VarnelShellService {
     CommitTextAsync([text], invocation) {
         this._fromUser(invocation, () => {
             const started = GLib.get_monotonic_time();
+            // True while the commit is still to be made.
             const commitWhenFocused = () => {
                 if (this._inputFocused()) {
                     Main.inputMethod.commit(text);
                     invocation.return_value(new GLib.Variant('()', []));
-                } else if (GLib.get_monotonic_time() - started >= InputFocusBoundUs) {
+                    return false;
+                }
+                if (GLib.get_monotonic_time() - started >= InputFocusBoundUs) {
                     invocation.return_dbus_error('org.freedesktop.DBus.Error.Failed',
                         'the focused window takes no text input');
-                } else {
-                    return GLib.SOURCE_CONTINUE;
+                    return false;
                 }
-                return GLib.SOURCE_REMOVE;
+                return true;
             };
-            if (commitWhenFocused() === GLib.SOURCE_CONTINUE)
-                GLib.timeout_add(GLib.PRIORITY_DEFAULT, InputFocusPollMs, commitWhenFocused);
+            if (commitWhenFocused())
+                this._repeat(InputFocusPollMs, commitWhenFocused);
             return undefined;
         });
     }
@@ -340,11 +357,11 @@ class VarnelShellService {
                 const [key, state] = steps.shift();
                 this._keyboard.notify_key(GLib.get_monotonic_time(), key, state);
                 if (steps.length > 0)
-                    return GLib.SOURCE_CONTINUE;
+                    return true;
                 invocation.return_value(new GLib.Variant('()', []));
-                return GLib.SOURCE_REMOVE;
+                return false;
             };
-            GLib.timeout_add(GLib.PRIORITY_DEFAULT, ChordStepMs, next);
+            this._repeat(ChordStepMs, next);
             return undefined;
         });
     }
