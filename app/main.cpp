@@ -78,7 +78,8 @@ bool GnomeShellServes() {
 bool OpenGnomeShellBackends(varnel::EventPump& pump, varnel::WindowSystem& screen,
                             std::unique_ptr<varnel::WindowSystem>* windows,
                             std::unique_ptr<varnel::Clipboard>* clipboard,
-                            std::unique_ptr<varnel::Keyboard>* keyboard) {
+                            std::unique_ptr<varnel::Keyboard>* keyboard,
+                            std::unique_ptr<varnel::InputMethodControl>* inputMethod) {
     if (QGuiApplication::platformName() != QLatin1String("wayland") ||
         !varnel::gnome::IsGnomeWaylandSession()) {
         return false;
@@ -97,6 +98,7 @@ bool OpenGnomeShellBackends(varnel::EventPump& pump, varnel::WindowSystem& scree
     *windows = std::move(backends.windows);
     *clipboard = std::move(backends.clipboard);
     *keyboard = std::move(backends.keyboard);
+    *inputMethod = std::move(backends.inputMethod);
     return true;
 }
 #endif
@@ -240,7 +242,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<varnel::WindowSystem> windows;
     std::unique_ptr<varnel::Clipboard> clipboard;
     std::unique_ptr<varnel::Keyboard> keyboard;
-    std::unique_ptr<varnel::DBusInputMethods> inputMethods;  // X11 keys pass through the input method
+    // X11 keys pass through the input method; on GNOME it tells whether the window takes committed text.
+    std::unique_ptr<varnel::InputMethodControl> inputMethods;
     const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
     if (x11) {
         // A lost connection, ours or Qt's, ends the run with status 1 and one line.
@@ -286,7 +289,8 @@ int main(int argc, char** argv) {
     // Native Wayland: the compositor's data-control, foreign-toplevel and virtual-keyboard protocols.
     // Where one is missing, what it serves falls back to Qt's stand-ins, and the user is told once.
     varnel::QtWindowSystem qtScreen;
-    const bool onGnomeShell = OpenGnomeShellBackends(pump, qtScreen, &windows, &clipboard, &keyboard);
+    const bool onGnomeShell =
+        OpenGnomeShellBackends(pump, qtScreen, &windows, &clipboard, &keyboard, &inputMethods);
     if (!onGnomeShell && QGuiApplication::platformName() == QLatin1String("wayland")) {
         if (QGuiApplication::desktopFileName().isEmpty()) {
             QGuiApplication::setDesktopFileName(QStringLiteral("varnel"));  // our toplevels' app_id

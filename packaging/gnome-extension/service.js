@@ -43,6 +43,9 @@ const InterfaceXml = `<node>
       <arg type="t" direction="in" name="window"/>
       <arg type="b" direction="out" name="focused"/>
     </method>
+    <method name="TextInputReady">
+      <arg type="b" direction="out" name="ready"/>
+    </method>
     <method name="CommitText">
       <arg type="s" direction="in" name="text"/>
     </method>
@@ -65,7 +68,7 @@ const ChordStepMs = 10;
 
 const HistoryLength = 64;
 // How long a commit waits for the focused window's text input.
-const InputFocusBoundUs = 1000 * 1000;
+const InputFocusBoundUs = 500 * 1000;
 const InputFocusPollMs = 10;
 const CredentialsBoundMs = 1000;
 // How much clipboard text a caller may set in one call (the bus refuses far larger messages anyway).
@@ -313,28 +316,45 @@ class VarnelShellService {
         });
     }
 
-    // The text goes to the input method's focus, which the focused window's text input becomes only
-    // once the window has enabled it: just after the window got the keyboard focus, that is waited
-    // for (bounded). A window that takes no text input gets nothing, and the caller is told.
+    // Calls done(true) once the focused window's text input has the input method's focus, or
+    // done(false) when it has not within the bound. A window gets that focus only once it has enabled
+    // its text input, just after it got the keyboard focus; a window without one (an X11 window)
+    // never gets it.
+    _whenInputFocused(done) {
+        const started = GLib.get_monotonic_time();
+        const check = () => {
+            if (this._inputFocused())
+                done(true);
+            else if (GLib.get_monotonic_time() - started >= InputFocusBoundUs)
+                done(false);
+            else
+                return true;
+            return false;
+        };
+        if (check())
+            this._repeat(InputFocusPollMs, check);
+    }
+
+    TextInputReadyAsync(_params, invocation) {
+        this._fromUser(invocation, () => {
+            this._whenInputFocused(ready => invocation.return_value(new GLib.Variant('(b)', [ready])));
+            return undefined;
+        });
+    }
+
+    // The text goes to the input method's focus; a window that takes no text input gets nothing, and
+    // the caller is told.
     CommitTextAsync([text], invocation) {
         this._fromUser(invocation, () => {
-            const started = GLib.get_monotonic_time();
-            // True while the commit is still to be made.
-            const commitWhenFocused = () => {
-                if (this._inputFocused()) {
+            this._whenInputFocused(ready => {
+                if (ready) {
                     Main.inputMethod.commit(text);
                     invocation.return_value(new GLib.Variant('()', []));
-                    return false;
-                }
-                if (GLib.get_monotonic_time() - started >= InputFocusBoundUs) {
+                } else {
                     invocation.return_dbus_error('org.freedesktop.DBus.Error.Failed',
                         'the focused window takes no text input');
-                    return false;
                 }
-                return true;
-            };
-            if (commitWhenFocused())
-                this._repeat(InputFocusPollMs, commitWhenFocused);
+            });
             return undefined;
         });
     }

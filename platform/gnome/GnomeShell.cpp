@@ -345,6 +345,22 @@ Status GnomeKeyboard::typeText(const std::u16string& text, const BetweenSlices& 
     return Status::success();
 }
 
+GnomeInputMethod::GnomeInputMethod(std::shared_ptr<ShellService> shell) : shell_(std::move(shell)) {}
+
+GnomeInputMethod::~GnomeInputMethod() = default;
+
+Result<bool> GnomeInputMethod::suspend() {
+    const auto reply = shell_->call(QStringLiteral("TextInputReady"));
+    if (!reply) {
+        return Result<bool>::failure(reply.error());
+    }
+    if (!First(reply).toBool()) {
+        return Result<bool>::failure(
+            "the window takes no text from GNOME Shell's input method (an X11 window)");
+    }
+    return Result<bool>::success(false);
+}
+
 Backends OpenBackends(EventPump& pump, std::function<WindowHandle()> ownActiveWindow, WindowSystem& screen,
                       std::string* why) {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -364,6 +380,7 @@ Backends OpenBackends(EventPump& pump, std::function<WindowHandle()> ownActiveWi
     backends.windows = std::make_unique<GnomeWindowSystem>(shell, std::move(ownActiveWindow), screen);
     backends.clipboard = std::make_unique<GnomeClipboard>(shell, pump);
     backends.keyboard = std::make_unique<GnomeKeyboard>(shell);
+    backends.inputMethod = std::make_unique<GnomeInputMethod>(shell);
     return backends;
 }
 

@@ -13,6 +13,7 @@
 
 #include "platform/Clipboard.h"
 #include "platform/EventPump.h"
+#include "platform/InputMethodControl.h"
 #include "platform/Keyboard.h"
 #include "platform/WindowSystem.h"
 
@@ -106,6 +107,21 @@ class GnomeKeyboard : public Keyboard {
     std::shared_ptr<ShellService> shell_;
 };
 
+// Committed text bypasses whatever input method is on, so there is nothing to switch off. What is
+// asked instead is whether the focused window takes committed text at all (an X11 window does not):
+// where it does not, suspend() fails, and the text is pasted instead.
+class GnomeInputMethod : public InputMethodControl {
+  public:
+    explicit GnomeInputMethod(std::shared_ptr<ShellService> shell);
+    ~GnomeInputMethod() override;
+
+    Result<bool> suspend() override;
+    Status restore() override { return Status::success(); }
+
+  private:
+    std::shared_ptr<ShellService> shell_;
+};
+
 // The pieces of a text that are committed one by one: line breaks as line feeds (a carriage
 // return, alone or before a line feed, is one line break), no NUL characters (a bus string cannot
 // hold one), at most maxUnits UTF-16 units each, never splitting a surrogate pair.
@@ -115,9 +131,10 @@ struct Backends {
     std::unique_ptr<WindowSystem> windows;
     std::unique_ptr<Clipboard> clipboard;
     std::unique_ptr<Keyboard> keyboard;
+    std::unique_ptr<InputMethodControl> inputMethod;
 };
 
-// The three backends on the extension's service; empty pointers, with the reason in *why, when the
+// The backends on the extension's service; empty pointers, with the reason in *why, when the
 // service does not answer. Needs the Qt application.
 Backends OpenBackends(EventPump& pump, std::function<WindowHandle()> ownActiveWindow, WindowSystem& screen,
                       std::string* why);

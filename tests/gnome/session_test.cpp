@@ -81,8 +81,10 @@ class GnomeSession : public ::testing::Test {
         windows.reset(static_cast<gnome::GnomeWindowSystem*>(backends.windows.release()));
         clipboard = std::move(backends.clipboard);
         keyboard = std::move(backends.keyboard);
-        platform = std::make_unique<Platform>(
-            Platform{*windows, *clipboard, *keyboard, pump, world.timer, world.files, world.codepage, clock});
+        inputMethod = std::move(backends.inputMethod);
+        platform =
+            std::make_unique<Platform>(Platform{*windows, *clipboard, *keyboard, pump, world.timer,
+                                                world.files, world.codepage, clock, inputMethod.get()});
         ctx = std::make_unique<AppContext>(AppContext{world.state, world.mainState, world.form, *platform});
         world.startValues();
         dir = "/tmp/varnel-gnome-test." + std::to_string(getpid());
@@ -96,14 +98,27 @@ class GnomeSession : public ::testing::Test {
         std::filesystem::remove_all(dir);
     }
 
-    // Starts a GTK text window titled `name`, waits until it has the focus, and returns the file
-    // mirroring its text.
+    // Starts a GTK text window titled `name` (its text selected when given), waits until it has the
+    // focus, and returns the file mirroring its text.
     std::string startTarget(const std::string& name, const std::u16string& initial = {}) {
         const std::string out = dir + "/" + name + ".txt";
         std::vector<std::string> args{"/usr/bin/python3", VARNEL_GNOME_TARGET, name, out};
         if (!initial.empty()) {
             args.push_back(Utf8(initial));
         }
+        start(name, args);
+        return out;
+    }
+    // An X11 text window (Tk) on the shell's XWayland.
+    std::string startX11Target(const std::string& name) {
+        setenv("DISPLAY", std::getenv("XWAYLAND_DISPLAY"), 1);
+        const std::string out = dir + "/" + name + ".txt";
+        start(name, {"/usr/bin/wish", VARNEL_GNOME_TK_TARGET, name, out});
+        unsetenv("DISPLAY");
+        return out;
+    }
+    // Starts the window titled `name` and waits until it has the focus.
+    void start(const std::string& name, std::vector<std::string> args) {
         std::vector<char*> argv;
         for (auto& a : args) {
             argv.push_back(a.data());
@@ -114,7 +129,6 @@ class GnomeSession : public ::testing::Test {
         targets.push_back(pid);
         EXPECT_TRUE(isForeground(name)) << name << " did not get the focus";
         handles[name] = windows->foregroundWindow().valueOr(0);
-        return out;
     }
     bool isForeground(const std::string& name) {
         return Eventually([&] {
@@ -136,6 +150,7 @@ class GnomeSession : public ::testing::Test {
     std::unique_ptr<gnome::GnomeWindowSystem> windows;
     std::unique_ptr<Clipboard> clipboard;
     std::unique_ptr<Keyboard> keyboard;
+    std::unique_ptr<InputMethodControl> inputMethod;
     std::unique_ptr<Platform> platform;
     std::unique_ptr<AppContext> ctx;
     std::string dir;
@@ -258,6 +273,21 @@ TEST_F(GnomeSession, PastesAndConvertsTheSelectionThroughTheChords) {
     EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");
     EXPECT_TRUE(world.form.failures.empty()) << world.form.failures.front();
     std::printf("paste send: click -> done (clipboard given back) %.1f ms\n", Ms(sent));
+}
+
+TEST_F(GnomeSession, AKeystrokeSendIntoAnX11WindowIsPastedInstead) {
+    ASSERT_NE(std::getenv("XWAYLAND_DISPLAY"), nullptr);
+    const std::string out = startX11Target("x11-target");
+    world.state.TargetWindow = tick();
+    startTarget("other");
+    world.mainState.LastClipboardText = u"last";
+    world.state.SendMode = SendByKeystrokes;
+    const std::u16string text = u"X11 へ 漢字";
+    world.form.texts[0] = text;
+    SendSlot(*ctx, 1);
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == Utf8(text); })) << ReadFile(out);
+    EXPECT_EQ(world.log.count("form.reportPastedInsteadOfTyped"), 1);
+    EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");
 }
 
 }  // namespace
