@@ -19,8 +19,11 @@ constexpr auto ObjectPath = "/org/example/varnel/Shell";
 constexpr auto Interface = "org.example.varnel.Shell1";
 // What LastWindow says about the keyboard focus.
 enum Focus : unsigned { FocusNone = 0, FocusOnWindow = 1, FocusOnCaller = 2 };
-// The shell reports no reads of the clipboard: a paste is given this long to read the text.
-constexpr auto PasteSettle = 250ms;
+// The shell reports no reads of the clipboard (a selection source written in JavaScript cannot serve
+// reads: its read_async takes a callback, which GJS does not support in vfuncs), so a paste is given
+// this long to read the text before the clipboard may change again. A window reads it within tens of
+// milliseconds; on a busy machine, 250 ms were not always enough.
+constexpr auto PasteSettle = 500ms;
 // A commit reaches the window as one Wayland message, which holds at most 4096 bytes: 512 UTF-16 units
 // are at most 1536 bytes of UTF-8.
 constexpr std::size_t CommitSliceUnits = 512;

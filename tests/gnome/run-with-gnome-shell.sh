@@ -100,6 +100,18 @@ for _ in $(seq 200); do
     fi
     sleep 0.1
 done
+# The first answer of a shell that has just started can take a while on a busy machine.
+if [ -n "$shell_ready" ]; then
+    shell_ready=
+    for _ in $(seq 40); do
+        if gdbus call --session --timeout 5 --dest org.example.varnel.Shell --object-path /org/example/varnel/Shell \
+            --method org.example.varnel.Shell1.ClipboardState >/dev/null 2>&1; then
+            shell_ready=1
+            break
+        fi
+        sleep 0.5
+    done
+fi
 if [ -z "$shell_ready" ]; then
     echo "the headless GNOME Shell did not start or did not load the extension:" >&2
     tail -n 40 "$home/shell.log" >&2
