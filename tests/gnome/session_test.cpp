@@ -245,7 +245,7 @@ TEST_F(GnomeSession, TypesEveryCharacterIntoTheTargetAfterGivingItTheFocusBack) 
     const auto longShown = Clock::now() - start;
     EXPECT_TRUE(world.form.failures.empty()) << world.form.failures.front();
     std::printf(
-        "keystroke send (%zu characters): click -> committed %.1f ms, -> target shows them %.1f ms\n"
+        "keystroke send (%zu UTF-16 units): click -> committed %.1f ms, -> target shows them %.1f ms\n"
         "typing 2000 characters: committed %.1f ms, shown %.1f ms (%.0f characters/s)\n",
         text.size(), Ms(sent), Ms(shown), Ms(longSent), Ms(longShown), 2000 / (Ms(longShown) / 1000.0));
 }
