@@ -38,6 +38,15 @@ cleanup() {
     for pid in "${pids[@]}"; do
         wait "$pid" 2>/dev/null || true
     done
+    # What the shell started (XWayland, its helpers) runs in this network namespace too, and only that.
+    local own_net
+    own_net=$(readlink /proc/$$/ns/net)
+    for dir in /proc/[0-9]*; do
+        pid=${dir#/proc/}
+        if [ "$pid" != $$ ] && [ "$(readlink "$dir/ns/net" 2>/dev/null)" = "$own_net" ]; then
+            kill "$pid" 2>/dev/null || true
+        fi
+    done
     rm -rf "$home"
 }
 trap cleanup EXIT
