@@ -34,6 +34,7 @@
 #include <QTimer>
 #include <chrono>
 
+#include "platform/gnome/GnomeShell.h"
 #include "platform/wayland/WaylandClipboard.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "platform/wayland/WaylandKeyboard.h"
@@ -58,6 +59,48 @@ bool HasQtWaylandPlugin() {
     const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
     return !platforms.entryList({QStringLiteral("libqwayland*")}, QDir::Files).isEmpty();
 }
+
+// GNOME Wayland offers what Varnel needs only through Varnel's GNOME Shell extension: natively where
+// it runs, on XWayland otherwise, and then the notice says why and how to enable it.
+std::string g_gnomeMissing;
+bool GnomeShellServes() {
+    std::string why;
+    if (!varnel::gnome::IsGnomeWaylandSession() || varnel::gnome::ShellServiceRuns(&why)) {
+        return varnel::gnome::IsGnomeWaylandSession();
+    }
+    g_gnomeMissing = varnel::gnome::MissingServiceNotice(why);
+    std::fprintf(stderr, "varnel: %s\n", g_gnomeMissing.c_str());
+    return false;
+}
+
+// After the Qt application has started on Wayland in a GNOME session: the extension's backends.
+// False, with nothing changed, elsewhere or when the extension does not answer.
+bool OpenGnomeShellBackends(varnel::EventPump& pump, varnel::WindowSystem& screen,
+                            std::unique_ptr<varnel::WindowSystem>* windows,
+                            std::unique_ptr<varnel::Clipboard>* clipboard,
+                            std::unique_ptr<varnel::Keyboard>* keyboard,
+                            std::unique_ptr<varnel::InputMethodControl>* inputMethod) {
+    if (QGuiApplication::platformName() != QLatin1String("wayland") ||
+        !varnel::gnome::IsGnomeWaylandSession()) {
+        return false;
+    }
+    auto ownActive = [] {
+        QWidget* active = QApplication::activeWindow();
+        return active != nullptr ? static_cast<varnel::WindowHandle>(active->winId())
+                                 : varnel::WindowHandle{0};
+    };
+    std::string why;
+    auto backends = varnel::gnome::OpenBackends(pump, ownActive, screen, &why);
+    if (!backends.windows) {
+        std::fprintf(stderr, "varnel: %s\n", why.c_str());
+        return false;
+    }
+    *windows = std::move(backends.windows);
+    *clipboard = std::move(backends.clipboard);
+    *keyboard = std::move(backends.keyboard);
+    *inputMethod = std::move(backends.inputMethod);
+    return true;
+}
 #endif
 
 // Chooses where Qt runs before it starts. A Wayland session runs natively where the compositor offers
@@ -76,6 +119,10 @@ int ChooseDisplay(bool* onXWayland, varnel::HeldX11Connection* probe) {
     // (libwayland finds the compositor's socket in XDG_RUNTIME_DIR unless the name is a path.)
     const bool reachable =
         IsSet("WAYLAND_DISPLAY") && (IsSet("XDG_RUNTIME_DIR") || qgetenv("WAYLAND_DISPLAY").startsWith('/'));
+    if (chosen.isEmpty() && reachable && HasQtWaylandPlugin() && GnomeShellServes()) {
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        return 0;
+    }
     if (chosen.isEmpty() && reachable && HasQtWaylandPlugin()) {
         const auto offers =
             varnel::wayland::CompositorOffersDeliveryProtocols(std::chrono::milliseconds(500));
@@ -149,12 +196,17 @@ std::unique_ptr<QMessageBox> ShowNotice(QMessageBox::Icon icon, const QString& t
 }
 
 std::unique_ptr<QMessageBox> ShowXWaylandNotice() {
-    return ShowNotice(
-        QMessageBox::Information, QStringLiteral("Varnel (XWayland)"),
-        QStringLiteral("Wayland のセッションのため、XWayland 上で動作しています。送信と変換が届くのは X11 の"
-                       "アプリケーションだけです。\n\n"
-                       "In a Wayland session Varnel runs on XWayland: sends and conversions reach only "
-                       "X11 applications."));
+    QString text = QStringLiteral(
+        "Wayland のセッションのため、XWayland 上で動作しています。送信と変換が届くのは X11 の"
+        "アプリケーションだけです。\n\n"
+        "In a Wayland session Varnel runs on XWayland: sends and conversions reach only "
+        "X11 applications.");
+#ifdef VARNEL_WAYLAND
+    if (!g_gnomeMissing.empty()) {
+        text += QStringLiteral("\n\n") + QString::fromStdString(g_gnomeMissing);
+    }
+#endif
+    return ShowNotice(QMessageBox::Information, QStringLiteral("Varnel (XWayland)"), text);
 }
 
 // A slot file named on the command line that could not be loaded: one line on stderr and a notice.
@@ -190,7 +242,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<varnel::WindowSystem> windows;
     std::unique_ptr<varnel::Clipboard> clipboard;
     std::unique_ptr<varnel::Keyboard> keyboard;
-    std::unique_ptr<varnel::DBusInputMethods> inputMethods;  // X11 keys pass through the input method
+    // X11 keys pass through the input method; on GNOME it tells whether the window takes committed text.
+    std::unique_ptr<varnel::InputMethodControl> inputMethods;
     const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
     if (x11) {
         // A lost connection, ours or Qt's, ends the run with status 1 and one line.
@@ -236,7 +289,9 @@ int main(int argc, char** argv) {
     // Native Wayland: the compositor's data-control, foreign-toplevel and virtual-keyboard protocols.
     // Where one is missing, what it serves falls back to Qt's stand-ins, and the user is told once.
     varnel::QtWindowSystem qtScreen;
-    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+    const bool onGnomeShell =
+        OpenGnomeShellBackends(pump, qtScreen, &windows, &clipboard, &keyboard, &inputMethods);
+    if (!onGnomeShell && QGuiApplication::platformName() == QLatin1String("wayland")) {
         if (QGuiApplication::desktopFileName().isEmpty()) {
             QGuiApplication::setDesktopFileName(QStringLiteral("varnel"));  // our toplevels' app_id
         }
