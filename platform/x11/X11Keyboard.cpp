@@ -451,6 +451,12 @@ struct Connection {
         if (!stop && betweenSlices != nullptr && *betweenSlices && !(*betweenSlices)()) {
             stop = true;
         }
+        // The caller's events may have let another client take the typing lock: asked at once, since this
+        // may run inside a wait and the typing loop would otherwise carry on to its next slice first.
+        if (!stop && XGetSelectionOwner(display, lockAtom) != lockWindow) {
+            lockLost = true;
+            stop = true;
+        }
         // The focus gone to another client (a click-to-focus window manager gives it to the window clicked,
         // ours included) ends the typing: the next keys would go there.
         if (!stop && (!focusStayed() || buttonDownOutsideTarget())) {
@@ -1957,6 +1963,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
             if (remappedStroke) {
                 keyboard.keyEventsToLastSpare = keyboard.keyEventsSinceXim;
             }
+            stop = stop || keyboard.stop;  // the hook may have run while the release was waited for
             const bool hookCalled = !stop && sliceOver;
             if (hookCalled) {
                 // Nothing held while the caller's events run: a click then is a plain click.
