@@ -687,7 +687,15 @@ struct Connection {
     // next once the target had acknowledged the last: every round of asking the server, then the target,
     // moves that on by at least one key event, so there are as many rounds as key events sent since the
     // last wait, up to the last key typed on a spare keycode.
+    // A target that missed a ping's bound (a loaded machine) may answer it later: the fixed wait is spent
+    // listening for that answer, and a target that gave it paces the typing again.
     void waitForTarget() {
+        bool waited = false;
+        if (!targetAnswers && pingTarget != 0) {
+            targetAnswers =
+                waitUntil([this] { return pingAnswered; }, options.remapSettle, "waiting for the target");
+            waited = !targetAnswers;
+        }
         if (targetAnswers) {
             targetAnswers = ping(options.targetBound);
             stats.targetAnswered = targetAnswers;
@@ -697,7 +705,7 @@ struct Connection {
             keyEventsSinceXim -= keyEventsToLastSpare;
             keyEventsToLastSpare = 0;
         }
-        if (!targetAnswers) {
+        if (!targetAnswers && !waited) {
             settle();
         }
         if (ximFailed || (xim && !targetAnswers)) {
