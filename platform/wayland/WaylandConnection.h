@@ -30,10 +30,30 @@ const char* ConnectAndListGlobals(wl_display** display, wl_registry** registry,
                                   const wl_registry_listener* listener, void* data,
                                   std::chrono::milliseconds bound);
 
+// The globals of the protocols the native backends use that a compositor offers to this program.
+struct OfferedProtocols {
+    bool dataControl = false;
+    bool toplevels = false;        // wlroots' foreign-toplevel list
+    bool virtualKeyboard = false;  // wlroots' virtual keyboard
+    bool plasmaWindows = false;    // KWin's plasma window management (granted by a desktop entry)
+    bool fakeInput = false;        // KWin's fake input (likewise)
+    bool kde = false;              // the compositor offers KDE protocols at all: it is KWin
+
+    // Everything sending needs: the wlroots set, or KWin's.
+    bool complete() const {
+        return dataControl && ((toplevels && virtualKeyboard) || (plasmaWindows && fakeInput));
+    }
+    // The interfaces of the set this compositor is closest to that it does not offer, comma-separated.
+    std::string missing() const;
+};
+
+// The names KWin's desktop-entry key X-KDE-Wayland-Interfaces must list for the grant.
+inline constexpr const char* KWinGrantedInterfaces =
+    "org_kde_plasma_window_management,org_kde_kwin_fake_input";
+
 // Asks the compositor that WAYLAND_DISPLAY names, on a connection of its own and within the bound,
-// whether it offers every protocol the native backends need (data control, foreign toplevels, virtual
-// keyboard). Empty when it cannot be reached or does not answer in time.
-std::optional<bool> CompositorOffersDeliveryProtocols(std::chrono::milliseconds bound);
+// which of those protocols it offers. Empty when it cannot be reached or does not answer in time.
+std::optional<OfferedProtocols> ListOfferedProtocols(std::chrono::milliseconds bound);
 
 // Why the connection broke, for messages; empty while it works.
 std::string ConnectionError(wl_display* display);

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""A GTK3 text window for the input method tests: its text goes to a file after every change."""
+"""A GTK3 text window for the input method and Wayland tests: its text goes to a file after every
+change. Arguments: TITLE OUTPUT_FILE [INITIAL_TEXT, selected at start]."""
+import os
 import sys
 
 import gi
@@ -18,10 +20,13 @@ def changed(_):
     text = buffer.get_text(buffer.get_start_iter(), buffer.get_end_iter(), True)
     with open(out + ".new", "w", encoding="utf-8") as f:
         f.write(text)
-    import os
     os.replace(out + ".new", out)
 
 
+if len(sys.argv) > 3:
+    buffer.set_text(sys.argv[3])
+    buffer.select_range(buffer.get_start_iter(), buffer.get_end_iter())
+changed(None)
 buffer.connect("changed", changed)
 window.add(view)
 window.connect("destroy", Gtk.main_quit)
