@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -40,6 +41,14 @@ constexpr milliseconds ReadIdleBound{300};
 constexpr milliseconds ReadTotalBound{3000};
 // A client that takes nothing from the pipe for this long is given up.
 constexpr milliseconds WriteIdleBound{5000};
+// How often a pipe whose reader has yet to take our written bytes is looked at.
+constexpr milliseconds DrainPoll{5};
+
+// True when the reader of a pipe we write to has closed its end.
+bool PeerClosed(int fd) {
+    pollfd p{fd, 0, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP)) != 0;
+}
 constexpr milliseconds InitialReadBound{350};
 constexpr milliseconds PrimaryOfferBound{ReadTotalBound + CommandBound};
 constexpr milliseconds PumpInterval{2};
@@ -251,6 +260,10 @@ class WaylandClipboard::Worker {
         std::shared_ptr<const std::string> bytes;
         std::size_t offset = 0;
         Clock::time_point deadline;
+        // Once every byte is written: how many the reader has yet to take from the pipe. A write counts
+        // as served only when they are taken, because a reader that reads later (GTK, from its main
+        // loop) gives up a read that a new clipboard owner overtakes.
+        int unread = -1;
     };
 
     static std::string marker(std::uint64_t serial) {
@@ -455,8 +468,10 @@ class WaylandClipboard::Worker {
                 deadline = std::min({deadline, r.idleDeadline, r.totalDeadline});
             }
             for (const Write& w : writes_) {
-                fds.push_back({w.fd.fd, POLLOUT, 0});
-                deadline = std::min(deadline, w.deadline);
+                // While the reader drains the pipe only an error wakes us; the pipe is looked at again soon.
+                fds.push_back({w.fd.fd, static_cast<short>(w.unread < 0 ? POLLOUT : 0), 0});
+                deadline =
+                    std::min({deadline, w.deadline, w.unread < 0 ? w.deadline : Clock::now() + DrainPoll});
             }
             const auto wait = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count() + 1;
             const int ready = poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(wait, 0)));
@@ -560,9 +575,16 @@ class WaylandClipboard::Worker {
                 finished = true;
                 break;
             }
-            if (w.offset >= w.bytes->size()) {
-                finished = ok = true;
-            } else if (!finished && now >= w.deadline) {
+            if (!finished && w.offset >= w.bytes->size()) {
+                int unread = 0;
+                if (ioctl(w.fd.fd, FIONREAD, &unread) != 0 || unread <= 0 || PeerClosed(w.fd.fd)) {
+                    finished = ok = true;
+                } else if (w.unread < 0 || unread < w.unread) {
+                    w.unread = unread;
+                    w.deadline = Clock::now() + WriteIdleBound;
+                }
+            }
+            if (!finished && now >= w.deadline) {
                 finished = true;
             }
             if (!finished) {
