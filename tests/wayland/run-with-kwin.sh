@@ -42,8 +42,12 @@ session='
 "$VARNEL_KWIN_BIN" --virtual --socket wayland-varnel --no-lockscreen --no-global-shortcuts --no-kactivities \
     --width 1024 --height 768 >"$VARNEL_KWIN_LOG" 2>&1 &
 kwin_pid=$!
-for _ in $(seq 100); do
-    [ -S "$XDG_RUNTIME_DIR/wayland-varnel" ] && break
+# The socket comes first; KWin answers its clients once it has set up its workspace, when it takes
+# its name on the bus.
+for _ in $(seq 150); do
+    [ -S "$XDG_RUNTIME_DIR/wayland-varnel" ] && dbus-send --session --print-reply --dest=org.freedesktop.DBus \
+        /org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner string:org.kde.KWin 2>/dev/null |
+        grep -q true && break
     sleep 0.1
 done
 status=0
