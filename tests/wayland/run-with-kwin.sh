@@ -37,33 +37,25 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 chmod 700 "$runtime/xdg"
 chmod 755 "$runtime"
-# Inside the D-Bus session: KWin, then the command once KWin's socket is there.
-session='
-"$VARNEL_KWIN_BIN" --virtual --socket wayland-varnel --no-lockscreen --no-global-shortcuts --no-kactivities \
-    --width 1024 --height 768 >"$VARNEL_KWIN_LOG" 2>&1 &
-kwin_pid=$!
-# The socket comes first; KWin answers its clients once it has set up its workspace, when it takes
-# its name on the bus.
-for _ in $(seq 150); do
-    [ -S "$XDG_RUNTIME_DIR/wayland-varnel" ] && dbus-send --session --print-reply --dest=org.freedesktop.DBus \
-        /org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner string:org.kde.KWin 2>/dev/null |
-        grep -q true && break
-    sleep 0.1
-done
-status=0
-if [ -S "$XDG_RUNTIME_DIR/wayland-varnel" ]; then
-    WAYLAND_DISPLAY=wayland-varnel "$@" || status=$?
-else
-    echo "headless KWin did not start" >&2
-    status=1
-fi
-kill "$kwin_pid" 2>/dev/null && wait "$kwin_pid" 2>/dev/null
-exit $status'
+# KWin starts the command once it is ready (with XWayland where VARNEL_KWIN_XWAYLAND is set, DISPLAY
+# then naming it) and ends when the command ends; its output and status come back through files.
+{
+    printf '#!/usr/bin/env bash\n'
+    printf '%q ' "$@"
+    printf '>%q 2>&1\necho $? >%q\n' "$runtime/output" "$runtime/status"
+} >"$runtime/bin/session"
+chmod 755 "$runtime/bin/session"
+xwayland=()
+[ -n "${VARNEL_KWIN_XWAYLAND:-}" ] && xwayland=(--xwayland)
 status=0
 "${as_user[@]}" env -i PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$runtime/home" XDG_RUNTIME_DIR="$runtime/xdg" \
     XDG_DATA_HOME="$runtime/data" XDG_DATA_DIRS=/usr/share XDG_CURRENT_DESKTOP=KDE QT_QPA_PLATFORM=wayland \
-    GDK_BACKEND=wayland VARNEL_KWIN_BIN="$runtime/bin/kwin_wayland" VARNEL_KWIN_LOG="$runtime/kwin.log" \
+    GDK_BACKEND=wayland \
     ${VARNEL_BIN:+VARNEL_BIN="$VARNEL_BIN"} ${VARNEL_TARGET_TOOLKIT:+VARNEL_TARGET_TOOLKIT="$VARNEL_TARGET_TOOLKIT"} \
-    dbus-run-session -- bash -c "$session" kwin-session "$@" || status=$?
-[ $status -ne 0 ] && tail -n 20 "$runtime/kwin.log" >&2
-exit $status
+    dbus-run-session -- "$runtime/bin/kwin_wayland" --virtual "${xwayland[@]}" --socket wayland-varnel \
+    --no-lockscreen --no-global-shortcuts --no-kactivities --width 1024 --height 768 \
+    --exit-with-session "$runtime/bin/session" >"$runtime/kwin.log" 2>&1 || true
+cat "$runtime/output" 2>/dev/null || true
+status=$(cat "$runtime/status" 2>/dev/null || echo 1)
+[ "$status" -ne 0 ] && tail -n 20 "$runtime/kwin.log" >&2
+exit "$status"
