@@ -122,7 +122,7 @@ int ChooseDisplay(bool* onXWayland, varnel::HeldX11Connection* probe) {
     const bool reachable =
         IsSet("WAYLAND_DISPLAY") && (IsSet("XDG_RUNTIME_DIR") || qgetenv("WAYLAND_DISPLAY").startsWith('/'));
     if (chosen.isEmpty() && reachable && HasQtWaylandPlugin()) {
-        const auto offered = varnel::wayland::ListOfferedProtocols(std::chrono::milliseconds(500));
+        const auto offered = varnel::wayland::ListOfferedProtocols(varnel::wayland::ConnectBound);
         if (offered && (offered->complete() || !IsSet("DISPLAY"))) {
             qputenv("QT_QPA_PLATFORM", "wayland");
             return 0;

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "fake-input-client.h"
@@ -20,13 +19,9 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr milliseconds ConnectBound{500};
 constexpr milliseconds SentBound{2000};
 // How long a pasted run may take to be fetched by the target.
 constexpr milliseconds PastedBound{1000};
-// After the target has fetched a pasted run, before the next keys: it inserts the text once it has
-// read all of it, and keys that overtook the insertion would land before it.
-constexpr milliseconds PasteSettle{60};
 // Keys per slice; each slice ends with a round trip and the caller's betweenSlices.
 constexpr std::size_t SliceKeys = 48;
 constexpr std::uint32_t FakeInputVersion = 4;  // keyboard_key
@@ -234,7 +229,6 @@ struct FakeInputKeyboard::Impl {
         }
         clipboard->endPaste();
         ++stats.pastedRuns;
-        std::this_thread::sleep_for(PasteSettle);
         return pasted;
     }
 };
@@ -255,7 +249,7 @@ std::unique_ptr<FakeInputKeyboard> FakeInputKeyboard::open(Clipboard& clipboard,
         return fail("xkbcommon could not be set up");
     }
     if (const char* reason = wayland::ConnectAndListGlobals(
-            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), ConnectBound)) {
+            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), wayland::ConnectBound)) {
         return fail(reason);
     }
     if (impl->fakeInput == nullptr) {
@@ -265,13 +259,13 @@ std::unique_ptr<FakeInputKeyboard> FakeInputKeyboard::open(Clipboard& clipboard,
         return fail("the compositor offers no seat");
     }
     // The seat's capabilities, then the keyboard's keymap.
-    if (!wayland::Roundtrip(impl->display, ConnectBound) ||
-        !wayland::Roundtrip(impl->display, ConnectBound) || impl->keymap == nullptr) {
+    if (!wayland::Roundtrip(impl->display, wayland::ConnectBound) ||
+        !wayland::Roundtrip(impl->display, wayland::ConnectBound) || impl->keymap == nullptr) {
         return fail("the seat's keyboard reported no keymap");
     }
     org_kde_kwin_fake_input_authenticate(impl->fakeInput, "Varnel",
                                          "sends clipboard slots into the window you work in");
-    if (!wayland::Roundtrip(impl->display, ConnectBound)) {
+    if (!wayland::Roundtrip(impl->display, wayland::ConnectBound)) {
         return fail("KWin did not answer");
     }
     return std::unique_ptr<FakeInputKeyboard>(new FakeInputKeyboard(std::move(impl)));  // private constructor

@@ -66,8 +66,17 @@ LayoutKeys LayoutKeys::fromKeymap(xkb_keymap* keymap, std::uint32_t layout) {
                 continue;
             }
             const xkb_keysym_t sym = xkb_state_key_get_one_sym(state.get(), key);
-            if (sym != XKB_KEY_NoSymbol) {
-                keys.strokes_.try_emplace(sym, KeyStroke{key - EvdevOffset, withShift, withLevelThree});
+            if (sym == XKB_KEY_NoSymbol) {
+                continue;
+            }
+            const KeyStroke stroke{key - EvdevOffset, withShift, withLevelThree};
+            keys.strokes_.try_emplace(sym, stroke);
+            // Also by the character it types: a layout carries legacy keysyms (Cyrillic_de, EuroSign)
+            // where the text's characters are asked for by their Unicode keysyms. The keypad's keys
+            // are left out: what they type depends on Num Lock.
+            const std::uint32_t character = xkb_keysym_to_utf32(sym);
+            if (character != 0 && !(sym >= XKB_KEY_KP_Space && sym <= XKB_KEY_KP_Equal)) {
+                keys.characters_.try_emplace(character, stroke);
             }
         }
     }
@@ -88,8 +97,12 @@ LayoutKeys LayoutKeys::fromText(const std::string& keymapText, std::uint32_t lay
 }
 
 const KeyStroke* LayoutKeys::strokeFor(std::uint32_t keysym) const {
-    const auto found = strokes_.find(keysym);
-    return found != strokes_.end() ? &found->second : nullptr;
+    if (const auto found = strokes_.find(keysym); found != strokes_.end()) {
+        return &found->second;
+    }
+    const std::uint32_t character = xkb_keysym_to_utf32(keysym);
+    const auto found = character != 0 ? characters_.find(character) : characters_.end();
+    return found != characters_.end() ? &found->second : nullptr;
 }
 
 std::vector<TypingRun> PlanTyping(const std::u16string& text, const LayoutKeys& layout) {

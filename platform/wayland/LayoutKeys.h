@@ -29,7 +29,8 @@ class LayoutKeys {
     // The same from a keymap in the text format; empty (nothing typeable) when it does not compile.
     static LayoutKeys fromText(const std::string& keymapText, std::uint32_t layout);
 
-    // The key that types the keysym with the fewest modifiers; null when the layout has none.
+    // The key that types the keysym (or the character it stands for) with the fewest modifiers; null
+    // when the layout has none.
     const KeyStroke* strokeFor(std::uint32_t keysym) const;
     // The modifier keys' own codes; 0 when the layout has no such key.
     std::uint32_t shiftCode() const { return shiftCode_; }
@@ -38,7 +39,8 @@ class LayoutKeys {
     bool empty() const { return strokes_.empty(); }
 
   private:
-    std::map<std::uint32_t, KeyStroke> strokes_;
+    std::map<std::uint32_t, KeyStroke> strokes_;     // by keysym
+    std::map<std::uint32_t, KeyStroke> characters_;  // by the character a keysym types
     std::uint32_t shiftCode_ = 0, levelThreeCode_ = 0, controlCode_ = 0;
 };
 

@@ -43,6 +43,8 @@ constexpr milliseconds ReadTotalBound{3000};
 constexpr milliseconds WriteIdleBound{5000};
 // How often a pipe whose reader has yet to take our written bytes is looked at.
 constexpr milliseconds DrainPoll{5};
+// After a paste has taken our text, before the clipboard may change again.
+constexpr milliseconds PastedQuiet{100};
 
 // True when the reader of a pipe we write to has closed its end.
 bool PeerClosed(int fd) {
@@ -146,7 +148,7 @@ class WaylandClipboard::Worker {
             return false;
         }
         if (const char* reason = wayland::ConnectAndListGlobals(&display_, &registry_, &RegistryListener,
-                                                                this, CommandBound)) {
+                                                                this, wayland::ConnectBound)) {
             *why = reason;
             return false;
         }
@@ -160,7 +162,7 @@ class WaylandClipboard::Worker {
         }
         device_ = zwlr_data_control_manager_v1_get_data_device(manager_, seat_);
         zwlr_data_control_device_v1_add_listener(device_, &DeviceListener, this);
-        if (!wayland::Roundtrip(display_, CommandBound)) {
+        if (!wayland::Roundtrip(display_, wayland::ConnectBound)) {
             *why = "the Wayland compositor did not answer";
             return false;
         }
@@ -802,6 +804,10 @@ Status WaylandClipboard::waitUntilPasted(milliseconds bound) {
         })) {
         return Status::failure("no application fetched the text in time");
     }
+    // The reader has taken every byte but inserts the text only once it has read the end too, from its
+    // own event loop; a new clipboard owner before that makes GTK give the paste up. Events are
+    // handled meanwhile.
+    WaitFor(*worker_, &pump_, PastedQuiet, [](const Worker::Shared&) { return false; });
     return Status::success();
 }
 

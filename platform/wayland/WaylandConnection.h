@@ -14,6 +14,11 @@ struct wl_registry_listener;
 
 namespace varnel::wayland {
 
+// How long setting up a connection may wait for the compositor's answers. A busy compositor (KWin at
+// the start of a session, or on a loaded machine) takes more than half a second now and then; a hung
+// one costs this once, at the start.
+inline constexpr std::chrono::milliseconds ConnectBound{2000};
+
 // Sends what is queued and waits up to `bound` for the compositor to have handled it (wl_display.sync),
 // dispatching the events that arrive meanwhile. False on timeout or a broken connection.
 bool Roundtrip(wl_display* display, std::chrono::milliseconds bound);

@@ -21,7 +21,6 @@ namespace varnel {
 
 namespace {
 
-constexpr std::chrono::milliseconds ConnectBound{500};
 constexpr std::chrono::milliseconds SentBound{2000};
 // Sending blocks at most this long on a full socket before the keys are given up.
 constexpr std::chrono::milliseconds FlushBound{2000};
@@ -205,7 +204,7 @@ std::unique_ptr<WaylandKeyboard> WaylandKeyboard::open(std::string* why) {
         return fail("xkbcommon could not be set up");
     }
     if (const char* reason = wayland::ConnectAndListGlobals(
-            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), ConnectBound)) {
+            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), wayland::ConnectBound)) {
         return fail(reason);
     }
     if (impl->manager == nullptr) {
@@ -216,7 +215,7 @@ std::unique_ptr<WaylandKeyboard> WaylandKeyboard::open(std::string* why) {
     }
     impl->keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(impl->manager, impl->seat);
     // A keyboard must have a keymap before its first key.
-    if (!impl->useKeymap(MakeKeymap({})) || !wayland::Roundtrip(impl->display, ConnectBound)) {
+    if (!impl->useKeymap(MakeKeymap({})) || !wayland::Roundtrip(impl->display, wayland::ConnectBound)) {
         return fail("the compositor refused the virtual keyboard");
     }
     return std::unique_ptr<WaylandKeyboard>(new WaylandKeyboard(std::move(impl)));  // private constructor

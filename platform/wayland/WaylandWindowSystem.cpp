@@ -16,7 +16,6 @@ namespace varnel {
 
 namespace {
 
-constexpr std::chrono::milliseconds ConnectBound{500};
 // makeForeground waits this long for the compositor to report the activation.
 constexpr std::chrono::milliseconds ActivateBound{100};
 // Handles of other clients' toplevels count up from here, away from the toolkit's own handles.
@@ -244,7 +243,7 @@ std::unique_ptr<WaylandWindowSystem> WaylandWindowSystem::open(std::string ownAp
         return nullptr;
     };
     if (const char* reason = wayland::ConnectAndListGlobals(
-            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), ConnectBound)) {
+            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), wayland::ConnectBound)) {
         return fail(reason);
     }
     if (!impl->listAvailable()) {
@@ -256,8 +255,8 @@ std::unique_ptr<WaylandWindowSystem> WaylandWindowSystem::open(std::string ownAp
         return fail("the compositor offers no seat");
     }
     // The toplevels that exist now, and their state (plasma windows are asked for in a second round).
-    if (!wayland::Roundtrip(impl->display, ConnectBound) ||
-        !wayland::Roundtrip(impl->display, ConnectBound)) {
+    if (!wayland::Roundtrip(impl->display, wayland::ConnectBound) ||
+        !wayland::Roundtrip(impl->display, wayland::ConnectBound)) {
         return fail("the Wayland compositor did not answer");
     }
     return std::unique_ptr<WaylandWindowSystem>(
