@@ -5,11 +5,13 @@
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "fake-input-client.h"
+#include "keystate-client.h"
 #include "platform/wayland/LayoutKeys.h"
 #include "platform/wayland/WaylandConnection.h"
 
@@ -24,7 +26,8 @@ constexpr milliseconds SentBound{2000};
 constexpr milliseconds PastedBound{1000};
 // Keys per slice; each slice ends with a round trip and the caller's betweenSlices.
 constexpr std::size_t SliceKeys = 48;
-constexpr std::uint32_t FakeInputVersion = 4;  // keyboard_key
+constexpr std::uint32_t FakeInputVersion = 4;        // keyboard_key
+constexpr std::uint32_t KeyStateDestroyVersion = 4;  // KWin 5.27 offers version 1, without destroy
 constexpr std::uint32_t Pressed = 1;
 constexpr std::uint32_t Released = 0;
 // Standard evdev codes, used where the layout does not name these keys.
@@ -49,10 +52,18 @@ struct FakeInputKeyboard::Impl {
     // The layout keys, made again when the keymap or the layout in use changes.
     wayland::LayoutKeys layout;
     std::uint32_t layoutSerial = 0, layoutIndex = 0;
+    bool layoutCapsLock = false;
+    org_kde_kwin_keystate* keyState = nullptr;  // Caps Lock's state, where KWin grants it
+    bool capsLock = false;
     bool layoutValid = false;
     TypingStats stats;
 
     ~Impl() {
+        if (keyState != nullptr && org_kde_kwin_keystate_get_version(keyState) >= KeyStateDestroyVersion) {
+            org_kde_kwin_keystate_destroy(keyState);
+        } else if (keyState != nullptr) {
+            wl_proxy_destroy(reinterpret_cast<wl_proxy*>(keyState));
+        }
         if (fakeInput != nullptr) {
             org_kde_kwin_fake_input_destroy(fakeInput);
         }
@@ -127,8 +138,20 @@ struct FakeInputKeyboard::Impl {
                    self->fakeInput == nullptr && version >= FakeInputVersion) {
             self->fakeInput = static_cast<org_kde_kwin_fake_input*>(
                 wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, FakeInputVersion));
+        } else if (std::strcmp(interface, org_kde_kwin_keystate_interface.name) == 0 &&
+                   self->keyState == nullptr) {
+            self->keyState = static_cast<org_kde_kwin_keystate*>(wl_registry_bind(
+                registry, name, &org_kde_kwin_keystate_interface, std::min(version, KeyStateDestroyVersion)));
+            org_kde_kwin_keystate_add_listener(self->keyState, &KeyStateListener, self);
+            org_kde_kwin_keystate_fetchStates(self->keyState);
         }
     }
+    static void onKeyState(void* data, org_kde_kwin_keystate*, std::uint32_t key, std::uint32_t state) {
+        if (key == ORG_KDE_KWIN_KEYSTATE_KEY_CAPSLOCK) {
+            of(data)->capsLock = state == ORG_KDE_KWIN_KEYSTATE_STATE_LOCKED;
+        }
+    }
+    static constexpr org_kde_kwin_keystate_listener KeyStateListener{onKeyState};
     static void onGlobalRemove(void*, wl_registry*, std::uint32_t) {}
     static constexpr wl_registry_listener RegistryListener{onGlobal, onGlobalRemove};
 
@@ -143,10 +166,14 @@ struct FakeInputKeyboard::Impl {
     const wayland::LayoutKeys& currentLayout() {
         wayland::DispatchPending(display);
         const std::uint32_t index = activeLayout ? activeLayout().value_or(0) : 0;
-        if (!layoutValid || layoutSerial != keymapSerial || layoutIndex != index) {
-            layout = wayland::LayoutKeys::fromKeymap(keymap, index);
+        if (!layoutValid || layoutSerial != keymapSerial || layoutIndex != index ||
+            layoutCapsLock != capsLock) {
+            const xkb_mod_index_t caps = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CAPS);
+            const std::uint32_t locked = capsLock && caps != XKB_MOD_INVALID ? 1u << caps : 0;
+            layout = wayland::LayoutKeys::fromKeymap(keymap, index, locked);
             layoutSerial = keymapSerial;
             layoutIndex = index;
+            layoutCapsLock = capsLock;
             layoutValid = true;
         }
         return layout;

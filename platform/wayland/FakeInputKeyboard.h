@@ -3,7 +3,8 @@
 // KWin grants the protocol only to a program whose desktop entry lists it (X-KDE-Wayland-Interfaces).
 // Fake input sends key codes, which KWin looks up in the user's own keymap: the paste and copy chords
 // are Shift+Insert and Ctrl+Insert, and a text is typed with the keys of the active layout (its keymap
-// read from our own seat's keyboard). Runs of characters that layout cannot type are pasted instead:
+// read from our own seat's keyboard, Caps Lock's state from KWin's key states where granted too). Runs
+// of characters that layout cannot type are pasted instead:
 // the run is put on the clipboard, the paste chord sent, and once the typing ends the clipboard gets
 // back what it held before. The user's keymap is never changed.
 #pragma once

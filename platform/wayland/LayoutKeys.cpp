@@ -17,7 +17,7 @@ struct StateDeleter {
 
 }  // namespace
 
-LayoutKeys LayoutKeys::fromKeymap(xkb_keymap* keymap, std::uint32_t layout) {
+LayoutKeys LayoutKeys::fromKeymap(xkb_keymap* keymap, std::uint32_t layout, std::uint32_t lockedModifiers) {
     LayoutKeys keys;
     const xkb_keycode_t first = xkb_keymap_min_keycode(keymap);
     const xkb_keycode_t last = xkb_keymap_max_keycode(keymap);
@@ -44,7 +44,7 @@ LayoutKeys LayoutKeys::fromKeymap(xkb_keymap* keymap, std::uint32_t layout) {
     keys.levelThreeCode_ = levelThree != 0 ? levelThree - EvdevOffset : 0;
     keys.controlCode_ = control != 0 ? control - EvdevOffset : 0;
     // Every key under each combination of held modifiers, fewest modifiers first, as the compositor's
-    // own lookup would see it with the layout locked and no lock modifier on.
+    // own lookup would see it with the layout and the lock modifiers of the moment.
     for (const auto& [withShift, withLevelThree] :
          {std::pair{false, false}, std::pair{true, false}, std::pair{false, true}, std::pair{true, true}}) {
         if ((withShift && shift == 0) || (withLevelThree && levelThree == 0)) {
@@ -54,7 +54,7 @@ LayoutKeys LayoutKeys::fromKeymap(xkb_keymap* keymap, std::uint32_t layout) {
         if (!state) {
             continue;
         }
-        xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, layout);
+        xkb_state_update_mask(state.get(), 0, 0, lockedModifiers, 0, 0, layout);
         if (withShift) {
             xkb_state_update_key(state.get(), shift, XKB_KEY_DOWN);
         }

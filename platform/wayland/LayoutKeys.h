@@ -24,8 +24,9 @@ struct KeyStroke {
 
 class LayoutKeys {
   public:
-    // The keys of one layout (group) of a compiled keymap, read as with Caps Lock and Num Lock off.
-    static LayoutKeys fromKeymap(xkb_keymap* keymap, std::uint32_t layout);
+    // The keys of one layout (group) of a compiled keymap, read with the given modifiers locked (the
+    // keymap's mask: Caps Lock turns letters round).
+    static LayoutKeys fromKeymap(xkb_keymap* keymap, std::uint32_t layout, std::uint32_t lockedModifiers = 0);
     // The same from a keymap in the text format; empty (nothing typeable) when it does not compile.
     static LayoutKeys fromText(const std::string& keymapText, std::uint32_t layout);
 

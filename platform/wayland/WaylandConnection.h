@@ -52,9 +52,10 @@ struct OfferedProtocols {
     std::string missing() const;
 };
 
-// The names KWin's desktop-entry key X-KDE-Wayland-Interfaces must list for the grant.
+// The names KWin's desktop-entry key X-KDE-Wayland-Interfaces lists for the grant: the window list and
+// fake input are needed, the key states (whether Caps Lock is on) are used where granted.
 inline constexpr const char* KWinGrantedInterfaces =
-    "org_kde_plasma_window_management,org_kde_kwin_fake_input";
+    "org_kde_plasma_window_management,org_kde_kwin_fake_input,org_kde_kwin_keystate";
 
 // Asks the compositor that WAYLAND_DISPLAY names, on a connection of its own and within the bound,
 // which of those protocols it offers. Empty when it cannot be reached or does not answer in time.

@@ -34,7 +34,7 @@ else
     [ "$(grep -c "running on XWayland" "$log")" = 1 ] || fail "expected the reason once"
     grep -q "does not offer: org_kde_plasma_window_management,org_kde_kwin_fake_input" "$log" ||
         fail "the reason does not name what KWin did not grant"
-    grep -q "X-KDE-Wayland-Interfaces=org_kde_plasma_window_management,org_kde_kwin_fake_input" "$log" &&
+    grep -q "X-KDE-Wayland-Interfaces=org_kde_plasma_window_management,org_kde_kwin_fake_input,org_kde_kwin_keystate" "$log" &&
         grep -q "Exec=$varnel\$" "$log" || fail "the reason does not say how to get the grant"
     echo "not granted: varnel runs on XWayland and says why"
 fi

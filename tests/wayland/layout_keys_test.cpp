@@ -11,7 +11,7 @@
 namespace varnel::wayland {
 namespace {
 
-constexpr std::uint32_t KeyQ = 16, KeyA = 30, KeyTab = 15, KeyEnter = 28;
+constexpr std::uint32_t Key1 = 2, KeyQ = 16, KeyA = 30, KeyTab = 15, KeyEnter = 28;
 
 struct Keymap {
     explicit Keymap(const char* layouts) {
@@ -74,13 +74,20 @@ TEST(LayoutKeys, PastesRunsTheLayoutCannotTypeAndKeepsEveryCharacterInOrder) {
     EXPECT_EQ(runs[3].text, u"¥");
 }
 
-TEST(LayoutKeys, UsesTheLayoutInUse) {
+TEST(LayoutKeys, UsesTheLayoutAndTheLocksInUse) {
     const Keymap both("us,ru");
     ASSERT_NE(both.keymap, nullptr);
     EXPECT_TRUE(PlanTyping(u"д", both.layout(0))[0].paste);
     const auto russian = PlanTyping(u"д", both.layout(1));
     ASSERT_FALSE(russian[0].paste);
     EXPECT_EQ(russian[0].keys.size(), 1u);
+
+    // With Caps Lock on, a capital is the bare key and a small letter needs Shift.
+    const std::uint32_t capsLock = 1u << xkb_keymap_mod_get_index(both.keymap, XKB_MOD_NAME_CAPS);
+    const auto capitals = PlanTyping(u"aA1", LayoutKeys::fromKeymap(both.keymap, 0, capsLock));
+    ASSERT_EQ(capitals.size(), 1u);
+    EXPECT_EQ(capitals[0].keys,
+              (std::vector<KeyStroke>{{KeyA, true, false}, {KeyA, false, false}, {Key1, false, false}}));
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ IFS=: read -ra programs <<<"$granted"
 for program in "${programs[@]}"; do
     n=$((n + 1))
     printf '[Desktop Entry]\nType=Application\nName=granted %d\nExec=%s\nX-KDE-Wayland-Interfaces=%s\n' \
-        "$n" "$(readlink -f "$program")" org_kde_plasma_window_management,org_kde_kwin_fake_input \
+        "$n" "$(readlink -f "$program")" org_kde_plasma_window_management,org_kde_kwin_fake_input,org_kde_kwin_keystate \
         >"$runtime/data/applications/granted-$n.desktop"
 done
 as_user=()

@@ -24,6 +24,7 @@
 #include "core/Utf8.h"
 #include "delivery/Delivery.h"
 #include "editing/ConvertText.h"
+#include "fake-input-client.h"
 #include "fakes/FakePlatform.h"
 #include "platform/wayland/FakeInputKeyboard.h"
 #include "platform/wayland/WaylandClipboard.h"
@@ -283,6 +284,63 @@ TEST_F(WaylandSession, SendsByPasteAndByKeysIntoANativeWindow) {
         "typing 349 characters: click -> keys sent %.1f ms, -> target shows them %.1f ms "
         "(%.0f characters/s)\n",
         Ms(pasteTime), Ms(pasteShown), Ms(typeTime), Ms(typeShown), 349 / (Ms(typeShown) / 1000.0));
+}
+
+// The user's own key presses on KWin, through a fake input connection of the test's own.
+class UserKeys {
+  public:
+    UserKeys() {
+        display_ = wl_display_connect(nullptr);
+        registry_ = wl_display_get_registry(display_);
+        wl_registry_add_listener(registry_, &RegistryListener, this);
+        wl_display_roundtrip(display_);
+        if (input_ != nullptr) {
+            org_kde_kwin_fake_input_authenticate(input_, "test", "the user's keys");
+        }
+    }
+    ~UserKeys() {
+        if (input_ != nullptr) {
+            org_kde_kwin_fake_input_destroy(input_);
+        }
+        wl_registry_destroy(registry_);
+        wl_display_disconnect(display_);
+    }
+    bool tap(std::uint32_t evdevCode) {
+        if (input_ == nullptr) {
+            return false;
+        }
+        org_kde_kwin_fake_input_keyboard_key(input_, evdevCode, 1);
+        org_kde_kwin_fake_input_keyboard_key(input_, evdevCode, 0);
+        return wl_display_roundtrip(display_) >= 0;
+    }
+
+  private:
+    static void onGlobal(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                         std::uint32_t) {
+        if (std::string(interface) == org_kde_kwin_fake_input_interface.name) {
+            static_cast<UserKeys*>(data)->input_ = static_cast<org_kde_kwin_fake_input*>(
+                wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
+        }
+    }
+    static void onGlobalRemove(void*, wl_registry*, std::uint32_t) {}
+    static constexpr wl_registry_listener RegistryListener{onGlobal, onGlobalRemove};
+    wl_display* display_ = nullptr;
+    wl_registry* registry_ = nullptr;
+    org_kde_kwin_fake_input* input_ = nullptr;
+};
+
+TEST_F(WaylandSession, TypesLettersAsThemselvesWithCapsLockOn) {
+    if (!OnKWin()) {
+        GTEST_SKIP() << "the virtual keyboard types with a keymap of its own";
+    }
+    const std::string out = startTarget("caps-target");
+    constexpr std::uint32_t CapsLockKey = 58;
+    UserKeys user;
+    ASSERT_TRUE(user.tap(CapsLockKey));
+    const Status typed = keyboard->typeText(u"aBc Xy");
+    user.tap(CapsLockKey);
+    ASSERT_TRUE(typed);
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == "aBc Xy"; })) << ReadFile(out);
 }
 
 TEST_F(WaylandSession, ConvertsTheSelectionOfANativeWindow) {
