@@ -308,6 +308,9 @@ int main(int argc, char** argv) {
             std::string fakeInputWhy;
             keyboard = varnel::FakeInputKeyboard::open(*clipboard, KWinActiveLayout, &fakeInputWhy);
             why += keyboard ? "" : "; " + fakeInputWhy;
+            if (keyboard) {  // KWin hands fake keys to the input method, as the X server does
+                inputMethods = std::make_unique<varnel::DBusInputMethods>();
+            }
         }
         missing += keyboard ? "" : "\n  keys: " + why;
         if (!missing.empty()) {
