@@ -38,12 +38,9 @@ constexpr std::uint32_t KeysymInsert = 0xff63;
 
 }  // namespace
 
-struct FakeInputKeyboard::Impl {
+struct FakeInputKeyboard::Impl : wayland::SeatConnection {
     Clipboard* clipboard = nullptr;
     ActiveLayout activeLayout;
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    wl_seat* seat = nullptr;
     wl_keyboard* keyboard = nullptr;
     org_kde_kwin_fake_input* fakeInput = nullptr;
     xkb_context* xkb = nullptr;
@@ -69,15 +66,6 @@ struct FakeInputKeyboard::Impl {
         }
         if (keyboard != nullptr) {
             wl_keyboard_destroy(keyboard);
-        }
-        if (seat != nullptr) {
-            wl_seat_destroy(seat);
-        }
-        if (registry != nullptr) {
-            wl_registry_destroy(registry);
-        }
-        if (display != nullptr) {
-            wl_display_disconnect(display);
         }
         xkb_keymap_unref(keymap);
         if (xkb != nullptr) {
@@ -265,35 +253,26 @@ std::unique_ptr<FakeInputKeyboard> FakeInputKeyboard::open(Clipboard& clipboard,
     auto impl = std::make_unique<Impl>();
     impl->clipboard = &clipboard;
     impl->activeLayout = std::move(activeLayout);
-    auto fail = [why](const std::string& reason) {
-        if (why != nullptr) {
-            *why = reason;
-        }
-        return nullptr;
-    };
     impl->xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (impl->xkb == nullptr) {
-        return fail("xkbcommon could not be set up");
+        return wayland::Failed(why, "xkbcommon could not be set up");
     }
-    if (const char* reason = wayland::ConnectAndListGlobals(
-            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), wayland::ConnectBound)) {
-        return fail(reason);
+    if (const char* reason = impl->connect(&Impl::RegistryListener, impl.get())) {
+        return wayland::Failed(why, reason);
     }
     if (impl->fakeInput == nullptr) {
-        return fail("KWin does not grant this program fake input (org_kde_kwin_fake_input, version 4)");
-    }
-    if (impl->seat == nullptr) {
-        return fail("the compositor offers no seat");
+        return wayland::Failed(
+            why, "KWin does not grant this program fake input (org_kde_kwin_fake_input, version 4)");
     }
     // The seat's capabilities, then the keyboard's keymap.
     if (!wayland::Roundtrip(impl->display, wayland::ConnectBound) ||
         !wayland::Roundtrip(impl->display, wayland::ConnectBound) || impl->keymap == nullptr) {
-        return fail("the seat's keyboard reported no keymap");
+        return wayland::Failed(why, "the seat's keyboard reported no keymap");
     }
     org_kde_kwin_fake_input_authenticate(impl->fakeInput, "Varnel",
                                          "sends clipboard slots into the window you work in");
     if (!wayland::Roundtrip(impl->display, wayland::ConnectBound)) {
-        return fail("KWin did not answer");
+        return wayland::Failed(why, "KWin did not answer");
     }
     return std::unique_ptr<FakeInputKeyboard>(new FakeInputKeyboard(std::move(impl)));  // private constructor
 }

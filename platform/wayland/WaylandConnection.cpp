@@ -131,6 +131,32 @@ const char* ConnectAndListGlobals(wl_display** display, wl_registry** registry,
     return nullptr;
 }
 
+SeatConnection::~SeatConnection() {
+    if (seat != nullptr) {
+        wl_seat_destroy(seat);
+    }
+    if (registry != nullptr) {
+        wl_registry_destroy(registry);
+    }
+    if (display != nullptr) {
+        wl_display_disconnect(display);
+    }
+}
+
+const char* SeatConnection::connect(const wl_registry_listener* listener, void* data) {
+    if (const char* reason = ConnectAndListGlobals(&display, &registry, listener, data, ConnectBound)) {
+        return reason;
+    }
+    return seat == nullptr ? "the compositor offers no seat" : nullptr;
+}
+
+std::nullptr_t Failed(std::string* why, const std::string& reason) {
+    if (why != nullptr) {
+        *why = reason;
+    }
+    return nullptr;
+}
+
 std::string OfferedProtocols::missing() const {
     std::string names;
     auto need = [&names](bool offered, const char* name) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 struct wl_display;
 struct wl_registry;
 struct wl_registry_listener;
+struct wl_seat;
 
 namespace varnel::wayland {
 
@@ -56,6 +58,27 @@ struct OfferedProtocols {
 // fake input are needed, the key states (whether Caps Lock is on) are used where granted.
 inline constexpr const char* KWinGrantedInterfaces =
     "org_kde_plasma_window_management,org_kde_kwin_fake_input,org_kde_kwin_keystate";
+
+// A backend's own connection with its registry and the seat it bound. A backend's state derives from
+// it: the backend releases what it made on the connection, then this releases the seat, the registry
+// and the connection.
+struct SeatConnection {
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    wl_seat* seat = nullptr;
+
+    SeatConnection() = default;
+    SeatConnection(const SeatConnection&) = delete;
+    SeatConnection& operator=(const SeatConnection&) = delete;
+    ~SeatConnection();
+
+    // ConnectAndListGlobals within ConnectBound, and the seat among the globals. Null on success;
+    // otherwise why it failed.
+    const char* connect(const wl_registry_listener* listener, void* data);
+};
+
+// For the backends' open(): puts the reason into *why (when given) and answers null.
+std::nullptr_t Failed(std::string* why, const std::string& reason);
 
 // Asks the compositor that WAYLAND_DISPLAY names, on a connection of its own and within the bound,
 // which of those protocols it offers. Empty when it cannot be reached or does not answer in time.

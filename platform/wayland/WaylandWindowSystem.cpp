@@ -23,7 +23,7 @@ constexpr WindowHandle FirstHandle = 0x7E000001;
 
 }  // namespace
 
-struct WaylandWindowSystem::Impl {
+struct WaylandWindowSystem::Impl : wayland::SeatConnection {
     // A window of the compositor's list, from either protocol: wlroots' foreign toplevels report
     // changes in batches ended by `done`, KWin's plasma windows one by one after their initial state.
     struct Toplevel {
@@ -50,9 +50,6 @@ struct WaylandWindowSystem::Impl {
     std::uint32_t ownPid = static_cast<std::uint32_t>(getpid());
     std::function<WindowHandle()> ownActiveWindow;
     WindowSystem* screen = nullptr;
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    wl_seat* seat = nullptr;
     zwlr_foreign_toplevel_manager_v1* manager = nullptr;
     org_kde_plasma_window_management* plasmaManager = nullptr;
     std::uint32_t plasmaVersion = 0;
@@ -69,15 +66,6 @@ struct WaylandWindowSystem::Impl {
         }
         if (plasmaManager != nullptr) {
             org_kde_plasma_window_management_destroy(plasmaManager);
-        }
-        if (seat != nullptr) {
-            wl_seat_destroy(seat);
-        }
-        if (registry != nullptr) {
-            wl_registry_destroy(registry);
-        }
-        if (display != nullptr) {
-            wl_display_disconnect(display);
         }
     }
 
@@ -236,28 +224,19 @@ std::unique_ptr<WaylandWindowSystem> WaylandWindowSystem::open(std::string ownAp
     impl->ownAppId = std::move(ownAppId);
     impl->ownActiveWindow = std::move(ownActiveWindow);
     impl->screen = &screen;
-    auto fail = [why](const char* reason) {
-        if (why != nullptr) {
-            *why = reason;
-        }
-        return nullptr;
-    };
-    if (const char* reason = wayland::ConnectAndListGlobals(
-            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), wayland::ConnectBound)) {
-        return fail(reason);
+    if (const char* reason = impl->connect(&Impl::RegistryListener, impl.get())) {
+        return wayland::Failed(why, reason);
     }
     if (!impl->listAvailable()) {
-        return fail(
+        return wayland::Failed(
+            why,
             "the compositor offers no list of windows (zwlr_foreign_toplevel_manager_v1 or, on KWin, "
             "org_kde_plasma_window_management)");
-    }
-    if (impl->seat == nullptr) {
-        return fail("the compositor offers no seat");
     }
     // The toplevels that exist now, and their state (plasma windows are asked for in a second round).
     if (!wayland::Roundtrip(impl->display, wayland::ConnectBound) ||
         !wayland::Roundtrip(impl->display, wayland::ConnectBound)) {
-        return fail("the Wayland compositor did not answer");
+        return wayland::Failed(why, "the Wayland compositor did not answer");
     }
     return std::unique_ptr<WaylandWindowSystem>(
         new WaylandWindowSystem(std::move(impl)));  // private constructor
