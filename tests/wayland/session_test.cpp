@@ -139,10 +139,12 @@ class WaylandSession : public ::testing::Test {
 
     // Starts a native text window (title `name`; app_id too for Qt) and returns the file mirroring its
     // text. Our own stand-in is always a Qt window with our app_id.
-    std::string startTarget(const std::string& name, const std::string& initial = {}) {
+    std::string startTarget(const std::string& name, const std::string& initial = {}, bool x11 = false) {
         const std::string out = dir + "/" + name + ".txt";
         std::vector<std::string> args{VARNEL_WAYLAND_TARGET, name, out};
-        if (GtkTargets() && name != OwnAppId) {
+        if (x11) {
+            args = {"wish", VARNEL_TK_TARGET, name, out};
+        } else if (GtkTargets() && name != OwnAppId) {
             args = {"python3", VARNEL_GTK_TARGET, name, out};
         }
         if (!initial.empty()) {
@@ -341,6 +343,28 @@ TEST_F(WaylandSession, TypesLettersAsThemselvesWithCapsLockOn) {
     user.tap(CapsLockKey);
     ASSERT_TRUE(typed);
     EXPECT_TRUE(Eventually([&] { return ReadFile(out) == "aBc Xy"; })) << ReadFile(out);
+}
+
+TEST_F(WaylandSession, SendsIntoAnX11WindowOnXWayland) {
+    if (!OnKWin() || std::getenv("DISPLAY") == nullptr) {
+        GTEST_SKIP() << "needs KWin with XWayland";
+    }
+    const std::string out = startTarget("x11-target", {}, true);
+    startTarget("other");
+    world.state.TargetWindow = tickOn("x11-target");
+    ASSERT_TRUE(focus("other") && isForeground("other"));
+    world.mainState.LastClipboardText = u"last";
+    world.state.SendMode = SendByPaste;
+    world.form.texts[0] = u"貼り付け ｶﾅ paste";
+    SendSlot(*ctx, 1);
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == "貼り付け ｶﾅ paste"; })) << ReadFile(out);
+    world.state.SendMode = SendByKeystrokes;
+    world.form.texts[1] = u"\tTyped 日本語 かな\r\nEnd";
+    ASSERT_TRUE(focus("other") && isForeground("other"));
+    SendSlot(*ctx, 2);
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == "貼り付け ｶﾅ paste\tTyped 日本語 かな\nEnd"; }))
+        << ReadFile(out);
+    EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");
 }
 
 TEST_F(WaylandSession, ConvertsTheSelectionOfANativeWindow) {
