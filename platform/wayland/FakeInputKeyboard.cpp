@@ -171,11 +171,16 @@ struct FakeInputKeyboard::Impl : wayland::SeatConnection {
         org_kde_kwin_fake_input_keyboard_key(fakeInput, code, state);
     }
 
-    Status chord(std::uint32_t modifier) {
+    // Shift+Insert or Ctrl+Insert with the layout's own keys (the usual ones where it names none).
+    Status chord(bool paste) {
         if (Status status = broken(); !status) {
             return status;
         }
-        const wayland::KeyStroke* insert = currentLayout().strokeFor(KeysymInsert);
+        const wayland::LayoutKeys& keys = currentLayout();
+        const std::uint32_t modifier =
+            paste ? (keys.shiftCode() != 0 ? keys.shiftCode() : EvdevLeftShift)
+                  : (keys.controlCode() != 0 ? keys.controlCode() : EvdevLeftControl);
+        const wayland::KeyStroke* insert = keys.strokeFor(KeysymInsert);
         const std::uint32_t insertCode =
             insert != nullptr && !insert->shift && !insert->levelThree ? insert->code : EvdevInsert;
         key(modifier, Pressed);
@@ -184,7 +189,6 @@ struct FakeInputKeyboard::Impl : wayland::SeatConnection {
         key(modifier, Released);
         return roundtrip();
     }
-    Status pasteChord() { return chord(layout.shiftCode() != 0 ? layout.shiftCode() : EvdevLeftShift); }
 
     Status roundtrip() {
         if (!wayland::Roundtrip(display, SentBound)) {
@@ -232,7 +236,7 @@ struct FakeInputKeyboard::Impl : wayland::SeatConnection {
                 "characters the keyboard layout cannot type could not be put on the clipboard: " +
                 offered.error());
         }
-        Status pasted = pasteChord();
+        Status pasted = chord(true);
         if (pasted) {
             pasted = clipboard->waitUntilPasted(PastedBound);
             if (!pasted) {
@@ -281,13 +285,11 @@ FakeInputKeyboard::FakeInputKeyboard(std::unique_ptr<Impl> impl) : impl_(std::mo
 FakeInputKeyboard::~FakeInputKeyboard() = default;
 
 Status FakeInputKeyboard::pressPasteKey() {
-    impl_->currentLayout();
-    return impl_->pasteChord();
+    return impl_->chord(true);
 }
 
 Status FakeInputKeyboard::pressCopyKey() {
-    const std::uint32_t control = impl_->currentLayout().controlCode();
-    return impl_->chord(control != 0 ? control : EvdevLeftControl);
+    return impl_->chord(false);
 }
 
 Status FakeInputKeyboard::typeText(const std::u16string& text, const BetweenSlices& betweenSlices) {
