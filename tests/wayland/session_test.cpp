@@ -286,6 +286,10 @@ TEST_F(WaylandSession, SendsByPasteAndByKeysIntoANativeWindow) {
         "typing 349 characters: click -> keys sent %.1f ms, -> target shows them %.1f ms "
         "(%.0f characters/s)\n",
         Ms(pasteTime), Ms(pasteShown), Ms(typeTime), Ms(typeShown), 349 / (Ms(typeShown) / 1000.0));
+    if (fakeInput) {
+        std::printf("  of which %d typed as keys, the rest in %d pasted runs\n",
+                    fakeInput->lastTypingStats().typedCharacters, fakeInput->lastTypingStats().pastedRuns);
+    }
 }
 
 // The user's own key presses on KWin, through a fake input connection of the test's own.
