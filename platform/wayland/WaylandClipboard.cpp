@@ -129,15 +129,6 @@ class WaylandClipboard::Worker {
         if (manager_ != nullptr) {
             zwlr_data_control_manager_v1_destroy(manager_);
         }
-        if (seat_ != nullptr) {
-            wl_seat_destroy(seat_);
-        }
-        if (registry_ != nullptr) {
-            wl_registry_destroy(registry_);
-        }
-        if (display_ != nullptr) {
-            wl_display_disconnect(display_);
-        }
     }
 
     // On the calling thread, before the worker starts.
@@ -147,8 +138,7 @@ class WaylandClipboard::Worker {
             *why = std::string("eventfd: ") + std::strerror(errno);
             return false;
         }
-        if (const char* reason = wayland::ConnectAndListGlobals(&display_, &registry_, &RegistryListener,
-                                                                this, wayland::ConnectBound)) {
+        if (const char* reason = connection_.connect(&RegistryListener, this)) {
             *why = reason;
             return false;
         }
@@ -156,13 +146,9 @@ class WaylandClipboard::Worker {
             *why = "the compositor offers no data-control protocol (zwlr_data_control_manager_v1)";
             return false;
         }
-        if (seat_ == nullptr) {
-            *why = "the compositor offers no seat";
-            return false;
-        }
-        device_ = zwlr_data_control_manager_v1_get_data_device(manager_, seat_);
+        device_ = zwlr_data_control_manager_v1_get_data_device(manager_, connection_.seat);
         zwlr_data_control_device_v1_add_listener(device_, &DeviceListener, this);
-        if (!wayland::Roundtrip(display_, wayland::ConnectBound)) {
+        if (!wayland::Roundtrip(connection_.display, wayland::ConnectBound)) {
             *why = "the Wayland compositor did not answer";
             return false;
         }
@@ -359,7 +345,7 @@ class WaylandClipboard::Worker {
         FdCloser readEnd(fds[0]);
         FdCloser writeEnd(fds[1]);
         zwlr_data_control_offer_v1_receive(offer, type.c_str(), writeEnd.fd);
-        wl_display_flush(display_);
+        wl_display_flush(connection_.display);
         writeEnd.reset();  // libwayland sent its own copy
         const auto now = Clock::now();
         reads_.push_back(
@@ -439,7 +425,7 @@ class WaylandClipboard::Worker {
         {
             std::lock_guard lock(mutex);
             shared.broken = true;
-            shared.error = wayland::ConnectionError(display_);
+            shared.error = wayland::ConnectionError(connection_.display);
             if (shared.error.empty()) {
                 shared.error = "the Wayland connection broke";
             }
@@ -453,14 +439,14 @@ class WaylandClipboard::Worker {
         sigemptyset(&pipe);
         sigaddset(&pipe, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-        const int displayFd = wl_display_get_fd(display_);
+        const int displayFd = wl_display_get_fd(connection_.display);
         while (!stop_) {
-            while (wl_display_prepare_read(display_) != 0) {
-                if (wl_display_dispatch_pending(display_) < 0) {
+            while (wl_display_prepare_read(connection_.display) != 0) {
+                if (wl_display_dispatch_pending(connection_.display) < 0) {
                     return breakDown();
                 }
             }
-            const bool flushPending = wl_display_flush(display_) < 0 && errno == EAGAIN;
+            const bool flushPending = wl_display_flush(connection_.display) < 0 && errno == EAGAIN;
             std::vector<pollfd> fds;
             fds.push_back({displayFd, static_cast<short>(POLLIN | (flushPending ? POLLOUT : 0)), 0});
             fds.push_back({wakeFd_.fd, POLLIN, 0});
@@ -478,13 +464,13 @@ class WaylandClipboard::Worker {
             const auto wait = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count() + 1;
             const int ready = poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(wait, 0)));
             if (ready > 0 && (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
-                if (wl_display_read_events(display_) < 0) {
+                if (wl_display_read_events(connection_.display) < 0) {
                     return breakDown();
                 }
             } else {
-                wl_display_cancel_read(display_);
+                wl_display_cancel_read(connection_.display);
             }
-            if (wl_display_dispatch_pending(display_) < 0) {
+            if (wl_display_dispatch_pending(connection_.display) < 0) {
                 return breakDown();
             }
             if ((fds[1].revents & POLLIN) != 0) {
@@ -495,7 +481,7 @@ class WaylandClipboard::Worker {
             serviceReads();
             serviceWrites();
             std::lock_guard lock(mutex);
-            if (wl_display_get_error(display_) != 0) {
+            if (wl_display_get_error(connection_.display) != 0) {
                 shared.broken = true;
             }
         }
@@ -510,7 +496,7 @@ class WaylandClipboard::Worker {
         for (auto& job : jobs) {
             job(*this);
         }
-        wl_display_flush(display_);
+        wl_display_flush(connection_.display);
     }
 
     void serviceReads() {
@@ -603,8 +589,9 @@ class WaylandClipboard::Worker {
     static void onGlobal(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
                          std::uint32_t version) {
         auto* self = static_cast<Worker*>(data);
-        if (std::strcmp(interface, wl_seat_interface.name) == 0 && self->seat_ == nullptr) {
-            self->seat_ = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+        if (std::strcmp(interface, wl_seat_interface.name) == 0 && self->connection_.seat == nullptr) {
+            self->connection_.seat =
+                static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
         } else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0 &&
                    self->manager_ == nullptr) {
             self->managerVersion_ = std::min<std::uint32_t>(version, 2);
@@ -656,9 +643,7 @@ class WaylandClipboard::Worker {
     }
     static constexpr zwlr_data_control_source_v1_listener SourceListener{onSourceSend, onSourceCancelled};
 
-    wl_display* display_ = nullptr;
-    wl_registry* registry_ = nullptr;
-    wl_seat* seat_ = nullptr;
+    wayland::SeatConnection connection_;  // released last, after everything made on it
     zwlr_data_control_manager_v1* manager_ = nullptr;
     std::uint32_t managerVersion_ = 0;
     zwlr_data_control_device_v1* device_ = nullptr;
