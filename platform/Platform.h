@@ -24,7 +24,7 @@ struct Platform {
     Codepage& codepage;
     Clock& clock;
     // The focused window's input method, switched off while text is typed into it; none where the
-    // system has no input method that composes typed keys (Windows' SendInput characters bypass it).
+    // system has no input method that composes typed keys.
     InputMethodControl* inputMethod = nullptr;
 };
 

@@ -5,6 +5,7 @@
 
 #include "platform/EventPump.h"
 #include "platform/win32/Win32Clipboard.h"
+#include "platform/win32/Win32InputMethods.h"
 #include "platform/win32/Win32Keyboard.h"
 #include "platform/win32/Win32WindowSystem.h"
 
@@ -56,12 +57,14 @@ class NativeBackends {
     void setReferenceWindow(WindowHandle window) { windows_.setReferenceWindow(window); }
     Clipboard& clipboard() { return clipboard_; }
     Keyboard& keyboard() { return keyboard_; }
+    InputMethodControl& inputMethods() { return inputMethods_; }
 
   private:
     Win32WindowSystem windows_;
     LayoutPixelsWindowSystem layoutWindows_{windows_};
     Win32Clipboard clipboard_;
     Win32Keyboard keyboard_;
+    Win32InputMethods inputMethods_;
 };
 
 }  // namespace varnel

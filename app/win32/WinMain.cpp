@@ -93,6 +93,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
+    // The windows hand their accessibility objects to screen readers in other processes through COM
+    // (LresultFromObject); without it they fall back to the system's objects, which lack our roles.
+    struct ComApartment {
+        bool joined = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        ~ComApartment() {
+            if (joined) {
+                CoUninitialize();
+            }
+        }
+    } com;
 
     varnel::Win32EventPump pump;
     varnel::NativeBackends backends(pump);
@@ -114,6 +124,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                               files,
                               codepage,
                               clock};
+    platform.inputMethod = &backends.inputMethods();  // typing switches the target's IME off and back
     // The screen metrics are those of the monitor the main window is on.
     backends.setReferenceWindow(window.hWnd());
     window.attach(platform);

@@ -250,8 +250,8 @@ Status Win32Keyboard::typeText(const std::u16string& text, const BetweenSlices& 
         }
         for (std::size_t i = position; i < end; ++i) {
             const char16_t unit = text[i];
-            if (unit == u'\r' || unit == u'\t') {
-                const WORD key = unit == u'\r' ? VK_RETURN : VK_TAB;
+            if (unit == u'\r' || unit == u'\n' || unit == u'\t') {
+                const WORD key = unit == u'\t' ? VK_TAB : VK_RETURN;
                 events.push_back(KeyEvent(key, false));
                 events.push_back(KeyEvent(key, true));
             } else {

@@ -13,9 +13,10 @@ class Win32Keyboard : public Keyboard {
 
     Status pressPasteKey() override;  // Shift+Insert
     Status pressCopyKey() override;   // Ctrl+Insert
-    // CR is the Return key, tab the Tab key, every other UTF-16 unit (line feed included, which
-    // Windows has no key for) is typed as itself. Each slice ends with a sentinel key that the target
-    // must have taken before the next slice goes out, so a slow target loses nothing.
+    // CR and a line feed are the Return key (a line feed typed as a character is what Ctrl+Enter
+    // types, and a rich edit control drops it under Wine), tab the Tab key; every other UTF-16 unit
+    // is typed as itself. Each slice ends with a sentinel key that the target must have taken before
+    // the next slice goes out, so a slow target loses nothing.
     Status typeText(const std::u16string& text, const BetweenSlices& betweenSlices) override;
     // Sends an F24 press to the window in front and waits (2 s at most) until its thread has taken it,
     // and with it every key sent before.

@@ -2,6 +2,8 @@
 // with a target of our own: a top-level window with an EDIT, on a thread of its own as another
 // program's window would be.
 #include <windows.h>
+// After windows.h:
+#include <imm.h>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,7 @@
 #include "platform/win32/Win32Clipboard.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32EventPump.h"
+#include "platform/win32/Win32InputMethods.h"
 #include "platform/win32/Win32Keyboard.h"
 #include "platform/win32/Win32WindowSystem.h"
 #include "platform/win32/Win32Windows.h"
@@ -345,6 +348,19 @@ TEST_F(Win32Keys, PasteAndCopyKeysReachTheTarget) {
     const Status copied = clipboard.waitForCopyFrom(target_.handle(), 2s);
     ASSERT_TRUE(copied) << copied.error();
     EXPECT_TRUE(clipboard.getText().value() == Mixed);
+}
+
+// A target too busy to answer leaves the state of its input method unknown: a failure, not a wait.
+TEST_F(Win32Keys, AnInputMethodThatDoesNotAnswerIsAFailureAndNothingIsRestoredAfterIt) {
+    if (::ImmGetDefaultIMEWnd(target_.edit()) == nullptr) {
+        GTEST_SKIP() << "the system names no IME window for the target's thread";
+    }
+    Win32InputMethods inputMethods;
+    ::SendNotifyMessageW(target_.top(), WM_APP, 1000, 0);  // busy for 1 s, before our question
+    const auto suspended = inputMethods.suspend();
+    ASSERT_FALSE(suspended);
+    EXPECT_NE(suspended.error().find("did not answer within 200 ms"), std::string::npos) << suspended.error();
+    EXPECT_TRUE(inputMethods.restore()) << "nothing was switched off";
 }
 
 // The delivery handlers themselves over these backends, with the EDIT as the target.

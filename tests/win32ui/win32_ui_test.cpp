@@ -136,7 +136,7 @@ std::u16string AccessibleName(HWND control) {
     std::u16string name;
     IAccessible* accessible = nullptr;
     if (fromWindow != nullptr && freeString != nullptr &&
-        SUCCEEDED(fromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+        SUCCEEDED(fromWindow(control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
                              reinterpret_cast<void**>(&accessible)))) {
         VARIANT self{};
         self.vt = VT_I4;

@@ -179,6 +179,12 @@ class WinTool:
         """The window's property of that name (GetPropW) as a number; 0 when it has none."""
         return int(self.out('prop', hwnd, name))
 
+    def role(self, hwnd):
+        """(role, name) of the window's client area as a screen reader reads them (MSAA); role -1
+        when the window gave no answer."""
+        role, name = self.out('role', hwnd).split()
+        return int(role), dec(name)
+
     def close(self, hwnd):
         self.run('close', hwnd, check=False)
 
@@ -209,12 +215,14 @@ class Program:
         return True
 
 
-def start_target(tool, title=TARGET_TITLE):
-    """Starts the target application; returns the program, its window and its EDIT."""
-    program = Program(build_file('tests', 'wine', 'varnel_wine_target.exe'), title)
+def start_target(tool, title=TARGET_TITLE, control='EDIT'):
+    """Starts the target application with its text area of that control class; returns the program,
+    its window and its text area."""
+    program = Program(build_file('tests', 'wine', 'varnel_wine_target.exe'), title,
+                      *([control] if control != 'EDIT' else []))
     try:
         window = poll(lambda: tool.find(title, 'VarnelWineTarget'), timeout=60, what='the target window')[0]
-        edit = next(c for c in tool.children(window.hwnd) if c.cls.lower() == 'edit')
+        edit = next(c for c in tool.children(window.hwnd) if c.cls.lower() == control.lower())
     except BaseException:
         program.stop(tool)
         raise
@@ -253,6 +261,7 @@ class VarnelSession(unittest.TestCase):
     desktop of the prefix that test-windows-e2e.sh made."""
 
     ARGS = ()  # the program's command line
+    TARGET_CONTROL = 'EDIT'  # the target's text area
 
     @classmethod
     def setUpClass(cls):
@@ -263,7 +272,7 @@ class VarnelSession(unittest.TestCase):
             raise unittest.SkipTest('varnel.exe is not built (the Windows front end is missing)')
         # The program captures whatever text the clipboard holds at its first tick: each starts empty.
         cls.tool.clear_clipboard()
-        cls.target_program, cls.target, cls.target_edit = start_target(cls.tool)
+        cls.target_program, cls.target, cls.target_edit = start_target(cls.tool, control=cls.TARGET_CONTROL)
         cls.varnel = Program(exe, *cls.ARGS)
         try:
             cls.main = poll(lambda: cls.tool.find('Varnel', MAIN_CLASS), timeout=60, what='the main window')[0]

@@ -92,3 +92,16 @@ class KeystrokeDelivery(VarnelSession):
         self.tool.select(self.target_edit, 5, 11)
         self.press(self.control('ConversionButton', 4))  # upper case
         self.wait_target('keep[AB\r\nCD]keep')
+
+
+@needs_backends
+class KeystrokeLineBreaks(VarnelSession):
+    TARGET_CONTROL = 'RICHEDIT50W'  # drops a line feed typed as a character
+
+    def test_a_lone_line_feed_cr_lf_and_cr_each_typed_as_one_line_break(self):
+        self.apply_settings(keystrokes=True, rotation='1')
+        self.capture('a\nb\r\nc\rd')  # a slot keeps its line ends exactly as captured
+        self.focus_target()
+        self.tool.set_text(self.target_edit, '')
+        self.press(self.control('SendButton', 1))
+        self.wait_target('a\r\nb\r\nc\r\nd')

@@ -1,6 +1,6 @@
 import time
 
-from fixture import VarnelSession, needs_backends, poll
+from fixture import SETTINGS, VarnelSession, needs_backends, poll
 
 WM_KEYDOWN, VK_RETURN, VK_ESCAPE, VK_DOWN = 0x100, 0x0D, 0x1B, 0x28
 
@@ -59,6 +59,22 @@ class EditDialog(VarnelSession):
         self.tool.click(controls[self.ids['EditCancel']])
         self.wait_closed(dialog)
         self.assertEqual(self.slot_text(2), 'after\r\n二行目 😀')
+
+
+class ScreenReaderRoles(VarnelSession):
+    FRAME, DIALOG = 0x09, 0x12  # MSAA's window and dialog roles
+
+    def test_the_main_window_is_a_frame_and_the_dialogs_are_dialogs(self):
+        self.assertEqual(self.tool.role(self.main.hwnd), (self.FRAME, 'Varnel'))
+        self.tool.mouse(self.slot(1), 'double')
+        dialog, controls = self.dialog('テキストの編集（1）')
+        self.assertEqual(self.tool.role(dialog), (self.DIALOG, 'テキストの編集（1）'))
+        self.tool.click(controls[self.ids['EditCancel']])
+        self.wait_closed(dialog)
+        dialog, controls = self.open_settings()
+        self.assertEqual(self.tool.role(dialog), (self.DIALOG, SETTINGS))
+        self.tool.click(controls['SettingsCancel'])
+        self.wait_closed(dialog)
 
 
 class SettingsDialog(VarnelSession):

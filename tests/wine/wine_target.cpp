@@ -1,17 +1,19 @@
 // The application the Windows end-to-end tests deliver into: one top-level window titled
-// "Varnel test target" (or the first argument), filled by a multi-line EDIT that takes the keyboard
-// focus whenever the window is activated, as an ordinary editor's text area does.
+// "Varnel test target" (or the first argument), filled by a multi-line EDIT (or the control class the
+// second argument names: RICHEDIT50W is WordPad's rich edit control) that takes the keyboard focus
+// whenever the window is activated, as an ordinary editor's text area does.
 #include <windows.h>
 
 namespace {
 
 constexpr int kEditId = 100;
 HWND edit = nullptr;
+const wchar_t* editClass = L"EDIT";
 
 LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_CREATE:
-            edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+            edit = CreateWindowExW(WS_EX_CLIENTEDGE, editClass, L"",
                                    WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
                                        ES_WANTRETURN | ES_NOHIDESEL,
                                    0, 0, 0, 0, window, reinterpret_cast<HMENU>(kEditId), nullptr, nullptr);
@@ -41,6 +43,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const wchar_t* title = (argv != nullptr && argc > 1) ? argv[1] : L"Varnel test target";
+    if (argv != nullptr && argc > 2) {
+        editClass = argv[2];
+        if (LoadLibraryW(L"msftedit.dll") == nullptr) {  // registers RICHEDIT50W
+            return 1;
+        }
+    }
 
     WNDCLASSW cls{};
     cls.lpfnWndProc = TargetProc;

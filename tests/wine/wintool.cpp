@@ -18,8 +18,11 @@
 //   wintool hungclip SECONDS           offers text for delayed rendering, then hangs: never renders it
 //   wintool rect HWND | workarea HWND | mem HWND
 //   wintool prop HWND NAME             the window's property NAME (GetPropW) as a number; 0 when absent
+//   wintool role HWND                  role name of the window's client area as a screen reader asks
+//                                      for it (MSAA: AccessibleObjectFromWindow); role -1 when unanswered
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <oleacc.h>
 #include <psapi.h>
 
 #include <algorithm>
@@ -357,6 +360,33 @@ int Mouse(HWND window, const wchar_t* how, int argc, wchar_t** argv) {
     return Send(inputs) ? 0 : 2;
 }
 
+// Clicks the window as "mouse" does, then reads the text box every millisecond until it holds text:
+// prints the milliseconds from the click to that text, or fails after timeoutMs.
+int ClickUntilText(HWND window, HWND box, const std::wstring& text, double timeoutMs) {
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    if (int status = Mouse(window, L"left", 0, nullptr); status != 0) {
+        return status;
+    }
+    for (;;) {
+        std::wstring current;
+        const bool read = TextOf(box, current);
+        QueryPerformanceCounter(&now);
+        const double elapsed = static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
+                               static_cast<double>(frequency.QuadPart);
+        if (read && current == text) {
+            std::printf("%.1f\n", elapsed);
+            return 0;
+        }
+        if (elapsed > timeoutMs) {
+            std::fprintf(stderr, "wintool: the text box did not hold the text within %.0f ms\n", timeoutMs);
+            return 1;
+        }
+        Sleep(1);
+    }
+}
+
 int Activate(HWND window) {
     if (IsIconic(window)) {
         ShowWindow(window, SW_RESTORE);
@@ -392,6 +422,34 @@ int Memory(HWND window) {
     std::printf("%llu %llu %llu\n", static_cast<unsigned long long>(counters.WorkingSetSize),
                 static_cast<unsigned long long>(counters.PeakWorkingSetSize),
                 static_cast<unsigned long long>(counters.PrivateUsage));
+    return 0;
+}
+
+int PrintAccessibleRole(HWND window) {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 2;
+    }
+    long role = -1;
+    std::wstring name;
+    IAccessible* client = nullptr;
+    if (SUCCEEDED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                             reinterpret_cast<void**>(&client)))) {
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        VARIANT answer{};
+        if (client->get_accRole(self, &answer) == S_OK && answer.vt == VT_I4) {
+            role = answer.lVal;
+        }
+        BSTR text = nullptr;
+        if (client->get_accName(self, &text) == S_OK && text != nullptr) {
+            name = text;
+            SysFreeString(text);
+        }
+        client->Release();
+    }
+    std::printf("%ld %s\n", role, Hex(name).c_str());
+    CoUninitialize();
     return 0;
 }
 
@@ -525,6 +583,14 @@ int Run(int argc, wchar_t** argv) {
         std::printf("%lld\n", static_cast<long long>(result));
         return 0;
     }
+    if (command == L"clickuntil") {
+        std::wstring text;
+        if (!need(5) || !UnhexArgument(argv[4], text)) {
+            return 2;
+        }
+        return ClickUntilText(window, ParseHandle(argv[3]), text,
+                              argc > 5 ? std::wcstod(argv[5], nullptr) : 10000.0);
+    }
     if (command == L"mouse") {
         return need(4) ? Mouse(window, argv[3], argc - 4, argv + 4) : 2;
     }
@@ -555,6 +621,9 @@ int Run(int argc, wchar_t** argv) {
         std::printf("%llu\n",
                     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(GetPropW(window, argv[3]))));
         return 0;
+    }
+    if (command == L"role") {
+        return PrintAccessibleRole(window);
     }
     if (command == L"mem") {
         return Memory(window);

@@ -6,6 +6,7 @@
 #include "ui/common/EditLayout.h"
 #include "ui/common/TextPart.h"
 #include "ui/win32/ControlIds.h"
+#include "ui/win32/Win32AccessibleRole.h"
 #include "ui/win32/Win32MainWindow.h"
 #include "ui/win32/Win32Ui.h"
 
@@ -164,6 +165,11 @@ LRESULT Win32EditDialog::handle(HWND window, UINT message, WPARAM wParam, LPARAM
                          suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
             return 0;
         }
+        case WM_GETOBJECT:
+            if (const auto object = ClientObjectWithRole(window, wParam, lParam, WindowRole::Dialog)) {
+                return *object;
+            }
+            return DefWindowProcW(window, message, wParam, lParam);
         default:
             return DefWindowProcW(window, message, wParam, lParam);
     }

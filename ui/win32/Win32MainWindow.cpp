@@ -15,6 +15,7 @@
 #include "ui/common/TextPart.h"
 #include "ui/main/Layout.h"
 #include "ui/win32/ControlIds.h"
+#include "ui/win32/Win32AccessibleRole.h"
 #include "ui/win32/Win32Ui.h"
 
 namespace varnel {
@@ -580,6 +581,11 @@ LRESULT CALLBACK Win32MainWindow::windowProc(HWND window, UINT message, WPARAM w
 
 LRESULT Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_GETOBJECT:
+            if (const auto object = ClientObjectWithRole(window_, wParam, lParam, WindowRole::Frame)) {
+                return *object;
+            }
+            break;
         case WM_TIMER:
             if (wParam == TickTimerId) {
                 if (context_ && !unloaded_) {

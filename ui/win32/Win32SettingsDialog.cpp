@@ -6,6 +6,7 @@
 #include "platform/win32/Win32EventPump.h"
 #include "ui/common/SettingsLayout.h"
 #include "ui/win32/ControlIds.h"
+#include "ui/win32/Win32AccessibleRole.h"
 #include "ui/win32/Win32MainWindow.h"
 #include "ui/win32/Win32Ui.h"
 
@@ -323,6 +324,11 @@ LRESULT Win32SettingsDialog::handle(HWND window, UINT message, WPARAM wParam, LP
         case WM_DPICHANGED:
             applyDpi(HIWORD(wParam));
             return 0;
+        case WM_GETOBJECT:
+            if (const auto object = ClientObjectWithRole(window, wParam, lParam, WindowRole::Dialog)) {
+                return *object;
+            }
+            return DefWindowProcW(window, message, wParam, lParam);
         default:
             return DefWindowProcW(window, message, wParam, lParam);
     }
