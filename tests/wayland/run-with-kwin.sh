@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command inside a private headless KWin (kwin_wayland --virtual) with a D-Bus session of its
-# own. KWin grants its window list, fake input and key states to the command's program (and to the programs named
-# in VARNEL_KWIN_GRANTED, separated by colons) through desktop entries in a data folder of the
+# own. KWin grants its window list, fake input and key states to the command's program (and to the
+# programs named in VARNEL_KWIN_GRANTED, separated by colons) through desktop entries in a data folder of the
 # session's own. KWin must be able to read a client's /proc/PID/exe to match it with a desktop entry,
 # so as root both run as an unprivileged user made for the tests. /usr/bin/kwin_wayland carries a file
 # capability that a container may not allow: a copy without it runs, under the same file name.
