@@ -6,10 +6,12 @@
 #include <QScreen>
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,13 +30,17 @@
 #include "platform/x11/X11WindowSystem.h"
 #include "ui/main/MainWindow.h"
 #ifdef VARNEL_WAYLAND
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTimer>
 #include <chrono>
 
 #include "platform/gnome/GnomeShell.h"
+#include "platform/wayland/FakeInputKeyboard.h"
 #include "platform/wayland/WaylandClipboard.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "platform/wayland/WaylandKeyboard.h"
@@ -60,16 +66,53 @@ bool HasQtWaylandPlugin() {
     return !platforms.entryList({QStringLiteral("libqwayland*")}, QDir::Files).isEmpty();
 }
 
+// The index of KWin's keyboard layout in use, from its D-Bus interface (bounded at 200 ms).
+std::optional<std::uint32_t> KWinActiveLayout() {
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.kde.keyboard"), QStringLiteral("/Layouts"),
+                                       QStringLiteral("org.kde.KeyboardLayouts"),
+                                       QStringLiteral("getLayout")),
+        QDBus::Block, 200);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const uint index = reply.arguments().first().toUInt(&ok);
+    return ok ? std::optional<std::uint32_t>(index) : std::nullopt;
+}
+#endif
+
+// Why Varnel runs on XWayland in a Wayland session, and what the user can do about it; empty when the
+// compositor could not be asked.
+std::string g_whyXWayland;
+
+#ifdef VARNEL_WAYLAND
+// What the compositor lacks for running natively, and how to get it. KWin grants its window list and
+// fake input only to a program whose desktop entry asks for them with its executable's absolute path.
+std::string WhyNotNative(const varnel::wayland::OfferedProtocols& offered) {
+    std::string why = "The compositor does not offer: " + offered.missing() + ".";
+    if (offered.kde) {
+        const std::string exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().toStdString();
+        why += std::string(
+                   "\nKWin grants them to programs that ask in their desktop entry. Install the "
+                   "varnel package, whose /usr/share/applications/varnel.desktop carries\n"
+                   "  X-KDE-Wayland-Interfaces=") +
+               varnel::wayland::KWinGrantedInterfaces +
+               "\nor, for a program started from elsewhere, put a desktop entry with that line and\n"
+               "  Exec=" +
+               exe + "\ninto ~/.local/share/applications, and start Varnel again.";
+    }
+    return why;
+}
+
 // GNOME Wayland offers what Varnel needs only through Varnel's GNOME Shell extension: natively where
 // it runs, on XWayland otherwise, and then the notice says why and how to enable it.
-std::string g_gnomeMissing;
 bool GnomeShellServes() {
     std::string why;
     if (!varnel::gnome::IsGnomeWaylandSession() || varnel::gnome::ShellServiceRuns(&why)) {
         return varnel::gnome::IsGnomeWaylandSession();
     }
-    g_gnomeMissing = varnel::gnome::MissingServiceNotice(why);
-    std::fprintf(stderr, "varnel: %s\n", g_gnomeMissing.c_str());
+    g_whyXWayland = varnel::gnome::MissingServiceNotice(why);
     return false;
 }
 
@@ -124,11 +167,13 @@ int ChooseDisplay(bool* onXWayland, varnel::HeldX11Connection* probe) {
         return 0;
     }
     if (chosen.isEmpty() && reachable && HasQtWaylandPlugin()) {
-        const auto offers =
-            varnel::wayland::CompositorOffersDeliveryProtocols(std::chrono::milliseconds(500));
-        if (offers && (*offers || !IsSet("DISPLAY"))) {
+        const auto offered = varnel::wayland::ListOfferedProtocols(varnel::wayland::ConnectBound);
+        if (offered && (offered->complete() || !IsSet("DISPLAY"))) {
             qputenv("QT_QPA_PLATFORM", "wayland");
             return 0;
+        }
+        if (offered && g_whyXWayland.empty()) {
+            g_whyXWayland = WhyNotNative(*offered);
         }
     }
 #endif
@@ -201,11 +246,10 @@ std::unique_ptr<QMessageBox> ShowXWaylandNotice() {
         "アプリケーションだけです。\n\n"
         "In a Wayland session Varnel runs on XWayland: sends and conversions reach only "
         "X11 applications.");
-#ifdef VARNEL_WAYLAND
-    if (!g_gnomeMissing.empty()) {
-        text += QStringLiteral("\n\n") + QString::fromStdString(g_gnomeMissing);
+    if (!g_whyXWayland.empty()) {
+        std::fprintf(stderr, "varnel: running on XWayland. %s\n", g_whyXWayland.c_str());
+        text += QStringLiteral("\n\n") + QString::fromStdString(g_whyXWayland);
     }
-#endif
     return ShowNotice(QMessageBox::Information, QStringLiteral("Varnel (XWayland)"), text);
 }
 
@@ -286,8 +330,9 @@ int main(int argc, char** argv) {
         }
     }
 #ifdef VARNEL_WAYLAND
-    // Native Wayland: the compositor's data-control, foreign-toplevel and virtual-keyboard protocols.
-    // Where one is missing, what it serves falls back to Qt's stand-ins, and the user is told once.
+    // Native Wayland: the compositor's data-control, foreign-toplevel and virtual-keyboard protocols,
+    // or on KWin data control, plasma window management and fake input. Where one is missing, what it serves
+    // falls back to Qt's stand-ins, and the user is told once.
     varnel::QtWindowSystem qtScreen;
     const bool onGnomeShell =
         OpenGnomeShellBackends(pump, qtScreen, &windows, &clipboard, &keyboard, &inputMethods);
@@ -307,13 +352,22 @@ int main(int argc, char** argv) {
         clipboard = varnel::WaylandClipboard::open(pump, &why);
         missing += clipboard ? "" : "\n  clipboard: " + why;
         keyboard = varnel::WaylandKeyboard::open(&why);
+        if (!keyboard && clipboard) {
+            std::string fakeInputWhy;
+            keyboard = varnel::FakeInputKeyboard::open(*clipboard, KWinActiveLayout, &fakeInputWhy);
+            why += keyboard ? "" : "; " + fakeInputWhy;
+            if (keyboard) {  // KWin hands fake keys to the input method, as the X server does
+                inputMethods = std::make_unique<varnel::DBusInputMethods>();
+            }
+        }
         missing += keyboard ? "" : "\n  keys: " + why;
         if (!missing.empty()) {
             const std::string message =
                 "This Wayland compositor does not offer everything Varnel needs:" + missing +
                 "\nSending slots and converting selections need a compositor with these "
-                "protocols (sway and other wlroots compositors), or an X11 (XWayland) "
-                "target with Varnel started under X11 (QT_QPA_PLATFORM=xcb).";
+                "protocols (sway and other wlroots compositors; KWin for a program its desktop entry "
+                "grants them), or an X11 (XWayland) target with Varnel started under X11 "
+                "(QT_QPA_PLATFORM=xcb).";
             std::fprintf(stderr, "varnel: %s\n", message.c_str());
             QTimer::singleShot(0, [message] {
                 auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Varnel"),

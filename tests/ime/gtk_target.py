@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""A GTK3 text window for the input method and GNOME tests: gtk_target.py TITLE OUT [INITIAL].
-Its text goes to OUT after every change; INITIAL starts it, selected. On SIGUSR1 it puts the text of
-OUT.copy on the clipboard, as a copy in it would."""
+"""A GTK3 text window for the input method, Wayland and GNOME tests: gtk_target.py TITLE OUT [INITIAL].
+Its text goes to OUT at start and after every change; INITIAL starts it, selected. On SIGUSR1 it puts
+the text of OUT.copy on the clipboard, as a copy in it would."""
 import os
 import signal
 import sys
@@ -32,10 +32,11 @@ def copy():
     return GLib.SOURCE_CONTINUE
 
 
-buffer.connect("changed", changed)
 if len(sys.argv) > 3:
     buffer.set_text(sys.argv[3])
     buffer.select_range(buffer.get_start_iter(), buffer.get_end_iter())
+changed(None)
+buffer.connect("changed", changed)
 GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, copy)
 window.add(view)
 window.connect("destroy", Gtk.main_quit)
