@@ -3,6 +3,10 @@
 # its own session bus. mozc refuses to run as root and ibus's clients refuse a daemon of another
 # user, so the bus, the input method and the command all run as an unprivileged user made for the
 # tests. The bus has no service directories: nothing can be started on it behind the test's back.
+# It has a desktop session bus's limits, not dbus-daemon's built-in ones: those let a connection wait
+# for 128 answers at most, and fcitx5's GTK module, which asks fcitx5 about every key event without
+# waiting, has far more in flight during a long typing; the bus refuses the rest with an error, which
+# the module takes for "not handled" and types at once, ahead of the keys still at fcitx5.
 # Usage: run-with-ime.sh fcitx5|ibus COMMAND...
 set -euo pipefail
 im=$1
@@ -47,6 +51,12 @@ cat >"$run/bus.conf" <<CONF
   <listen>unix:path=$run/bus</listen>
   <auth>EXTERNAL</auth>
   <policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
+  <limit name="max_replies_per_connection">50000</limit>
+  <limit name="max_match_rules_per_connection">50000</limit>
+  <limit name="max_names_per_connection">50000</limit>
+  <limit name="max_incoming_bytes">1000000000</limit>
+  <limit name="max_outgoing_bytes">1000000000</limit>
+  <limit name="max_message_size">1000000000</limit>
 </busconfig>
 CONF
 export HOME=$run/home XDG_RUNTIME_DIR=$run/home XDG_CONFIG_HOME=$run/home/.config
