@@ -31,6 +31,10 @@ constexpr std::size_t CommitSliceUnits = 512;
 // is still answering the last one is lost (GTK 3): commits are this far apart.
 constexpr auto CommitGap = 15ms;
 constexpr auto PollInterval = 5ms;
+// The shell cannot say when a window has handled the keys sent to it (X11 answers a ping once it has), so
+// the wait for a copy starts before the window has even seen the copy key: it gets this much more. A
+// loaded machine took more than the caller's 500 ms now and then before the window had copied.
+constexpr auto KeyHandlingAllowance = 1000ms;
 
 std::string_view Env(const char* name) {
     const char* value = std::getenv(name);
@@ -265,7 +269,7 @@ Status GnomeClipboard::waitUntilPasted(std::chrono::milliseconds bound) {
 }
 
 Status GnomeClipboard::waitForCopyFrom(WindowHandle, std::chrono::milliseconds bound) {
-    const auto end = std::chrono::steady_clock::now() + bound;
+    const auto end = std::chrono::steady_clock::now() + bound + KeyHandlingAllowance;
     for (;;) {
         const auto state = shell_->call(QStringLiteral("ClipboardState"));
         if (state && state.value().size() >= 2) {

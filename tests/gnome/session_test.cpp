@@ -251,20 +251,42 @@ TEST_F(GnomeSession, TypesEveryCharacterIntoTheTargetAfterGivingItTheFocusBack) 
 }
 
 TEST_F(GnomeSession, PastesAndConvertsTheSelectionThroughTheChords) {
-    const std::u16string initial = u"abc ｶﾀｶﾅ xyz";
-    const std::string out = startTarget("convert-target", initial);
-    world.state.TargetWindow = tick();
+    // Every conversion in both send modes, each from another window.
+    const std::u16string initial = u"abc ABC あいう カナ ｶﾀｶﾅ ｘｙｚ";
     startTarget("other");
-    world.state.SendMode = SendByPaste;
-    ConvertTargetSelection(*ctx, 1);  // wide
+    for (const std::int16_t mode : {SendByPaste, SendByKeystrokes}) {
+        for (std::int16_t button = 0; button < 6; ++button) {
+            const std::string name = "convert-" + std::to_string(mode) + "-" + std::to_string(button);
+            const std::string converted = startTarget(name, initial);
+            world.state.TargetWindow = tick();
+            ASSERT_TRUE(windows->makeForeground(targetOf("other")));
+            ASSERT_TRUE(isForeground("other"));
+            world.state.SendMode = mode;
+            ConvertTargetSelection(*ctx, button);
+            const std::u16string expected = ConvertText(initial, *ConversionKindForButton(button));
+            ASSERT_NE(expected, initial);
+            EXPECT_TRUE(Eventually([&] { return ReadFile(converted) == Utf8(expected); }))
+                << name << ": " << ReadFile(converted)
+                << (world.form.failures.empty() ? "" : " / " + world.form.failures.back());
+            EXPECT_TRUE(isForeground(name));
+        }
+    }
+    // A closed dialog gives the focus back to the target it saved.
+    world.state.SavedTarget = targetOf("convert-0-0");
+    ASSERT_TRUE(windows->makeForeground(targetOf("other")));
+    ASSERT_TRUE(isForeground("other"));
+    ReturnFocusFromDialog(*ctx);
+    EXPECT_TRUE(isForeground("convert-0-0"));
+
     const std::u16string wide = ConvertText(initial, ConversionKind::WideConversion);
-    ASSERT_NE(wide, initial);
-    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == Utf8(wide); })) << ReadFile(out);
+    const std::string out = dir + "/convert-0-1.txt";
+    world.state.SendMode = SendByPaste;
 
     // A paste at the cursor, and the clipboard gets its text back.
     world.mainState.LastClipboardText = u"last";
     const std::u16string text = u"貼り付け 😀\tend";
     world.form.texts[0] = text;
+    world.state.TargetWindow = targetOf("convert-0-1");
     ASSERT_TRUE(windows->makeForeground(targetOf("other")));
     const auto start = Clock::now();
     SendSlot(*ctx, 1);

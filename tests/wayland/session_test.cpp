@@ -374,17 +374,32 @@ TEST_F(WaylandSession, SendsIntoAnX11WindowOnXWayland) {
     EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");
 }
 
-TEST_F(WaylandSession, ConvertsTheSelectionOfANativeWindow) {
-    const std::u16string initial = u"abc ｶﾀｶﾅ xyz";
-    const std::string out = startTarget("convert-target", wayland::ToUtf8(initial));
+// Every conversion in both send modes, each from another window: the target gets the focus back and its
+// selection converted; then a closed dialog gives the focus back to the target it saved.
+TEST_F(WaylandSession, ConvertsTheSelectionOfANativeWindowAndDialogsGiveTheFocusBack) {
+    const std::u16string initial = u"abc ABC あいう カナ ｶﾀｶﾅ ｘｙｚ";
     startTarget("other");
-    world.state.TargetWindow = tickOn("convert-target");
+    for (const std::int16_t mode : {SendByPaste, SendByKeystrokes}) {
+        for (std::int16_t button = 0; button < 6; ++button) {
+            const std::string name = "convert-" + std::to_string(mode) + "-" + std::to_string(button);
+            const std::string out = startTarget(name, wayland::ToUtf8(initial));
+            world.state.TargetWindow = tickOn(name);
+            ASSERT_TRUE(focus("other") && isForeground("other"));
+            world.state.SendMode = mode;
+            ConvertTargetSelection(*ctx, button);
+            const std::u16string expected = ConvertText(initial, *ConversionKindForButton(button));
+            ASSERT_NE(expected, initial);
+            EXPECT_TRUE(Eventually([&] { return ReadFile(out) == wayland::ToUtf8(expected); }))
+                << name << ": " << ReadFile(out);
+            EXPECT_TRUE(isForeground(name));
+        }
+    }
+    EXPECT_TRUE(world.form.failures.empty()) << world.form.failures.front();
+
+    world.state.SavedTarget = tickOn("convert-0-0");
     ASSERT_TRUE(focus("other") && isForeground("other"));
-    world.state.SendMode = SendByPaste;
-    ConvertTargetSelection(*ctx, 1);  // wide
-    const std::u16string expected = ConvertText(initial, ConversionKind::WideConversion);
-    ASSERT_NE(expected, initial);
-    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == wayland::ToUtf8(expected); })) << ReadFile(out);
+    ReturnFocusFromDialog(*ctx);
+    EXPECT_TRUE(isForeground("convert-0-0"));
 }
 
 // A clipboard owner that offers text and never writes it: it takes the send request and keeps the pipe
