@@ -98,6 +98,22 @@ bool X11WindowAnnouncesPing(Display* display, unsigned long window) {
     return found;
 }
 
+bool X11WindowMayBeProbedWithPing(Display* display, unsigned long window) {
+    if (X11WindowAnnouncesPing(display, window)) {
+        return true;
+    }
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    const int status = XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 0,
+                                          False, AnyPropertyType, &type, &format, &items, &after, &data);
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return status == Success && type != None;
+}
+
 Display* OpenX11Connection(std::function<void()> onLost) {
     InstallQuietX11ErrorHandler();
     InstallReturningIoHandler();  // before the display exists: even its first requests never exit

@@ -44,6 +44,11 @@ using HeldX11Connection = std::unique_ptr<_XDisplay, X11ConnectionCloser>;
 // program such as xterm takes any WM_PROTOCOLS message for a close request.
 bool X11WindowAnnouncesPing(_XDisplay* display, unsigned long window);
 
+// Whether a _NET_WM_PING may be tried on the window although it does not announce one: it names itself
+// the window manager specification's way (_NET_WM_NAME), as Tk does, which answers pings unannounced.
+// An old-style client (Xt: xterm, xedit) sets no such property, and a ping would close it.
+bool X11WindowMayBeProbedWithPing(_XDisplay* display, unsigned long window);
+
 // Sends window a 32-bit client message of the given type (to its creator only), data in its first words.
 void SendX11ClientMessage(_XDisplay* display, unsigned long window, unsigned long type,
                           std::initializer_list<long> data);

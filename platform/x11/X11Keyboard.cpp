@@ -672,10 +672,12 @@ struct Connection {
         keyEventsToLastSpare = 0;
     }
 
-    // Whether the target answers pings at all (many do without saying so in WM_PROTOCOLS; Xt programs
-    // such as xterm do not): asked once before the typing, while the target is idle.
+    // Whether the target answers pings at all (many do without saying so in WM_PROTOCOLS): asked once
+    // before the typing, while the target is idle. Xt programs such as xterm are never asked: they take
+    // any WM_PROTOCOLS message for a close request.
     void probeTarget() {
-        targetAnswers = pingTarget != 0 && ping(std::chrono::milliseconds(250));
+        targetAnswers = pingTarget != 0 && X11WindowMayBeProbedWithPing(display, pingTarget) &&
+                        ping(std::chrono::milliseconds(250));
         stats.targetAnswered = targetAnswers;
         answeringTarget = targetAnswers ? pingTarget : 0;
     }

@@ -2,6 +2,7 @@
 leaves the keyboard changed."""
 import os
 import signal
+import subprocess
 import tempfile
 
 import xlib
@@ -34,6 +35,11 @@ class Typing(DesktopTestCase):
 
     def start_typing(self):
         """Starts Varnel in keystroke mode and sends the kanji slot; returns once the typing is under way."""
+        varnel = self.start_in_keystroke_mode()
+        self.send_kanji(varnel)
+        return varnel
+
+    def start_in_keystroke_mode(self):
         varnel = Varnel(self.desktop, [self.slots])
         varnel.click_twips(3240 + 187, 70 + 187)  # the settings button
         settings = self.desktop.find_window('^Varnelの詳細設定$')
@@ -41,8 +47,27 @@ class Typing(DesktopTestCase):
             self.desktop.click(settings, x // TWIPS_PER_PIXEL, y // TWIPS_PER_PIXEL)
         poll(lambda: not self.desktop.run(['xdotool', 'search', '--onlyvisible', '--name', '^Varnelの詳細設定$'],
                                           check=False).split(), what='the settings dialog to close')
-        self.send_kanji(varnel)
         return varnel
+
+    def test_typing_into_a_terminal_leaves_it_open(self):
+        # xterm takes any WM_PROTOCOLS message for a close request: typing must not ping it.
+        write_slot_file(self.slots, {1: ['漢字 and ascii'], 2: ['second slot']})
+        varnel = self.start_in_keystroke_mode()
+        out = os.path.join(tempfile.mkdtemp(prefix='varnel-term-'), 'typed')
+        terminal = self.desktop.start(['xterm', '-T', 'Varnel terminal', '-e', 'sh', '-c',
+                                       f'stty -icanon -echo; cat > {out}'],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        window = self.desktop.find_window('^Varnel terminal$', timeout=30)
+        self.desktop.activate(window)
+        varnel.wait_for_target(window)
+        varnel.click_send(1)
+        def typed():
+            if not os.path.exists(out):
+                return ''
+            with open(out, encoding='utf-8') as f:
+                return f.read()
+        poll(lambda: typed() == '漢字 and ascii', timeout=10, what='the text in the terminal')
+        self.assertIsNone(terminal.poll(), 'the terminal closed')
 
     def send_kanji(self, varnel):
         self.target.set_text('')
