@@ -43,12 +43,12 @@ void ShowStateToOtherPrograms(AppContext& ctx) {
     WindowSystem& windows = ctx.platform.windows;
     const WindowHandle target = ctx.state.TargetWindow;
     if (own.ShownTarget != target &&
-        windows.showValue(ctx.form.hWnd(), ShownValue::TargetWindow, target).ok()) {
+        windows.showValue(ctx.form.nativeHandle(), ShownValue::TargetWindow, target).ok()) {
         own.ShownTarget = target;
     }
     const std::uint64_t captured = own.CapturedTexts;
     if (own.ShownCaptures != captured &&
-        windows.showValue(ctx.form.hWnd(), ShownValue::CapturedTexts, captured).ok()) {
+        windows.showValue(ctx.form.nativeHandle(), ShownValue::CapturedTexts, captured).ok()) {
         own.ShownCaptures = captured;
     }
 }

@@ -32,7 +32,7 @@ void FitSlotsToWidth(MainForm& form) {
 
 void SelectZOrder(AppContext& ctx, std::int16_t index) {
     ctx.mainState.ZOrderMode = index;
-    SetZOrder(ctx.platform.windows, ctx.form.hWnd(), ctx.mainState.ZOrderMode);
+    SetZOrder(ctx.platform.windows, ctx.form.nativeHandle(), ctx.mainState.ZOrderMode);
 }
 
 }  // namespace varnel

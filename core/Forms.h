@@ -36,8 +36,8 @@ class Slots {
 // The main window.
 class MainForm : public Slots {
   public:
-    // The window's handle (hWnd); creates the native window if needed.
-    virtual WindowHandle hWnd() = 0;
+    // The window's handle (an HWND on Windows, an X window id on X11); creates the native window if needed.
+    virtual WindowHandle nativeHandle() = 0;
     // Moves the window horizontally; twips, outer left edge on the screen.
     virtual void setLeft(double twips) = 0;
     // Shows the window (it stays where it is).

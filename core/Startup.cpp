@@ -60,7 +60,7 @@ Status LoadMainWindow(AppContext& ctx) {
     }
 
     // Our own handle, so that the tick never takes the main window for the target.
-    own.OwnWindow = ctx.form.hWnd();
+    own.OwnWindow = ctx.form.nativeHandle();
 
     // Start values.
     state.SendMode = SendByPaste;

@@ -75,7 +75,7 @@ void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
     // the foreground, the tick has made the dialog itself the target; saving that would send the focus
     // to the dialog just as it goes away, so the target saved at the earlier opening stays then.
     const WindowHandle target = ctx_.state.TargetWindow;
-    if (!(open && target != 0 && target == form_.hWnd())) {
+    if (!(open && target != 0 && target == form_.nativeHandle())) {
         ctx_.state.SavedTarget = target;
     }
 
@@ -90,7 +90,7 @@ void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
         form_.show();
         form_.activate();
     }
-    ctx_.mainState.EditDialogWindow = form_.hWnd();  // the tick may make it the target
+    ctx_.mainState.EditDialogWindow = form_.nativeHandle();  // the tick may make it the target
 
     // 3 to 5. Caption, a copy of the slot's text, and the slot number in Tag.
     form_.setCaption(EditDialogCaption(index));
@@ -102,7 +102,7 @@ void EditDialogHandlers::FillEditDialog() {
     // The dialog stays above every window that is not topmost. The window system is asked once the
     // dialog is shown: a request for a window that is not mapped yet may go unheard. (The Qt dialog
     // also asks for the topmost layer when it is created, so it is never shown below it.)
-    SetZOrder(ctx_.platform.windows, form_.hWnd(), static_cast<std::int16_t>(ZOrderMode::Topmost));
+    SetZOrder(ctx_.platform.windows, form_.nativeHandle(), static_cast<std::int16_t>(ZOrderMode::Topmost));
 }
 
 void EditDialogHandlers::StoreEditedSlot() {

@@ -26,7 +26,7 @@ class EditForm {
     // Restores the dialog if it is minimized, brings it to the front and makes it the active window.
     virtual void activate() = 0;
     // The dialog's top-level window; only called while it is loaded.
-    virtual WindowHandle hWnd() = 0;
+    virtual WindowHandle nativeHandle() = 0;
 
     virtual void setCaption(const std::u16string& caption) = 0;
     // The text of the dialog's text box, whole.

@@ -232,19 +232,19 @@ void OpenSettingsDialog(AppContext& ctx, settings::Dialog& dialog) {
     // dialog itself the target; saving that would send the focus to the dialog just as it goes away,
     // so the target saved when it was opened stays then (as the edit dialog does).
     const WindowHandle target = ctx.state.TargetWindow;
-    if (!(dialog.isLoaded() && target != 0 && target == dialog.hWnd())) {
+    if (!(dialog.isLoaded() && target != 0 && target == dialog.nativeHandle())) {
         ctx.state.SavedTarget = target;
     }
     if (dialog.isLoaded()) {
         dialog.show();
-        ctx.mainState.SettingsDialogWindow = dialog.hWnd();  // the tick may make it the target
-        ctx.platform.windows.makeForeground(dialog.hWnd());
+        ctx.mainState.SettingsDialogWindow = dialog.nativeHandle();  // the tick may make it the target
+        ctx.platform.windows.makeForeground(dialog.nativeHandle());
         return;
     }
     dialog.load();
     dialog.show();
-    ctx.mainState.SettingsDialogWindow = dialog.hWnd();
-    SetZOrder(ctx.platform.windows, dialog.hWnd(), 1);
+    ctx.mainState.SettingsDialogWindow = dialog.nativeHandle();
+    SetZOrder(ctx.platform.windows, dialog.nativeHandle(), 1);
 }
 
 }  // namespace varnel

@@ -365,8 +365,8 @@ class MainForm : public varnel::MainForm {
         backgrounds[index - 1] = colour;
         return true;
     }
-    WindowHandle hWnd() override {
-        log_.record("form.hWnd");
+    WindowHandle nativeHandle() override {
+        log_.record("form.nativeHandle");
         return handle;
     }
     void setLeft(double twips) override {

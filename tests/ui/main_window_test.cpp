@@ -28,7 +28,7 @@ class MainWindowTest : public QObject {
         AppState state;
         MainWindowState members;
         MainWindow window{state, members};
-        QtTickTimer timer{window.timer1()};
+        QtTickTimer timer{window.tickTimer()};
         Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
         Loaded() {
             window.attach(platform);
@@ -242,8 +242,8 @@ class MainWindowTest : public QObject {
                 shown = menu.menu().geometry();
                 menu.menu().close();
             });
-            menu.TrackPopupMenu(ScreenPoint{static_cast<std::int16_t>(slot.left() + 10),
-                                            static_cast<std::int16_t>(slot.top() + 5)});
+            menu.showMenuAt(ScreenPoint{static_cast<std::int16_t>(slot.left() + 10),
+                                        static_cast<std::int16_t>(slot.top() + 5)});
             QVERIFY(shown.isValid());
             QVERIFY2(!shown.intersects(slot), qPrintable(QStringLiteral("%1").arg(top)));
         }
@@ -369,8 +369,8 @@ class MainWindowTest : public QObject {
         AppState state;
         MainWindowState members;
         MainWindow window(state, members);
-        QVERIFY(window.timer1().isActive());
-        QCOMPARE(window.timer1().interval(), 200);
+        QVERIFY(window.tickTimer().isActive());
+        QCOMPARE(window.tickTimer().interval(), 200);
     }
 
     // The target and the capture count are shown to other programs after ticks and at once after a

@@ -30,7 +30,7 @@ class FakeEditForm : public EditForm {
         log_.record("edit.activate");
         windows_.foreground = DialogHandle;
     }
-    WindowHandle hWnd() override { return DialogHandle; }
+    WindowHandle nativeHandle() override { return DialogHandle; }
     void setCaption(const std::u16string& c) override { caption = c; }
     std::u16string text() const override { return box; }
     void setText(SharedText t) override { box = t.str(); }

@@ -289,7 +289,7 @@ class FakeDialog : public settings::Dialog {
         loaded = true;
     }
     void show() override { log_.record("dialog.show"); }
-    WindowHandle hWnd() override { return 0x800; }
+    WindowHandle nativeHandle() override { return 0x800; }
     bool loaded = false;
     WindowHandle savedAtLoad = 0;
 

@@ -68,9 +68,10 @@ TEST(LoadMainWindow, RunsTheStepsInOrderWithTheStartValues) {
     w.windows.monitor = {0, 0, 1024, 768};
     LoadMainWindow(w.ctx);
 
-    EXPECT_EQ(w.log.calls, (std::vector<std::string>{"primaryMonitorArea", "form.setLeft 11265", "form.hWnd",
-                                                     "files.argumentString", "files.match ", "form.show",
-                                                     "setZOrder 5242881 1", "slot.background 1 capture"}));
+    EXPECT_EQ(w.log.calls,
+              (std::vector<std::string>{"primaryMonitorArea", "form.setLeft 11265", "form.nativeHandle",
+                                        "files.argumentString", "files.match ", "form.show",
+                                        "setZOrder 5242881 1", "slot.background 1 capture"}));
     EXPECT_EQ(w.mainState.OwnWindow, w.form.handle);
     EXPECT_EQ(w.state.SendMode, 0);
     EXPECT_EQ(w.state.CaptureEnabled, 1);

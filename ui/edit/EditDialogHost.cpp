@@ -42,7 +42,7 @@ void EditDialogHost::activate() {
     dialog_->activateWindow();
 }
 
-WindowHandle EditDialogHost::hWnd() {
+WindowHandle EditDialogHost::nativeHandle() {
     return dialog_ ? static_cast<WindowHandle>(dialog_->winId()) : 0;
 }
 

@@ -74,29 +74,29 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
         conversionButtons_[i] = captionButton(
             QString::fromUtf16(conversions[i].caption), conversions[i].points,
             QString::fromUtf16(conversions[i].tooltip), ConversionButtonLeft + ConversionButtonStep * i);
-        conversionButtons_[i]->setObjectName(QStringLiteral("Command2_%1").arg(i));
+        conversionButtons_[i]->setObjectName(QStringLiteral("conversionButton_%1").arg(i));
     }
     settingsButton_ = pictureButton(":/settings.xpm", QStringLiteral("詳細設定ウィンドウを表示します"),
                                     SettingsButtonLeft, TopRowTop);
-    settingsButton_->setObjectName(QStringLiteral("Command5"));
-    zOrderButtons_[1]->setObjectName(QStringLiteral("Command1_1"));
-    zOrderButtons_[2]->setObjectName(QStringLiteral("Command1_2"));
+    settingsButton_->setObjectName(QStringLiteral("settingsButton"));
+    zOrderButtons_[1]->setObjectName(QStringLiteral("zOrderButton_1"));
+    zOrderButtons_[2]->setObjectName(QStringLiteral("zOrderButton_2"));
 
     const QFont slotFont = FixedGothicFont(9.75);
     for (int i = 1; i <= 10; ++i) {
         const int top = SlotRowTop(i);
         copyButtons_[i] = pictureButton(":/copy.xpm", QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"),
                                         CopyButtonLeft, top);
-        copyButtons_[i]->setObjectName(QStringLiteral("Command3_%1").arg(i));
+        copyButtons_[i]->setObjectName(QStringLiteral("copyButton_%1").arg(i));
         // Ten rows of buttons with one tooltip each: the name says which slot a button is for, the
         // tooltip stays the description.
         copyButtons_[i]->setAccessibleName(QStringLiteral("スロット %1 をコピー").arg(i));
         sendButtons_[i] = pictureButton(":/send.xpm", QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"),
                                         SendButtonLeft, top);
-        sendButtons_[i]->setObjectName(QStringLiteral("Command4_%1").arg(i));
+        sendButtons_[i]->setObjectName(QStringLiteral("sendButton_%1").arg(i));
         sendButtons_[i]->setAccessibleName(QStringLiteral("スロット %1 を送る").arg(i));
         auto* slot = new SlotEdit(i, this);
-        slot->setObjectName(QStringLiteral("Text1_%1").arg(i));
+        slot->setObjectName(QStringLiteral("slot_%1").arg(i));
         slot->setFont(slotFont);
         slot->setGeometry(i == 5 ? twips_.rect(SlotLeft, top, Slot5Width, Slot5Height)
                                  : twips_.rect(SlotLeft, top, SlotWidth, SlotHeight));
@@ -125,9 +125,9 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
     connectHandlers();
     QCoreApplication::instance()->installEventFilter(this);
 
-    timer1_.setInterval(TimerIntervalMs);
-    connect(&timer1_, &QTimer::timeout, this, &MainWindow::onTick);
-    timer1_.start();
+    tickTimer_.setInterval(TimerIntervalMs);
+    connect(&tickTimer_, &QTimer::timeout, this, &MainWindow::onTick);
+    tickTimer_.start();
 }
 
 MainWindow::~MainWindow() = default;
@@ -214,7 +214,7 @@ bool MainWindow::setBackground(std::int16_t index, SlotBackground colour) {
     return true;
 }
 
-WindowHandle MainWindow::hWnd() {
+WindowHandle MainWindow::nativeHandle() {
     return static_cast<WindowHandle>(winId());
 }
 
@@ -225,7 +225,7 @@ void MainWindow::setLeft(double twips) {
 void MainWindow::show() {
     if (!isVisible() && context_) {
         // Without it a tiling manager would tile the window; a failure leaves it to the manager.
-        (void)context_->platform.windows.keepFloating(hWnd());
+        (void)context_->platform.windows.keepFloating(nativeHandle());
         KeepBaseSizeSound(*this);
     }
     QWidget::show();
@@ -415,7 +415,7 @@ void MainWindow::paintEvent(QPaintEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (!unloaded_) {
         unloaded_ = true;
-        timer1_.stop();
+        tickTimer_.stop();
         UnloadSecondaryWindows(*this);
     }
     event->accept();

@@ -29,7 +29,9 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     ~MainWindow() override;
 
     // The 200 ms tick timer; running from creation.
-    QTimer& timer1() { return timer1_; }
+    QTimer& tickTimer() { return tickTimer_; }
+    // The former name of tickTimer(), for callers not yet moved to it.
+    QTimer& timer1() { return tickTimer_; }
     // Connects the behaviour to the platform services. Must come before LoadMainWindow.
     void attach(Platform& platform);
     // Runs start-up (LoadMainWindow). The window shows itself during it. Fails when the named slot
@@ -57,7 +59,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     SharedText sharedText(std::int16_t index) const override;
     bool setSharedText(std::int16_t index, const SharedText& text) override;
     bool setBackground(std::int16_t index, SlotBackground colour) override;
-    WindowHandle hWnd() override;
+    WindowHandle nativeHandle() override;
     void setLeft(double twips) override;
     void show() override;
     double width() const override;
@@ -102,7 +104,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     AppState& state_;
     MainWindowState& members_;
     Twips twips_;
-    QTimer timer1_;
+    QTimer tickTimer_;
     std::array<QPushButton*, 3> zOrderButtons_{};  // indices 1 and 2
     std::array<QPushButton*, 6> conversionButtons_{};
     std::array<QPushButton*, 11> copyButtons_{};  // indices 1..10

@@ -212,7 +212,7 @@ void Win32EditDialogHost::activate() {
     SetForegroundWindow(dialog_->window());
 }
 
-WindowHandle Win32EditDialogHost::hWnd() {
+WindowHandle Win32EditDialogHost::nativeHandle() {
     return dialog_ ? static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(dialog_->window())) : 0;
 }
 
@@ -256,7 +256,7 @@ void Win32EditDialogHost::destroy() {
     ShowWindow(dialog_->window(), SW_HIDE);
     Win32EventPump::removeDialog(dialog_->window());
     closed_.push_back(std::move(dialog_));
-    PostMessageW(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx_.form.hWnd())),
+    PostMessageW(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx_.form.nativeHandle())),
                  Win32MainWindow::ReapClosedDialogs, 0, 0);
 }
 

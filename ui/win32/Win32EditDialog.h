@@ -85,7 +85,7 @@ class Win32EditDialogHost : public EditForm {
     void load() override;
     void show() override;
     void activate() override;
-    WindowHandle hWnd() override;
+    WindowHandle nativeHandle() override;
     void setCaption(const std::u16string& caption) override;
     std::u16string text() const override;
     SharedText sharedText() const override;

@@ -85,7 +85,7 @@ class Win32SlotMenu : public SlotMenu {
     Win32SlotMenu(const Win32SlotMenu&) = delete;
     Win32SlotMenu& operator=(const Win32SlotMenu&) = delete;
 
-    std::int16_t TrackPopupMenu(ScreenPoint at) override {
+    std::int16_t showMenuAt(ScreenPoint at) override {
         if (menu_ == nullptr) {
             return NoCommand;
         }
@@ -383,7 +383,7 @@ bool Win32MainWindow::setBackground(std::int16_t index, SlotBackground colour) {
     return true;
 }
 
-WindowHandle Win32MainWindow::hWnd() {
+WindowHandle Win32MainWindow::nativeHandle() {
     return static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(window_));
 }
 
@@ -669,7 +669,7 @@ LRESULT Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_NCDESTROY:
             // A window's properties must be gone before it is.
-            Win32WindowSystem::removeShownValues(hWnd());
+            Win32WindowSystem::removeShownValues(nativeHandle());
             break;
         case WM_ENDSESSION:
             // The session ends: as when the window closes (a running typing stops and gives the

@@ -34,7 +34,7 @@ class Win32MainWindow : public MainForm, public SecondaryForms {
     // file could not be loaded.
     Status load();
     AppContext& context() { return *context_; }
-    Win32TickTimer& timer1() { return *timer_; }
+    Win32TickTimer& tickTimer() { return *timer_; }
     HWND window() const { return window_; }
     // A control by its id (ControlIds.h).
     HWND control(int id) const { return GetDlgItem(window_, id); }
@@ -53,7 +53,7 @@ class Win32MainWindow : public MainForm, public SecondaryForms {
     SharedText sharedText(std::int16_t index) const override;
     bool setSharedText(std::int16_t index, const SharedText& text) override;
     bool setBackground(std::int16_t index, SlotBackground colour) override;
-    WindowHandle hWnd() override;
+    WindowHandle nativeHandle() override;
     void setLeft(double twips) override;
     void show() override;
     double width() const override;

@@ -32,28 +32,28 @@ struct Placement {
 // Every control, in the order it is created: the order the controls are read in, frame by frame
 // from the top, the closing buttons last; frames and labels take no focus.
 const Placement Placements[] = {
-    {ids::VersionFrame, nullptr, L::Frame4},
-    {ids::VersionLabel, &L::Frame4, L::Label3},
-    {ids::SendModeFrame, nullptr, L::Frame1},
-    {ids::SendModeOption + 0, &L::Frame1, L::Option1[0]},
-    {ids::SendModeOption + 1, &L::Frame1, L::Option1[1]},
-    {ids::ImeLabel, &L::Frame1, L::Label2},
-    {ids::CaptureFrame, nullptr, L::Frame2},
-    {ids::CaptureCheck, &L::Frame2, L::Check1},
-    {ids::RotationCombo, &L::Frame2, L::Combo1},
-    {ids::RotationLabel, &L::Frame2, L::Label1},
-    {ids::DisplayFrame, nullptr, L::Frame3},
-    {ids::DisplayOption + 0, &L::Frame3, L::Option2[0]},
-    {ids::DisplayOption + 1, &L::Frame3, L::Option2[1]},
-    {ids::DisplayOption + 2, &L::Frame3, L::Option2[2]},
-    {ids::ClearFrame, nullptr, L::Frame5},
-    {ids::ClearAllButton, &L::Frame5, L::Command3},
-    {ids::SettingsOk, nullptr, L::Command1},
-    {ids::SettingsCancel, nullptr, L::Command2},
+    {ids::VersionFrame, nullptr, L::VersionFrame},
+    {ids::VersionLabel, &L::VersionFrame, L::VersionLabel},
+    {ids::SendModeFrame, nullptr, L::SendModeFrame},
+    {ids::SendModeOption + 0, &L::SendModeFrame, L::SendModeOptions[0]},
+    {ids::SendModeOption + 1, &L::SendModeFrame, L::SendModeOptions[1]},
+    {ids::ImeLabel, &L::SendModeFrame, L::ImeLabel},
+    {ids::CaptureFrame, nullptr, L::CaptureFrame},
+    {ids::CaptureCheck, &L::CaptureFrame, L::CaptureCheck},
+    {ids::RotationCombo, &L::CaptureFrame, L::RotationCombo},
+    {ids::RotationLabel, &L::CaptureFrame, L::RotationLabel},
+    {ids::DisplayFrame, nullptr, L::DisplayFrame},
+    {ids::DisplayOption + 0, &L::DisplayFrame, L::DisplaySizeOptions[0]},
+    {ids::DisplayOption + 1, &L::DisplayFrame, L::DisplaySizeOptions[1]},
+    {ids::DisplayOption + 2, &L::DisplayFrame, L::DisplaySizeOptions[2]},
+    {ids::ClearFrame, nullptr, L::ClearFrame},
+    {ids::ClearAllButton, &L::ClearFrame, L::ClearAllButton},
+    {ids::SettingsOk, nullptr, L::OkButton},
+    {ids::SettingsCancel, nullptr, L::CancelButton},
 };
 
 HWND OwnerOf(AppContext& ctx) {
-    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx.form.hWnd()));
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx.form.nativeHandle()));
 }
 
 }  // namespace
@@ -122,7 +122,7 @@ void Win32SettingsDialog::createControls() {
     CreateControl(window_, L"BUTTON", L"決定", Button, ids::SettingsOk);
     CreateControl(window_, L"BUTTON", L"キャンセル", Button, ids::SettingsCancel);
     // The frames lie under everything else (they take no focus, so the keyboard order stays), so
-    // that Label1, which does not paint under the combo box, is not hidden by its frame either.
+    // that the rotation label, which does not paint under the combo box, is not hidden by its frame either.
     for (int frame :
          {ids::VersionFrame, ids::SendModeFrame, ids::CaptureFrame, ids::DisplayFrame, ids::ClearFrame}) {
         SetWindowPos(control(frame), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -163,7 +163,7 @@ void Win32SettingsDialog::applyDpi(int dpi) {
 
 namespace {
 
-// Label1's text before and after its run of ideographic spaces.
+// The rotation label's text before and after its run of ideographic spaces.
 std::pair<std::wstring, std::wstring> GapParts(const std::u16string& text) {
     const std::wstring whole(text.begin(), text.end());
     const std::size_t run = whole.find(L"\u3000\u3000");
@@ -389,7 +389,7 @@ void Win32SettingsDialogHost::show() {
     }
 }
 
-WindowHandle Win32SettingsDialogHost::hWnd() {
+WindowHandle Win32SettingsDialogHost::nativeHandle() {
     return static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(dialog_->window()));
 }
 

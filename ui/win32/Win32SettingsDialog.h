@@ -87,7 +87,7 @@ class Win32SettingsDialogHost : private settings::Dialog {
     bool isLoaded() const override { return dialog_ && !dialog_->isClosed(); }
     void load() override;
     void show() override;
-    WindowHandle hWnd() override;
+    WindowHandle nativeHandle() override;
 
     AppContext& ctx_;
     std::unique_ptr<Win32SettingsDialog> dialog_;
