@@ -9,8 +9,8 @@ void WindowSizeChange(AppContext& ctx) {
     if (mode < 0 || mode > 2) {
         return;
     }
-    ctx.form.setHeight(PresetHeight[mode]);
-    ctx.form.setWidth(PresetWidth);
+    ctx.mainWindow.setOuterHeightTwips(PresetHeight[mode]);
+    ctx.mainWindow.setOuterWidthTwips(PresetWidth);
 }
 
 void CycleDisplayMode(AppContext& ctx) {
@@ -18,21 +18,21 @@ void CycleDisplayMode(AppContext& ctx) {
     WindowSizeChange(ctx);
 }
 
-void FitSlotsToWidth(MainForm& form) {
-    if (form.isMinimized()) {
+void FitSlotsToWidth(MainWindowView& window) {
+    if (window.isMinimized()) {
         return;
     }
-    if (form.width() < MinimumWindowWidth) {
-        form.setWidth(MinimumWindowWidth);
+    if (window.outerWidthTwips() < MinimumWindowWidth) {
+        window.setOuterWidthTwips(MinimumWindowWidth);
     }
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
-        form.setSlotWidth(i, form.width() - SlotWidthAllowance);
+        window.setSlotWidth(i, window.outerWidthTwips() - SlotWidthAllowance);
     }
 }
 
 void SelectZOrder(AppContext& ctx, std::int16_t index) {
     ctx.mainState.ZOrderMode = index;
-    SetZOrder(ctx.platform.windows, ctx.form.nativeHandle(), ctx.mainState.ZOrderMode);
+    SetZOrder(ctx.platform.windows, ctx.mainWindow.nativeHandle(), ctx.mainState.ZOrderMode);
 }
 
 }  // namespace varnel

@@ -22,7 +22,7 @@ void CycleDisplayMode(AppContext& ctx);
 
 // Every size change: keeps the window at least 1800 wide and stretches the slots to its width.
 // A minimized window is left alone; a maximized one follows the rule like any other size.
-void FitSlotsToWidth(MainForm& form);
+void FitSlotsToWidth(MainWindowView& window);
 
 // The z-order buttons: 1 keeps the main window above all others, 2 sends it behind all of them.
 void SelectZOrder(AppContext& ctx, std::int16_t index);

@@ -56,11 +56,11 @@ Status LoadMainWindow(AppContext& ctx) {
 
     // Dock near the right edge of the primary monitor.
     if (const auto left = DockedLeftTwips(monitor)) {
-        ctx.form.setLeft(*left);
+        ctx.mainWindow.setLeft(*left);
     }
 
     // Our own handle, so that the tick never takes the main window for the target.
-    own.OwnWindow = ctx.form.nativeHandle();
+    own.OwnWindow = ctx.mainWindow.nativeHandle();
 
     // Start values.
     state.SendMode = SendByPaste;
@@ -74,18 +74,18 @@ Status LoadMainWindow(AppContext& ctx) {
 
     // Topmost and visible.
     own.ZOrderMode = 1;
-    ctx.form.show();
+    ctx.mainWindow.show();
     SetZOrder(ctx.platform.windows, own.OwnWindow, own.ZOrderMode);
 
     // The capture colour on the slots the capture rotates over.
-    PaintCaptureSlots(state, ctx.form);
+    PaintCaptureSlots(state, ctx.mainWindow);
     return slotFile;
 }
 
-void UnloadSecondaryWindows(SecondaryForms& forms) {
-    forms.unloadMenuForm();
-    forms.unloadSettingsDialog();
-    forms.unloadEditDialog();
+void UnloadSecondaryWindows(SecondaryWindows& windows) {
+    windows.unloadSlotMenu();
+    windows.unloadSettingsDialog();
+    windows.unloadEditDialog();
 }
 
 }  // namespace varnel

@@ -39,7 +39,7 @@ void PaintCaptureSlots(const AppState& state, Slots& slots);
 // capture off and the slots empty): the front end tells the user why.
 Status LoadMainWindow(AppContext& ctx);
 
-// UnloadSecondaryWindows: unloads the menu form, then the settings dialog, then the edit dialog.
-void UnloadSecondaryWindows(SecondaryForms& forms);
+// UnloadSecondaryWindows: unloads the slot menu, then the settings dialog, then the edit dialog.
+void UnloadSecondaryWindows(SecondaryWindows& windows);
 
 }  // namespace varnel

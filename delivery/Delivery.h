@@ -12,11 +12,11 @@
 // clicks one of the program's windows (StopTyping), presses Escape (the keyboard watches for it), or
 // the program is ending (ShutDownDeliveries). A click on a send, copy or conversion button during the
 // typing both stops it and queues that delivery, which then runs as usual. A key operation that fails
-// is reported to the user through MainForm::reportKeyFailure, and so is a send or conversion that sent
+// is reported to the user through MainWindowView::reportKeyFailure, and so is a send or conversion that sent
 // nothing because the focus return failed; a clipboard that could not be set (a copy, a paste, the
-// text put back after it) through MainForm::reportClipboardFailure. A paste whose target did not ask
+// text put back after it) through MainWindowView::reportClipboardFailure. A paste whose target did not ask
 // for the text within PasteRequestBound is no proof that it failed (a clipboard manager's fetch can
-// hide the target's own), so it is only written to MainForm::writeDiagnostic.
+// hide the target's own), so it is only written to MainWindowView::writeDiagnostic.
 #pragma once
 
 #include <chrono>

@@ -69,13 +69,13 @@ void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
         pendingOpening_ = index;
         return;
     }
-    const bool open = form_.isLoaded();
+    const bool open = dialog_.isLoaded();
 
     // Remember where the focus goes back to. While the dialog is open and was the last window in
     // the foreground, the tick has made the dialog itself the target; saving that would send the focus
     // to the dialog just as it goes away, so the target saved at the earlier opening stays then.
     const WindowHandle target = ctx_.state.TargetWindow;
-    if (!(open && target != 0 && target == form_.nativeHandle())) {
+    if (!(open && target != 0 && target == dialog_.nativeHandle())) {
         ctx_.state.SavedTarget = target;
     }
 
@@ -83,35 +83,35 @@ void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
     // since it may be minimized or covered, also brought to the front and activated: the user has
     // just asked to edit a slot and should see the dialog that edits it.
     if (!open) {
-        form_.load();
-        form_.show();
+        dialog_.load();
+        dialog_.show();
         FillEditDialog();
     } else {
-        form_.show();
-        form_.activate();
+        dialog_.show();
+        dialog_.activate();
     }
-    ctx_.mainState.EditDialogWindow = form_.nativeHandle();  // the tick may make it the target
+    ctx_.mainState.EditDialogWindow = dialog_.nativeHandle();  // the tick may make it the target
 
     // 3 to 5. Caption, a copy of the slot's text, and the slot number in Tag.
-    form_.setCaption(EditDialogCaption(index));
-    form_.setText(ctx_.form.sharedText(index));
-    form_.setTag(Decimal(index));
+    dialog_.setCaption(EditDialogCaption(index));
+    dialog_.setText(ctx_.mainWindow.sharedText(index));
+    dialog_.setTag(Decimal(index));
 }
 
 void EditDialogHandlers::FillEditDialog() {
     // The dialog stays above every window that is not topmost. The window system is asked once the
     // dialog is shown: a request for a window that is not mapped yet may go unheard. (The Qt dialog
     // also asks for the topmost layer when it is created, so it is never shown below it.)
-    SetZOrder(ctx_.platform.windows, form_.nativeHandle(), static_cast<std::int16_t>(ZOrderMode::Topmost));
+    SetZOrder(ctx_.platform.windows, dialog_.nativeHandle(), static_cast<std::int16_t>(ZOrderMode::Topmost));
 }
 
 void EditDialogHandlers::StoreEditedSlot() {
-    if (closing_ || !form_.isLoaded()) {
+    if (closing_ || !dialog_.isLoaded()) {
         return;
     }
     // Whatever the slot holds now (a capture may have written into it meanwhile) is replaced.
-    if (const auto slot = ParseSlotTag(form_.tag())) {
-        ctx_.form.setSharedText(*slot, form_.sharedText());
+    if (const auto slot = ParseSlotTag(dialog_.tag())) {
+        ctx_.mainWindow.setSharedText(*slot, dialog_.sharedText());
     }
     close();
 }
@@ -121,12 +121,12 @@ void EditDialogHandlers::CancelEdit() {
 }
 
 void EditDialogHandlers::close() {
-    if (closing_ || !form_.isLoaded()) {
+    if (closing_ || !dialog_.isLoaded()) {
         return;
     }
     closing_ = true;
     ReturnFocusFromDialog(ctx_);
-    form_.destroy();
+    dialog_.destroy();
     closing_ = false;
 
     if (pendingOpening_) {

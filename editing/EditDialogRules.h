@@ -13,9 +13,9 @@ namespace varnel {
 // The edit dialog as its handlers see it. The dialog exists only while it is open: it is created at an
 // opening and destroyed, with its caption, text and Tag, when it closes. The Qt dialog host
 // implements this; tests fake it.
-class EditForm {
+class EditDialogView {
   public:
-    virtual ~EditForm() = default;
+    virtual ~EditDialogView() = default;
 
     // Whether the dialog exists (is open) now.
     virtual bool isLoaded() const = 0;
@@ -59,7 +59,7 @@ std::optional<std::int16_t> ParseSlotTag(std::u16string_view tag);
 // double-click on a slot opens the dialog anew as soon as the running close is done.
 class EditDialogHandlers {
   public:
-    EditDialogHandlers(AppContext& ctx, EditForm& form) : ctx_(ctx), form_(form) {}
+    EditDialogHandlers(AppContext& ctx, EditDialogView& dialog) : ctx_(ctx), dialog_(dialog) {}
 
     // Opens the dialog for slot `index`, creating it on first use; an open dialog is refilled with the
     // chosen slot and brought to the front.
@@ -80,7 +80,7 @@ class EditDialogHandlers {
     void FillEditDialog();
 
     AppContext& ctx_;
-    EditForm& form_;
+    EditDialogView& dialog_;
     bool closing_ = false;
     bool unloaded_ = false;
     std::optional<std::int16_t> pendingOpening_;

@@ -205,9 +205,9 @@ void ApplySettings(AppContext& ctx, Controls& controls) {
     state.CaptureEnabled = controls.captureCheck() == 1 ? 1 : 0;
     state.RotationCount = RotationCountFromText(controls.rotationCountBoxText());
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
-        ctx.form.setBackground(i, SlotBackground::Window);
+        ctx.mainWindow.setBackground(i, SlotBackground::Window);
     }
-    PaintCaptureSlots(state, ctx.form);
+    PaintCaptureSlots(state, ctx.mainWindow);
     controls.unload();
 }
 
@@ -217,7 +217,7 @@ void CancelSettings(Controls& controls) {
 
 void ClearAllSlots(AppContext& ctx) {
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
-        ctx.form.setText(i, std::u16string{});
+        ctx.mainWindow.setText(i, std::u16string{});
     }
 }
 

@@ -82,7 +82,7 @@ void OnSlotMouseDown(AppContext& ctx, SlotMenu& menu, const SlotMenuAnchor& anch
     }
     const TwipsPerPixel twips = ctx.platform.windows.twipsPerPixel().valueOr(TwipsPerPixel{});
     const std::int16_t command = menu.showMenuAt(SlotMenuPosition(anchor, x, y, twips));
-    ApplySlotMenuCommand(ctx.form, index, command);
+    ApplySlotMenuCommand(ctx.mainWindow, index, command);
 }
 
 }  // namespace varnel

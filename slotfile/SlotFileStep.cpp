@@ -19,7 +19,7 @@ Status SlotFileStartupStep(AppContext& ctx) {
     ctx.state.CaptureEnabled = 0;
     // A file that was found but cannot be read or decoded loads nothing; capture stays off, as for a
     // file without sections. The caller tells the user why.
-    return LoadSlotFile(path, files, ctx.platform.codepage, ctx.form);
+    return LoadSlotFile(path, files, ctx.platform.codepage, ctx.mainWindow);
 }
 
 }  // namespace varnel

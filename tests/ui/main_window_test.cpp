@@ -46,8 +46,8 @@ class MainWindowTest : public QObject {
         Loaded l;
         QCOMPARE(l.window.windowTitle(), QStringLiteral("Varnel"));
         QCOMPARE(l.window.size(), QSize(twips.px(3720), twips.px(2970)));
-        QCOMPARE(l.window.width(), 3840.0);  // outer twips, as the layout counts them
-        QCOMPARE(l.window.height(), 3375.0);
+        QCOMPARE(l.window.outerWidthTwips(), 3840.0);  // outer twips, as the layout counts them
+        QCOMPARE(l.window.outerHeightTwips(), 3375.0);
         QVERIFY(l.window.isVisible());
         QVERIFY(l.window.windowFlags() & Qt::WindowMinimizeButtonHint);
         QVERIFY(l.window.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -301,8 +301,8 @@ class MainWindowTest : public QObject {
             l.window.setText(2, u"abc");
             // Choose "大文字" as soon as the menu shows.
             QTimer::singleShot(50, [&l] {
-                if (l.window.menuForm() != nullptr) {
-                    QMenu& menu = l.window.menuForm()->menu();
+                if (l.window.slotMenu() != nullptr) {
+                    QMenu& menu = l.window.slotMenu()->menu();
                     menu.setActiveAction(menu.actions().at(4));
                     QTest::keyClick(&menu, Qt::Key_Return);
                 }
@@ -339,18 +339,18 @@ class MainWindowTest : public QObject {
         Loaded l;
         QTest::mouseClick(l.window.slotEdit(1)->viewport(), Qt::LeftButton);
         QTest::mouseClick(l.window.slotEdit(1)->viewport(), Qt::MiddleButton);
-        QVERIFY(l.window.menuForm() == nullptr);
+        QVERIFY(l.window.slotMenu() == nullptr);
         // A right press opens the menu (created on first use); close it as soon as it shows.
         QTimer::singleShot(50, [&l] {
-            if (l.window.menuForm() != nullptr) {
-                l.window.menuForm()->menu().close();
+            if (l.window.slotMenu() != nullptr) {
+                l.window.slotMenu()->menu().close();
             }
         });
         l.window.setText(1, u"unchanged");
         QTest::mousePress(l.window.slotEdit(1)->viewport(), Qt::RightButton);
-        QVERIFY(l.window.menuForm() != nullptr);
+        QVERIFY(l.window.slotMenu() != nullptr);
         QVERIFY(l.window.text(1) == u"unchanged");
-        QMenu& menu = l.window.menuForm()->menu();
+        QMenu& menu = l.window.slotMenu()->menu();
         QCOMPARE(menu.title(), QStringLiteral("編集"));
         const QStringList captions{"半角", "全角",    "ひらがな", "カタカナ", "大文字",   "小文字",
                                    "",     "Tab→ｶﾝﾏ", "ｶﾝﾏ→Tab",  "",         "空白削除", "削除"};
@@ -361,8 +361,8 @@ class MainWindowTest : public QObject {
             QCOMPARE(actions[i]->text(), captions[i]);
             QCOMPARE(actions[i]->data().toInt(), i + 2);
         }
-        l.window.unloadMenuForm();
-        QVERIFY(l.window.menuForm() == nullptr);
+        l.window.unloadSlotMenu();
+        QVERIFY(l.window.slotMenu() == nullptr);
     }
 
     void timerRunsAt200MsFromCreation() {

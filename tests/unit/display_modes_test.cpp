@@ -19,8 +19,8 @@ TEST_F(Display, DoubleClicksCycleThroughThePresetsAtWidth3840) {
     for (double h : heights) {
         w.form.outerWidth = 5000;  // the user had widened it
         CycleDisplayMode(w.ctx);
-        EXPECT_EQ(w.form.height(), h);
-        EXPECT_EQ(w.form.width(), 3840);
+        EXPECT_EQ(w.form.outerHeightTwips(), h);
+        EXPECT_EQ(w.form.outerWidthTwips(), 3840);
     }
     EXPECT_EQ(w.state.DisplayMode, 0);
 }
@@ -41,7 +41,7 @@ TEST_F(Display, HeightIsSetBeforeWidthAndOtherModesChangeNothing) {
 TEST_F(Display, ResizeKeepsTheMinimumWidthAndStretchesEverySlot) {
     w.form.outerWidth = 900;
     FitSlotsToWidth(w.form);
-    EXPECT_EQ(w.form.width(), 1800);
+    EXPECT_EQ(w.form.outerWidthTwips(), 1800);
     for (double width : w.form.slotWidths) {
         EXPECT_EQ(width, 615);
     }
@@ -56,7 +56,7 @@ TEST_F(Display, MinimizedWindowIsLeftAlone) {
     w.form.minimized = true;
     w.form.outerWidth = 200;
     FitSlotsToWidth(w.form);
-    EXPECT_EQ(w.form.width(), 200);
+    EXPECT_EQ(w.form.outerWidthTwips(), 200);
     EXPECT_EQ(w.form.slotWidths[4], 2685);
 }
 

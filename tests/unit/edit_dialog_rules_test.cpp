@@ -15,9 +15,9 @@ constexpr WindowHandle DialogHandle = 0x700001;
 
 // The edit dialog over the fakes: its window exists while it is loaded; the text box is a plain string that
 // a test edits as the user would.
-class FakeEditForm : public EditForm {
+class FakeEditDialogView : public EditDialogView {
   public:
-    FakeEditForm(fake::CallLog& log, fake::WindowSystem& windows) : log_(log), windows_(windows) {}
+    FakeEditDialogView(fake::CallLog& log, fake::WindowSystem& windows) : log_(log), windows_(windows) {}
 
     bool isLoaded() const override { return loaded; }
     void load() override {
@@ -58,7 +58,7 @@ class FakeEditForm : public EditForm {
 
 struct EditDialogTest : ::testing::Test {
     fake::World w;
-    FakeEditForm form{w.log, w.windows};
+    FakeEditDialogView form{w.log, w.windows};
     EditDialogHandlers handlers{w.ctx, form};
 
     void SetUp() override {

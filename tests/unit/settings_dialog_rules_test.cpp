@@ -191,8 +191,8 @@ TEST_F(Settings, OkAppliesEveryStepInOrder) {
     EXPECT_EQ(w.state.DisplayMode, 1);
     EXPECT_EQ(w.state.CaptureEnabled, 1);
     EXPECT_EQ(w.state.RotationCount, 3);
-    EXPECT_EQ(w.form.height(), 885);
-    EXPECT_EQ(w.form.width(), 3840);
+    EXPECT_EQ(w.form.outerHeightTwips(), 885);
+    EXPECT_EQ(w.form.outerWidthTwips(), 3840);
     std::vector<std::string> expected{"form.setHeight 885", "form.setWidth 3840"};
     for (int i = 1; i <= 10; ++i) {
         expected.push_back("slot.background " + std::to_string(i) + " window");
@@ -212,8 +212,8 @@ TEST_F(Settings, OkResizesEvenWithoutAChange) {
         w.form.outerWidth = 4400;
         w.form.outerHeight = 2000;
         settings::ApplySettings(w.ctx, controls);
-        EXPECT_EQ(w.form.width(), 3840);
-        EXPECT_EQ(w.form.height(), 3375);
+        EXPECT_EQ(w.form.outerWidthTwips(), 3840);
+        EXPECT_EQ(w.form.outerHeightTwips(), 3375);
     }
     EXPECT_EQ(w.log.count("form.setHeight 3375"), 2);
     EXPECT_EQ(w.state.RotationCount, 1);

@@ -366,7 +366,7 @@ TEST_F(Win32Keys, AnInputMethodThatDoesNotAnswerIsAFailureAndNothingIsRestoredAf
 // The delivery handlers themselves over these backends, with the EDIT as the target.
 TEST_F(Win32Keys, SlotsArePastedOrTypedAndASelectionIsConverted) {
     fake::CallLog log;
-    fake::MainForm form{log};
+    fake::MainWindowView form{log};
     fake::TickTimer timer{log};
     fake::Files files{log};
     fake::Codepage codepage{log};

@@ -115,14 +115,14 @@ TEST(Win32MainWindow, ControlsStandWhereTheLayoutPutsThemAt96Dpi) {
     GetClientRect(app.window.window(), &client);
     EXPECT_EQ(client.right, win32ui::Px(3720, 96));
     EXPECT_EQ(client.bottom, win32ui::Px(2970, 96));
-    EXPECT_DOUBLE_EQ(app.window.width(), 3840);
-    EXPECT_DOUBLE_EQ(app.window.height(), 3375);
+    EXPECT_DOUBLE_EQ(app.window.outerWidthTwips(), 3840);
+    EXPECT_DOUBLE_EQ(app.window.outerHeightTwips(), 3375);
     // Start-up: slot 1 in the capture colour, the others in the window colour.
     EXPECT_EQ(app.slotColour(1), Win32MainWindow::CaptureColour);
     EXPECT_EQ(app.slotColour(2), GetSysColor(COLOR_WINDOW));
     // Narrowing below the minimum width: the rule puts it back, and the slots follow.
-    app.window.setWidth(1000);
-    EXPECT_DOUBLE_EQ(app.window.width(), MinimumWindowWidth);
+    app.window.setOuterWidthTwips(1000);
+    EXPECT_DOUBLE_EQ(app.window.outerWidthTwips(), MinimumWindowWidth);
     ExpectPlace(app.control(ids::Slot + 3), 960, 1560, MinimumWindowWidth - SlotWidthAllowance, 375,
                 "slot 3");
 }
@@ -287,7 +287,7 @@ TEST(Win32SettingsDialog, ShowsTheSettingsAndAppliesThemThroughTheRules) {
     EXPECT_EQ(app.state.DisplayMode, 1);
     EXPECT_EQ(app.state.CaptureEnabled, 1);
     EXPECT_EQ(app.state.RotationCount, 2);  // half to even
-    EXPECT_DOUBLE_EQ(app.window.height(), PresetHeight[1]);
+    EXPECT_DOUBLE_EQ(app.window.outerHeightTwips(), PresetHeight[1]);
     EXPECT_EQ(app.slotColour(2), Win32MainWindow::CaptureColour);
     EXPECT_EQ(app.slotColour(3), GetSysColor(COLOR_WINDOW));
 

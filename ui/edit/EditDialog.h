@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <string>
 
-#include "core/Forms.h"
+#include "core/AppWindows.h"
 #include "ui/common/TextPart.h"
 #include "ui/common/Twips.h"
 

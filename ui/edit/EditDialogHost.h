@@ -11,7 +11,7 @@
 
 namespace varnel {
 
-class EditDialogHost : public EditForm {
+class EditDialogHost : public EditDialogView {
   public:
     explicit EditDialogHost(AppContext& ctx);
     ~EditDialogHost() override;
@@ -26,7 +26,7 @@ class EditDialogHost : public EditForm {
     EditDialog* dialog() const { return dialog_.get(); }
     EditDialogHandlers& handlers() { return handlers_; }
 
-    // EditForm
+    // EditDialogView
     bool isLoaded() const override { return dialog_ != nullptr; }
     void load() override;
     void show() override;

@@ -3,10 +3,10 @@
 
 namespace varnel::layout {
 
-constexpr int FormWidth = 3840;  // outer
-constexpr int FormHeight = 3375;
-constexpr int FormLeft = 7905;  // outer top-left corner on the screen
-constexpr int FormTop = 5235;
+constexpr int WindowWidth = 3840;  // outer
+constexpr int WindowHeight = 3375;
+constexpr int WindowLeft = 7905;  // outer top-left corner on the screen
+constexpr int WindowTop = 5235;
 
 constexpr int TopRowTop = 70;
 constexpr int ButtonSize = 375;

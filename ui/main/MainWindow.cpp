@@ -45,13 +45,13 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
 
-    resize(twips_.px(ClientWidthFromOuter(FormWidth)), twips_.px(ClientHeightFromOuter(FormHeight)));
-    int top = twips_.px(FormTop);
+    resize(twips_.px(ClientWidthFromOuter(WindowWidth)), twips_.px(ClientHeightFromOuter(WindowHeight)));
+    int top = twips_.px(WindowTop);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
-        top = TopWithinScreen(top, twips_.px(FormHeight), area.top(), area.top() + area.height());
+        top = TopWithinScreen(top, twips_.px(WindowHeight), area.top(), area.top() + area.height());
     }
-    move(twips_.px(FormLeft), top);
+    move(twips_.px(WindowLeft), top);
 
     zOrderButtons_[1] =
         pictureButton(":/zorder_front.xpm", QStringLiteral("常に手前に表示"), ZOrderButtonLeft[1], TopRowTop);
@@ -231,19 +231,19 @@ void MainWindow::show() {
     QWidget::show();
 }
 
-double MainWindow::width() const {
+double MainWindow::outerWidthTwips() const {
     return twips_.twips(QWidget::width()) + DesignFrameWidthTwips;
 }
 
-double MainWindow::height() const {
+double MainWindow::outerHeightTwips() const {
     return twips_.twips(QWidget::height()) + DesignFrameHeightTwips;
 }
 
-void MainWindow::setWidth(double twips) {
+void MainWindow::setOuterWidthTwips(double twips) {
     resize(twips_.px(twips - DesignFrameWidthTwips), QWidget::height());
 }
 
-void MainWindow::setHeight(double twips) {
+void MainWindow::setOuterHeightTwips(double twips) {
     resize(QWidget::width(), twips_.px(twips - DesignFrameHeightTwips));
 }
 
@@ -390,7 +390,7 @@ void MainWindow::connectHandlers() {
     }
 }
 
-void MainWindow::unloadMenuForm() {
+void MainWindow::unloadSlotMenu() {
     slotMenu_.reset();
 }
 void MainWindow::unloadSettingsDialog() {

@@ -256,7 +256,7 @@ void Win32EditDialogHost::destroy() {
     ShowWindow(dialog_->window(), SW_HIDE);
     Win32EventPump::removeDialog(dialog_->window());
     closed_.push_back(std::move(dialog_));
-    PostMessageW(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx_.form.nativeHandle())),
+    PostMessageW(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx_.mainWindow.nativeHandle())),
                  Win32MainWindow::ReapClosedDialogs, 0, 0);
 }
 

@@ -64,7 +64,7 @@ class Win32EditDialog {
 
 // Owns the edit dialog for the main window: creates it when a slot is double-clicked, forwards its
 // buttons and close box to the handlers, and destroys it once it has closed.
-class Win32EditDialogHost : public EditForm {
+class Win32EditDialogHost : public EditDialogView {
   public:
     explicit Win32EditDialogHost(AppContext& ctx);
     ~Win32EditDialogHost() override;
@@ -80,7 +80,7 @@ class Win32EditDialogHost : public EditForm {
     // The open dialog; null while it is closed.
     Win32EditDialog* dialog() const { return dialog_.get(); }
 
-    // EditForm
+    // EditDialogView
     bool isLoaded() const override { return dialog_ != nullptr; }
     void load() override;
     void show() override;

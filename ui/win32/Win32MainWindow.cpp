@@ -124,14 +124,14 @@ Win32MainWindow::Win32MainWindow(AppState& state, MainWindowState& members)
     RegisterWindowClass(NoticeClass, DefWindowProcW);
 
     // The layout's outer corner, at the resolution of the monitor it falls on.
-    const POINT corner{Px(FormLeft, 96), Px(FormTop, 96)};
+    const POINT corner{Px(WindowLeft, 96), Px(WindowTop, 96)};
     dpi_ = DpiAt(corner);
-    const RECT client{0, 0, px(ClientWidthFromOuter(FormWidth)), px(ClientHeightFromOuter(FormHeight))};
+    const RECT client{0, 0, px(ClientWidthFromOuter(WindowWidth)), px(ClientHeightFromOuter(WindowHeight))};
     const RECT outer = OuterFromClient(client, Style, ExStyle, dpi_);
     const RECT area = WorkAreaAt(corner);
-    const int top = TopWithinScreen(px(FormTop), outer.bottom - outer.top, area.top, area.bottom);
+    const int top = TopWithinScreen(px(WindowTop), outer.bottom - outer.top, area.top, area.bottom);
     window_ =
-        CreateWindowExW(ExStyle, WindowClass, L"Varnel", Style, px(FormLeft), top, outer.right - outer.left,
+        CreateWindowExW(ExStyle, WindowClass, L"Varnel", Style, px(WindowLeft), top, outer.right - outer.left,
                         outer.bottom - outer.top, nullptr, nullptr, instance, this);
     if (window_ == nullptr) {
         return;
@@ -144,8 +144,8 @@ Win32MainWindow::Win32MainWindow(AppState& state, MainWindowState& members)
     createControls();
     applyDpi();
     // The client area as laid out, at the window's own resolution.
-    setWidth(FormWidth);
-    setHeight(FormHeight);
+    setOuterWidthTwips(WindowWidth);
+    setOuterHeightTwips(WindowHeight);
 
     timer_ = std::make_unique<Win32TickTimer>(window_, TickTimerId, TimerIntervalMs);
     timer_->setEnabled(true);
@@ -404,22 +404,22 @@ RECT Win32MainWindow::clientRect() const {
     return client;
 }
 
-double Win32MainWindow::width() const {
+double Win32MainWindow::outerWidthTwips() const {
     return twips(clientRect().right) + DesignFrameWidthTwips;
 }
 
-double Win32MainWindow::height() const {
+double Win32MainWindow::outerHeightTwips() const {
     return twips(clientRect().bottom) + DesignFrameHeightTwips;
 }
 
-void Win32MainWindow::setWidth(double twips) {
+void Win32MainWindow::setOuterWidthTwips(double twips) {
     const RECT client{0, 0, std::max(0, px(twips - DesignFrameWidthTwips)), clientRect().bottom};
     const RECT outer = OuterFromClient(client, Style, ExStyle, dpi_);
     SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void Win32MainWindow::setHeight(double twips) {
+void Win32MainWindow::setOuterHeightTwips(double twips) {
     const RECT client{0, 0, clientRect().right, std::max(0, px(twips - DesignFrameHeightTwips))};
     const RECT outer = OuterFromClient(client, Style, ExStyle, dpi_);
     SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
@@ -471,7 +471,7 @@ void Win32MainWindow::showFailure(const wchar_t* headline, const std::string& wh
     ShowWindow(notice_, SW_SHOWNOACTIVATE);
 }
 
-void Win32MainWindow::unloadMenuForm() {
+void Win32MainWindow::unloadSlotMenu() {
     slotMenu_.reset();
 }
 

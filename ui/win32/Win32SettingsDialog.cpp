@@ -53,7 +53,7 @@ const Placement Placements[] = {
 };
 
 HWND OwnerOf(AppContext& ctx) {
-    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx.form.nativeHandle()));
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx.mainWindow.nativeHandle()));
 }
 
 }  // namespace
