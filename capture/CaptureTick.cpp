@@ -61,7 +61,7 @@ void CaptureStep(AppContext& ctx) {
     SharedText text;
 
     // Capture switched off in the settings: nothing to do.
-    if (state.CaptureEnabled != 1) {
+    if (!state.CaptureEnabled) {
         return;
     }
 

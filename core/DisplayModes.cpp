@@ -5,7 +5,7 @@
 namespace varnel {
 
 void WindowSizeChange(AppContext& ctx) {
-    const std::int16_t mode = ctx.state.DisplayMode;
+    const auto mode = static_cast<std::int16_t>(ctx.state.DisplayMode);
     if (mode < 0 || mode > 2) {
         return;
     }
@@ -14,7 +14,7 @@ void WindowSizeChange(AppContext& ctx) {
 }
 
 void CycleDisplayMode(AppContext& ctx) {
-    ctx.state.DisplayMode = static_cast<std::int16_t>((ctx.state.DisplayMode + 1) % 3);
+    ctx.state.DisplayMode = static_cast<DisplaySize>((static_cast<int>(ctx.state.DisplayMode) + 1) % 3);
     WindowSizeChange(ctx);
 }
 
@@ -30,8 +30,8 @@ void FitSlotsToWidth(MainWindowView& window) {
     }
 }
 
-void SelectZOrder(AppContext& ctx, std::int16_t index) {
-    ctx.mainState.ZOrderMode = index;
+void SelectZOrder(AppContext& ctx, ZOrderMode mode) {
+    ctx.mainState.ZOrderMode = mode;
     SetZOrder(ctx.platform.windows, ctx.mainWindow.nativeHandle(), ctx.mainState.ZOrderMode);
 }
 

@@ -7,7 +7,7 @@
 
 namespace varnel {
 
-// Outer window sizes in twips, by DisplayMode: 0 five slot rows, 1 buttons only, 2 all ten rows.
+// Outer window sizes in twips, by DisplaySize: five slot rows, buttons only, all ten rows.
 constexpr int PresetHeight[3] = {3375, 885, 5775};
 constexpr int PresetWidth = 3840;
 constexpr int MinimumWindowWidth = 1800;
@@ -24,7 +24,8 @@ void CycleDisplayMode(AppContext& ctx);
 // A minimized window is left alone; a maximized one follows the rule like any other size.
 void FitSlotsToWidth(MainWindowView& window);
 
-// The z-order buttons: 1 keeps the main window above all others, 2 sends it behind all of them.
-void SelectZOrder(AppContext& ctx, std::int16_t index);
+// The z-order buttons: Topmost keeps the main window above all others, Bottom sends it behind all of
+// them.
+void SelectZOrder(AppContext& ctx, ZOrderMode mode);
 
 }  // namespace varnel

@@ -28,15 +28,18 @@ std::optional<std::int32_t> DockedLeftTwips(const MonitorArea& monitor) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(left, INT32_MIN, INT32_MAX));
 }
 
-std::int32_t SetZOrder(WindowSystem& windows, WindowHandle window, std::int16_t mode) {
-    if (mode < 0 || mode > 2) {
-        return 0;
+bool SetZOrder(WindowSystem& windows, WindowHandle window, ZOrderMode mode) {
+    switch (mode) {
+        case ZOrderMode::NotTopmost:
+        case ZOrderMode::Topmost:
+        case ZOrderMode::Bottom:
+            return windows.setZOrder(window, mode).ok();
     }
-    return windows.setZOrder(window, static_cast<ZOrderMode>(mode)) ? 1 : 0;
+    return false;
 }
 
 void PaintCaptureSlots(const AppState& state, Slots& slots) {
-    if (state.CaptureEnabled != 1) {
+    if (!state.CaptureEnabled) {
         return;
     }
     const std::int16_t last = std::min(state.RotationCount, LastSlot);
@@ -64,16 +67,16 @@ Status LoadMainWindow(AppContext& ctx) {
 
     // Start values.
     state.SendMode = SendByPaste;
-    state.CaptureEnabled = 1;
+    state.CaptureEnabled = true;
     state.RotationCount = 1;
-    state.DisplayMode = 0;
+    state.DisplayMode = DisplaySize::FiveRows;
     own.RotationCursor = 0;
 
     // The slot file named on the command line, if any.
     const Status slotFile = SlotFileStartupStep(ctx);
 
     // Topmost and visible.
-    own.ZOrderMode = 1;
+    own.ZOrderMode = ZOrderMode::Topmost;
     ctx.mainWindow.show();
     SetZOrder(ctx.platform.windows, own.OwnWindow, own.ZOrderMode);
 

@@ -24,12 +24,11 @@ std::optional<std::int32_t> DockedLeftTwips(int screenWidthPixels);
 // desktop's left edge.
 std::optional<std::int32_t> DockedLeftTwips(const MonitorArea& monitor);
 
-// Places a window in the stacking order: 0 not topmost, 1 topmost, 2 bottom without activation.
-// Returns nonzero on success; 0 when the window system refused, and 0 without any call for any
-// other mode.
-std::int32_t SetZOrder(WindowSystem& windows, WindowHandle window, std::int16_t mode);
+// Places a window in the stacking order: not topmost, topmost, or bottom without activation.
+// False when the window system refused, and false without any call for a value outside the three.
+bool SetZOrder(WindowSystem& windows, WindowHandle window, ZOrderMode mode);
 
-// Paints slots 1..RotationCount in the capture colour while capture is on (CaptureEnabled = 1).
+// Paints slots 1..RotationCount in the capture colour while capture is on (CaptureEnabled).
 // The bound is read once; slots beyond the tenth do not exist and are skipped.
 void PaintCaptureSlots(const AppState& state, Slots& slots);
 

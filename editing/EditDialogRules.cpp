@@ -102,7 +102,7 @@ void EditDialogHandlers::FillEditDialog() {
     // The dialog stays above every window that is not topmost. The window system is asked once the
     // dialog is shown: a request for a window that is not mapped yet may go unheard. (The Qt dialog
     // also asks for the topmost layer when it is created, so it is never shown below it.)
-    SetZOrder(ctx_.platform.windows, dialog_.nativeHandle(), static_cast<std::int16_t>(ZOrderMode::Topmost));
+    SetZOrder(ctx_.platform.windows, dialog_.nativeHandle(), ZOrderMode::Topmost);
 }
 
 void EditDialogHandlers::StoreEditedSlot() {

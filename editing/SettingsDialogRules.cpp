@@ -183,8 +183,8 @@ namespace settings {
 
 void FillSettingsDialog(const AppState& state, Controls& controls) {
     controls.selectSendMode(state.SendMode);
-    controls.selectDisplaySize(state.DisplayMode);
-    controls.setCaptureCheck(state.CaptureEnabled == 1 ? 1 : 0);
+    controls.selectDisplaySize(static_cast<std::int16_t>(state.DisplayMode));
+    controls.setCaptureChecked(state.CaptureEnabled);
     controls.setRotationCountBoxText(RotationCountText(state.RotationCount));
 }
 
@@ -192,17 +192,17 @@ void ApplySettings(AppContext& ctx, Controls& controls) {
     AppState& state = ctx.state;
     for (std::int16_t i = 0; i <= 1; ++i) {
         if (controls.sendModeSelected(i)) {
-            state.SendMode = i;
+            state.SendMode = static_cast<SendMethod>(i);
         }
     }
     for (std::int16_t i = 0; i <= 2; ++i) {
         if (controls.displaySizeSelected(i)) {
-            state.DisplayMode = i;
+            state.DisplayMode = static_cast<DisplaySize>(i);
         }
     }
     // Every time: a window the user dragged to another size returns to its preset.
     WindowSizeChange(ctx);
-    state.CaptureEnabled = controls.captureCheck() == 1 ? 1 : 0;
+    state.CaptureEnabled = controls.captureChecked();
     state.RotationCount = RotationCountFromText(controls.rotationCountBoxText());
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
         ctx.mainWindow.setBackground(i, SlotBackground::Window);
@@ -244,7 +244,7 @@ void OpenSettingsDialog(AppContext& ctx, settings::Dialog& dialog) {
     dialog.load();
     dialog.show();
     ctx.mainState.SettingsDialogWindow = dialog.nativeHandle();
-    SetZOrder(ctx.platform.windows, dialog.nativeHandle(), 1);
+    SetZOrder(ctx.platform.windows, dialog.nativeHandle(), ZOrderMode::Topmost);
 }
 
 }  // namespace varnel

@@ -469,12 +469,12 @@ struct World {
 
     // The start values as LoadMainWindow leaves them without a slot file.
     void startValues() {
-        state.SendMode = 0;
-        state.CaptureEnabled = 1;
+        state.SendMode = SendByPaste;
+        state.CaptureEnabled = true;
         state.RotationCount = 1;
-        state.DisplayMode = 0;
+        state.DisplayMode = DisplaySize::FiveRows;
         mainState.OwnWindow = form.handle;
-        mainState.ZOrderMode = 1;
+        mainState.ZOrderMode = ZOrderMode::Topmost;
         mainState.RotationCursor = 0;
     }
 };

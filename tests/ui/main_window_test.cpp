@@ -315,12 +315,12 @@ class MainWindowTest : public QObject {
     void doubleClickOnTheBareAreaCyclesTheHeightButNotOnASlot() {
         Loaded l;
         QTest::mouseDClick(l.window.slotEdit(1)->viewport(), Qt::LeftButton);
-        QCOMPARE(l.state.DisplayMode, 0);
+        QCOMPARE(l.state.DisplayMode, DisplaySize::FiveRows);
         QTest::mouseDClick(&l.window, Qt::LeftButton, {}, QPoint(2, 2));
-        QCOMPARE(l.state.DisplayMode, 1);
+        QCOMPARE(l.state.DisplayMode, DisplaySize::ButtonsOnly);
         QCOMPARE(l.window.size(), QSize(twips.px(3720), twips.px(480)));
         QTest::mouseDClick(&l.window, Qt::LeftButton, {}, QPoint(twips.px(2000), twips.px(480)));  // the rule
-        QCOMPARE(l.state.DisplayMode, 2);
+        QCOMPARE(l.state.DisplayMode, DisplaySize::TenRows);
         QCOMPARE(l.window.size(), QSize(twips.px(3720), twips.px(5370)));
     }
 

@@ -230,8 +230,8 @@ class SettingsDialogTest : public QObject {
         d.captureBox()->setChecked(false);
         d.rotationCountBox()->setEditText(QStringLiteral("7"));
         QTest::mouseClick(d.cancelButton(), Qt::LeftButton);
-        o.state.CaptureEnabled = 0;  // as after a slot file
-        o.state.DisplayMode = 2;
+        o.state.CaptureEnabled = false;  // as after a slot file
+        o.state.DisplayMode = DisplaySize::TenRows;
         o.state.RotationCount = -3;
         o.host->OpenSettingsDialog();
         SettingsDialog& again = o.dialog();
@@ -250,9 +250,9 @@ class SettingsDialogTest : public QObject {
         d->rotationCountBox()->setEditText(QStringLiteral("3"));
         QTest::mouseClick(d->okButton(), Qt::LeftButton);
 
-        QCOMPARE(o.state.SendMode, 1);
-        QCOMPARE(o.state.DisplayMode, 1);
-        QCOMPARE(o.state.CaptureEnabled, 1);
+        QCOMPARE(o.state.SendMode, SendByKeystrokes);
+        QCOMPARE(o.state.DisplayMode, DisplaySize::ButtonsOnly);
+        QVERIFY(o.state.CaptureEnabled);
         QCOMPARE(o.state.RotationCount, 3);
         QCOMPARE(o.window.size(), QSize(twips.px(3720), twips.px(480)));
         for (int i = 1; i <= 10; ++i) {

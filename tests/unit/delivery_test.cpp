@@ -113,7 +113,7 @@ TEST_F(Deliver, EmptySlotPastesTheEmptyTextAndTypesNothing) {
 }
 
 TEST_F(Deliver, OtherSendModeBringsTheTargetForwardAndDeliversNothing) {
-    w.state.SendMode = 2;
+    w.state.SendMode = static_cast<SendMethod>(2);
     SendSlot(w.ctx, 3);
     EXPECT_EQ(w.windows.foreground, Target);
     EXPECT_EQ(afterFocusReturn(), (Calls{"timer.on"}));
@@ -371,7 +371,7 @@ TEST_F(Deliver, ConversionTreatsACopyThatNeverCameAsNoText) {
 }
 
 TEST_F(Deliver, ConversionWithAnotherSendModeStillRestores) {
-    w.state.SendMode = 2;
+    w.state.SendMode = static_cast<SendMethod>(2);
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"x"; };
     ConvertTargetSelection(w.ctx, 5);
     EXPECT_EQ(w.log.count("keys.pasteKey"), 0);

@@ -22,17 +22,17 @@ TEST_F(Display, DoubleClicksCycleThroughThePresetsAtWidth3840) {
         EXPECT_EQ(w.form.outerHeightTwips(), h);
         EXPECT_EQ(w.form.outerWidthTwips(), 3840);
     }
-    EXPECT_EQ(w.state.DisplayMode, 0);
+    EXPECT_EQ(w.state.DisplayMode, DisplaySize::FiveRows);
 }
 
 TEST_F(Display, HeightIsSetBeforeWidthAndOtherModesChangeNothing) {
-    w.state.DisplayMode = 2;
+    w.state.DisplayMode = DisplaySize::TenRows;
     WindowSizeChange(w.ctx);
     const std::vector<std::string> sizes(w.log.calls.begin(), w.log.calls.end());
     EXPECT_EQ(sizes, (std::vector<std::string>{"form.setHeight 5775", "form.setWidth 3840"}));
     w.log.clear();
     for (std::int16_t mode : {3, -1, 100}) {
-        w.state.DisplayMode = mode;
+        w.state.DisplayMode = static_cast<DisplaySize>(mode);
         WindowSizeChange(w.ctx);
     }
     EXPECT_TRUE(w.log.calls.empty());
@@ -61,11 +61,11 @@ TEST_F(Display, MinimizedWindowIsLeftAlone) {
 }
 
 TEST_F(Display, ZOrderButtonsStoreTheirIndexAndApplyIt) {
-    SelectZOrder(w.ctx, 2);
-    EXPECT_EQ(w.mainState.ZOrderMode, 2);
+    SelectZOrder(w.ctx, ZOrderMode::Bottom);
+    EXPECT_EQ(w.mainState.ZOrderMode, ZOrderMode::Bottom);
     EXPECT_EQ(w.windows.zOrder[w.form.handle], ZOrderMode::Bottom);
-    SelectZOrder(w.ctx, 1);
-    EXPECT_EQ(w.mainState.ZOrderMode, 1);
+    SelectZOrder(w.ctx, ZOrderMode::Topmost);
+    EXPECT_EQ(w.mainState.ZOrderMode, ZOrderMode::Topmost);
     EXPECT_EQ(w.windows.zOrder[w.form.handle], ZOrderMode::Topmost);
 }
 

@@ -391,7 +391,7 @@ TEST_F(Win32Keys, SlotsArePastedOrTypedAndASelectionIsConverted) {
     SendSlot(ctx, 1);
     EXPECT_TRUE(target_.awaitText(Mixed, pump_) == Mixed);
 
-    for (const std::int16_t mode : {SendByPaste, SendByKeystrokes}) {
+    for (const SendMethod mode : {SendByPaste, SendByKeystrokes}) {
         state.SendMode = mode;
         target_.setText(u"abc");
         ::SendMessageW(target_.edit(), EM_SETSEL, 0, -1);

@@ -255,8 +255,8 @@ TEST(Win32MainWindow, SlotsKeepTheirTextExactlyUntilEdited) {
 TEST(Win32SettingsDialog, ShowsTheSettingsAndAppliesThemThroughTheRules) {
     Opened app;
     app.state.SendMode = SendByKeystrokes;
-    app.state.DisplayMode = 2;
-    app.state.CaptureEnabled = 0;
+    app.state.DisplayMode = DisplaySize::TenRows;
+    app.state.CaptureEnabled = false;
     app.state.RotationCount = 3;
     app.click(app.control(ids::SettingsButton));
     Win32SettingsDialog* dialog = app.window.settingsDialog();
@@ -284,8 +284,8 @@ TEST(Win32SettingsDialog, ShowsTheSettingsAndAppliesThemThroughTheRules) {
 
     EXPECT_EQ(app.window.settingsDialog(), nullptr);
     EXPECT_EQ(app.state.SendMode, SendByPaste);
-    EXPECT_EQ(app.state.DisplayMode, 1);
-    EXPECT_EQ(app.state.CaptureEnabled, 1);
+    EXPECT_EQ(app.state.DisplayMode, DisplaySize::ButtonsOnly);
+    EXPECT_TRUE(app.state.CaptureEnabled);
     EXPECT_EQ(app.state.RotationCount, 2);  // half to even
     EXPECT_DOUBLE_EQ(app.window.outerHeightTwips(), PresetHeight[1]);
     EXPECT_EQ(app.slotColour(2), Win32MainWindow::CaptureColour);
@@ -300,7 +300,7 @@ TEST(Win32SettingsDialog, ShowsTheSettingsAndAppliesThemThroughTheRules) {
     app.click(app.window.settingsDialog()->control(ids::DisplayOption + 0));
     app.click(app.window.settingsDialog()->control(ids::SettingsCancel));
     EXPECT_EQ(app.window.settingsDialog(), nullptr);
-    EXPECT_EQ(app.state.DisplayMode, 1);
+    EXPECT_EQ(app.state.DisplayMode, DisplaySize::ButtonsOnly);
 }
 
 TEST(Win32MainWindow, StartsTopmostAndTheZOrderButtonsMoveItAlone) {

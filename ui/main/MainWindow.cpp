@@ -356,7 +356,7 @@ void MainWindow::connectHandlers() {
     for (int i : {1, 2}) {
         connect(zOrderButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
-                SelectZOrder(*context_, static_cast<std::int16_t>(i));
+                SelectZOrder(*context_, static_cast<ZOrderMode>(i));
             }
         });
     }

@@ -350,12 +350,12 @@ void SettingsDialog::selectDisplaySize(std::int16_t index) {
     SelectOne(displaySizeButtons_, index);
 }
 
-std::int16_t SettingsDialog::captureCheck() const {
-    return captureBox_->isChecked() ? 1 : 0;
+bool SettingsDialog::captureChecked() const {
+    return captureBox_->isChecked();
 }
 
-void SettingsDialog::setCaptureCheck(std::int16_t value) {
-    captureBox_->setChecked(value == 1);
+void SettingsDialog::setCaptureChecked(bool checked) {
+    captureBox_->setChecked(checked);
 }
 
 std::u16string SettingsDialog::rotationCountBoxText() const {

@@ -501,7 +501,7 @@ void Win32MainWindow::onCommand(int id, int code) {
         return;
     }
     if (id == ids::ZOrderButton + 1 || id == ids::ZOrderButton + 2) {
-        SelectZOrder(*context_, static_cast<std::int16_t>(id - ids::ZOrderButton));
+        SelectZOrder(*context_, static_cast<ZOrderMode>(id - ids::ZOrderButton));
     } else if (id >= ids::ConversionButton && id < ids::ConversionButton + 6) {
         ConvertTargetSelection(*context_, static_cast<std::int16_t>(id - ids::ConversionButton));
     } else if (id == ids::SettingsButton) {

@@ -252,12 +252,12 @@ void Win32SettingsDialog::selectDisplaySize(std::int16_t index) {
     selectOption(ids::DisplayOption, 3, index);
 }
 
-std::int16_t Win32SettingsDialog::captureCheck() const {
-    return SendMessageW(control(ids::CaptureCheck), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+bool Win32SettingsDialog::captureChecked() const {
+    return SendMessageW(control(ids::CaptureCheck), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void Win32SettingsDialog::setCaptureCheck(std::int16_t value) {
-    SendMessageW(control(ids::CaptureCheck), BM_SETCHECK, value == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+void Win32SettingsDialog::setCaptureChecked(bool checked) {
+    SendMessageW(control(ids::CaptureCheck), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 std::u16string Win32SettingsDialog::rotationCountBoxText() const {
