@@ -205,11 +205,13 @@ void SendSlot(AppContext& ctx, std::int16_t index) {
     });
 }
 
-void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
-    const auto kind = ConversionKindForButton(index);
-    if (!kind) {
-        return;
+void ConvertTargetSelection(AppContext& ctx, std::int16_t buttonIndex) {
+    if (const auto kind = ConversionKindForButton(buttonIndex)) {
+        ConvertTargetSelection(ctx, *kind);
     }
+}
+
+void ConvertTargetSelection(AppContext& ctx, ConversionKind kind) {
     RunDelivery(ctx, [&ctx, kind] {
         if (!ctx.platform.windows.windowExists(ctx.state.TargetWindow)) {
             return;
@@ -235,7 +237,7 @@ void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
             if (hasText && hasText.value()) {
                 if (const auto selection = clipboard.getText()) {
                     clipboard.clear();
-                    const std::u16string converted = ConvertText(selection.value(), *kind);
+                    const std::u16string converted = ConvertText(selection.value(), kind);
                     switch (ctx.state.SendMode) {
                         case SendByPaste:
                             Paste(ctx, converted, PasteKind::SelectionReplacement);

@@ -1,6 +1,5 @@
 #include "editing/EditDialogRules.h"
 
-#include <limits>
 #include <string>
 
 #include "core/Startup.h"
@@ -15,49 +14,10 @@ std::u16string Decimal(std::int16_t value) {
     return std::u16string(digits.begin(), digits.end());
 }
 
-bool IsBlank(char16_t c) {
-    return c == u' ' || c == u'\t';
-}
-
 }  // namespace
 
 std::u16string EditDialogCaption(std::int16_t slot) {
     return u"テキストの編集（" + Decimal(slot) + u"）";
-}
-
-std::optional<std::int16_t> ParseSlotTag(std::u16string_view tag) {
-    std::size_t i = 0;
-    while (i < tag.size() && IsBlank(tag[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < tag.size() && (tag[i] == u'+' || tag[i] == u'-')) {
-        negative = tag[i] == u'-';
-        ++i;
-    }
-    const std::size_t firstDigit = i;
-    std::int32_t value = 0;
-    while (i < tag.size() && tag[i] >= u'0' && tag[i] <= u'9') {
-        value = value * 10 + (tag[i] - u'0');
-        if (value > std::numeric_limits<std::int16_t>::max() + 1) {
-            return std::nullopt;
-        }
-        ++i;
-    }
-    if (i == firstDigit) {
-        return std::nullopt;
-    }
-    while (i < tag.size() && IsBlank(tag[i])) {
-        ++i;
-    }
-    if (i != tag.size()) {
-        return std::nullopt;
-    }
-    value = negative ? -value : value;
-    if (value > std::numeric_limits<std::int16_t>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<std::int16_t>(value);
 }
 
 void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
@@ -92,10 +52,10 @@ void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
     }
     ctx_.mainState.EditDialogWindow = dialog_.nativeHandle();  // the tick may make it the target
 
-    // 3 to 5. Caption, a copy of the slot's text, and the slot number in Tag.
+    // Caption, the slot's text, and the slot number.
     dialog_.setCaption(EditDialogCaption(index));
     dialog_.setText(ctx_.mainWindow.sharedText(index));
-    dialog_.setTag(Decimal(index));
+    dialog_.setEditedSlot(index);
 }
 
 void EditDialogHandlers::FillEditDialog() {
@@ -110,7 +70,7 @@ void EditDialogHandlers::StoreEditedSlot() {
         return;
     }
     // Whatever the slot holds now (a capture may have written into it meanwhile) is replaced.
-    if (const auto slot = ParseSlotTag(dialog_.tag())) {
+    if (const auto slot = dialog_.editedSlot()) {
         ctx_.mainWindow.setSharedText(*slot, dialog_.sharedText());
     }
     close();

@@ -11,7 +11,7 @@
 namespace varnel {
 
 // The edit dialog as its handlers see it. The dialog exists only while it is open: it is created at an
-// opening and destroyed, with its caption, text and Tag, when it closes. The Qt dialog host
+// opening and destroyed, with its caption, text and slot number, when it closes. The Qt dialog host
 // implements this; tests fake it.
 class EditDialogView {
   public:
@@ -35,9 +35,9 @@ class EditDialogView {
     virtual SharedText sharedText() const { return SharedText(text()); }
     // Gives the dialog's text box this text, shared.
     virtual void setText(SharedText text) = 0;
-    // The Tag of the dialog's text box: the number of the slot being edited, as decimal text.
-    virtual std::u16string tag() const = 0;
-    virtual void setTag(const std::u16string& tag) = 0;
+    // The number of the slot being edited; none while the dialog does not exist.
+    virtual std::optional<std::int16_t> editedSlot() const = 0;
+    virtual void setEditedSlot(std::int16_t slot) = 0;
 
     // Destroys the dialog at once, without any closing handling of its own.
     virtual void destroy() = 0;
@@ -45,10 +45,6 @@ class EditDialogView {
 
 // "テキストの編集（3）" for slot 3: the dialog's caption while it edits that slot.
 std::u16string EditDialogCaption(std::int16_t slot);
-
-// Reads a Tag as a 16-bit slot number: optional blanks, an optional sign, decimal digits, optional
-// blanks. No value for anything else or for a number outside the 16-bit range.
-std::optional<std::int16_t> ParseSlotTag(std::u16string_view tag);
 
 // The handlers of the edit dialog and of the slots' double-click that opens it.
 //
@@ -64,7 +60,7 @@ class EditDialogHandlers {
     // Opens the dialog for slot `index`, creating it on first use; an open dialog is refilled with the
     // chosen slot and brought to the front.
     void OpenEditDialog(std::int16_t index);
-    // "Ｏ Ｋ": the slot named by Tag receives the dialog's whole text, then the dialog closes.
+    // "Ｏ Ｋ": the slot being edited receives the dialog's whole text, then the dialog closes.
     void StoreEditedSlot();
     // "キャンセル": closes the dialog; the slot keeps its text.
     void CancelEdit();

@@ -395,7 +395,7 @@ TEST_F(Win32Keys, SlotsArePastedOrTypedAndASelectionIsConverted) {
         state.SendMode = mode;
         target_.setText(u"abc");
         ::SendMessageW(target_.edit(), EM_SETSEL, 0, -1);
-        ConvertTargetSelection(ctx, 1);  // to full width
+        ConvertTargetSelection(ctx, ConversionKind::WideConversion);
         EXPECT_TRUE(target_.awaitText(u"ａｂｃ", pump_) == u"ａｂｃ") << "send mode " << mode;
         EXPECT_TRUE(clipboard.getText().value() == u"before");
     }

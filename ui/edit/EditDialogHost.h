@@ -36,8 +36,8 @@ class EditDialogHost : public EditDialogView {
     std::u16string text() const override;
     SharedText sharedText() const override;
     void setText(SharedText text) override;
-    std::u16string tag() const override;
-    void setTag(const std::u16string& tag) override;
+    std::optional<std::int16_t> editedSlot() const override;
+    void setEditedSlot(std::int16_t slot) override;
     void destroy() override;
 
   private:

@@ -363,7 +363,9 @@ void MainWindow::connectHandlers() {
     for (int i = 0; i < 6; ++i) {
         connect(conversionButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
-                ConvertTargetSelection(*context_, static_cast<std::int16_t>(i));
+                if (const auto kind = ConversionKindForButton(static_cast<std::int16_t>(i))) {
+                    ConvertTargetSelection(*context_, *kind);
+                }
             }
         });
     }

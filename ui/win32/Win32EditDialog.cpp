@@ -236,13 +236,16 @@ void Win32EditDialogHost::setText(SharedText text) {
     }
 }
 
-std::u16string Win32EditDialogHost::tag() const {
-    return dialog_ ? dialog_->tag() : std::u16string{};
+std::optional<std::int16_t> Win32EditDialogHost::editedSlot() const {
+    if (!dialog_) {
+        return std::nullopt;
+    }
+    return dialog_->editedSlot();
 }
 
-void Win32EditDialogHost::setTag(const std::u16string& tag) {
+void Win32EditDialogHost::setEditedSlot(std::int16_t slot) {
     if (dialog_) {
-        dialog_->setTag(tag);
+        dialog_->setEditedSlot(slot);
     }
 }
 

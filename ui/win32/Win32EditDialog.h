@@ -36,8 +36,9 @@ class Win32EditDialog {
     SharedText sharedText() const;
     void setText(SharedText text);
     bool showsPart() const { return showsPart_; }
-    const std::u16string& tag() const { return tag_; }
-    void setTag(const std::u16string& tag) { tag_ = tag; }
+    // The number of the slot being edited.
+    std::int16_t editedSlot() const { return editedSlot_; }
+    void setEditedSlot(std::int16_t slot) { editedSlot_ = slot; }
 
     LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -59,7 +60,7 @@ class Win32EditDialog {
     bool showsPart_ = false;
     bool setting_ = false;
     bool edited_ = false;
-    std::u16string tag_;
+    std::int16_t editedSlot_ = 0;
 };
 
 // Owns the edit dialog for the main window: creates it when a slot is double-clicked, forwards its
@@ -90,8 +91,8 @@ class Win32EditDialogHost : public EditDialogView {
     std::u16string text() const override;
     SharedText sharedText() const override;
     void setText(SharedText text) override;
-    std::u16string tag() const override;
-    void setTag(const std::u16string& tag) override;
+    std::optional<std::int16_t> editedSlot() const override;
+    void setEditedSlot(std::int16_t slot) override;
     void destroy() override;
 
   private:

@@ -503,7 +503,10 @@ void Win32MainWindow::onCommand(int id, int code) {
     if (id == ids::ZOrderButton + 1 || id == ids::ZOrderButton + 2) {
         SelectZOrder(*context_, static_cast<ZOrderMode>(id - ids::ZOrderButton));
     } else if (id >= ids::ConversionButton && id < ids::ConversionButton + 6) {
-        ConvertTargetSelection(*context_, static_cast<std::int16_t>(id - ids::ConversionButton));
+        if (const auto kind =
+                ConversionKindForButton(static_cast<std::int16_t>(id - ids::ConversionButton))) {
+            ConvertTargetSelection(*context_, *kind);
+        }
     } else if (id == ids::SettingsButton) {
         settings_->OpenSettingsDialog();
     } else if (id > ids::CopyButton && id <= ids::CopyButton + 10) {
