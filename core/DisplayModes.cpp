@@ -10,7 +10,7 @@ void WindowSizeChange(AppContext& ctx) {
         return;
     }
     ctx.mainWindow.setOuterHeightTwips(PresetHeight[mode]);
-    ctx.mainWindow.setOuterWidthTwips(PresetWidth);
+    ctx.mainWindow.setOuterWidthTwips(DesignWindowWidth);
 }
 
 void CycleDisplayMode(AppContext& ctx) {

@@ -4,12 +4,10 @@
 #include <cstdint>
 
 #include "core/AppContext.h"
+#include "core/MainWindowGeometry.h"
 
 namespace varnel {
 
-// Outer window sizes in twips, by DisplaySize: five slot rows, buttons only, all ten rows.
-constexpr int PresetHeight[3] = {3375, 885, 5775};
-constexpr int PresetWidth = 3840;
 constexpr int MinimumWindowWidth = 1800;
 constexpr int SlotWidthAllowance = 1185;  // slot width = window width - this
 

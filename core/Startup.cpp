@@ -12,9 +12,9 @@ std::optional<std::int32_t> DockedLeftTwips(int screenWidthPixels) {
         return std::nullopt;
     }
     const std::int64_t left =
-        std::int64_t{screenWidthPixels - ReferenceScreenWidth} * DockingTwipsPerPixel + ReferenceLeftTwips;
+        std::int64_t{screenWidthPixels - ReferenceScreenWidth} * DockingTwipsPerPixel + DesignWindowLeft;
     const std::int64_t screenTwips = std::int64_t{screenWidthPixels} * DockingTwipsPerPixel;
-    const std::int64_t rightmost = std::max<std::int64_t>(0, screenTwips - DesignWindowWidthTwips);
+    const std::int64_t rightmost = std::max<std::int64_t>(0, screenTwips - DesignWindowWidth);
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(left, 0, rightmost));
 }
 
@@ -24,7 +24,7 @@ std::optional<std::int32_t> DockedLeftTwips(const MonitorArea& monitor) {
         return std::nullopt;
     }
     const std::int64_t left =
-        std::int64_t{monitor.left} * DockingTwipsPerPixel + withinMonitor.value_or(ReferenceLeftTwips);
+        std::int64_t{monitor.left} * DockingTwipsPerPixel + withinMonitor.value_or(DesignWindowLeft);
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(left, INT32_MIN, INT32_MAX));
 }
 

@@ -5,14 +5,13 @@
 #include <optional>
 
 #include "core/AppContext.h"
+#include "core/MainWindowGeometry.h"
 
 namespace varnel {
 
 // Constants of the docking rule.
 constexpr int ReferenceScreenWidth = 800;  // pixels
-constexpr int ReferenceLeftTwips = 7905;
 constexpr int DockingTwipsPerPixel = 15;
-constexpr int DesignWindowWidthTwips = 3840;  // outer width of the main window's presets
 
 // Where start-up puts the main window's outer left edge, in twips, for a screen of the given width.
 // No value at exactly the reference width: the window keeps its layout position there.

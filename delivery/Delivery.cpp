@@ -266,6 +266,13 @@ void ShutDownDeliveries(AppContext& ctx) {
     ctx.mainState.Deliveries.shuttingDown = true;
 }
 
+void SaveTargetForDialog(AppState& state, std::optional<WindowHandle> openDialog) {
+    const WindowHandle target = state.TargetWindow;
+    if (!(openDialog && target != 0 && target == *openDialog)) {
+        state.SavedTarget = target;
+    }
+}
+
 void ReturnFocusFromDialog(AppContext& ctx) {
     if (ctx.state.SavedTarget == 0) {
         return;

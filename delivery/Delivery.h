@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/AppContext.h"
@@ -62,6 +63,12 @@ void StopTyping(AppContext& ctx);
 // The program is ending: the running delivery stops at its next yield (the focus return gives up,
 // typing stops), queued deliveries are dropped and none starts any more.
 void ShutDownDeliveries(AppContext& ctx);
+
+// A dialog opening: saves the target the focus goes back to when the dialog closes. While the dialog
+// is already open (openDialog names its window) and was the last window in the foreground, the tick
+// has made the dialog itself the target; saving that would send the focus to the dialog just as it
+// goes away, so the target saved at the earlier opening stays then.
+void SaveTargetForDialog(AppState& state, std::optional<WindowHandle> openDialog);
 
 // The dialogs' close handler: back to the window that was the target when the dialog opened.
 void ReturnFocusFromDialog(AppContext& ctx);

@@ -31,13 +31,7 @@ void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
     }
     const bool open = dialog_.isLoaded();
 
-    // Remember where the focus goes back to. While the dialog is open and was the last window in
-    // the foreground, the tick has made the dialog itself the target; saving that would send the focus
-    // to the dialog just as it goes away, so the target saved at the earlier opening stays then.
-    const WindowHandle target = ctx_.state.TargetWindow;
-    if (!(open && target != 0 && target == dialog_.nativeHandle())) {
-        ctx_.state.SavedTarget = target;
-    }
+    SaveTargetForDialog(ctx_.state, open ? std::optional(dialog_.nativeHandle()) : std::nullopt);
 
     // Show the dialog, creating it first when it does not exist. An open dialog is refilled and,
     // since it may be minimized or covered, also brought to the front and activated: the user has

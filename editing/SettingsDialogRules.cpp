@@ -228,13 +228,7 @@ void CloseSettingsDialog(AppContext& ctx) {
 }  // namespace settings
 
 void OpenSettingsDialog(AppContext& ctx, settings::Dialog& dialog) {
-    // While the dialog is open and was the last window in the foreground, the tick has made the
-    // dialog itself the target; saving that would send the focus to the dialog just as it goes away,
-    // so the target saved when it was opened stays then (as the edit dialog does).
-    const WindowHandle target = ctx.state.TargetWindow;
-    if (!(dialog.isLoaded() && target != 0 && target == dialog.nativeHandle())) {
-        ctx.state.SavedTarget = target;
-    }
+    SaveTargetForDialog(ctx.state, dialog.isLoaded() ? std::optional(dialog.nativeHandle()) : std::nullopt);
     if (dialog.isLoaded()) {
         dialog.show();
         ctx.mainState.SettingsDialogWindow = dialog.nativeHandle();  // the tick may make it the target

@@ -19,7 +19,7 @@ TEST(Docking, WideScreensAreComputedWithoutOverflowAndStayOnScreen) {
         const auto left = DockedLeftTwips(width);
         ASSERT_TRUE(left.has_value());
         EXPECT_EQ(*left, 15 * width - 4095) << width;
-        EXPECT_LE(*left + DesignWindowWidthTwips, 15 * width) << width;
+        EXPECT_LE(*left + DesignWindowWidth, 15 * width) << width;
     }
     // A screen too narrow for the rule keeps the window's left edge on the screen.
     EXPECT_EQ(DockedLeftTwips(200), 0);
@@ -37,7 +37,7 @@ TEST(Docking, DocksAtTheRightEdgeOfThePrimaryMonitorWhereverItStands) {
     for (const MonitorArea monitor : {MonitorArea{-1280, 0, 1280, 1024}, MonitorArea{3840, 0, 3840, 2160}}) {
         const auto left = DockedLeftTwips(monitor);
         ASSERT_TRUE(left.has_value());
-        EXPECT_EQ(*left + DesignWindowWidthTwips, (monitor.left + monitor.width) * 15 - 255);
+        EXPECT_EQ(*left + DesignWindowWidth, (monitor.left + monitor.width) * 15 - 255);
     }
 
     fake::World w;

@@ -1,12 +1,9 @@
 // The main window's layout in twips, relative to the client area.
 #pragma once
 
-namespace varnel::layout {
+#include "core/MainWindowGeometry.h"  // the window's own size and place
 
-constexpr int WindowWidth = 3840;  // outer
-constexpr int WindowHeight = 3375;
-constexpr int WindowLeft = 7905;  // outer top-left corner on the screen
-constexpr int WindowTop = 5235;
+namespace varnel::layout {
 
 constexpr int TopRowTop = 70;
 constexpr int ButtonSize = 375;

@@ -45,13 +45,14 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
 
-    resize(twips_.px(ClientWidthFromOuter(WindowWidth)), twips_.px(ClientHeightFromOuter(WindowHeight)));
-    int top = twips_.px(WindowTop);
+    resize(twips_.px(ClientWidthFromOuter(DesignWindowWidth)),
+           twips_.px(ClientHeightFromOuter(DesignWindowHeight)));
+    int top = twips_.px(DesignWindowTop);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
-        top = TopWithinScreen(top, twips_.px(WindowHeight), area.top(), area.top() + area.height());
+        top = TopWithinScreen(top, twips_.px(DesignWindowHeight), area.top(), area.top() + area.height());
     }
-    move(twips_.px(WindowLeft), top);
+    move(twips_.px(DesignWindowLeft), top);
 
     zOrderButtons_[1] =
         pictureButton(":/zorder_front.xpm", QStringLiteral("常に手前に表示"), ZOrderButtonLeft[1], TopRowTop);

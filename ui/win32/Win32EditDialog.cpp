@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/win32/Win32EventPump.h"
+#include "platform/win32/Win32Windows.h"
 #include "ui/common/EditLayout.h"
 #include "ui/common/TextPart.h"
 #include "ui/win32/ControlIds.h"
@@ -213,7 +214,7 @@ void Win32EditDialogHost::activate() {
 }
 
 WindowHandle Win32EditDialogHost::nativeHandle() {
-    return dialog_ ? static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(dialog_->window())) : 0;
+    return dialog_ ? FromHwnd(dialog_->window()) : 0;
 }
 
 void Win32EditDialogHost::setCaption(const std::u16string& caption) {
@@ -259,8 +260,7 @@ void Win32EditDialogHost::destroy() {
     ShowWindow(dialog_->window(), SW_HIDE);
     Win32EventPump::removeDialog(dialog_->window());
     closed_.push_back(std::move(dialog_));
-    PostMessageW(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx_.mainWindow.nativeHandle())),
-                 Win32MainWindow::ReapClosedDialogs, 0, 0);
+    PostMessageW(ToHwnd(ctx_.mainWindow.nativeHandle()), Win32MainWindow::ReapClosedDialogs, 0, 0);
 }
 
 }  // namespace varnel

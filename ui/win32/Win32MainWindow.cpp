@@ -12,6 +12,7 @@
 #include "editing/SlotMenu.h"
 #include "platform/win32/Win32Support.h"
 #include "platform/win32/Win32WindowSystem.h"
+#include "platform/win32/Win32Windows.h"
 #include "ui/common/TextPart.h"
 #include "ui/main/Layout.h"
 #include "ui/win32/ControlIds.h"
@@ -124,15 +125,16 @@ Win32MainWindow::Win32MainWindow(AppState& state, MainWindowState& members)
     RegisterWindowClass(NoticeClass, DefWindowProcW);
 
     // The layout's outer corner, at the resolution of the monitor it falls on.
-    const POINT corner{Px(WindowLeft, 96), Px(WindowTop, 96)};
+    const POINT corner{Px(DesignWindowLeft, 96), Px(DesignWindowTop, 96)};
     dpi_ = DpiAt(corner);
-    const RECT client{0, 0, px(ClientWidthFromOuter(WindowWidth)), px(ClientHeightFromOuter(WindowHeight))};
+    const RECT client{0, 0, px(ClientWidthFromOuter(DesignWindowWidth)),
+                      px(ClientHeightFromOuter(DesignWindowHeight))};
     const RECT outer = OuterFromClient(client, Style, ExStyle, dpi_);
     const RECT area = WorkAreaAt(corner);
-    const int top = TopWithinScreen(px(WindowTop), outer.bottom - outer.top, area.top, area.bottom);
+    const int top = TopWithinScreen(px(DesignWindowTop), outer.bottom - outer.top, area.top, area.bottom);
     window_ =
-        CreateWindowExW(ExStyle, WindowClass, L"Varnel", Style, px(WindowLeft), top, outer.right - outer.left,
-                        outer.bottom - outer.top, nullptr, nullptr, instance, this);
+        CreateWindowExW(ExStyle, WindowClass, L"Varnel", Style, px(DesignWindowLeft), top,
+                        outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance, this);
     if (window_ == nullptr) {
         return;
     }
@@ -144,8 +146,8 @@ Win32MainWindow::Win32MainWindow(AppState& state, MainWindowState& members)
     createControls();
     applyDpi();
     // The client area as laid out, at the window's own resolution.
-    setOuterWidthTwips(WindowWidth);
-    setOuterHeightTwips(WindowHeight);
+    setOuterWidthTwips(DesignWindowWidth);
+    setOuterHeightTwips(DesignWindowHeight);
 
     timer_ = std::make_unique<Win32TickTimer>(window_, TickTimerId, TimerIntervalMs);
     timer_->setEnabled(true);
@@ -384,7 +386,7 @@ bool Win32MainWindow::setBackground(std::int16_t index, SlotBackground colour) {
 }
 
 WindowHandle Win32MainWindow::nativeHandle() {
-    return static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(window_));
+    return FromHwnd(window_);
 }
 
 void Win32MainWindow::setLeft(double twips) {

@@ -4,6 +4,7 @@
 
 #include "core/Geometry.h"
 #include "platform/win32/Win32EventPump.h"
+#include "platform/win32/Win32Windows.h"
 #include "ui/common/SettingsLayout.h"
 #include "ui/win32/ControlIds.h"
 #include "ui/win32/Win32AccessibleRole.h"
@@ -53,7 +54,7 @@ const Placement Placements[] = {
 };
 
 HWND OwnerOf(AppContext& ctx) {
-    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx.mainWindow.nativeHandle()));
+    return ToHwnd(ctx.mainWindow.nativeHandle());
 }
 
 }  // namespace
@@ -390,7 +391,7 @@ void Win32SettingsDialogHost::show() {
 }
 
 WindowHandle Win32SettingsDialogHost::nativeHandle() {
-    return static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(dialog_->window()));
+    return FromHwnd(dialog_->window());
 }
 
 }  // namespace varnel
