@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "core/CommandLine.h"
+#include "platform/gnome/ExtensionInstall.h"
 #include "platform/posix/Autostart.h"
 #include "platform/posix/PosixFiles.h"
 
@@ -16,6 +17,7 @@ namespace {
 constexpr const char* Usage =
     "Usage: varnel [SLOT-FILE]\n"
     "       varnel --autostart [on|off]\n"
+    "       varnel --gnome-extension install|remove\n"
     "       varnel --help | --version\n"
     "\n"
     "Varnel keeps ten text slots in a small always-on-top window, captures new clipboard text\n"
@@ -26,6 +28,11 @@ constexpr const char* Usage =
     "  --autostart on   start Varnel with the desktop session (XDG autostart entry)\n"
     "  --autostart off  stop doing so\n"
     "  --autostart      tell whether it is on\n"
+    "  --gnome-extension install\n"
+    "                   install Varnel's GNOME Shell extension for this user (GNOME Wayland);\n"
+    "                   then log out and in, and enable it with gnome-extensions enable\n"
+    "  --gnome-extension remove\n"
+    "                   remove it again\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
@@ -74,6 +81,36 @@ int Autostart(CommandLineRequest request) {
     return 0;
 }
 
+int GnomeExtension(CommandLineRequest request) {
+    const auto folder = gnome::UserExtensionFolder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    if (!folder) {
+        std::fprintf(stderr, "varnel: gnome-extension: %s\n", folder.error().c_str());
+        return 1;
+    }
+    if (request == CommandLineRequest::GnomeExtensionRemove) {
+        if (const Status removed = gnome::RemoveExtension(folder.value()); !removed) {
+            std::fprintf(stderr, "varnel: gnome-extension: %s\n", removed.error().c_str());
+            return 1;
+        }
+        std::printf("removed %s\n", folder.value().c_str());
+        return 0;
+    }
+    const std::string version = gnome::InstalledShellVersion();
+    const auto form = gnome::FormForShellVersion(version);
+    if (const Status installed = gnome::InstallExtension(folder.value(), form); !installed) {
+        std::fprintf(stderr, "varnel: gnome-extension: %s\n", installed.error().c_str());
+        return 1;
+    }
+    std::printf(
+        "installed %s (for %s)\n"
+        "GNOME Shell sees it after the next login; then enable it once with:\n"
+        "  gnome-extensions enable %s\n",
+        folder.value().c_str(),
+        form == gnome::ExtensionForm::Script ? "GNOME Shell 43 and 44" : "GNOME Shell 45 and later",
+        gnome::ExtensionUuid());
+    return 0;
+}
+
 }  // namespace
 
 std::optional<int> RunCommandLineOption(const std::vector<std::string>& arguments) {
@@ -94,6 +131,12 @@ std::optional<int> RunCommandLineOption(const std::vector<std::string>& argument
         case CommandLineRequest::AutostartOff:
         case CommandLineRequest::AutostartStatus:
             return Autostart(request);
+        case CommandLineRequest::GnomeExtensionInvalid:
+            std::fputs("varnel: --gnome-extension takes install or remove\n", stderr);
+            return 2;
+        case CommandLineRequest::GnomeExtensionInstall:
+        case CommandLineRequest::GnomeExtensionRemove:
+            return GnomeExtension(request);
     }
     return std::nullopt;
 }

@@ -6,10 +6,12 @@
 #include <QScreen>
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,12 +30,17 @@
 #include "platform/x11/X11WindowSystem.h"
 #include "ui/main/MainWindow.h"
 #ifdef VARNEL_WAYLAND
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTimer>
 #include <chrono>
 
+#include "platform/gnome/GnomeShell.h"
+#include "platform/wayland/FakeInputKeyboard.h"
 #include "platform/wayland/WaylandClipboard.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "platform/wayland/WaylandKeyboard.h"
@@ -58,6 +65,85 @@ bool HasQtWaylandPlugin() {
     const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
     return !platforms.entryList({QStringLiteral("libqwayland*")}, QDir::Files).isEmpty();
 }
+
+// The index of KWin's keyboard layout in use, from its D-Bus interface (bounded at 200 ms).
+std::optional<std::uint32_t> KWinActiveLayout() {
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.kde.keyboard"), QStringLiteral("/Layouts"),
+                                       QStringLiteral("org.kde.KeyboardLayouts"),
+                                       QStringLiteral("getLayout")),
+        QDBus::Block, 200);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const uint index = reply.arguments().first().toUInt(&ok);
+    return ok ? std::optional<std::uint32_t>(index) : std::nullopt;
+}
+#endif
+
+// Why Varnel runs on XWayland in a Wayland session, and what the user can do about it; empty when the
+// compositor could not be asked.
+std::string g_whyXWayland;
+
+#ifdef VARNEL_WAYLAND
+// What the compositor lacks for running natively, and how to get it. KWin grants its window list and
+// fake input only to a program whose desktop entry asks for them with its executable's absolute path.
+std::string WhyNotNative(const varnel::wayland::OfferedProtocols& offered) {
+    std::string why = "The compositor does not offer: " + offered.missing() + ".";
+    if (offered.kde) {
+        const std::string exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().toStdString();
+        why += std::string(
+                   "\nKWin grants them to programs that ask in their desktop entry. Install the "
+                   "varnel package, whose /usr/share/applications/varnel.desktop carries\n"
+                   "  X-KDE-Wayland-Interfaces=") +
+               varnel::wayland::KWinGrantedInterfaces +
+               "\nor, for a program started from elsewhere, put a desktop entry with that line and\n"
+               "  Exec=" +
+               exe + "\ninto ~/.local/share/applications, and start Varnel again.";
+    }
+    return why;
+}
+
+// GNOME Wayland offers what Varnel needs only through Varnel's GNOME Shell extension: natively where
+// it runs, on XWayland otherwise, and then the notice says why and how to enable it.
+bool GnomeShellServes() {
+    std::string why;
+    if (!varnel::gnome::IsGnomeWaylandSession() || varnel::gnome::ShellServiceRuns(&why)) {
+        return varnel::gnome::IsGnomeWaylandSession();
+    }
+    g_whyXWayland = varnel::gnome::MissingServiceNotice(why);
+    return false;
+}
+
+// After the Qt application has started on Wayland in a GNOME session: the extension's backends.
+// False, with nothing changed, elsewhere or when the extension does not answer.
+bool OpenGnomeShellBackends(varnel::EventPump& pump, varnel::WindowSystem& screen,
+                            std::unique_ptr<varnel::WindowSystem>* windows,
+                            std::unique_ptr<varnel::Clipboard>* clipboard,
+                            std::unique_ptr<varnel::Keyboard>* keyboard,
+                            std::unique_ptr<varnel::InputMethodControl>* inputMethod) {
+    if (QGuiApplication::platformName() != QLatin1String("wayland") ||
+        !varnel::gnome::IsGnomeWaylandSession()) {
+        return false;
+    }
+    auto ownActive = [] {
+        QWidget* active = QApplication::activeWindow();
+        return active != nullptr ? static_cast<varnel::WindowHandle>(active->winId())
+                                 : varnel::WindowHandle{0};
+    };
+    std::string why;
+    auto backends = varnel::gnome::OpenBackends(pump, ownActive, screen, &why);
+    if (!backends.windows) {
+        std::fprintf(stderr, "varnel: %s\n", why.c_str());
+        return false;
+    }
+    *windows = std::move(backends.windows);
+    *clipboard = std::move(backends.clipboard);
+    *keyboard = std::move(backends.keyboard);
+    *inputMethod = std::move(backends.inputMethod);
+    return true;
+}
 #endif
 
 // Chooses where Qt runs before it starts. A Wayland session runs natively where the compositor offers
@@ -76,12 +162,18 @@ int ChooseDisplay(bool* onXWayland, varnel::HeldX11Connection* probe) {
     // (libwayland finds the compositor's socket in XDG_RUNTIME_DIR unless the name is a path.)
     const bool reachable =
         IsSet("WAYLAND_DISPLAY") && (IsSet("XDG_RUNTIME_DIR") || qgetenv("WAYLAND_DISPLAY").startsWith('/'));
+    if (chosen.isEmpty() && reachable && HasQtWaylandPlugin() && GnomeShellServes()) {
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        return 0;
+    }
     if (chosen.isEmpty() && reachable && HasQtWaylandPlugin()) {
-        const auto offers =
-            varnel::wayland::CompositorOffersDeliveryProtocols(std::chrono::milliseconds(500));
-        if (offers && (*offers || !IsSet("DISPLAY"))) {
+        const auto offered = varnel::wayland::ListOfferedProtocols(varnel::wayland::ConnectBound);
+        if (offered && (offered->complete() || !IsSet("DISPLAY"))) {
             qputenv("QT_QPA_PLATFORM", "wayland");
             return 0;
+        }
+        if (offered && g_whyXWayland.empty()) {
+            g_whyXWayland = WhyNotNative(*offered);
         }
     }
 #endif
@@ -149,12 +241,16 @@ std::unique_ptr<QMessageBox> ShowNotice(QMessageBox::Icon icon, const QString& t
 }
 
 std::unique_ptr<QMessageBox> ShowXWaylandNotice() {
-    return ShowNotice(
-        QMessageBox::Information, QStringLiteral("Varnel (XWayland)"),
-        QStringLiteral("Wayland のセッションのため、XWayland 上で動作しています。送信と変換が届くのは X11 の"
-                       "アプリケーションだけです。\n\n"
-                       "In a Wayland session Varnel runs on XWayland: sends and conversions reach only "
-                       "X11 applications."));
+    QString text = QStringLiteral(
+        "Wayland のセッションのため、XWayland 上で動作しています。送信と変換が届くのは X11 の"
+        "アプリケーションだけです。\n\n"
+        "In a Wayland session Varnel runs on XWayland: sends and conversions reach only "
+        "X11 applications.");
+    if (!g_whyXWayland.empty()) {
+        std::fprintf(stderr, "varnel: running on XWayland. %s\n", g_whyXWayland.c_str());
+        text += QStringLiteral("\n\n") + QString::fromStdString(g_whyXWayland);
+    }
+    return ShowNotice(QMessageBox::Information, QStringLiteral("Varnel (XWayland)"), text);
 }
 
 // A slot file named on the command line that could not be loaded: one line on stderr and a notice.
@@ -190,7 +286,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<varnel::WindowSystem> windows;
     std::unique_ptr<varnel::Clipboard> clipboard;
     std::unique_ptr<varnel::Keyboard> keyboard;
-    std::unique_ptr<varnel::DBusInputMethods> inputMethods;  // X11 keys pass through the input method
+    // X11 keys pass through the input method; on GNOME it tells whether the window takes committed text.
+    std::unique_ptr<varnel::InputMethodControl> inputMethods;
     const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
     if (x11) {
         // A lost connection, ours or Qt's, ends the run with status 1 and one line.
@@ -233,10 +330,13 @@ int main(int argc, char** argv) {
         }
     }
 #ifdef VARNEL_WAYLAND
-    // Native Wayland: the compositor's data-control, foreign-toplevel and virtual-keyboard protocols.
-    // Where one is missing, what it serves falls back to Qt's stand-ins, and the user is told once.
+    // Native Wayland: the compositor's data-control, foreign-toplevel and virtual-keyboard protocols,
+    // or on KWin data control, plasma window management and fake input. Where one is missing, what it serves
+    // falls back to Qt's stand-ins, and the user is told once.
     varnel::QtWindowSystem qtScreen;
-    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+    const bool onGnomeShell =
+        OpenGnomeShellBackends(pump, qtScreen, &windows, &clipboard, &keyboard, &inputMethods);
+    if (!onGnomeShell && QGuiApplication::platformName() == QLatin1String("wayland")) {
         if (QGuiApplication::desktopFileName().isEmpty()) {
             QGuiApplication::setDesktopFileName(QStringLiteral("varnel"));  // our toplevels' app_id
         }
@@ -252,13 +352,22 @@ int main(int argc, char** argv) {
         clipboard = varnel::WaylandClipboard::open(pump, &why);
         missing += clipboard ? "" : "\n  clipboard: " + why;
         keyboard = varnel::WaylandKeyboard::open(&why);
+        if (!keyboard && clipboard) {
+            std::string fakeInputWhy;
+            keyboard = varnel::FakeInputKeyboard::open(*clipboard, KWinActiveLayout, &fakeInputWhy);
+            why += keyboard ? "" : "; " + fakeInputWhy;
+            if (keyboard) {  // KWin hands fake keys to the input method, as the X server does
+                inputMethods = std::make_unique<varnel::DBusInputMethods>();
+            }
+        }
         missing += keyboard ? "" : "\n  keys: " + why;
         if (!missing.empty()) {
             const std::string message =
                 "This Wayland compositor does not offer everything Varnel needs:" + missing +
                 "\nSending slots and converting selections need a compositor with these "
-                "protocols (sway and other wlroots compositors), or an X11 (XWayland) "
-                "target with Varnel started under X11 (QT_QPA_PLATFORM=xcb).";
+                "protocols (sway and other wlroots compositors; KWin for a program its desktop entry "
+                "grants them), or an X11 (XWayland) target with Varnel started under X11 "
+                "(QT_QPA_PLATFORM=xcb).";
             std::fprintf(stderr, "varnel: %s\n", message.c_str());
             QTimer::singleShot(0, [message] {
                 auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Varnel"),

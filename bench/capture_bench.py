@@ -3,10 +3,13 @@
 - CPU time (utime + stime) of the idle program over 60 s with capture on, with an empty clipboard
   and with another client holding a 10 MB text (which is captured once);
 - the largest event-loop stall while a client that never answers owns the clipboard, measured with
-  _NET_WM_PING round trips to the main window every 5 ms, next to the same without that client (on a
-  loaded machine a round trip takes tens of milliseconds now and then whatever the program does: the
-  control shows how much); the median of three rounds each, and the main thread's CPU time in the
-  worst round trip (0 ms: it was not busy, it waited or was not scheduled);
+  _NET_WM_PING round trips to the main window every 5 ms, next to the same without that client and to
+  a Tk window next to it (on a loaded machine a round trip takes tens of milliseconds now and then
+  whatever the program does: the controls show how much); the median of three rounds each; in the
+  worst round trip the main thread's CPU time (0 ms: it was not busy) and how long the main thread,
+  all the program's threads, the X server and this bench waited for a CPU; the largest round trip to
+  the X server alone (what the server and the machine add to any round trip); and the client's CPU
+  time over the round;
 - capture latency from xclip taking the clipboard to slot 1 being repainted (median and p90 of 20);
 - resident memory when another client offers a 50 MB text: idle, after the capture, and the peak.
 Figures to read, not a test: it always exits 0 unless something could not run. Arguments pick parts
@@ -18,7 +21,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
-from fixture import Desktop, HungOwner, Varnel, poll, TWIPS_PER_PIXEL  # noqa: E402
+from fixture import Desktop, HungOwner, TkTarget, Varnel, poll, TWIPS_PER_PIXEL  # noqa: E402
 import fixture  # noqa: E402
 import xlib  # noqa: E402
 
@@ -77,23 +80,52 @@ def thread_cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICKS
 
 
-def event_loop_stall(desktop, x, hung_owner):
-    """The largest and the 99th-percentile ping round trip over about 3 s, and the main thread's CPU time
-    during the largest."""
-    varnel = Varnel(desktop)
+def run_queue_seconds(pid, thread=None):
+    """How long a thread (or all threads of the process) waited for a CPU while ready to run."""
+    tasks = [thread] if thread else os.listdir(f'/proc/{pid}/task')
+    waited = 0
+    for task in tasks:
+        try:
+            with open(f'/proc/{pid}/task/{task}/schedstat') as f:
+                waited += int(f.read().split()[1])
+        except OSError:
+            pass  # a thread that ended
+    return waited / 1e9
+
+
+def server_round_trip(x):
+    start = time.monotonic()
+    x.x.XSync(x.d, 0)
+    return time.monotonic() - start
+
+
+def event_loop_stall(desktop, x, hung_owner, client=Varnel):
+    """The largest and the 99th-percentile ping round trip to the client's window over about 3 s; during
+    the largest, the main thread's CPU time and its wait for a CPU; and the largest round trip to the X
+    server alone (made right after each ping: what the server and this process add to any round trip)."""
+    varnel = client(desktop)
+    pid = varnel.process.pid
     hung = HungOwner(desktop) if hung_owner else None
-    trips = []
+    server = desktop.xvfb.pid
+    trips, server_trips = [], []
+    round_cpu = cpu_seconds(pid)
     for serial in range(1, 601):
-        before = thread_cpu_seconds(varnel.process.pid)
+        cpu = thread_cpu_seconds(pid)
+        waits = (run_queue_seconds(pid, pid), run_queue_seconds(pid), run_queue_seconds(server),
+                 run_queue_seconds(os.getpid()))
         trip = x.ping_round_trip(varnel.window, serial)
-        trips.append((trip, thread_cpu_seconds(varnel.process.pid) - before))
+        waited = (run_queue_seconds(pid, pid), run_queue_seconds(pid), run_queue_seconds(server),
+                  run_queue_seconds(os.getpid()))
+        trips.append((trip, thread_cpu_seconds(pid) - cpu, *(after - before for before, after in zip(waits, waited))))
+        server_trips.append(server_round_trip(x))
         time.sleep(0.005)
+    round_cpu = cpu_seconds(pid) - round_cpu
     if hung:
         hung.close()
     varnel.process.terminate()
     varnel.process.wait()
     trips.sort()
-    return trips[-1][0], trips[int(0.99 * len(trips)) - 1][0], trips[-1][1]
+    return (trips[-1][0], trips[int(0.99 * len(trips)) - 1][0], *trips[-1][1:], max(server_trips), round_cpu)
 
 
 def memory_kib(pid, field):
@@ -159,16 +191,26 @@ def run_parts(desktop, parts):
         huge_text_memory(desktop, x, 50_000_000, 'あいうえお漢字テキスト ')
         huge_text_memory(desktop, x, 50_000_000, 'plain ASCII text, ')
     if 'stall' in parts:
-        rounds = {True: [], False: []}
+        # Controls: the program without the hung owner, and another program's event loop (a Tk window,
+        # which answers pings too) next to the hung owner.
+        cases = {'with a hung clipboard owner': (True, Varnel), 'without (control)': (False, Varnel),
+                 'of a Tk window next to the hung owner (control)': (True, TkTarget)}
+        rounds = {label: [] for label in cases}
         for _ in range(3):
-            for hung_owner in (False, True):
-                rounds[hung_owner].append(event_loop_stall(desktop, x, hung_owner))
-        for hung_owner, label in ((True, 'with a hung clipboard owner'), (False, 'without (control)')):
-            worst = statistics.median(r[0] for r in rounds[hung_owner])
-            p99 = statistics.median(r[1] for r in rounds[hung_owner])
-            busy = statistics.median(r[2] for r in rounds[hung_owner])
-            print(f'largest event-loop stall (ping round trip) {label}: {worst * 1000:.1f} ms, p99 {p99 * 1000:.1f} '
-                  f'ms, main thread CPU in the worst {busy * 1000:.0f} ms (medians of 3 rounds of 600)')
+            for label, (hung_owner, client) in cases.items():
+                rounds[label].append(event_loop_stall(desktop, x, hung_owner, client))
+        for label in cases:
+            worst = statistics.median(r[0] for r in rounds[label])
+            p99 = statistics.median(r[1] for r in rounds[label])
+            busy, main_wait, program_wait, server_wait, bench_wait, server, round_cpu = (
+                statistics.median(r[i] for r in rounds[label]) for i in range(2, 9))
+            print(f'largest event-loop stall (ping round trip) {label}: {worst * 1000:.1f} ms, '
+                  f'p99 {p99 * 1000:.1f} ms; in the worst: main thread CPU {busy * 1000:.0f} ms, waits for a '
+                  f'CPU: main thread {main_wait * 1000:.1f} ms, all its threads {program_wait * 1000:.1f} ms, '
+                  f'X server {server_wait * 1000:.1f} ms, this bench {bench_wait * 1000:.1f} ms; largest round '
+                  f'trip to the X server alone {server * 1000:.1f} ms; the client\'s CPU over the round '
+                  f'{round_cpu * 1000:.0f} ms (medians of 3 rounds of 600; load average '
+                  f'{os.getloadavg()[0]:.2f})')
     if 'latency' in parts:
         varnel = Varnel(desktop)
         cx, cy, _, _ = desktop.geometry(varnel.window)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Typing figures of the X11 keyboard: characters per second for a 2,000-character mixed text and for
-# 2,000 ASCII characters (10 runs each) and 3,000 kanji (3 runs), exact runs counted, keymap batches
+# Typing figures of the X11 keyboard: characters per second for a 2,000-character mixed text, for
+# 2,000 ASCII characters and for 3,000 distinct kanji (10 runs each), exact runs counted, keymap batches
 # and keymap changes per run, the window manager's and an xterm's CPU time per run and the longest
 # stretch without an event-loop turn, measured with the keyboard test's timing case under a private
-# Xvfb + openbox.
+# Xvfb + openbox (or the window manager VARNEL_E2E_WM names: openbox, metacity, xfwm4, icewm, fluxbox,
+# mutter, i3). VARNEL_BENCH_ONE_GROUP=1 gives the figures with one keyboard group per spare keycode.
 # Usage: bench/typing_bench.sh [build directory, default build]   (build target x11_keyboard_test first)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)

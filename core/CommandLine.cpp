@@ -25,6 +25,15 @@ CommandLineRequest OptionNamed(const std::string& words) {
     if (words.starts_with("--autostart ")) {
         return CommandLineRequest::AutostartInvalid;
     }
+    if (words == "--gnome-extension install") {
+        return CommandLineRequest::GnomeExtensionInstall;
+    }
+    if (words == "--gnome-extension remove") {
+        return CommandLineRequest::GnomeExtensionRemove;
+    }
+    if (words == "--gnome-extension" || words.starts_with("--gnome-extension ")) {
+        return CommandLineRequest::GnomeExtensionInvalid;
+    }
     return CommandLineRequest::Run;
 }
 

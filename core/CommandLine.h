@@ -8,13 +8,16 @@
 namespace varnel {
 
 enum class CommandLineRequest {
-    Run,               // start the program (with the slot file, if the arguments name one)
-    Help,              // --help
-    Version,           // --version
-    AutostartOn,       // --autostart on
-    AutostartOff,      // --autostart off
-    AutostartStatus,   // --autostart
-    AutostartInvalid,  // --autostart followed by anything else
+    Run,                    // start the program (with the slot file, if the arguments name one)
+    Help,                   // --help
+    Version,                // --version
+    AutostartOn,            // --autostart on
+    AutostartOff,           // --autostart off
+    AutostartStatus,        // --autostart
+    AutostartInvalid,       // --autostart followed by anything else
+    GnomeExtensionInstall,  // --gnome-extension install
+    GnomeExtensionRemove,   // --gnome-extension remove
+    GnomeExtensionInvalid,  // --gnome-extension alone or followed by anything else
 };
 
 CommandLineRequest ReadCommandLine(const Files& files);

@@ -3,12 +3,16 @@ set -euo pipefail
 
 VARNEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libx11-dev libxtst-dev
-    libxfixes-dev libicu-dev fonts-ipafont-gothic libwayland-dev libxkbcommon-dev"
+    libxfixes-dev libicu-dev fonts-ipafont-gothic libwayland-dev libxkbcommon-dev plasma-wayland-protocols"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev xvfb xauth openbox xdotool xclip tk x11-utils
     x11-xserver-utils xterm python3 procps python3-pyatspi at-spi2-core dbus parcellite clang-format"
-# The native Wayland backend (built when libwayland-dev and libxkbcommon-dev are present) is tested in
-# a headless sway, and its fallbacks in a headless weston (which offers none of its protocols).
-WAYLAND_TEST_PACKAGES="sway weston wl-clipboard qt6-wayland"
+# The native Wayland backend (built when libwayland-dev, libxkbcommon-dev and plasma-wayland-protocols
+# are present) is tested in a headless sway and a headless KWin (with GTK 3 targets), and its fallbacks
+# in a headless weston (which offers none of its protocols).
+WAYLAND_TEST_PACKAGES="sway weston wl-clipboard qt6-wayland kwin-wayland dbus-daemon python3-gi gir1.2-gtk-3.0"
+# The GNOME Shell extension and its backends in a headless GNOME Shell (scripts/test-gnome.sh), with
+# GTK 3 Wayland-native targets; node checks the extension's module form.
+GNOME_TEST_PACKAGES="gnome-shell xdg-desktop-portal xwayland dbus-x11 python3-gi gir1.2-gtk-3.0 qt6-wayland nodejs"
 # Keystroke sends with a Japanese input method switched on in the target (scripts/test-ime.sh):
 # fcitx5 and ibus with mozc, GTK3 targets through their input method modules, Tk through XIM.
 IME_TEST_PACKAGES="dbus-daemon fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 ibus ibus-mozc ibus-gtk3 python3-gi gir1.2-gtk-3.0"

@@ -2,7 +2,8 @@
 # Installs what the tests need, builds everything and runs every test, in two tracks at once:
 # - Linux: the format check, the unit and widget tests, the X11 backends' and the end-to-end tests
 #   under openbox, the suites that depend on the window manager under six more managers, the Wayland
-#   tests in a headless sway, keystroke sends with fcitx5 and ibus switched on, and the Debian
+#   tests in a headless sway and a headless KWin, the GNOME tests in a headless GNOME Shell with
+#   Varnel's extension, keystroke sends with fcitx5 and ibus switched on, and the Debian
 #   package's check;
 # - Windows and sanitizers: the behaviour's unit tests and fuzz targets under AddressSanitizer and
 #   UndefinedBehaviorSanitizer, the Windows program's tests under Wine, its installer's check and its
@@ -17,7 +18,7 @@ began=$(date +%s)
 # shellcheck disable=SC2086
 step install install_packages $BUILD_PACKAGES $TEST_PACKAGES $WAYLAND_TEST_PACKAGES $WM_PACKAGES \
     $PACKAGE_PACKAGES $PACKAGE_CHECK_PACKAGES $WINDOWS_BUILD_PACKAGES $WINDOWS_PACKAGE_PACKAGES \
-    $WINDOWS_PACKAGE_CHECK_PACKAGES $WINDOWS_TEST_PACKAGES $IME_TEST_PACKAGES
+    $WINDOWS_PACKAGE_CHECK_PACKAGES $WINDOWS_TEST_PACKAGES $IME_TEST_PACKAGES $GNOME_TEST_PACKAGES
 jobs=$(nproc)
 logs=$(mktemp -d "${TMPDIR:-/tmp}/varnel-test.XXXXXX")
 trap 'rm -rf "$logs"' EXIT
@@ -45,6 +46,7 @@ step "unit and widget tests" ctest --output-on-failure -L 'unit|ui' -j "$jobs"
 step "end-to-end (openbox)" ctest --output-on-failure --repeat until-pass:2 -L e2e
 step "window managers" "$VARNEL_ROOT/scripts/test-window-managers.sh" "$TEST_BUILD"
 step "wayland" "$VARNEL_ROOT/scripts/test-wayland.sh"
+step "gnome" "$VARNEL_ROOT/scripts/test-gnome.sh"
 step "input methods" "$VARNEL_ROOT/scripts/test-ime.sh"
 step "debian package" env VARNEL_PACKAGE_BUILD="$TEST_BUILD" "$VARNEL_ROOT/scripts/test-package.sh"
 

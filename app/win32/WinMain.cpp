@@ -56,6 +56,12 @@ int RunCommandLineOption(const varnel::Win32Files& files) {
                         L"Startup folder (shell:startup) instead.",
                         L"Varnel", MB_OK | MB_ICONWARNING);
             return 2;
+        case varnel::CommandLineRequest::GnomeExtensionInstall:
+        case varnel::CommandLineRequest::GnomeExtensionRemove:
+        case varnel::CommandLineRequest::GnomeExtensionInvalid:
+            MessageBoxW(nullptr, L"--gnome-extension is for GNOME on Linux only.", L"Varnel",
+                        MB_OK | MB_ICONWARNING);
+            return 2;
     }
     return -1;
 }

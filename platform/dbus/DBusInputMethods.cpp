@@ -281,6 +281,22 @@ struct DBusInputMethods::Impl {
         return Result<bool>::success(true);
     }
 
+    // Switching the engine back can take longer than a call's bound while the machine is busy (the
+    // engine is enabled on the way): a call that did not answer is asked after, and made again, twice.
+    Status restoreIBus(const QDBusConnection& bus) const {
+        Status status = Status::success();
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            status = setIBusEngine(bus, previous);
+            if (status) {
+                return status;
+            }
+            if (const Result<QString> engine = ibusEngine(bus); engine && engine.value() == previous) {
+                return Status::success();
+            }
+        }
+        return status;
+    }
+
     QDBusConnection ibusBus() const {
         const QString address = IBusAddress();
         if (address.isEmpty()) {
@@ -325,7 +341,7 @@ Status DBusInputMethods::restore() {
         case Impl::Suspended::Fcitx:
             return impl_->restoreFcitx(QDBusConnection::sessionBus());
         case Impl::Suspended::IBus:
-            return impl_->setIBusEngine(impl_->ibusBus(), impl_->previous);
+            return impl_->restoreIBus(impl_->ibusBus());
         case Impl::Suspended::Nothing:
             break;
     }

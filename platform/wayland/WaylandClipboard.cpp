@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -40,6 +41,16 @@ constexpr milliseconds ReadIdleBound{300};
 constexpr milliseconds ReadTotalBound{3000};
 // A client that takes nothing from the pipe for this long is given up.
 constexpr milliseconds WriteIdleBound{5000};
+// How often a pipe whose reader has yet to take our written bytes is looked at.
+constexpr milliseconds DrainPoll{5};
+// After a paste has taken our text, before the clipboard may change again.
+constexpr milliseconds PastedQuiet{100};
+
+// True when the reader of a pipe we write to has closed its end.
+bool PeerClosed(int fd) {
+    pollfd p{fd, 0, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP)) != 0;
+}
 constexpr milliseconds InitialReadBound{350};
 constexpr milliseconds PrimaryOfferBound{ReadTotalBound + CommandBound};
 constexpr milliseconds PumpInterval{2};
@@ -118,15 +129,6 @@ class WaylandClipboard::Worker {
         if (manager_ != nullptr) {
             zwlr_data_control_manager_v1_destroy(manager_);
         }
-        if (seat_ != nullptr) {
-            wl_seat_destroy(seat_);
-        }
-        if (registry_ != nullptr) {
-            wl_registry_destroy(registry_);
-        }
-        if (display_ != nullptr) {
-            wl_display_disconnect(display_);
-        }
     }
 
     // On the calling thread, before the worker starts.
@@ -136,8 +138,7 @@ class WaylandClipboard::Worker {
             *why = std::string("eventfd: ") + std::strerror(errno);
             return false;
         }
-        if (const char* reason = wayland::ConnectAndListGlobals(&display_, &registry_, &RegistryListener,
-                                                                this, CommandBound)) {
+        if (const char* reason = connection_.connect(&RegistryListener, this)) {
             *why = reason;
             return false;
         }
@@ -145,13 +146,9 @@ class WaylandClipboard::Worker {
             *why = "the compositor offers no data-control protocol (zwlr_data_control_manager_v1)";
             return false;
         }
-        if (seat_ == nullptr) {
-            *why = "the compositor offers no seat";
-            return false;
-        }
-        device_ = zwlr_data_control_manager_v1_get_data_device(manager_, seat_);
+        device_ = zwlr_data_control_manager_v1_get_data_device(manager_, connection_.seat);
         zwlr_data_control_device_v1_add_listener(device_, &DeviceListener, this);
-        if (!wayland::Roundtrip(display_, CommandBound)) {
+        if (!wayland::Roundtrip(connection_.display, wayland::ConnectBound)) {
             *why = "the Wayland compositor did not answer";
             return false;
         }
@@ -251,6 +248,10 @@ class WaylandClipboard::Worker {
         std::shared_ptr<const std::string> bytes;
         std::size_t offset = 0;
         Clock::time_point deadline;
+        // Once every byte is written: how many the reader has yet to take from the pipe. A write counts
+        // as served only when they are taken, because a reader that reads later (GTK, from its main
+        // loop) gives up a read that a new clipboard owner overtakes.
+        int unread = -1;
     };
 
     static std::string marker(std::uint64_t serial) {
@@ -344,7 +345,7 @@ class WaylandClipboard::Worker {
         FdCloser readEnd(fds[0]);
         FdCloser writeEnd(fds[1]);
         zwlr_data_control_offer_v1_receive(offer, type.c_str(), writeEnd.fd);
-        wl_display_flush(display_);
+        wl_display_flush(connection_.display);
         writeEnd.reset();  // libwayland sent its own copy
         const auto now = Clock::now();
         reads_.push_back(
@@ -424,7 +425,7 @@ class WaylandClipboard::Worker {
         {
             std::lock_guard lock(mutex);
             shared.broken = true;
-            shared.error = wayland::ConnectionError(display_);
+            shared.error = wayland::ConnectionError(connection_.display);
             if (shared.error.empty()) {
                 shared.error = "the Wayland connection broke";
             }
@@ -438,14 +439,14 @@ class WaylandClipboard::Worker {
         sigemptyset(&pipe);
         sigaddset(&pipe, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-        const int displayFd = wl_display_get_fd(display_);
+        const int displayFd = wl_display_get_fd(connection_.display);
         while (!stop_) {
-            while (wl_display_prepare_read(display_) != 0) {
-                if (wl_display_dispatch_pending(display_) < 0) {
+            while (wl_display_prepare_read(connection_.display) != 0) {
+                if (wl_display_dispatch_pending(connection_.display) < 0) {
                     return breakDown();
                 }
             }
-            const bool flushPending = wl_display_flush(display_) < 0 && errno == EAGAIN;
+            const bool flushPending = wl_display_flush(connection_.display) < 0 && errno == EAGAIN;
             std::vector<pollfd> fds;
             fds.push_back({displayFd, static_cast<short>(POLLIN | (flushPending ? POLLOUT : 0)), 0});
             fds.push_back({wakeFd_.fd, POLLIN, 0});
@@ -455,19 +456,21 @@ class WaylandClipboard::Worker {
                 deadline = std::min({deadline, r.idleDeadline, r.totalDeadline});
             }
             for (const Write& w : writes_) {
-                fds.push_back({w.fd.fd, POLLOUT, 0});
-                deadline = std::min(deadline, w.deadline);
+                // While the reader drains the pipe only an error wakes us; the pipe is looked at again soon.
+                fds.push_back({w.fd.fd, static_cast<short>(w.unread < 0 ? POLLOUT : 0), 0});
+                deadline =
+                    std::min({deadline, w.deadline, w.unread < 0 ? w.deadline : Clock::now() + DrainPoll});
             }
             const auto wait = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count() + 1;
             const int ready = poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(wait, 0)));
             if (ready > 0 && (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
-                if (wl_display_read_events(display_) < 0) {
+                if (wl_display_read_events(connection_.display) < 0) {
                     return breakDown();
                 }
             } else {
-                wl_display_cancel_read(display_);
+                wl_display_cancel_read(connection_.display);
             }
-            if (wl_display_dispatch_pending(display_) < 0) {
+            if (wl_display_dispatch_pending(connection_.display) < 0) {
                 return breakDown();
             }
             if ((fds[1].revents & POLLIN) != 0) {
@@ -478,7 +481,7 @@ class WaylandClipboard::Worker {
             serviceReads();
             serviceWrites();
             std::lock_guard lock(mutex);
-            if (wl_display_get_error(display_) != 0) {
+            if (wl_display_get_error(connection_.display) != 0) {
                 shared.broken = true;
             }
         }
@@ -493,7 +496,7 @@ class WaylandClipboard::Worker {
         for (auto& job : jobs) {
             job(*this);
         }
-        wl_display_flush(display_);
+        wl_display_flush(connection_.display);
     }
 
     void serviceReads() {
@@ -560,9 +563,16 @@ class WaylandClipboard::Worker {
                 finished = true;
                 break;
             }
-            if (w.offset >= w.bytes->size()) {
-                finished = ok = true;
-            } else if (!finished && now >= w.deadline) {
+            if (!finished && w.offset >= w.bytes->size()) {
+                int unread = 0;
+                if (ioctl(w.fd.fd, FIONREAD, &unread) != 0 || unread <= 0 || PeerClosed(w.fd.fd)) {
+                    finished = ok = true;
+                } else if (w.unread < 0 || unread < w.unread) {
+                    w.unread = unread;
+                    w.deadline = Clock::now() + WriteIdleBound;
+                }
+            }
+            if (!finished && now >= w.deadline) {
                 finished = true;
             }
             if (!finished) {
@@ -579,8 +589,9 @@ class WaylandClipboard::Worker {
     static void onGlobal(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
                          std::uint32_t version) {
         auto* self = static_cast<Worker*>(data);
-        if (std::strcmp(interface, wl_seat_interface.name) == 0 && self->seat_ == nullptr) {
-            self->seat_ = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+        if (std::strcmp(interface, wl_seat_interface.name) == 0 && self->connection_.seat == nullptr) {
+            self->connection_.seat =
+                static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
         } else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0 &&
                    self->manager_ == nullptr) {
             self->managerVersion_ = std::min<std::uint32_t>(version, 2);
@@ -632,9 +643,7 @@ class WaylandClipboard::Worker {
     }
     static constexpr zwlr_data_control_source_v1_listener SourceListener{onSourceSend, onSourceCancelled};
 
-    wl_display* display_ = nullptr;
-    wl_registry* registry_ = nullptr;
-    wl_seat* seat_ = nullptr;
+    wayland::SeatConnection connection_;  // released last, after everything made on it
     zwlr_data_control_manager_v1* manager_ = nullptr;
     std::uint32_t managerVersion_ = 0;
     zwlr_data_control_device_v1* device_ = nullptr;
@@ -780,6 +789,10 @@ Status WaylandClipboard::waitUntilPasted(milliseconds bound) {
         })) {
         return Status::failure("no application fetched the text in time");
     }
+    // The reader has taken every byte but inserts the text only once it has read the end too, from its
+    // own event loop; a new clipboard owner before that makes GTK give the paste up. Events are
+    // handled meanwhile.
+    WaitFor(*worker_, &pump_, PastedQuiet, [](const Worker::Shared&) { return false; });
     return Status::success();
 }
 

@@ -96,18 +96,15 @@ std::uint32_t NowMilliseconds() {
 
 namespace {
 
-struct OfferedProtocols {
-    bool dataControl = false;
-    bool toplevels = false;
-    bool virtualKeyboard = false;
-};
-
 void OnGlobal(void* data, wl_registry*, std::uint32_t, const char* interface, std::uint32_t) {
     auto* offered = static_cast<OfferedProtocols*>(data);
     const std::string_view name(interface);
     offered->dataControl |= name == "zwlr_data_control_manager_v1";
     offered->toplevels |= name == "zwlr_foreign_toplevel_manager_v1";
     offered->virtualKeyboard |= name == "zwp_virtual_keyboard_manager_v1";
+    offered->plasmaWindows |= name == "org_kde_plasma_window_management";
+    offered->fakeInput |= name == "org_kde_kwin_fake_input";
+    offered->kde |= name.starts_with("org_kde_");
 }
 
 void OnGlobalRemove(void*, wl_registry*, std::uint32_t) {}
@@ -134,7 +131,51 @@ const char* ConnectAndListGlobals(wl_display** display, wl_registry** registry,
     return nullptr;
 }
 
-std::optional<bool> CompositorOffersDeliveryProtocols(std::chrono::milliseconds bound) {
+SeatConnection::~SeatConnection() {
+    if (seat != nullptr) {
+        wl_seat_destroy(seat);
+    }
+    if (registry != nullptr) {
+        wl_registry_destroy(registry);
+    }
+    if (display != nullptr) {
+        wl_display_disconnect(display);
+    }
+}
+
+const char* SeatConnection::connect(const wl_registry_listener* listener, void* data) {
+    if (const char* reason = ConnectAndListGlobals(&display, &registry, listener, data, ConnectBound)) {
+        return reason;
+    }
+    return seat == nullptr ? "the compositor offers no seat" : nullptr;
+}
+
+std::nullptr_t Failed(std::string* why, const std::string& reason) {
+    if (why != nullptr) {
+        *why = reason;
+    }
+    return nullptr;
+}
+
+std::string OfferedProtocols::missing() const {
+    std::string names;
+    auto need = [&names](bool offered, const char* name) {
+        if (!offered) {
+            names += (names.empty() ? "" : ",") + std::string(name);
+        }
+    };
+    need(dataControl, "zwlr_data_control_manager_v1");
+    if (kde) {
+        need(plasmaWindows, "org_kde_plasma_window_management");
+        need(fakeInput, "org_kde_kwin_fake_input");
+    } else {
+        need(toplevels, "zwlr_foreign_toplevel_manager_v1");
+        need(virtualKeyboard, "zwp_virtual_keyboard_manager_v1");
+    }
+    return names;
+}
+
+std::optional<OfferedProtocols> ListOfferedProtocols(std::chrono::milliseconds bound) {
     wl_display* rawDisplay = nullptr;
     wl_registry* rawRegistry = nullptr;
     OfferedProtocols offered;
@@ -145,7 +186,7 @@ std::optional<bool> CompositorOffersDeliveryProtocols(std::chrono::milliseconds 
     if (failure != nullptr) {
         return std::nullopt;
     }
-    return offered.dataControl && offered.toplevels && offered.virtualKeyboard;
+    return offered;
 }
 
 }  // namespace varnel::wayland

@@ -21,7 +21,6 @@ namespace varnel {
 
 namespace {
 
-constexpr std::chrono::milliseconds ConnectBound{500};
 constexpr std::chrono::milliseconds SentBound{2000};
 // Sending blocks at most this long on a full socket before the keys are given up.
 constexpr std::chrono::milliseconds FlushBound{2000};
@@ -74,10 +73,7 @@ std::string MakeKeymap(const std::vector<std::pair<std::uint32_t, std::uint32_t>
 
 }  // namespace
 
-struct WaylandKeyboard::Impl {
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    wl_seat* seat = nullptr;
+struct WaylandKeyboard::Impl : wayland::SeatConnection {
     zwp_virtual_keyboard_manager_v1* manager = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
     xkb_context* xkb = nullptr;
@@ -90,15 +86,6 @@ struct WaylandKeyboard::Impl {
         }
         if (manager != nullptr) {
             zwp_virtual_keyboard_manager_v1_destroy(manager);
-        }
-        if (seat != nullptr) {
-            wl_seat_destroy(seat);
-        }
-        if (registry != nullptr) {
-            wl_registry_destroy(registry);
-        }
-        if (display != nullptr) {
-            wl_display_disconnect(display);
         }
         if (xkb != nullptr) {
             xkb_context_unref(xkb);
@@ -194,30 +181,21 @@ struct WaylandKeyboard::Impl {
 
 std::unique_ptr<WaylandKeyboard> WaylandKeyboard::open(std::string* why) {
     auto impl = std::make_unique<Impl>();
-    auto fail = [why](const char* reason) {
-        if (why != nullptr) {
-            *why = reason;
-        }
-        return nullptr;
-    };
     impl->xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (impl->xkb == nullptr) {
-        return fail("xkbcommon could not be set up");
+        return wayland::Failed(why, "xkbcommon could not be set up");
     }
-    if (const char* reason = wayland::ConnectAndListGlobals(
-            &impl->display, &impl->registry, &Impl::RegistryListener, impl.get(), ConnectBound)) {
-        return fail(reason);
+    if (const char* reason = impl->connect(&Impl::RegistryListener, impl.get())) {
+        return wayland::Failed(why, reason);
     }
     if (impl->manager == nullptr) {
-        return fail("the compositor offers no virtual keyboard (zwp_virtual_keyboard_manager_v1)");
-    }
-    if (impl->seat == nullptr) {
-        return fail("the compositor offers no seat");
+        return wayland::Failed(why,
+                               "the compositor offers no virtual keyboard (zwp_virtual_keyboard_manager_v1)");
     }
     impl->keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(impl->manager, impl->seat);
     // A keyboard must have a keymap before its first key.
-    if (!impl->useKeymap(MakeKeymap({})) || !wayland::Roundtrip(impl->display, ConnectBound)) {
-        return fail("the compositor refused the virtual keyboard");
+    if (!impl->useKeymap(MakeKeymap({})) || !wayland::Roundtrip(impl->display, wayland::ConnectBound)) {
+        return wayland::Failed(why, "the compositor refused the virtual keyboard");
     }
     return std::unique_ptr<WaylandKeyboard>(new WaylandKeyboard(std::move(impl)));  // private constructor
 }

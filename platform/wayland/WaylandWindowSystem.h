@@ -1,11 +1,12 @@
-// The window system of a Wayland session through the foreign-toplevel protocol: the activated toplevel
-// is the foreground window, activation brings a toplevel back. Events are read on the calling thread
-// whenever a method is called, without waiting.
+// The window system of a Wayland session through the compositor's list of windows: wlroots' foreign-
+// toplevel protocol, or on KWin its plasma window management (granted only to programs whose desktop
+// entry asks for it). The activated toplevel is the foreground window, activation brings a toplevel
+// back. Events are read on the calling thread whenever a method is called, without waiting.
 //
-// Our own toplevels are recognised by their app_id; when one of them is activated, the foreground
-// window is the handle our toolkit gives the active window of this process. Wayland gives clients no
-// say over the stacking order: setZOrder fails and the compositor places the windows. The screen
-// metrics come from the toolkit.
+// Our own toplevels are recognised by their app_id (and, where the compositor tells it, our process id); when
+// one of them is activated, the foreground window is the handle our toolkit gives the active window of this
+// process. Wayland gives clients no say over the stacking order: setZOrder fails and the compositor places
+// the windows. The screen metrics come from the toolkit.
 #pragma once
 
 #include <functional>
@@ -20,7 +21,7 @@ class WaylandWindowSystem : public WindowSystem {
   public:
     // ownAppId: the app_id of our toplevels. ownActiveWindow: the handle of our active window (0 when
     // none is known). screen answers the screen metrics. Null, with the reason in *why, when the
-    // compositor offers no foreign-toplevel manager or no seat.
+    // compositor offers neither list of windows, or no seat.
     static std::unique_ptr<WaylandWindowSystem> open(std::string ownAppId,
                                                      std::function<WindowHandle()> ownActiveWindow,
                                                      WindowSystem& screen, std::string* why);
@@ -38,6 +39,10 @@ class WaylandWindowSystem : public WindowSystem {
 
     // The title of a toplevel we know, for diagnostics and tests; empty when unknown.
     std::string title(WindowHandle window);
+    // The first toplevel with that title; 0 when there is none (for tests).
+    WindowHandle findByTitle(const std::string& title);
+    // The process a toplevel belongs to where the compositor tells it (KWin); 0 when unknown.
+    std::uint32_t processId(WindowHandle window);
 
     struct Impl;
 

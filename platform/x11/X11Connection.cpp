@@ -75,6 +75,17 @@ void Watch(Display* display, std::function<void()> onLost) {
 
 }  // namespace
 
+void SendX11ClientMessage(Display* display, unsigned long window, unsigned long type,
+                          std::initializer_list<long> data) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = type;
+    event.xclient.format = 32;
+    std::copy_n(data.begin(), std::min<std::size_t>(data.size(), 5), event.xclient.data.l);
+    XSendEvent(display, window, False, NoEventMask, &event);
+}
+
 bool X11WindowAnnouncesPing(Display* display, unsigned long window) {
     Atom* protocols = nullptr;
     int count = 0;

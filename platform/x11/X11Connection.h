@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,10 @@ using HeldX11Connection = std::unique_ptr<_XDisplay, X11ConnectionCloser>;
 // Whether the window lists _NET_WM_PING among its WM_PROTOCOLS. Only such a client may be pinged: an Xt
 // program such as xterm takes any WM_PROTOCOLS message for a close request.
 bool X11WindowAnnouncesPing(_XDisplay* display, unsigned long window);
+
+// Sends window a 32-bit client message of the given type (to its creator only), data in its first words.
+void SendX11ClientMessage(_XDisplay* display, unsigned long window, unsigned long type,
+                          std::initializer_list<long> data);
 
 std::optional<std::string> ProbeX11Display(HeldX11Connection* held = nullptr);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -25,6 +26,7 @@
 
 #include "core/Utf16.h"
 #include "platform/x11/X11Connection.h"
+#include "platform/x11/X11XimLink.h"
 
 namespace varnel {
 
@@ -227,8 +229,17 @@ struct Connection {
     Window targetFrame = 0;  // the child of the root window that holds it (the window manager's frame)
     XID targetClient = 0;    // that client's resource base; 0 when the focus was on no client window
     bool targetAnswers = false;
+    Window answeringTarget = 0;  // the last target that answered the ping before a typing
     long pingSerial = 0;
     bool pingAnswered = false;
+    // The session's XIM server while we wait on it; ximFailed once it did not answer in time.
+    std::unique_ptr<XimLink> xim;
+    bool ximFailed = false;
+    Window silentXimServer = 0;  // one that did not answer: not waited for again while it is the one
+    // Key events sent since the XIM server last passed on everything before; of them, those up to the
+    // last key typed on a spare keycode.
+    int keyEventsSinceXim = 0;
+    int keyEventsToLastSpare = 0;
     // The caller's hook, also called while we wait for a slow target; stop is set once it said so.
     const Keyboard::BetweenSlices* betweenSlices = nullptr;
     bool stop = false;
@@ -270,6 +281,9 @@ struct Connection {
         while (XEventsQueued(display, QueuedAlready) > 0) {
             XEvent event;
             XNextEvent(display, &event);  // mapping notifications, and Escape while it is grabbed
+            if (xim && xim->take(event)) {
+                continue;
+            }
             if (event.type == KeyPress && escapeKeycode != 0 && event.xkey.keycode == escapeKeycode) {
                 escapePressed = true;
             }
@@ -304,6 +318,7 @@ struct Connection {
         if (XTestFakeKeyEvent(display, keycode, press ? True : False, CurrentTime) == 0) {
             return Status::failure("XTest refused a key event");
         }
+        ++keyEventsSinceXim;
         return Status::success();
     }
 
@@ -436,6 +451,12 @@ struct Connection {
         if (!stop && betweenSlices != nullptr && *betweenSlices && !(*betweenSlices)()) {
             stop = true;
         }
+        // The caller's events may have let another client take the typing lock: asked at once, since this
+        // may run inside a wait and the typing loop would otherwise carry on to its next slice first.
+        if (!stop && XGetSelectionOwner(display, lockAtom) != lockWindow) {
+            lockLost = true;
+            stop = true;
+        }
         // The focus gone to another client (a click-to-focus window manager gives it to the window clicked,
         // ours included) ends the typing: the next keys would go there.
         if (!stop && (!focusStayed() || buttonDownOutsideTarget())) {
@@ -454,6 +475,12 @@ struct Connection {
         XGetInputFocus(display, &focus, &revert);
         return targetClient == 0 ||
                (focus > PointerRoot && (focus & ~display->resource_mask) == targetClient);
+    }
+
+    // The keyboard group locked now; -1 when it cannot be read.
+    int lockedGroup() {
+        XkbStateRec state{};
+        return XkbGetState(display, XkbUseCoreKbd, &state) == Success ? state.locked_group : -1;
     }
 
     // The window's parent; 0 when it has none or is gone.
@@ -518,19 +545,19 @@ struct Connection {
     // Sends the target a _NET_WM_PING and waits (at most bound) for its answer, which comes once it has
     // handled every event sent to it before; the caller's events are handled meanwhile.
     bool ping(std::chrono::milliseconds bound) {
-        XEvent ping{};
-        ping.xclient.type = ClientMessage;
-        ping.xclient.window = pingTarget;
-        ping.xclient.message_type = protocolsAtom;
-        ping.xclient.format = 32;
-        ping.xclient.data.l[0] = static_cast<long>(pingAtom);
-        ping.xclient.data.l[1] = ++pingSerial;
-        ping.xclient.data.l[2] = static_cast<long>(pingTarget);
         pingAnswered = false;
-        XSendEvent(display, pingTarget, False, NoEventMask, &ping);
+        SendX11ClientMessage(display, pingTarget, protocolsAtom,
+                             {static_cast<long>(pingAtom), ++pingSerial, static_cast<long>(pingTarget)});
+        return waitUntil([this] { return pingAnswered; }, bound, "waiting for the target");
+    }
+
+    // Handles events until done() or bound has passed; the caller's hook runs meanwhile. False when
+    // done() did not come true, also when the connection failed.
+    template <class Done>
+    bool waitUntil(Done done, std::chrono::milliseconds bound, const char* what) {
         const auto deadline = Clock::now() + bound;
         auto sliceStart = Clock::now();
-        while (sync("waiting for the target") && !pingAnswered && Clock::now() < deadline) {
+        while (sync(what) && !done() && Clock::now() < deadline) {
             pollfd readable{ConnectionNumber(display), POLLIN, 0};
             poll(&readable, 1, 5);
             if (Clock::now() - sliceStart >= options.slice) {
@@ -538,7 +565,72 @@ struct Connection {
                 sliceStart = Clock::now();
             }
         }
-        return pingAnswered;
+        return done();
+    }
+
+    // Connects to the session's XIM server, if it names one that runs. A server that does not answer in
+    // time is given up, and typing falls back to fixed waits for it.
+    void connectXim() {
+        const char* modifiers = std::getenv("XMODIFIERS");
+        const Window server = XimLink::findServer(display, root, modifiers != nullptr ? modifiers : "");
+        if (!sync("looking for the input method") || server == 0) {
+            return;
+        }
+        stats.ximServer = true;
+        if (server == silentXimServer) {
+            ximFailed = stats.ximSilent = true;
+            return;
+        }
+        xim = std::make_unique<XimLink>(display, root, server);
+        if (!waitUntil([this] { return xim->ready() || xim->failed(); }, options.ximBound,
+                       "connecting to the input method") ||
+            !xim->ready()) {
+            silentXimServer = server;
+            giveUpXim();
+        }
+    }
+
+    // The link just goes, as a client that exits does: after a disconnect request ibus's XIM server
+    // answered no new client any more.
+    void disconnectXim() {
+        if (xim) {
+            xim.reset();
+            sync("leaving the input method");
+        }
+    }
+
+    void giveUpXim() {
+        xim.reset();
+        ximFailed = true;
+        stats.ximSilent = true;
+        sync("giving up the input method");
+    }
+
+    // Rounds of asking the XIM server, then the target: each passes at least one more key event through.
+    // All of them within options.ximPassBound, or the server counts as silent.
+    void passThroughXim(int rounds) {
+        const auto deadline = Clock::now() + options.ximPassBound;
+        for (int round = 0; round <= rounds && xim && targetAnswers; ++round) {
+            if (Clock::now() > deadline) {
+                giveUpXim();
+            } else if (waitForXim()) {
+                targetAnswers = ping(options.targetBound);
+                stats.targetAnswered = targetAnswers;
+            }
+        }
+    }
+
+    // Waits until the input method has sent back the keys its clients handed it so far (they come back
+    // before its answer to a request sent after them). False when it did not answer in time.
+    bool waitForXim() {
+        xim->ask();
+        if (waitUntil([this] { return xim->answered() || xim->failed(); }, options.ximBound,
+                      "waiting for the input method") &&
+            !xim->failed()) {
+            return true;
+        }
+        giveUpXim();
+        return false;
     }
 
     // Waits, at most bound, until the client with the focus has handled the keys sent so far: its answer
@@ -557,22 +649,67 @@ struct Connection {
         }
     }
 
+    // Waits until the keys sent so far have reached the focused client through the session's XIM server,
+    // if there is one: an input method switched back on then composes none of them. Only a client that
+    // lists pings or has answered one is pinged (see X11WindowAnnouncesPing).
+    void waitForXimClient() {
+        if (pingTarget != 0 && keyEventsSinceXim > 0 &&
+            (pingTarget == answeringTarget || X11WindowAnnouncesPing(display, pingTarget))) {
+            XSelectInput(display, root, SubstructureNotifyMask);  // the answers come to the root
+            ximFailed = false;
+            connectXim();
+            if (xim) {
+                targetAnswers = ping(options.targetBound);
+                passThroughXim(keyEventsSinceXim);
+            }
+            disconnectXim();
+            XSelectInput(display, root, NoEventMask);
+            if (ximFailed) {
+                std::this_thread::sleep_for(options.ximSettle);
+            }
+        }
+        keyEventsSinceXim = 0;
+        keyEventsToLastSpare = 0;
+    }
+
     // Whether the target answers pings at all (many do without saying so in WM_PROTOCOLS; Xt programs
     // such as xterm do not): asked once before the typing, while the target is idle.
     void probeTarget() {
         targetAnswers = pingTarget != 0 && ping(std::chrono::milliseconds(250));
         stats.targetAnswered = targetAnswers;
+        answeringTarget = targetAnswers ? pingTarget : 0;
     }
 
     // Waits until the target has handled the keys sent so far; a target that stops answering is paced
     // by fixed waits from then on.
+    // Through an XIM server the keys make a round trip to it after the target has read them, and the
+    // target looks them up as they come back. fcitx5 was seen passing them back a few at a time, the
+    // next once the target had acknowledged the last: every round of asking the server, then the target,
+    // moves that on by at least one key event, so there are as many rounds as key events sent since the
+    // last wait, up to the last key typed on a spare keycode.
+    // A target that missed a ping's bound (a loaded machine) may answer it later: the fixed wait is spent
+    // listening for that answer, and a target that gave it paces the typing again.
     void waitForTarget() {
+        bool waited = false;
+        if (!targetAnswers && pingTarget != 0) {
+            targetAnswers =
+                waitUntil([this] { return pingAnswered; }, options.remapSettle, "waiting for the target");
+            waited = !targetAnswers;
+        }
         if (targetAnswers) {
             targetAnswers = ping(options.targetBound);
             stats.targetAnswered = targetAnswers;
         }
-        if (!targetAnswers) {
+        if (xim && targetAnswers) {
+            passThroughXim(keyEventsToLastSpare);
+            keyEventsSinceXim -= keyEventsToLastSpare;
+            keyEventsToLastSpare = 0;
+        }
+        if (!targetAnswers && !waited) {
             settle();
+        }
+        if (ximFailed || (xim && !targetAnswers)) {
+            std::this_thread::sleep_for(options.ximSettle);
         }
     }
 };
@@ -1141,6 +1278,13 @@ class CapsLockOff {
 
 // The keyboard group locked while typing: the characters on the spare keycodes' second to fourth groups
 // are typed with that group locked. The group locked before goes back afterwards.
+//
+// Another group is locked only under a server grab, for the keys typed in it, and the group before is
+// locked again before the grab ends: a desktop component that manages the keyboard layout (mutter does)
+// locks its own group back as soon as it sees ours, and a key the server handled after that would type
+// another character. No other client's request is handled while we hold the grab, so every key is looked
+// up in the group we locked, and the others only ever see the group they left. Nothing that waits on
+// another client may run inside: the caller leaves before pings, remaps and its hook.
 class GroupLock {
   public:
     GroupLock(Connection& keyboard, Journal& journal, int lockedBefore)
@@ -1150,10 +1294,14 @@ class GroupLock {
     GroupLock& operator=(const GroupLock&) = delete;
 
     int current() const { return current_; }
+    bool grabbing() const { return grabbing_; }
     // The keys typed so far must have been handled by the server: they are looked up in the group of
     // their moment.
     Status lock(int group) {
-        if (group == current_) {
+        if (group == before_) {
+            return leave();
+        }
+        if (group == current_ && grabbing_) {
             return Status::success();
         }
         if (!changed_) {
@@ -1162,19 +1310,44 @@ class GroupLock {
             }
             changed_ = true;
         }
+        if (!grabbing_) {
+            XGrabServer(keyboard_.display);
+            grabbing_ = true;
+        }
+        // Locked again after the server let go for held-back keys: another client may have changed it.
         XkbLockGroup(keyboard_.display, XkbUseCoreKbd, static_cast<unsigned>(group));
+        keyboard_.stats.groupSwitches += group != current_ ? 1 : 0;
         current_ = group;
-        ++keyboard_.stats.groupSwitches;
         return Status::success();
     }
-    Status restore() {
-        if (!changed_) {
+    // The group before locked again and the server let go. The keys typed so far must have been handled.
+    Status leave() {
+        if (current_ != before_) {
+            XkbLockGroup(keyboard_.display, XkbUseCoreKbd, static_cast<unsigned>(before_));
+            current_ = before_;
+        }
+        return letOthersRun();
+    }
+    // The server let go with our group still locked: for keys that another client's grab holds back (it
+    // can only let them go once the others run again). Whether the group then stayed ours until the keys
+    // were handled is for the caller to check.
+    Status letOthersRun() {
+        if (!grabbing_) {
             return Status::success();
+        }
+        grabbing_ = false;
+        XUngrabServer(keyboard_.display);
+        return keyboard_.sync("letting other clients run");
+    }
+    Status restore() {
+        Status status = leave();
+        if (!changed_) {
+            return status;
         }
         changed_ = false;
         XkbLockGroup(keyboard_.display, XkbUseCoreKbd, static_cast<unsigned>(before_));
         current_ = before_;
-        Status status = keyboard_.sync("giving the keyboard group back");
+        status = firstFailure(status, keyboard_.sync("giving the keyboard group back"));
         return status ? journal_.groupBack() : status;
     }
 
@@ -1184,6 +1357,7 @@ class GroupLock {
     int before_;
     int current_;
     bool changed_ = false;
+    bool grabbing_ = false;
 };
 
 // The spare keycodes and their mapping while the text is typed. One keymap change covers all of them, and
@@ -1509,6 +1683,7 @@ Status X11Keyboard::pressCopyKey() {
 Status X11Keyboard::waitUntilSent() {
     Status status = impl_->sync("sending keys");
     impl_->waitForFocusedClient(std::chrono::milliseconds(10));
+    impl_->waitForXimClient();
     return status;
 }
 
@@ -1640,9 +1815,15 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
         ~StopListening() { XSelectInput(keyboard.display, keyboard.root, NoEventMask); }
     } stopListening{keyboard};
     keyboard.targetAnswers = false;
+    keyboard.ximFailed = false;
+    struct DisconnectXim {
+        Connection& keyboard;
+        ~DisconnectXim() { keyboard.disconnectXim(); }
+    } disconnectXim{keyboard};
     if (std::any_of(stretches.begin(), stretches.end(),
                     [](const Stretch& s) { return !s.symbols.empty(); })) {
         keyboard.probeTarget();
+        keyboard.connectXim();
     }
 
     // Destroyed in reverse: Escape given back, keys released, then the spare keycodes emptied, then Caps
@@ -1673,7 +1854,24 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
     // key shows down after the press and up after the release (seeing both rules out a press before a
     // freeze and a release held back by it). A ping answered meanwhile would prove nothing: it overtakes
     // key events that a grab holds back, which the target would later look up on another mapping.
+    //
+    // Under the server grab of another keyboard group the keys are handled at once, unless another
+    // client's grab holds them back: that client can only let them go once the server lets it run, and
+    // the keys must still find our group then.
     auto releaseHandled = [&](KeyCode keycode) {
+        bool heldUnderGrab = false;
+        if (groupLock.grabbing()) {
+            Result<bool> atOnce = keyboard.waitForKeyState(keycode, true, Clock::now());
+            if (!atOnce) {
+                return Status::failure(atOnce.error());
+            }
+            if (!atOnce.value()) {
+                heldUnderGrab = true;
+                if (Status let = groupLock.letOthersRun(); !let) {
+                    return let;
+                }
+            }
+        }
         const auto deadline = Clock::now() + keyboard.options.heldBackBound;
         Result<bool> handled = keyboard.waitForKeyState(keycode, true, deadline);
         Status result = handled ? held.release(keycode) : Status::failure(handled.error());
@@ -1685,6 +1883,11 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
             result = Status::failure("typing: the X server did not handle the keys within " +
                                      std::to_string(keyboard.options.heldBackBound.count()) +
                                      " ms (another program's grab holds the keyboard)");
+        }
+        if (result && heldUnderGrab && keyboard.lockedGroup() != groupLock.current()) {
+            result = Status::failure(
+                "typing: another program switched the keyboard group while another "
+                "program's grab held the keys back (some may have typed other characters)");
         }
         return result;
     };
@@ -1698,6 +1901,9 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
         if (!stretch.symbols.empty()) {
             status = holdModifiers(0);
             if (status) {
+                status = groupLock.leave();
+            }
+            if (status) {
                 status = spareKeys.map(stretch.symbols);
                 ++keyboard.stats.batches;
             }
@@ -1708,6 +1914,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
         }
         for (std::size_t i = stretch.begin; i < stretch.end && status && !stop; ++i) {
             const KeySym sym = keysyms[i];
+            bool remappedStroke = false;
             auto it = direct.find(sym);
             if (it == direct.end()) {
                 it = remapped.find(sym);
@@ -1718,6 +1925,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
                 }
                 spareKeys.typed();
                 ++keyboard.stats.remappedCharacters;
+                remappedStroke = true;
             }
             const Stroke stroke = it->second;
             if (stroke.group != AnyGroup) {
@@ -1748,9 +1956,11 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
                 auto next = direct.find(keysyms[i + 1]);
                 if (next == direct.end()) {
                     next = remapped.find(keysyms[i + 1]);
+                    if (next == remapped.end()) {
+                        return false;
+                    }
                 }
-                return next != remapped.end() && next->second.group != AnyGroup &&
-                       next->second.group != groupLock.current();
+                return next->second.group != AnyGroup && next->second.group != groupLock.current();
             }();
             status = stop || sliceOver || groupSwitchNext || i + 1 == stretch.end
                          ? releaseHandled(stroke.keycode)
@@ -1758,10 +1968,14 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
             if (!status) {
                 break;
             }
+            if (remappedStroke) {
+                keyboard.keyEventsToLastSpare = keyboard.keyEventsSinceXim;
+            }
+            stop = stop || keyboard.stop;  // the hook may have run while the release was waited for
             const bool hookCalled = !stop && sliceOver;
             if (hookCalled) {
                 // Nothing held while the caller's events run: a click then is a plain click.
-                status = held.releaseAll();
+                status = firstFailure(held.releaseAll(), groupLock.leave());
                 keyboard.callBetweenSlices();
                 stop = escape.pressed() || keyboard.stop;
                 sliceStart = Clock::now();

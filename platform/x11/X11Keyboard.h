@@ -4,15 +4,19 @@
 // keys at the right shift level; the others go through spare keycodes (keycodes without keysyms), which
 // are remapped in batches — one keymap change per batch for all spare keycodes. Before each remap the
 // target must have looked up the keys typed on the current mapping: it is asked with a _NET_WM_PING,
-// which it answers after the events before it (a target that does not answer gets fixed waits). Every keymap
+// which it answers after the events before it (a target that does not answer gets fixed waits). Where the
+// session has an XIM server, the keys go from the target to the server and back before the target looks
+// them up: the server is asked too, and the target once more after it (X11XimLink.h). Every keymap
 // change costs every client (the window manager above all) a keymap reload, so the batches are as few as the
 // text allows: where the keymap has a Level3 shift, each group of a spare keycode carries four characters
 // (Shift and Level3 choose among them), otherwise two; and with XKB each spare keycode carries up to four
 // groups, typed with that keyboard group locked (a stock keymap leaves 19 keycodes free: 304 characters
-// per batch). Keys of the keymap that have one group type the same in every group; for the others the
-// group the user had locked is locked again. A group switch waits until the server has handled the keys
-// before it. The spare keycodes get their original mapping and the keyboard its locked group back at the
-// end, on every path.
+// per batch). Another group than the user's is locked only under a server grab, with the keys typed in
+// it, and the user's group is back before the grab ends, so no other client can lock a group of its own
+// in between or ever sees ours. Keys of the keymap that have one group type the same in every group; for
+// the others the group the user had locked is locked again. A group switch waits until the server has
+// handled the keys before it. The spare keycodes get their original mapping and the keyboard its locked group
+// back at the end, on every path.
 //
 // Typing runs in slices with the caller's hook between them and stops early when that hook says so, when
 // the user presses Escape (grabbed on the root window for the duration), when the focus leaves the
@@ -53,6 +57,14 @@ class X11Keyboard : public Keyboard {
         // For a target that does not answer: a fixed wait after each remap before typing on it, and after
         // the keys typed on it before the next remap or the restore.
         std::chrono::milliseconds remapSettle{45};
+        // Where the session has an XIM server, its clients look keys up only once the server has sent them
+        // back: before a remap the server is asked too (it answers after what it got before), each time
+        // this long at most, and all the rounds of asking before one remap (one per key event in flight)
+        // take ximPassBound at most. A server that does not answer in time gets the fixed wait ximSettle
+        // around each remap instead, for the rest of the typing.
+        std::chrono::milliseconds ximBound{1000};
+        std::chrono::milliseconds ximPassBound{10000};
+        std::chrono::milliseconds ximSettle{250};
         // How long typing waits for modifier keys the user still holds to be released.
         std::chrono::milliseconds modifierReleaseBound{2000};
         // Typing time between two calls of the caller's hook.
@@ -60,16 +72,18 @@ class X11Keyboard : public Keyboard {
         // How long typing waits for the server to handle keys that another client's grab holds back.
         std::chrono::milliseconds heldBackBound{3000};
         // Whether the spare keycodes may carry the second to fourth keyboard groups, typed with that
-        // group locked: four times the characters per keymap change. Off in the program: a desktop
-        // component that manages the keyboard layout (mutter, seen here; input methods that switch
-        // layouts) locks its own group again while we type, and the keys then type other characters.
-        bool extraGroups = false;
+        // group locked under a server grab: four times the characters per keymap change. (A desktop
+        // component that manages the keyboard layout, mutter for one, locks its own group back as soon
+        // as it sees ours: without the grab, keys would then type other characters.)
+        bool extraGroups = true;
     };
 
     // What the last typeText did (for measurements).
     struct TypingStats {
         int keymapChanges = 0;        // keymap changes, the restore included
         bool targetAnswered = false;  // the target answered the pings that pace the batches
+        bool ximServer = false;       // the session's XIM server was asked too (typing and waitUntilSent)
+        bool ximSilent = false;       // and did not answer in time once
         int batches = 0;              // mappings of the spare keycodes the text needed
         int spareKeycodes = 0;
         int remappedCharacters = 0;  // characters typed through spare keycodes

@@ -148,15 +148,23 @@ class ImeTyping : public ::testing::TestWithParam<std::string> {
         EXPECT_TRUE(keyboard->typeText(typed).ok());
         EXPECT_TRUE(keyboard->waitUntilSent().ok());
         const double typing = std::chrono::duration<double>(Clock::now() - start).count();
-        EXPECT_TRUE(inputMethods.restore().ok());
+        const Status restored = inputMethods.restore();
+        EXPECT_TRUE(restored.ok()) << restored.error();
         const std::string expected = before + Shown(typed);
         const bool exact = Eventually([&] { return ReadFile(out) == expected; });
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        std::printf("%s %s, %s: %zu units typed in %.3f s (%.0f a second), all shown after %.2f s\n",
+        const X11Keyboard::TypingStats stats = keyboard->lastTypingStats();
+        std::printf("%s %s, %s: %zu units typed in %.3f s (%.0f a second), all shown after %.2f s%s\n",
                     Im.c_str(), GetParam().c_str(),
                     suspended.ok() && suspended.value() ? "switched off for the typing" : "off", typed.size(),
-                    typing, static_cast<double>(typed.size()) / typing, seconds);
+                    typing, static_cast<double>(typed.size()) / typing, seconds,
+                    !stats.ximServer  ? ""
+                    : stats.ximSilent ? ", XIM server silent"
+                                      : ", XIM server asked");
         EXPECT_EQ(ReadFile(out), expected);
+        // Through XIM (Tk) the keys come back from the input method before their keycodes change again:
+        // the input method must have been waited on, not just given a fixed time.
+        EXPECT_TRUE(GetParam() != "tk" || (stats.ximServer && !stats.ximSilent));
         return exact;
     }
 
@@ -165,23 +173,11 @@ class ImeTyping : public ::testing::TestWithParam<std::string> {
 };
 
 const std::u16string Mixed = u"abc ABC 123 あいう 漢字変換 ｶﾀｶﾅ ﾞﾟ 😀\tL1\nL2\r\nL3\rend";
-// Through XIM, characters typed on spare keycodes are still lost: the input method hands the keys back
-// after their keycodes have been mapped again. Tk windows get the characters of the keymap only.
-const std::u16string OnTheKeymap = u"abc ABC 123 xyz\tL1\nL2\r\nL3\rend";
-
-std::u16string TextFor(const std::string& target) {
-    return target == "tk" ? OnTheKeymap : Mixed;
-}
 
 TEST_P(ImeTyping, TypesExactlyWithTheInputMethodOnAndLeavesItOn) {
-    if (Im == "ibus" && GetParam() == "tk") {
-        // ibus's XIM server can hold the keys for seconds on a loaded machine, and nothing tells when
-        // they are through: the engine switched back after a fixed wait then takes the last of them.
-        GTEST_SKIP() << "ibus over XIM: the keys still held by the server when the engine is switched back";
-    }
     ASSERT_TRUE(SwitchOn());
     const std::string state = ImState();
-    EXPECT_TRUE(typeExactly(TextFor(GetParam())));
+    EXPECT_TRUE(typeExactly(Mixed));
     EXPECT_EQ(ImState(), state);
     EXPECT_TRUE(typeExactly(u"xyz"));  // a second send in a row, as one after another click
     EXPECT_EQ(ImState(), state);
@@ -190,14 +186,25 @@ TEST_P(ImeTyping, TypesExactlyWithTheInputMethodOnAndLeavesItOn) {
 TEST_P(ImeTyping, TypesExactlyWithTheInputMethodOffAndLeavesItOff) {
     ASSERT_TRUE(SwitchOff());
     const std::string state = ImState();
-    EXPECT_TRUE(typeExactly(TextFor(GetParam())));
+    EXPECT_TRUE(typeExactly(Mixed));
     EXPECT_EQ(ImState(), state);
 }
 
-// Run with --gtest_also_run_disabled_tests to see the loss on the XIM path.
-TEST_P(ImeTyping, DISABLED_TypesCharactersOutsideTheKeymapThroughXim) {
+// More characters outside the keymap than the spare keycodes carry at once: remaps between the keys.
+TEST_P(ImeTyping, TypesTextOfSeveralKeymapBatchesExactly) {
+    if (Im == "fcitx5" && GetParam() == "gtk") {
+        // fcitx5's GTK module hands every key to fcitx5 over D-Bus and takes it back later; the window's
+        // ping answer does not wait for that. In a text this long some characters arrived a few places
+        // early (2 runs in 4), the same characters all there.
+        GTEST_SKIP() << "fcitx5's GTK module: keys overtake others still at fcitx5";
+    }
     ASSERT_TRUE(SwitchOff());
-    EXPECT_TRUE(typeExactly(Mixed));
+    std::u16string kanji;
+    for (char16_t i = 0; i < 400; ++i) {  // a stock keymap's spare keycodes carry 304 at once
+        kanji.push_back(static_cast<char16_t>(0x4E00 + 7 * i));
+    }
+    EXPECT_TRUE(typeExactly(kanji));
+    EXPECT_GT(keyboard->lastTypingStats().batches, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, ImeTyping, ::testing::Values("gtk", "tk"));

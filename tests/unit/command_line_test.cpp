@@ -27,11 +27,16 @@ TEST(CommandLine, OptionWordsAreOptionsOnlyWhileNoSuchFileExists) {
     EXPECT_EQ(Read("--autostart on"), CommandLineRequest::AutostartOn);
     EXPECT_EQ(Read("--autostart off"), CommandLineRequest::AutostartOff);
     EXPECT_EQ(Read("--autostart maybe"), CommandLineRequest::AutostartInvalid);
+    EXPECT_EQ(Read("--gnome-extension install"), CommandLineRequest::GnomeExtensionInstall);
+    EXPECT_EQ(Read("--gnome-extension remove"), CommandLineRequest::GnomeExtensionRemove);
+    EXPECT_EQ(Read("--gnome-extension"), CommandLineRequest::GnomeExtensionInvalid);
+    EXPECT_EQ(Read("--gnome-extension enable"), CommandLineRequest::GnomeExtensionInvalid);
     // Near misses are slot-file paths as always.
     EXPECT_EQ(Read("--help me"), CommandLineRequest::Run);
     EXPECT_EQ(Read("-h"), CommandLineRequest::Run);
     EXPECT_EQ(Read("--HELP"), CommandLineRequest::Run);
-    for (const char* words : {"--help", "--version", "--autostart", "--autostart on", "--autostart maybe"}) {
+    for (const char* words : {"--help", "--version", "--autostart", "--autostart on", "--autostart maybe",
+                              "--gnome-extension install"}) {
         EXPECT_EQ(Read(words, true), CommandLineRequest::Run) << words;
     }
 }

@@ -1,6 +1,8 @@
-// The Wayland backends in a headless sway, driving the real handlers against native Qt text windows:
-// capture of a wl-copy text, the target followed across windows, sending by paste and by keys, and the
-// conversion of a target's selection. Figures are printed, never asserted.
+// The Wayland backends in a headless sway (foreign toplevels, virtual keyboard) or a headless KWin
+// (plasma window management, fake input), driving the real handlers against native text windows (Qt,
+// or GTK 3 where VARNEL_TARGET_TOOLKIT=gtk): capture of a wl-copy text and of a target's copy, the
+// target followed across windows, sending by paste and by keys, and the conversion of a target's
+// selection. Figures are printed, never asserted.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -22,7 +24,9 @@
 #include "core/Utf8.h"
 #include "delivery/Delivery.h"
 #include "editing/ConvertText.h"
+#include "fake-input-client.h"
 #include "fakes/FakePlatform.h"
+#include "platform/wayland/FakeInputKeyboard.h"
 #include "platform/wayland/WaylandClipboard.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "platform/wayland/WaylandKeyboard.h"
@@ -39,6 +43,15 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 const std::u16string Mixed = u"日本語のテキスト ｶﾀｶﾅ and ASCII 123 〜①𠮷";
+
+bool OnKWin() {
+    return std::getenv("SWAYSOCK") == nullptr;
+}
+
+bool GtkTargets() {
+    const char* kind = std::getenv("VARNEL_TARGET_TOOLKIT");
+    return kind != nullptr && std::string(kind) == "gtk";
+}
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -82,23 +95,33 @@ bool Eventually(Pred pred, milliseconds bound = milliseconds(5000)) {
 
 class WaylandSession : public ::testing::Test {
   protected:
-    // One virtual keyboard for the whole session, made before any window: the headless seat has no
-    // keyboard of its own, and a client only takes keys once the seat has one.
+    // On sway, one virtual keyboard for the whole session, made before any window: the headless seat has
+    // no keyboard of its own, and a client only takes keys once the seat has one. On KWin, fake input
+    // with the seat's own keyboard, made with each test's clipboard.
     static void SetUpTestSuite() {
-        std::string why;
-        keyboard = WaylandKeyboard::open(&why).release();
-        ASSERT_TRUE(keyboard) << why;
+        if (!OnKWin()) {
+            std::string why;
+            virtualKeyboard = WaylandKeyboard::open(&why).release();
+            ASSERT_TRUE(virtualKeyboard) << why;
+        }
     }
-    static void TearDownTestSuite() { delete keyboard; }
+    static void TearDownTestSuite() { delete virtualKeyboard; }
 
     void SetUp() override {
-        ASSERT_TRUE(keyboard);
         std::string why;
         windows = WaylandWindowSystem::open(
             OwnAppId, [this] { return world.form.handle; }, world.windows, &why);
         ASSERT_TRUE(windows) << why;
         clipboard = WaylandClipboard::open(world.pump, &why);
         ASSERT_TRUE(clipboard) << why;
+        if (OnKWin()) {
+            fakeInput = FakeInputKeyboard::open(*clipboard, {}, &why);
+            ASSERT_TRUE(fakeInput) << why;
+            keyboard = fakeInput.get();
+        } else {
+            ASSERT_TRUE(virtualKeyboard);
+            keyboard = virtualKeyboard;
+        }
         platform = std::make_unique<Platform>(Platform{*windows, *clipboard, *keyboard, world.pump,
                                                        world.timer, world.files, world.codepage, clock});
         ctx = std::make_unique<AppContext>(AppContext{world.state, world.mainState, world.form, *platform});
@@ -114,10 +137,16 @@ class WaylandSession : public ::testing::Test {
         RunProgram({"rm", "-rf", dir});
     }
 
-    // Starts a native text window (app_id and title `name`) and returns the file mirroring its text.
-    std::string startTarget(const std::string& name, const std::string& initial = {}) {
+    // Starts a native text window (title `name`; app_id too for Qt) and returns the file mirroring its
+    // text. Our own stand-in is always a Qt window with our app_id.
+    std::string startTarget(const std::string& name, const std::string& initial = {}, bool x11 = false) {
         const std::string out = dir + "/" + name + ".txt";
         std::vector<std::string> args{VARNEL_WAYLAND_TARGET, name, out};
+        if (x11) {
+            args = {"wish", VARNEL_TK_TARGET, name, out};
+        } else if (GtkTargets() && name != OwnAppId) {
+            args = {"python3", VARNEL_GTK_TARGET, name, out};
+        }
         if (!initial.empty()) {
             args.push_back(initial);
         }
@@ -126,8 +155,13 @@ class WaylandSession : public ::testing::Test {
         EXPECT_TRUE(isForeground(name)) << name << " was not activated";
         return out;
     }
+    // Activates a window by its title: through sway, or on KWin through the window list under test.
     bool focus(const std::string& name) {
-        return RunProgram({"swaymsg", "-q", "[app_id=\"^" + name + "$\"]", "focus"}) == 0;
+        if (OnKWin()) {
+            const WindowHandle window = windows->findByTitle(name);
+            return window != 0 && windows->makeForeground(window).ok();
+        }
+        return RunProgram({"swaymsg", "-q", "[title=\"^" + name + "$\"]", "focus"}) == 0;
     }
     bool isForeground(const std::string& name) {
         return Eventually([&] {
@@ -153,7 +187,9 @@ class WaylandSession : public ::testing::Test {
     SteadyClock clock;
     std::unique_ptr<WaylandWindowSystem> windows;
     std::unique_ptr<WaylandClipboard> clipboard;
-    static inline WaylandKeyboard* keyboard = nullptr;
+    static inline WaylandKeyboard* virtualKeyboard = nullptr;
+    std::unique_ptr<FakeInputKeyboard> fakeInput;
+    Keyboard* keyboard = nullptr;
     std::unique_ptr<Platform> platform;
     std::unique_ptr<AppContext> ctx;
     std::string dir;
@@ -177,6 +213,19 @@ TEST_F(WaylandSession, CapturesTextSetWithWlCopy) {
     EXPECT_EQ(RunProgram({"sh", "-c", "test \"$(wl-paste -n)\" = 'ours: 半角ｶﾅ'"}), 0);
     ASSERT_TRUE(clipboard->clear());
     EXPECT_FALSE(clipboard->hasText().valueOr(true));
+}
+
+TEST_F(WaylandSession, CapturesWhatTheTargetCopies) {
+    const std::u16string copied = u"コピーした ｶﾅ text 😀";
+    startTarget("copy-source", wayland::ToUtf8(copied));
+    const std::uint64_t before = clipboard->changeCount();
+    const auto start = Clock::now();
+    ASSERT_TRUE(keyboard->pressCopyKey());
+    ASSERT_TRUE(Eventually([&] { return clipboard->changeCount() != before; }));
+    const auto latency = Clock::now() - start;
+    OnCaptureTick(*ctx);
+    EXPECT_EQ(world.form.texts[0], copied);
+    std::printf("capture latency (copy key sent -> text captured): %.1f ms\n", Ms(latency));
 }
 
 TEST_F(WaylandSession, FollowsTheTargetAcrossNativeWindowsButNeverOurOwn) {
@@ -208,8 +257,8 @@ TEST_F(WaylandSession, SendsByPasteAndByKeysIntoANativeWindow) {
     const auto pasteShown = Clock::now() - start;
     EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");  // the clipboard got its text back
 
-    // Keys: line breaks of both kinds and more distinct characters than one keymap holds.
-    std::u16string typed = u"\r\n" + Mixed + u"\n\t";
+    // Keys: line breaks of both kinds, kana, emoji and more distinct characters than one keymap holds.
+    std::u16string typed = u"\r\n" + Mixed + u"\n\tかなカナ 😀 Tab\tEnd\n";
     for (char16_t c = 0x4E00; c < 0x4E00 + 300; ++c) {
         typed += c;
     }
@@ -223,13 +272,106 @@ TEST_F(WaylandSession, SendsByPasteAndByKeysIntoANativeWindow) {
     EXPECT_TRUE(Eventually([&] { return ReadFile(out) == wayland::ToUtf8(expected); }, milliseconds(10000)))
         << ReadFile(out);
     const auto typeShown = Clock::now() - start;
-    EXPECT_EQ(keyboard->lastKeymapCount(), 2);
-    // The text has 333 characters (one is a surrogate pair): 334 UTF-16 units less the CR of CR LF.
+    if (fakeInput) {
+        // Only what the layout types went as keys; the rest was pasted, and the clipboard has its text back.
+        EXPECT_GT(fakeInput->lastTypingStats().typedCharacters, 20);
+        EXPECT_GT(fakeInput->lastTypingStats().pastedRuns, 3);
+        EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");
+    } else {
+        EXPECT_EQ(virtualKeyboard->lastKeymapCount(), 2);
+    }
+    // The text has 349 characters once CR LF is one line break (two of them are surrogate pairs).
     std::printf(
         "paste: click -> handler done %.1f ms, -> target shows the text %.1f ms\n"
-        "typing 333 characters (2 keymaps): click -> keys sent %.1f ms, -> target shows them %.1f ms "
+        "typing 349 characters: click -> keys sent %.1f ms, -> target shows them %.1f ms "
         "(%.0f characters/s)\n",
-        Ms(pasteTime), Ms(pasteShown), Ms(typeTime), Ms(typeShown), 333 / (Ms(typeShown) / 1000.0));
+        Ms(pasteTime), Ms(pasteShown), Ms(typeTime), Ms(typeShown), 349 / (Ms(typeShown) / 1000.0));
+    if (fakeInput) {
+        std::printf("  of which %d typed as keys, the rest in %d pasted runs\n",
+                    fakeInput->lastTypingStats().typedCharacters, fakeInput->lastTypingStats().pastedRuns);
+    }
+}
+
+// The user's own key presses on KWin, through a fake input connection of the test's own.
+class UserKeys {
+  public:
+    UserKeys() {
+        display_ = wl_display_connect(nullptr);
+        registry_ = wl_display_get_registry(display_);
+        wl_registry_add_listener(registry_, &RegistryListener, this);
+        wl_display_roundtrip(display_);
+        if (input_ != nullptr) {
+            org_kde_kwin_fake_input_authenticate(input_, "test", "the user's keys");
+        }
+    }
+    ~UserKeys() {
+        if (input_ != nullptr) {
+            org_kde_kwin_fake_input_destroy(input_);
+        }
+        wl_registry_destroy(registry_);
+        wl_display_disconnect(display_);
+    }
+    bool tap(std::uint32_t evdevCode) {
+        if (input_ == nullptr) {
+            return false;
+        }
+        org_kde_kwin_fake_input_keyboard_key(input_, evdevCode, 1);
+        org_kde_kwin_fake_input_keyboard_key(input_, evdevCode, 0);
+        return wl_display_roundtrip(display_) >= 0;
+    }
+
+  private:
+    static void onGlobal(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                         std::uint32_t) {
+        if (std::string(interface) == org_kde_kwin_fake_input_interface.name) {
+            static_cast<UserKeys*>(data)->input_ = static_cast<org_kde_kwin_fake_input*>(
+                wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
+        }
+    }
+    static void onGlobalRemove(void*, wl_registry*, std::uint32_t) {}
+    static constexpr wl_registry_listener RegistryListener{onGlobal, onGlobalRemove};
+    wl_display* display_ = nullptr;
+    wl_registry* registry_ = nullptr;
+    org_kde_kwin_fake_input* input_ = nullptr;
+};
+
+TEST_F(WaylandSession, TypesLettersAsThemselvesWithCapsLockOn) {
+    if (!OnKWin()) {
+        GTEST_SKIP() << "the virtual keyboard types with a keymap of its own";
+    }
+    const std::string out = startTarget("caps-target");
+    constexpr std::uint32_t CapsLockKey = 58;
+    UserKeys user;
+    ASSERT_TRUE(user.tap(CapsLockKey));
+    const Status typed = keyboard->typeText(u"aBc Xy");
+    user.tap(CapsLockKey);
+    ASSERT_TRUE(typed);
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == "aBc Xy"; })) << ReadFile(out);
+}
+
+// Keys and pastes reach X11 windows too. (A run the layout cannot type, pasted in the middle of a
+// typing, goes through KWin's clipboard bridge to X11, which now and then did not pass it on: not
+// tested here.)
+TEST_F(WaylandSession, SendsIntoAnX11WindowOnXWayland) {
+    if (!OnKWin() || std::getenv("DISPLAY") == nullptr) {
+        GTEST_SKIP() << "needs KWin with XWayland";
+    }
+    const std::string out = startTarget("x11-target", {}, true);
+    startTarget("other");
+    world.state.TargetWindow = tickOn("x11-target");
+    ASSERT_TRUE(focus("other") && isForeground("other"));
+    world.mainState.LastClipboardText = u"last";
+    world.state.SendMode = SendByPaste;
+    world.form.texts[0] = u"貼り付け ｶﾅ paste";
+    SendSlot(*ctx, 1);
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == "貼り付け ｶﾅ paste"; })) << ReadFile(out);
+    world.state.SendMode = SendByKeystrokes;
+    world.form.texts[1] = u"\tTyped: A-z @ 1+1\r\nEnd";
+    ASSERT_TRUE(focus("other") && isForeground("other"));
+    SendSlot(*ctx, 2);
+    EXPECT_TRUE(Eventually([&] { return ReadFile(out) == "貼り付け ｶﾅ paste\tTyped: A-z @ 1+1\nEnd"; }))
+        << ReadFile(out);
+    EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");
 }
 
 TEST_F(WaylandSession, ConvertsTheSelectionOfANativeWindow) {

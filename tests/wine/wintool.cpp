@@ -360,6 +360,33 @@ int Mouse(HWND window, const wchar_t* how, int argc, wchar_t** argv) {
     return Send(inputs) ? 0 : 2;
 }
 
+// Clicks the window as "mouse" does, then reads the text box every millisecond until it holds text:
+// prints the milliseconds from the click to that text, or fails after timeoutMs.
+int ClickUntilText(HWND window, HWND box, const std::wstring& text, double timeoutMs) {
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    if (int status = Mouse(window, L"left", 0, nullptr); status != 0) {
+        return status;
+    }
+    for (;;) {
+        std::wstring current;
+        const bool read = TextOf(box, current);
+        QueryPerformanceCounter(&now);
+        const double elapsed = static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
+                               static_cast<double>(frequency.QuadPart);
+        if (read && current == text) {
+            std::printf("%.1f\n", elapsed);
+            return 0;
+        }
+        if (elapsed > timeoutMs) {
+            std::fprintf(stderr, "wintool: the text box did not hold the text within %.0f ms\n", timeoutMs);
+            return 1;
+        }
+        Sleep(1);
+    }
+}
+
 int Activate(HWND window) {
     if (IsIconic(window)) {
         ShowWindow(window, SW_RESTORE);
@@ -555,6 +582,14 @@ int Run(int argc, wchar_t** argv) {
         }
         std::printf("%lld\n", static_cast<long long>(result));
         return 0;
+    }
+    if (command == L"clickuntil") {
+        std::wstring text;
+        if (!need(5) || !UnhexArgument(argv[4], text)) {
+            return 2;
+        }
+        return ClickUntilText(window, ParseHandle(argv[3]), text,
+                              argc > 5 ? std::wcstod(argv[5], nullptr) : 10000.0);
     }
     if (command == L"mouse") {
         return need(4) ? Mouse(window, argv[3], argc - 4, argv + 4) : 2;

@@ -1,0 +1,40 @@
+# The GNOME Shell extension in its two forms, made from the shared body at configure time:
+#   ${VARNEL_GNOME_EXTENSION_BUILD}/43/  script form for GNOME Shell 43 and 44 (init, enable, disable)
+#   ${VARNEL_GNOME_EXTENSION_BUILD}/45/  ES module form for GNOME Shell 45 and later
+# and a C++ header holding both, from which `varnel --gnome-extension install` writes the one the
+# running shell loads.
+set(VARNEL_GNOME_EXTENSION_UUID varnel@example.org CACHE INTERNAL "")
+set(VARNEL_GNOME_EXTENSION_BUILD ${CMAKE_BINARY_DIR}/gnome-extension CACHE INTERNAL "")
+set(source_dir ${CMAKE_CURRENT_LIST_DIR})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source_dir}/service.js ${source_dir}/head-43.js
+             ${source_dir}/tail-43.js ${source_dir}/head-45.js ${source_dir}/tail-45.js ${source_dir}/metadata.json.in)
+if(NOT VARNEL_WEB_URL)
+    set(VARNEL_WEB_URL "https://example.org/varnel")
+endif()
+# Rewrites a file only when its text changes, so that what depends on it is not rebuilt for nothing.
+function(varnel_write_if_changed path text)
+    file(WRITE ${path}.new "${text}")
+    file(COPY_FILE ${path}.new ${path} ONLY_IF_DIFFERENT)
+    file(REMOVE ${path}.new)
+endfunction()
+
+file(READ ${source_dir}/service.js body)
+set(header_text "// Made by packaging/gnome-extension/extension.cmake from the extension's sources.\n#pragma once\n\n")
+string(APPEND header_text "namespace varnel::gnome::files {\n\n")
+string(APPEND header_text "inline constexpr const char* ExtensionUuid = \"${VARNEL_GNOME_EXTENSION_UUID}\";\n")
+foreach(form 43 45)
+    if(form STREQUAL 43)
+        set(SHELL_VERSIONS "\"43\", \"44\"")
+    else()
+        set(SHELL_VERSIONS "\"45\", \"46\", \"47\", \"48\"")
+    endif()
+    file(READ ${source_dir}/head-${form}.js head)
+    file(READ ${source_dir}/tail-${form}.js tail)
+    varnel_write_if_changed(${VARNEL_GNOME_EXTENSION_BUILD}/${form}/extension.js "${head}${body}${tail}")
+    configure_file(${source_dir}/metadata.json.in ${VARNEL_GNOME_EXTENSION_BUILD}/${form}/metadata.json @ONLY)
+    file(READ ${VARNEL_GNOME_EXTENSION_BUILD}/${form}/metadata.json metadata)
+    string(APPEND header_text "inline constexpr const char* ExtensionScript${form} = R\"varnel(${head}${body}${tail})varnel\";\n")
+    string(APPEND header_text "inline constexpr const char* ExtensionMetadata${form} = R\"varnel(${metadata})varnel\";\n")
+endforeach()
+string(APPEND header_text "\n}  // namespace varnel::gnome::files\n")
+varnel_write_if_changed(${VARNEL_GNOME_EXTENSION_BUILD}/GnomeExtensionFiles.h "${header_text}")
