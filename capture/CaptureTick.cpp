@@ -43,12 +43,12 @@ void ShowStateToOtherPrograms(AppContext& ctx) {
     WindowSystem& windows = ctx.platform.windows;
     const WindowHandle target = ctx.state.TargetWindow;
     if (own.ShownTarget != target &&
-        windows.showValue(ctx.form.hWnd(), ShownValue::TargetWindow, target).ok()) {
+        windows.showValue(ctx.mainWindow.nativeHandle(), ShownValue::TargetWindow, target).ok()) {
         own.ShownTarget = target;
     }
     const std::uint64_t captured = own.CapturedTexts;
     if (own.ShownCaptures != captured &&
-        windows.showValue(ctx.form.hWnd(), ShownValue::CapturedTexts, captured).ok()) {
+        windows.showValue(ctx.mainWindow.nativeHandle(), ShownValue::CapturedTexts, captured).ok()) {
         own.ShownCaptures = captured;
     }
 }
@@ -61,7 +61,7 @@ void CaptureStep(AppContext& ctx) {
     SharedText text;
 
     // Capture switched off in the settings: nothing to do.
-    if (state.CaptureEnabled != 1) {
+    if (!state.CaptureEnabled) {
         return;
     }
 
@@ -121,7 +121,7 @@ void CaptureStep(AppContext& ctx) {
 
     // Store into the slot under the cursor. A cursor above the last slot names no slot: the write
     // is refused and nothing is stored.
-    if (ctx.form.setSharedText(own.RotationCursor, own.LastClipboardText)) {
+    if (ctx.mainWindow.setSharedText(own.RotationCursor, own.LastClipboardText)) {
         ++own.CapturedTexts;
     }
 }

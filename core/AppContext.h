@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/AppState.h"
-#include "core/Forms.h"
+#include "core/AppWindows.h"
 #include "platform/Platform.h"
 
 namespace varnel {
@@ -11,7 +11,7 @@ namespace varnel {
 struct AppContext {
     AppState& state;
     MainWindowState& mainState;
-    MainForm& form;
+    MainWindowView& mainWindow;
     Platform& platform;
 };
 

@@ -12,19 +12,28 @@
 
 namespace varnel {
 
-constexpr std::int16_t SendByPaste = 0;
-constexpr std::int16_t SendByKeystrokes = 1;
+// How a slot's send button delivers its text; the values are the settings dialog's option order.
+enum SendMethod : std::int16_t {
+    SendByPaste = 0,
+    SendByKeystrokes = 1,
+};
+
+// The main window's preset heights; the values are the settings dialog's option order.
+enum class DisplaySize : std::int16_t {
+    FiveRows = 0,
+    ButtonsOnly = 1,
+    TenRows = 2,
+};
 
 constexpr std::int16_t FirstSlot = 1;
 constexpr std::int16_t LastSlot = 10;
 
-// Process-wide settings and trackers. Numeric values start at 0; LoadMainWindow gives them their start
-// values.
+// Process-wide settings and trackers. LoadMainWindow gives them their start values.
 struct AppState {
-    std::int16_t SendMode = 0;
-    std::int16_t CaptureEnabled = 0;
+    SendMethod SendMode = SendByPaste;
+    bool CaptureEnabled = false;
     std::int16_t RotationCount = 0;
-    std::int16_t DisplayMode = 0;
+    DisplaySize DisplayMode = DisplaySize::FiveRows;
     WindowHandle TargetWindow = 0;
     WindowHandle SavedTarget = 0;
 };
@@ -50,7 +59,7 @@ struct MainWindowState {
     // and tooltips never do, nor does the main window.
     WindowHandle SettingsDialogWindow = 0;
     WindowHandle EditDialogWindow = 0;
-    std::int16_t ZOrderMode = 0;
+    varnel::ZOrderMode ZOrderMode = varnel::ZOrderMode::NotTopmost;
     SharedText LastClipboardText;
     std::int16_t RotationCursor = 0;
     DeliveryQueue Deliveries;

@@ -5,34 +5,34 @@
 namespace varnel {
 
 void WindowSizeChange(AppContext& ctx) {
-    const std::int16_t mode = ctx.state.DisplayMode;
+    const auto mode = static_cast<std::int16_t>(ctx.state.DisplayMode);
     if (mode < 0 || mode > 2) {
         return;
     }
-    ctx.form.setHeight(PresetHeight[mode]);
-    ctx.form.setWidth(PresetWidth);
+    ctx.mainWindow.setOuterHeightTwips(PresetHeight[mode]);
+    ctx.mainWindow.setOuterWidthTwips(DesignWindowWidth);
 }
 
 void CycleDisplayMode(AppContext& ctx) {
-    ctx.state.DisplayMode = static_cast<std::int16_t>((ctx.state.DisplayMode + 1) % 3);
+    ctx.state.DisplayMode = static_cast<DisplaySize>((static_cast<int>(ctx.state.DisplayMode) + 1) % 3);
     WindowSizeChange(ctx);
 }
 
-void FitSlotsToWidth(MainForm& form) {
-    if (form.isMinimized()) {
+void FitSlotsToWidth(MainWindowView& window) {
+    if (window.isMinimized()) {
         return;
     }
-    if (form.width() < MinimumWindowWidth) {
-        form.setWidth(MinimumWindowWidth);
+    if (window.outerWidthTwips() < MinimumWindowWidth) {
+        window.setOuterWidthTwips(MinimumWindowWidth);
     }
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
-        form.setSlotWidth(i, form.width() - SlotWidthAllowance);
+        window.setSlotWidth(i, window.outerWidthTwips() - SlotWidthAllowance);
     }
 }
 
-void SelectZOrder(AppContext& ctx, std::int16_t index) {
-    ctx.mainState.ZOrderMode = index;
-    SetZOrder(ctx.platform.windows, ctx.form.hWnd(), ctx.mainState.ZOrderMode);
+void SelectZOrder(AppContext& ctx, ZOrderMode mode) {
+    ctx.mainState.ZOrderMode = mode;
+    SetZOrder(ctx.platform.windows, ctx.mainWindow.nativeHandle(), ctx.mainState.ZOrderMode);
 }
 
 }  // namespace varnel

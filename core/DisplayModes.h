@@ -4,12 +4,10 @@
 #include <cstdint>
 
 #include "core/AppContext.h"
+#include "core/MainWindowGeometry.h"
 
 namespace varnel {
 
-// Outer window sizes in twips, by DisplayMode: 0 five slot rows, 1 buttons only, 2 all ten rows.
-constexpr int PresetHeight[3] = {3375, 885, 5775};
-constexpr int PresetWidth = 3840;
 constexpr int MinimumWindowWidth = 1800;
 constexpr int SlotWidthAllowance = 1185;  // slot width = window width - this
 
@@ -22,9 +20,10 @@ void CycleDisplayMode(AppContext& ctx);
 
 // Every size change: keeps the window at least 1800 wide and stretches the slots to its width.
 // A minimized window is left alone; a maximized one follows the rule like any other size.
-void FitSlotsToWidth(MainForm& form);
+void FitSlotsToWidth(MainWindowView& window);
 
-// The z-order buttons: 1 keeps the main window above all others, 2 sends it behind all of them.
-void SelectZOrder(AppContext& ctx, std::int16_t index);
+// The z-order buttons: Topmost keeps the main window above all others, Bottom sends it behind all of
+// them.
+void SelectZOrder(AppContext& ctx, ZOrderMode mode);
 
 }  // namespace varnel

@@ -12,9 +12,9 @@ std::optional<std::int32_t> DockedLeftTwips(int screenWidthPixels) {
         return std::nullopt;
     }
     const std::int64_t left =
-        std::int64_t{screenWidthPixels - ReferenceScreenWidth} * DockingTwipsPerPixel + ReferenceLeftTwips;
+        std::int64_t{screenWidthPixels - ReferenceScreenWidth} * DockingTwipsPerPixel + DesignWindowLeft;
     const std::int64_t screenTwips = std::int64_t{screenWidthPixels} * DockingTwipsPerPixel;
-    const std::int64_t rightmost = std::max<std::int64_t>(0, screenTwips - DesignWindowWidthTwips);
+    const std::int64_t rightmost = std::max<std::int64_t>(0, screenTwips - DesignWindowWidth);
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(left, 0, rightmost));
 }
 
@@ -24,19 +24,22 @@ std::optional<std::int32_t> DockedLeftTwips(const MonitorArea& monitor) {
         return std::nullopt;
     }
     const std::int64_t left =
-        std::int64_t{monitor.left} * DockingTwipsPerPixel + withinMonitor.value_or(ReferenceLeftTwips);
+        std::int64_t{monitor.left} * DockingTwipsPerPixel + withinMonitor.value_or(DesignWindowLeft);
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(left, INT32_MIN, INT32_MAX));
 }
 
-std::int32_t SetZOrder(WindowSystem& windows, WindowHandle window, std::int16_t mode) {
-    if (mode < 0 || mode > 2) {
-        return 0;
+bool SetZOrder(WindowSystem& windows, WindowHandle window, ZOrderMode mode) {
+    switch (mode) {
+        case ZOrderMode::NotTopmost:
+        case ZOrderMode::Topmost:
+        case ZOrderMode::Bottom:
+            return windows.setZOrder(window, mode).ok();
     }
-    return windows.setZOrder(window, static_cast<ZOrderMode>(mode)) ? 1 : 0;
+    return false;
 }
 
 void PaintCaptureSlots(const AppState& state, Slots& slots) {
-    if (state.CaptureEnabled != 1) {
+    if (!state.CaptureEnabled) {
         return;
     }
     const std::int16_t last = std::min(state.RotationCount, LastSlot);
@@ -56,36 +59,36 @@ Status LoadMainWindow(AppContext& ctx) {
 
     // Dock near the right edge of the primary monitor.
     if (const auto left = DockedLeftTwips(monitor)) {
-        ctx.form.setLeft(*left);
+        ctx.mainWindow.setLeft(*left);
     }
 
     // Our own handle, so that the tick never takes the main window for the target.
-    own.OwnWindow = ctx.form.hWnd();
+    own.OwnWindow = ctx.mainWindow.nativeHandle();
 
     // Start values.
     state.SendMode = SendByPaste;
-    state.CaptureEnabled = 1;
+    state.CaptureEnabled = true;
     state.RotationCount = 1;
-    state.DisplayMode = 0;
+    state.DisplayMode = DisplaySize::FiveRows;
     own.RotationCursor = 0;
 
     // The slot file named on the command line, if any.
     const Status slotFile = SlotFileStartupStep(ctx);
 
     // Topmost and visible.
-    own.ZOrderMode = 1;
-    ctx.form.show();
+    own.ZOrderMode = ZOrderMode::Topmost;
+    ctx.mainWindow.show();
     SetZOrder(ctx.platform.windows, own.OwnWindow, own.ZOrderMode);
 
     // The capture colour on the slots the capture rotates over.
-    PaintCaptureSlots(state, ctx.form);
+    PaintCaptureSlots(state, ctx.mainWindow);
     return slotFile;
 }
 
-void UnloadSecondaryWindows(SecondaryForms& forms) {
-    forms.unloadMenuForm();
-    forms.unloadSettingsDialog();
-    forms.unloadEditDialog();
+void UnloadSecondaryWindows(SecondaryWindows& windows) {
+    windows.unloadSlotMenu();
+    windows.unloadSettingsDialog();
+    windows.unloadEditDialog();
 }
 
 }  // namespace varnel

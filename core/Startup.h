@@ -5,14 +5,13 @@
 #include <optional>
 
 #include "core/AppContext.h"
+#include "core/MainWindowGeometry.h"
 
 namespace varnel {
 
 // Constants of the docking rule.
 constexpr int ReferenceScreenWidth = 800;  // pixels
-constexpr int ReferenceLeftTwips = 7905;
 constexpr int DockingTwipsPerPixel = 15;
-constexpr int DesignWindowWidthTwips = 3840;  // outer width of the main window's presets
 
 // Where start-up puts the main window's outer left edge, in twips, for a screen of the given width.
 // No value at exactly the reference width: the window keeps its layout position there.
@@ -24,12 +23,11 @@ std::optional<std::int32_t> DockedLeftTwips(int screenWidthPixels);
 // desktop's left edge.
 std::optional<std::int32_t> DockedLeftTwips(const MonitorArea& monitor);
 
-// Places a window in the stacking order: 0 not topmost, 1 topmost, 2 bottom without activation.
-// Returns nonzero on success; 0 when the window system refused, and 0 without any call for any
-// other mode.
-std::int32_t SetZOrder(WindowSystem& windows, WindowHandle window, std::int16_t mode);
+// Places a window in the stacking order: not topmost, topmost, or bottom without activation.
+// False when the window system refused, and false without any call for a value outside the three.
+bool SetZOrder(WindowSystem& windows, WindowHandle window, ZOrderMode mode);
 
-// Paints slots 1..RotationCount in the capture colour while capture is on (CaptureEnabled = 1).
+// Paints slots 1..RotationCount in the capture colour while capture is on (CaptureEnabled).
 // The bound is read once; slots beyond the tenth do not exist and are skipped.
 void PaintCaptureSlots(const AppState& state, Slots& slots);
 
@@ -39,7 +37,7 @@ void PaintCaptureSlots(const AppState& state, Slots& slots);
 // capture off and the slots empty): the front end tells the user why.
 Status LoadMainWindow(AppContext& ctx);
 
-// UnloadSecondaryWindows: unloads the menu form, then the settings dialog, then the edit dialog.
-void UnloadSecondaryWindows(SecondaryForms& forms);
+// UnloadSecondaryWindows: unloads the slot menu, then the settings dialog, then the edit dialog.
+void UnloadSecondaryWindows(SecondaryWindows& windows);
 
 }  // namespace varnel

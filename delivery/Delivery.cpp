@@ -33,13 +33,13 @@ void RunDelivery(AppContext& ctx, F&& delivery) {
 
 void ReportKeyFailure(AppContext& ctx, const Status& status) {
     if (!status && !ctx.mainState.Deliveries.shuttingDown) {
-        ctx.form.reportKeyFailure(status.error());
+        ctx.mainWindow.reportKeyFailure(status.error());
     }
 }
 
 void ReportClipboardFailure(AppContext& ctx, const Status& status) {
     if (!status && !ctx.mainState.Deliveries.shuttingDown) {
-        ctx.form.reportClipboardFailure(status.error());
+        ctx.mainWindow.reportClipboardFailure(status.error());
     }
 }
 
@@ -58,7 +58,7 @@ void Paste(AppContext& ctx, const std::u16string& text, PasteKind kind) {
     }
     if (sent) {
         if (const Status pasted = clipboard.waitUntilPasted(PasteRequestBound); !pasted) {
-            ctx.form.writeDiagnostic("paste: " + pasted.error());
+            ctx.mainWindow.writeDiagnostic("paste: " + pasted.error());
         }
     }
     ReportKeyFailure(ctx, sent);
@@ -98,7 +98,7 @@ bool TypeWithInputMethodOff(AppContext& ctx, const std::u16string& text, PasteKi
     if (!suspended) {
         if (!ctx.mainState.ToldPastedInsteadOfTyped) {
             ctx.mainState.ToldPastedInsteadOfTyped = true;
-            ctx.form.reportPastedInsteadOfTyped(suspended.error());
+            ctx.mainWindow.reportPastedInsteadOfTyped(suspended.error());
         }
         Paste(ctx, text, kind);
         return true;
@@ -169,7 +169,7 @@ Status FocusReturn(AppContext& ctx) {
 void CopySlot(AppContext& ctx, std::int16_t index) {
     auto copy = [&ctx, index] {
         ctx.platform.clipboard.clear();
-        ReportClipboardFailure(ctx, ctx.platform.clipboard.setText(ctx.form.text(index)));
+        ReportClipboardFailure(ctx, ctx.platform.clipboard.setText(ctx.mainWindow.text(index)));
     };
     if (ctx.mainState.Deliveries.running) {
         ctx.mainState.Deliveries.pending.emplace_back(copy);
@@ -186,7 +186,7 @@ void SendSlot(AppContext& ctx, std::int16_t index) {
         const Status focused = FocusReturn(ctx);
         ReportKeyFailure(ctx, focused);
         if (focused) {
-            const std::u16string text = ctx.form.text(index);
+            const std::u16string text = ctx.mainWindow.text(index);
             switch (ctx.state.SendMode) {
                 case SendByPaste:
                     Paste(ctx, text, PasteKind::SlotText);
@@ -205,11 +205,13 @@ void SendSlot(AppContext& ctx, std::int16_t index) {
     });
 }
 
-void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
-    const auto kind = ConversionKindForButton(index);
-    if (!kind) {
-        return;
+void ConvertTargetSelection(AppContext& ctx, std::int16_t buttonIndex) {
+    if (const auto kind = ConversionKindForButton(buttonIndex)) {
+        ConvertTargetSelection(ctx, *kind);
     }
+}
+
+void ConvertTargetSelection(AppContext& ctx, ConversionKind kind) {
     RunDelivery(ctx, [&ctx, kind] {
         if (!ctx.platform.windows.windowExists(ctx.state.TargetWindow)) {
             return;
@@ -235,7 +237,7 @@ void ConvertTargetSelection(AppContext& ctx, std::int16_t index) {
             if (hasText && hasText.value()) {
                 if (const auto selection = clipboard.getText()) {
                     clipboard.clear();
-                    const std::u16string converted = ConvertText(selection.value(), *kind);
+                    const std::u16string converted = ConvertText(selection.value(), kind);
                     switch (ctx.state.SendMode) {
                         case SendByPaste:
                             Paste(ctx, converted, PasteKind::SelectionReplacement);
@@ -262,6 +264,13 @@ void StopTyping(AppContext& ctx) {
 
 void ShutDownDeliveries(AppContext& ctx) {
     ctx.mainState.Deliveries.shuttingDown = true;
+}
+
+void SaveTargetForDialog(AppState& state, std::optional<WindowHandle> openDialog) {
+    const WindowHandle target = state.TargetWindow;
+    if (!(openDialog && target != 0 && target == *openDialog)) {
+        state.SavedTarget = target;
+    }
 }
 
 void ReturnFocusFromDialog(AppContext& ctx) {

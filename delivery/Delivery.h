@@ -12,18 +12,20 @@
 // clicks one of the program's windows (StopTyping), presses Escape (the keyboard watches for it), or
 // the program is ending (ShutDownDeliveries). A click on a send, copy or conversion button during the
 // typing both stops it and queues that delivery, which then runs as usual. A key operation that fails
-// is reported to the user through MainForm::reportKeyFailure, and so is a send or conversion that sent
+// is reported to the user through MainWindowView::reportKeyFailure, and so is a send or conversion that sent
 // nothing because the focus return failed; a clipboard that could not be set (a copy, a paste, the
-// text put back after it) through MainForm::reportClipboardFailure. A paste whose target did not ask
+// text put back after it) through MainWindowView::reportClipboardFailure. A paste whose target did not ask
 // for the text within PasteRequestBound is no proof that it failed (a clipboard manager's fetch can
-// hide the target's own), so it is only written to MainForm::writeDiagnostic.
+// hide the target's own), so it is only written to MainWindowView::writeDiagnostic.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/AppContext.h"
+#include "editing/ConvertText.h"
 
 namespace varnel {
 
@@ -50,7 +52,10 @@ void CopySlot(AppContext& ctx, std::int16_t index);
 void SendSlot(AppContext& ctx, std::int16_t index);
 
 // The conversion buttons: copy the target's selection, convert it, deliver it back over the selection.
-void ConvertTargetSelection(AppContext& ctx, std::int16_t index);
+void ConvertTargetSelection(AppContext& ctx, ConversionKind kind);
+// The same by the conversion button's index (ConversionKindForButton), for callers that still hold
+// one; an index that names no button does nothing.
+void ConvertTargetSelection(AppContext& ctx, std::int16_t buttonIndex);
 
 // The user asked the running typing to stop; it stops at its next slice. Nothing when none runs.
 void StopTyping(AppContext& ctx);
@@ -58,6 +63,12 @@ void StopTyping(AppContext& ctx);
 // The program is ending: the running delivery stops at its next yield (the focus return gives up,
 // typing stops), queued deliveries are dropped and none starts any more.
 void ShutDownDeliveries(AppContext& ctx);
+
+// A dialog opening: saves the target the focus goes back to when the dialog closes. While the dialog
+// is already open (openDialog names its window) and was the last window in the foreground, the tick
+// has made the dialog itself the target; saving that would send the focus to the dialog just as it
+// goes away, so the target saved at the earlier opening stays then.
+void SaveTargetForDialog(AppState& state, std::optional<WindowHandle> openDialog);
 
 // The dialogs' close handler: back to the window that was the target when the dialog opened.
 void ReturnFocusFromDialog(AppContext& ctx);

@@ -34,7 +34,7 @@ std::u16string TrimSpaces(std::u16string_view text);
 // The empty text.
 std::u16string ClearSlot();
 
-// The kind of the conversion button Command2(index): 0 narrow, 1 wide, 2 hiragana, 3 katakana, 4 upper
+// The kind of the conversion button at index: 0 narrow, 1 wide, 2 hiragana, 3 katakana, 4 upper
 // case, 5 lower case; no kind for any other index.
 std::optional<ConversionKind> ConversionKindForButton(std::int16_t index);
 

@@ -1,6 +1,5 @@
 #include "editing/EditDialogRules.h"
 
-#include <limits>
 #include <string>
 
 #include "core/Startup.h"
@@ -15,49 +14,10 @@ std::u16string Decimal(std::int16_t value) {
     return std::u16string(digits.begin(), digits.end());
 }
 
-bool IsBlank(char16_t c) {
-    return c == u' ' || c == u'\t';
-}
-
 }  // namespace
 
 std::u16string EditDialogCaption(std::int16_t slot) {
     return u"テキストの編集（" + Decimal(slot) + u"）";
-}
-
-std::optional<std::int16_t> ParseSlotTag(std::u16string_view tag) {
-    std::size_t i = 0;
-    while (i < tag.size() && IsBlank(tag[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < tag.size() && (tag[i] == u'+' || tag[i] == u'-')) {
-        negative = tag[i] == u'-';
-        ++i;
-    }
-    const std::size_t firstDigit = i;
-    std::int32_t value = 0;
-    while (i < tag.size() && tag[i] >= u'0' && tag[i] <= u'9') {
-        value = value * 10 + (tag[i] - u'0');
-        if (value > std::numeric_limits<std::int16_t>::max() + 1) {
-            return std::nullopt;
-        }
-        ++i;
-    }
-    if (i == firstDigit) {
-        return std::nullopt;
-    }
-    while (i < tag.size() && IsBlank(tag[i])) {
-        ++i;
-    }
-    if (i != tag.size()) {
-        return std::nullopt;
-    }
-    value = negative ? -value : value;
-    if (value > std::numeric_limits<std::int16_t>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<std::int16_t>(value);
 }
 
 void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
@@ -69,49 +29,43 @@ void EditDialogHandlers::OpenEditDialog(std::int16_t index) {
         pendingOpening_ = index;
         return;
     }
-    const bool open = form_.isLoaded();
+    const bool open = dialog_.isLoaded();
 
-    // Remember where the focus goes back to. While the dialog is open and was the last window in
-    // the foreground, the tick has made the dialog itself the target; saving that would send the focus
-    // to the dialog just as it goes away, so the target saved at the earlier opening stays then.
-    const WindowHandle target = ctx_.state.TargetWindow;
-    if (!(open && target != 0 && target == form_.hWnd())) {
-        ctx_.state.SavedTarget = target;
-    }
+    SaveTargetForDialog(ctx_.state, open ? std::optional(dialog_.nativeHandle()) : std::nullopt);
 
     // Show the dialog, creating it first when it does not exist. An open dialog is refilled and,
     // since it may be minimized or covered, also brought to the front and activated: the user has
     // just asked to edit a slot and should see the dialog that edits it.
     if (!open) {
-        form_.load();
-        form_.show();
+        dialog_.load();
+        dialog_.show();
         FillEditDialog();
     } else {
-        form_.show();
-        form_.activate();
+        dialog_.show();
+        dialog_.activate();
     }
-    ctx_.mainState.EditDialogWindow = form_.hWnd();  // the tick may make it the target
+    ctx_.mainState.EditDialogWindow = dialog_.nativeHandle();  // the tick may make it the target
 
-    // 3 to 5. Caption, a copy of the slot's text, and the slot number in Tag.
-    form_.setCaption(EditDialogCaption(index));
-    form_.setText(ctx_.form.sharedText(index));
-    form_.setTag(Decimal(index));
+    // Caption, the slot's text, and the slot number.
+    dialog_.setCaption(EditDialogCaption(index));
+    dialog_.setText(ctx_.mainWindow.sharedText(index));
+    dialog_.setEditedSlot(index);
 }
 
 void EditDialogHandlers::FillEditDialog() {
     // The dialog stays above every window that is not topmost. The window system is asked once the
     // dialog is shown: a request for a window that is not mapped yet may go unheard. (The Qt dialog
     // also asks for the topmost layer when it is created, so it is never shown below it.)
-    SetZOrder(ctx_.platform.windows, form_.hWnd(), static_cast<std::int16_t>(ZOrderMode::Topmost));
+    SetZOrder(ctx_.platform.windows, dialog_.nativeHandle(), ZOrderMode::Topmost);
 }
 
 void EditDialogHandlers::StoreEditedSlot() {
-    if (closing_ || !form_.isLoaded()) {
+    if (closing_ || !dialog_.isLoaded()) {
         return;
     }
     // Whatever the slot holds now (a capture may have written into it meanwhile) is replaced.
-    if (const auto slot = ParseSlotTag(form_.tag())) {
-        ctx_.form.setSharedText(*slot, form_.sharedText());
+    if (const auto slot = dialog_.editedSlot()) {
+        ctx_.mainWindow.setSharedText(*slot, dialog_.sharedText());
     }
     close();
 }
@@ -121,12 +75,12 @@ void EditDialogHandlers::CancelEdit() {
 }
 
 void EditDialogHandlers::close() {
-    if (closing_ || !form_.isLoaded()) {
+    if (closing_ || !dialog_.isLoaded()) {
         return;
     }
     closing_ = true;
     ReturnFocusFromDialog(ctx_);
-    form_.destroy();
+    dialog_.destroy();
     closing_ = false;
 
     if (pendingOpening_) {

@@ -11,11 +11,11 @@
 namespace varnel {
 
 // The edit dialog as its handlers see it. The dialog exists only while it is open: it is created at an
-// opening and destroyed, with its caption, text and Tag, when it closes. The Qt dialog host
+// opening and destroyed, with its caption, text and slot number, when it closes. The Qt dialog host
 // implements this; tests fake it.
-class EditForm {
+class EditDialogView {
   public:
-    virtual ~EditForm() = default;
+    virtual ~EditDialogView() = default;
 
     // Whether the dialog exists (is open) now.
     virtual bool isLoaded() const = 0;
@@ -26,7 +26,7 @@ class EditForm {
     // Restores the dialog if it is minimized, brings it to the front and makes it the active window.
     virtual void activate() = 0;
     // The dialog's top-level window; only called while it is loaded.
-    virtual WindowHandle hWnd() = 0;
+    virtual WindowHandle nativeHandle() = 0;
 
     virtual void setCaption(const std::u16string& caption) = 0;
     // The text of the dialog's text box, whole.
@@ -35,9 +35,9 @@ class EditForm {
     virtual SharedText sharedText() const { return SharedText(text()); }
     // Gives the dialog's text box this text, shared.
     virtual void setText(SharedText text) = 0;
-    // The Tag of the dialog's text box: the number of the slot being edited, as decimal text.
-    virtual std::u16string tag() const = 0;
-    virtual void setTag(const std::u16string& tag) = 0;
+    // The number of the slot being edited; none while the dialog does not exist.
+    virtual std::optional<std::int16_t> editedSlot() const = 0;
+    virtual void setEditedSlot(std::int16_t slot) = 0;
 
     // Destroys the dialog at once, without any closing handling of its own.
     virtual void destroy() = 0;
@@ -45,10 +45,6 @@ class EditForm {
 
 // "テキストの編集（3）" for slot 3: the dialog's caption while it edits that slot.
 std::u16string EditDialogCaption(std::int16_t slot);
-
-// Reads a Tag as a 16-bit slot number: optional blanks, an optional sign, decimal digits, optional
-// blanks. No value for anything else or for a number outside the 16-bit range.
-std::optional<std::int16_t> ParseSlotTag(std::u16string_view tag);
 
 // The handlers of the edit dialog and of the slots' double-click that opens it.
 //
@@ -59,12 +55,12 @@ std::optional<std::int16_t> ParseSlotTag(std::u16string_view tag);
 // double-click on a slot opens the dialog anew as soon as the running close is done.
 class EditDialogHandlers {
   public:
-    EditDialogHandlers(AppContext& ctx, EditForm& form) : ctx_(ctx), form_(form) {}
+    EditDialogHandlers(AppContext& ctx, EditDialogView& dialog) : ctx_(ctx), dialog_(dialog) {}
 
     // Opens the dialog for slot `index`, creating it on first use; an open dialog is refilled with the
     // chosen slot and brought to the front.
     void OpenEditDialog(std::int16_t index);
-    // "Ｏ Ｋ": the slot named by Tag receives the dialog's whole text, then the dialog closes.
+    // "Ｏ Ｋ": the slot being edited receives the dialog's whole text, then the dialog closes.
     void StoreEditedSlot();
     // "キャンセル": closes the dialog; the slot keeps its text.
     void CancelEdit();
@@ -80,7 +76,7 @@ class EditDialogHandlers {
     void FillEditDialog();
 
     AppContext& ctx_;
-    EditForm& form_;
+    EditDialogView& dialog_;
     bool closing_ = false;
     bool unloaded_ = false;
     std::optional<std::int16_t> pendingOpening_;

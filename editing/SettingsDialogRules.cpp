@@ -183,8 +183,8 @@ namespace settings {
 
 void FillSettingsDialog(const AppState& state, Controls& controls) {
     controls.selectSendMode(state.SendMode);
-    controls.selectDisplaySize(state.DisplayMode);
-    controls.setCaptureCheck(state.CaptureEnabled == 1 ? 1 : 0);
+    controls.selectDisplaySize(static_cast<std::int16_t>(state.DisplayMode));
+    controls.setCaptureChecked(state.CaptureEnabled);
     controls.setRotationCountBoxText(RotationCountText(state.RotationCount));
 }
 
@@ -192,22 +192,22 @@ void ApplySettings(AppContext& ctx, Controls& controls) {
     AppState& state = ctx.state;
     for (std::int16_t i = 0; i <= 1; ++i) {
         if (controls.sendModeSelected(i)) {
-            state.SendMode = i;
+            state.SendMode = static_cast<SendMethod>(i);
         }
     }
     for (std::int16_t i = 0; i <= 2; ++i) {
         if (controls.displaySizeSelected(i)) {
-            state.DisplayMode = i;
+            state.DisplayMode = static_cast<DisplaySize>(i);
         }
     }
     // Every time: a window the user dragged to another size returns to its preset.
     WindowSizeChange(ctx);
-    state.CaptureEnabled = controls.captureCheck() == 1 ? 1 : 0;
+    state.CaptureEnabled = controls.captureChecked();
     state.RotationCount = RotationCountFromText(controls.rotationCountBoxText());
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
-        ctx.form.setBackground(i, SlotBackground::Window);
+        ctx.mainWindow.setBackground(i, SlotBackground::Window);
     }
-    PaintCaptureSlots(state, ctx.form);
+    PaintCaptureSlots(state, ctx.mainWindow);
     controls.unload();
 }
 
@@ -217,7 +217,7 @@ void CancelSettings(Controls& controls) {
 
 void ClearAllSlots(AppContext& ctx) {
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
-        ctx.form.setText(i, std::u16string{});
+        ctx.mainWindow.setText(i, std::u16string{});
     }
 }
 
@@ -228,23 +228,17 @@ void CloseSettingsDialog(AppContext& ctx) {
 }  // namespace settings
 
 void OpenSettingsDialog(AppContext& ctx, settings::Dialog& dialog) {
-    // While the dialog is open and was the last window in the foreground, the tick has made the
-    // dialog itself the target; saving that would send the focus to the dialog just as it goes away,
-    // so the target saved when it was opened stays then (as the edit dialog does).
-    const WindowHandle target = ctx.state.TargetWindow;
-    if (!(dialog.isLoaded() && target != 0 && target == dialog.hWnd())) {
-        ctx.state.SavedTarget = target;
-    }
+    SaveTargetForDialog(ctx.state, dialog.isLoaded() ? std::optional(dialog.nativeHandle()) : std::nullopt);
     if (dialog.isLoaded()) {
         dialog.show();
-        ctx.mainState.SettingsDialogWindow = dialog.hWnd();  // the tick may make it the target
-        ctx.platform.windows.makeForeground(dialog.hWnd());
+        ctx.mainState.SettingsDialogWindow = dialog.nativeHandle();  // the tick may make it the target
+        ctx.platform.windows.makeForeground(dialog.nativeHandle());
         return;
     }
     dialog.load();
     dialog.show();
-    ctx.mainState.SettingsDialogWindow = dialog.hWnd();
-    SetZOrder(ctx.platform.windows, dialog.hWnd(), 1);
+    ctx.mainState.SettingsDialogWindow = dialog.nativeHandle();
+    SetZOrder(ctx.platform.windows, dialog.nativeHandle(), ZOrderMode::Topmost);
 }
 
 }  // namespace varnel

@@ -61,9 +61,9 @@ class Controls {
     virtual void selectSendMode(std::int16_t index) = 0;
     virtual bool displaySizeSelected(std::int16_t index) const = 0;
     virtual void selectDisplaySize(std::int16_t index) = 0;
-    // Check1: 1 ticked, 0 cleared.
-    virtual std::int16_t captureCheck() const = 0;
-    virtual void setCaptureCheck(std::int16_t value) = 0;
+    // The capture check box is ticked.
+    virtual bool captureChecked() const = 0;
+    virtual void setCaptureChecked(bool checked) = 0;
     virtual std::u16string rotationCountBoxText() const = 0;
     virtual void setRotationCountBoxText(const std::u16string& text) = 0;
     // Closes the dialog; the close handling (CloseSettingsDialog) runs as part of it.
@@ -80,7 +80,7 @@ class Dialog {
     virtual void load() = 0;
     // Shows the loaded dialog, or brings it to the front.
     virtual void show() = 0;
-    virtual WindowHandle hWnd() = 0;
+    virtual WindowHandle nativeHandle() = 0;
 };
 
 // Fills the controls from the shared state (send mode, display size, capture switch, rotation

@@ -81,8 +81,8 @@ void OnSlotMouseDown(AppContext& ctx, SlotMenu& menu, const SlotMenuAnchor& anch
         return;
     }
     const TwipsPerPixel twips = ctx.platform.windows.twipsPerPixel().valueOr(TwipsPerPixel{});
-    const std::int16_t command = menu.TrackPopupMenu(SlotMenuPosition(anchor, x, y, twips));
-    ApplySlotMenuCommand(ctx.form, index, command);
+    const std::int16_t command = menu.showMenuAt(SlotMenuPosition(anchor, x, y, twips));
+    ApplySlotMenuCommand(ctx.mainWindow, index, command);
 }
 
 }  // namespace varnel

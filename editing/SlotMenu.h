@@ -60,7 +60,7 @@ ScreenPoint SlotMenuPosition(const SlotMenuAnchor& anchor, double x, double y, T
 class SlotMenu {
   public:
     virtual ~SlotMenu() = default;
-    virtual std::int16_t TrackPopupMenu(ScreenPoint at) = 0;
+    virtual std::int16_t showMenuAt(ScreenPoint at) = 0;
 };
 
 // Applies a menu command to the slot: the slot's text is read, converted and written back in one

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Forms.h"
+#include "core/AppWindows.h"
 #include "platform/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Forms.h"
+#include "core/AppWindows.h"
 #include "platform/Codepage.h"
 #include "platform/Files.h"
 #include "platform/Result.h"

@@ -16,10 +16,10 @@ Status SlotFileStartupStep(AppContext& ctx) {
     if (!matchesFile || !named) {
         return Status::success();
     }
-    ctx.state.CaptureEnabled = 0;
+    ctx.state.CaptureEnabled = false;
     // A file that was found but cannot be read or decoded loads nothing; capture stays off, as for a
     // file without sections. The caller tells the user why.
-    return LoadSlotFile(path, files, ctx.platform.codepage, ctx.form);
+    return LoadSlotFile(path, files, ctx.platform.codepage, ctx.mainWindow);
 }
 
 }  // namespace varnel

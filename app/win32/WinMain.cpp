@@ -126,13 +126,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                               backends.clipboard(),
                               backends.keyboard(),
                               pump,
-                              window.timer1(),
+                              window.tickTimer(),
                               files,
                               codepage,
                               clock};
     platform.inputMethod = &backends.inputMethods();  // typing switches the target's IME off and back
     // The screen metrics are those of the monitor the main window is on.
-    backends.setReferenceWindow(window.hWnd());
+    backends.setReferenceWindow(window.nativeHandle());
     window.attach(platform);
     varnel::Win32EventPump::addDialog(window.window());
     // While a text is being typed, a mouse press on any of the program's windows (or Escape in one)

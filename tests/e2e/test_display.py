@@ -36,14 +36,14 @@ class Display(DesktopTestCase):
                               'windowmove', '--sync', str(target.window), '0', '0'], check=False)
         target.activate()
         poll(lambda: self.desktop.stacked_above(window, target.window), what='topmost over a newer window')
-        self.varnel.click_twips(480 + 187, 70 + 187)  # Command1(2)
+        self.varnel.click_twips(480 + 187, 70 + 187)  # the z-order button "背面に表示する"
         if layers:
             poll(lambda: '_NET_WM_STATE_ABOVE' not in self.desktop.window_state(window), what='ABOVE removed')
             poll(lambda: self.desktop.stacked_above(target.window, window), what='the bottom')
         else:
             # A manager without layers (i3) keeps a floating window above tiled ones whatever it is asked.
             assert_stays(lambda: self.desktop.stacked_above(window, target.window), 0.3, 'above the target')
-        self.varnel.click_twips(120 + 187, 70 + 187)  # Command1(1)
+        self.varnel.click_twips(120 + 187, 70 + 187)  # the z-order button "常に手前に表示"
         if layers:
             poll(lambda: '_NET_WM_STATE_ABOVE' in self.desktop.window_state(window), what='ABOVE again')
         poll(lambda: self.desktop.stacked_above(window, target.window), what='the top')

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/AppContext.h"
-#include "core/Forms.h"
+#include "core/AppWindows.h"
 #include "platform/Platform.h"
 
 namespace varnel::fake {
@@ -343,9 +343,9 @@ class Codepage : public varnel::Codepage {
     CallLog& log_;
 };
 
-class MainForm : public varnel::MainForm {
+class MainWindowView : public varnel::MainWindowView {
   public:
-    explicit MainForm(CallLog& log) : log_(log) {}
+    explicit MainWindowView(CallLog& log) : log_(log) {}
     std::u16string text(std::int16_t index) const override {
         return valid(index) ? texts[index - 1] : std::u16string{};
     }
@@ -365,8 +365,8 @@ class MainForm : public varnel::MainForm {
         backgrounds[index - 1] = colour;
         return true;
     }
-    WindowHandle hWnd() override {
-        log_.record("form.hWnd");
+    WindowHandle nativeHandle() override {
+        log_.record("form.nativeHandle");
         return handle;
     }
     void setLeft(double twips) override {
@@ -377,17 +377,17 @@ class MainForm : public varnel::MainForm {
         log_.record("form.show");
         shown = true;
     }
-    double width() const override { return outerWidth; }
-    double height() const override { return outerHeight; }
+    double outerWidthTwips() const override { return outerWidth; }
+    double outerHeightTwips() const override { return outerHeight; }
     // Like a real window, every size change runs the resize handler before the setter returns.
-    void setWidth(double twips) override {
+    void setOuterWidthTwips(double twips) override {
         log_.record("form.setWidth " + std::to_string(static_cast<long>(twips)));
         outerWidth = twips;
         if (onResize) {
             onResize();
         }
     }
-    void setHeight(double twips) override {
+    void setOuterHeightTwips(double twips) override {
         log_.record("form.setHeight " + std::to_string(static_cast<long>(twips)));
         outerHeight = twips;
         if (onResize) {
@@ -435,10 +435,10 @@ class MainForm : public varnel::MainForm {
     CallLog& log_;
 };
 
-class SecondaryForms : public varnel::SecondaryForms {
+class SecondaryWindows : public varnel::SecondaryWindows {
   public:
-    explicit SecondaryForms(CallLog& log) : log_(log) {}
-    void unloadMenuForm() override { log_.record("unload menu"); }
+    explicit SecondaryWindows(CallLog& log) : log_(log) {}
+    void unloadSlotMenu() override { log_.record("unload menu"); }
     void unloadSettingsDialog() override { log_.record("unload settings"); }
     void unloadEditDialog() override { log_.record("unload edit"); }
 
@@ -458,8 +458,8 @@ struct World {
     fake::Codepage codepage{log};
     fake::Clock clock;
     fake::InputMethodControl inputMethod{log};  // given to the platform by the tests that need one
-    MainForm form{log};
-    SecondaryForms forms{log};
+    MainWindowView form{log};
+    SecondaryWindows forms{log};
     AppState state;
     MainWindowState mainState;
     Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
@@ -469,12 +469,12 @@ struct World {
 
     // The start values as LoadMainWindow leaves them without a slot file.
     void startValues() {
-        state.SendMode = 0;
-        state.CaptureEnabled = 1;
+        state.SendMode = SendByPaste;
+        state.CaptureEnabled = true;
         state.RotationCount = 1;
-        state.DisplayMode = 0;
+        state.DisplayMode = DisplaySize::FiveRows;
         mainState.OwnWindow = form.handle;
-        mainState.ZOrderMode = 1;
+        mainState.ZOrderMode = ZOrderMode::Topmost;
         mainState.RotationCursor = 0;
     }
 };

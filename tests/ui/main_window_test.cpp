@@ -28,7 +28,7 @@ class MainWindowTest : public QObject {
         AppState state;
         MainWindowState members;
         MainWindow window{state, members};
-        QtTickTimer timer{window.timer1()};
+        QtTickTimer timer{window.tickTimer()};
         Platform platform{windows, clipboard, keyboard, pump, timer, files, codepage, clock};
         Loaded() {
             window.attach(platform);
@@ -46,8 +46,8 @@ class MainWindowTest : public QObject {
         Loaded l;
         QCOMPARE(l.window.windowTitle(), QStringLiteral("Varnel"));
         QCOMPARE(l.window.size(), QSize(twips.px(3720), twips.px(2970)));
-        QCOMPARE(l.window.width(), 3840.0);  // outer twips, as the layout counts them
-        QCOMPARE(l.window.height(), 3375.0);
+        QCOMPARE(l.window.outerWidthTwips(), 3840.0);  // outer twips, as the layout counts them
+        QCOMPARE(l.window.outerHeightTwips(), 3375.0);
         QVERIFY(l.window.isVisible());
         QVERIFY(l.window.windowFlags() & Qt::WindowMinimizeButtonHint);
         QVERIFY(l.window.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -242,8 +242,8 @@ class MainWindowTest : public QObject {
                 shown = menu.menu().geometry();
                 menu.menu().close();
             });
-            menu.TrackPopupMenu(ScreenPoint{static_cast<std::int16_t>(slot.left() + 10),
-                                            static_cast<std::int16_t>(slot.top() + 5)});
+            menu.showMenuAt(ScreenPoint{static_cast<std::int16_t>(slot.left() + 10),
+                                        static_cast<std::int16_t>(slot.top() + 5)});
             QVERIFY(shown.isValid());
             QVERIFY2(!shown.intersects(slot), qPrintable(QStringLiteral("%1").arg(top)));
         }
@@ -301,8 +301,8 @@ class MainWindowTest : public QObject {
             l.window.setText(2, u"abc");
             // Choose "大文字" as soon as the menu shows.
             QTimer::singleShot(50, [&l] {
-                if (l.window.menuForm() != nullptr) {
-                    QMenu& menu = l.window.menuForm()->menu();
+                if (l.window.slotMenu() != nullptr) {
+                    QMenu& menu = l.window.slotMenu()->menu();
                     menu.setActiveAction(menu.actions().at(4));
                     QTest::keyClick(&menu, Qt::Key_Return);
                 }
@@ -315,12 +315,12 @@ class MainWindowTest : public QObject {
     void doubleClickOnTheBareAreaCyclesTheHeightButNotOnASlot() {
         Loaded l;
         QTest::mouseDClick(l.window.slotEdit(1)->viewport(), Qt::LeftButton);
-        QCOMPARE(l.state.DisplayMode, 0);
+        QCOMPARE(l.state.DisplayMode, DisplaySize::FiveRows);
         QTest::mouseDClick(&l.window, Qt::LeftButton, {}, QPoint(2, 2));
-        QCOMPARE(l.state.DisplayMode, 1);
+        QCOMPARE(l.state.DisplayMode, DisplaySize::ButtonsOnly);
         QCOMPARE(l.window.size(), QSize(twips.px(3720), twips.px(480)));
         QTest::mouseDClick(&l.window, Qt::LeftButton, {}, QPoint(twips.px(2000), twips.px(480)));  // the rule
-        QCOMPARE(l.state.DisplayMode, 2);
+        QCOMPARE(l.state.DisplayMode, DisplaySize::TenRows);
         QCOMPARE(l.window.size(), QSize(twips.px(3720), twips.px(5370)));
     }
 
@@ -339,18 +339,18 @@ class MainWindowTest : public QObject {
         Loaded l;
         QTest::mouseClick(l.window.slotEdit(1)->viewport(), Qt::LeftButton);
         QTest::mouseClick(l.window.slotEdit(1)->viewport(), Qt::MiddleButton);
-        QVERIFY(l.window.menuForm() == nullptr);
+        QVERIFY(l.window.slotMenu() == nullptr);
         // A right press opens the menu (created on first use); close it as soon as it shows.
         QTimer::singleShot(50, [&l] {
-            if (l.window.menuForm() != nullptr) {
-                l.window.menuForm()->menu().close();
+            if (l.window.slotMenu() != nullptr) {
+                l.window.slotMenu()->menu().close();
             }
         });
         l.window.setText(1, u"unchanged");
         QTest::mousePress(l.window.slotEdit(1)->viewport(), Qt::RightButton);
-        QVERIFY(l.window.menuForm() != nullptr);
+        QVERIFY(l.window.slotMenu() != nullptr);
         QVERIFY(l.window.text(1) == u"unchanged");
-        QMenu& menu = l.window.menuForm()->menu();
+        QMenu& menu = l.window.slotMenu()->menu();
         QCOMPARE(menu.title(), QStringLiteral("編集"));
         const QStringList captions{"半角", "全角",    "ひらがな", "カタカナ", "大文字",   "小文字",
                                    "",     "Tab→ｶﾝﾏ", "ｶﾝﾏ→Tab",  "",         "空白削除", "削除"};
@@ -361,16 +361,16 @@ class MainWindowTest : public QObject {
             QCOMPARE(actions[i]->text(), captions[i]);
             QCOMPARE(actions[i]->data().toInt(), i + 2);
         }
-        l.window.unloadMenuForm();
-        QVERIFY(l.window.menuForm() == nullptr);
+        l.window.unloadSlotMenu();
+        QVERIFY(l.window.slotMenu() == nullptr);
     }
 
     void timerRunsAt200MsFromCreation() {
         AppState state;
         MainWindowState members;
         MainWindow window(state, members);
-        QVERIFY(window.timer1().isActive());
-        QCOMPARE(window.timer1().interval(), 200);
+        QVERIFY(window.tickTimer().isActive());
+        QCOMPARE(window.tickTimer().interval(), 200);
     }
 
     // The target and the capture count are shown to other programs after ticks and at once after a

@@ -36,7 +36,7 @@ struct Opened {
     explicit Opened(bool open = true) {
         window.attach(platform);
         window.load();
-        window.timer1().stop();  // no capture tick moves TargetWindow behind the test's back
+        window.tickTimer().stop();  // no capture tick moves TargetWindow behind the test's back
         windows.existing = {UserWindow};
         state.TargetWindow = UserWindow;
         host.emplace(window.context());
@@ -88,33 +88,34 @@ class SettingsDialogTest : public QObject {
             QString caption;
         };
         const Row rows[] = {
-            {d.Frame4(), &d, at(120, 120, 4095, 615), "ﾊﾞｰｼﾞｮﾝ情報"},
-            {d.Label3(), d.Frame4(), at(240, 270, 3615, 255), "Varnel Version 1.1"},
-            {d.Frame1(), &d, at(120, 960, 4095, 1335), "貼付方法"},
-            {d.sendModeButton(0), d.Frame1(), at(240, 240, 3735, 255), "クリップボードのペースト"},
-            {d.sendModeButton(1), d.Frame1(), at(240, 600, 3735, 375), "キーストロークの送信"},
-            {d.Label2(), d.Frame1(), at(360, 960, 3615, 255),
+            {d.versionFrame(), &d, at(120, 120, 4095, 615), "ﾊﾞｰｼﾞｮﾝ情報"},
+            {d.versionLabel(), d.versionFrame(), at(240, 270, 3615, 255), "Varnel Version 1.1"},
+            {d.sendModeFrame(), &d, at(120, 960, 4095, 1335), "貼付方法"},
+            {d.sendModeButton(0), d.sendModeFrame(), at(240, 240, 3735, 255), "クリップボードのペースト"},
+            {d.sendModeButton(1), d.sendModeFrame(), at(240, 600, 3735, 375), "キーストロークの送信"},
+            {d.imeLabel(), d.sendModeFrame(), at(360, 960, 3615, 255),
              QString::fromUtf16(u"\u3000\uFF08貼付先のIMEは必ずオフにしてください\uFF01\uFF09")},
-            {d.Frame2(), &d, at(120, 2520, 4095, 735), "クリップボードの自動取得"},
-            {d.captureBox(), d.Frame2(), at(240, 240, 1095, 375), "実行する"},
-            {d.Label1(), d.Frame2(), at(1560, 315, 2415, 255),
+            {d.captureFrame(), &d, at(120, 2520, 4095, 735), "クリップボードの自動取得"},
+            {d.captureBox(), d.captureFrame(), at(240, 240, 1095, 375), "実行する"},
+            {d.rotationLabel(), d.captureFrame(), at(1560, 315, 2415, 255),
              QString::fromUtf16(u"割当て\uFF1A\u30001\uFF5E") + QString(8, QChar(0x3000)) + "まで"},
-            {d.rotationCountBox(), d.Frame2(), at(2640, 240, 735, 345), ""},
-            {d.Frame3(), &d, at(120, 3480, 4095, 975), "ウィンドウ表示"},
-            {d.displaySizeButton(0), d.Frame3(), at(240, 240, 1695, 255), "通常表示（5行）"},
-            {d.displaySizeButton(1), d.Frame3(), at(2160, 240, 1815, 255), "ボタン表示のみ"},
-            {d.displaySizeButton(2), d.Frame3(), at(240, 600, 1695, 255), "全体表示（10行）"},
-            {d.Frame5(), &d, at(120, 4680, 4095, 735), "内容消去"},
-            {d.clearAllButton(), d.Frame5(), at(240, 240, 1455, 375), "全消去実行"},
+            {d.rotationCountBox(), d.captureFrame(), at(2640, 240, 735, 345), ""},
+            {d.displayFrame(), &d, at(120, 3480, 4095, 975), "ウィンドウ表示"},
+            {d.displaySizeButton(0), d.displayFrame(), at(240, 240, 1695, 255), "通常表示（5行）"},
+            {d.displaySizeButton(1), d.displayFrame(), at(2160, 240, 1815, 255), "ボタン表示のみ"},
+            {d.displaySizeButton(2), d.displayFrame(), at(240, 600, 1695, 255), "全体表示（10行）"},
+            {d.clearFrame(), &d, at(120, 4680, 4095, 735), "内容消去"},
+            {d.clearAllButton(), d.clearFrame(), at(240, 240, 1455, 375), "全消去実行"},
             {d.okButton(), &d, at(360, 5760, 1455, 375), "決定"},
             {d.cancelButton(), &d, at(2520, 5760, 1455, 375), "キャンセル"},
         };
         for (const Row& row : rows) {
             QCOMPARE(row.widget->parentWidget(), row.parent);
             // A box grows where its text needs it: to the right, about its row's middle, and
-            // Label1 to the left into free room; it never moves otherwise.
+            // the rotation label to the left into free room; it never moves otherwise.
             const QRect g = row.widget->geometry();
-            QVERIFY(row.widget == d.Label1() ? g.left() <= row.rect.left() : g.left() == row.rect.left());
+            QVERIFY(row.widget == d.rotationLabel() ? g.left() <= row.rect.left()
+                                                    : g.left() == row.rect.left());
             QVERIFY(g.width() >= row.rect.width() && g.height() >= row.rect.height());
             QVERIFY(qAbs(g.center().y() - row.rect.center().y()) <= 1);
             QString caption;
@@ -127,9 +128,9 @@ class SettingsDialogTest : public QObject {
             }
             QCOMPARE(caption, row.caption);
         }
-        // The combo box lies over Label1's gap.
-        const QWidgetList stack = d.Frame2()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-        QVERIFY(stack.indexOf(d.rotationCountBox()) > stack.indexOf(d.Label1()));
+        // The combo box lies over the rotation label's gap.
+        const QWidgetList stack = d.captureFrame()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        QVERIFY(stack.indexOf(d.rotationCountBox()) > stack.indexOf(d.rotationLabel()));
 
         QComboBox* combo = d.rotationCountBox();
         QVERIFY(combo->isEditable());
@@ -184,7 +185,7 @@ class SettingsDialogTest : public QObject {
                              which + " " + child->objectName().toUtf8());
                 }
             }
-            GapLabel* label = d.Label1();
+            GapLabel* label = d.rotationLabel();
             const QRect combo = d.rotationCountBox()->geometry();
             QVERIFY2(label->x() + label->fontMetrics().horizontalAdvance(label->head()) < combo.left(),
                      which);
@@ -229,8 +230,8 @@ class SettingsDialogTest : public QObject {
         d.captureBox()->setChecked(false);
         d.rotationCountBox()->setEditText(QStringLiteral("7"));
         QTest::mouseClick(d.cancelButton(), Qt::LeftButton);
-        o.state.CaptureEnabled = 0;  // as after a slot file
-        o.state.DisplayMode = 2;
+        o.state.CaptureEnabled = false;  // as after a slot file
+        o.state.DisplayMode = DisplaySize::TenRows;
         o.state.RotationCount = -3;
         o.host->OpenSettingsDialog();
         SettingsDialog& again = o.dialog();
@@ -249,9 +250,9 @@ class SettingsDialogTest : public QObject {
         d->rotationCountBox()->setEditText(QStringLiteral("3"));
         QTest::mouseClick(d->okButton(), Qt::LeftButton);
 
-        QCOMPARE(o.state.SendMode, 1);
-        QCOMPARE(o.state.DisplayMode, 1);
-        QCOMPARE(o.state.CaptureEnabled, 1);
+        QCOMPARE(o.state.SendMode, SendByKeystrokes);
+        QCOMPARE(o.state.DisplayMode, DisplaySize::ButtonsOnly);
+        QVERIFY(o.state.CaptureEnabled);
         QCOMPARE(o.state.RotationCount, 3);
         QCOMPARE(o.window.size(), QSize(twips.px(3720), twips.px(480)));
         for (int i = 1; i <= 10; ++i) {

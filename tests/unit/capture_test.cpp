@@ -132,15 +132,12 @@ TEST_F(Tick, OurOtherWindowsNeverBecomeTheTargetButTheTwoDialogsDo) {
 }
 
 TEST_F(Tick, CaptureOffStillTracksTheTargetAndLeavesTheClipboardAlone) {
-    w.state.CaptureEnabled = 0;
+    w.state.CaptureEnabled = false;
     copy(u"ignored");
     tick();
     EXPECT_EQ(w.state.TargetWindow, 0x100u);
     EXPECT_TRUE(slot(1).empty());
     EXPECT_EQ(w.log.count("clipboard.hasText"), 0);
-    w.state.CaptureEnabled = 2;  // only exactly 1 means on
-    tick();
-    EXPECT_TRUE(slot(1).empty());
 }
 
 TEST_F(Tick, UnchangedClipboardIsNotReadAgainUntilItChanges) {
@@ -286,7 +283,7 @@ TEST_F(Tick, ClipboardChangeCapturesAtOnceOnlyWhileTheTimerIsOn) {
     w.timer.enabled = false;  // a delivery is at work
     copy(u"during the delivery");
     ClipboardChanged(w.ctx);
-    w.state.CaptureEnabled = 0;
+    w.state.CaptureEnabled = false;
     w.timer.enabled = true;
     ClipboardChanged(w.ctx);
     EXPECT_EQ(w.mainState.LastClipboardText, u"two");

@@ -83,7 +83,7 @@ TEST_F(Deliver, APasteTheTargetDidNotFetchInTimeIsWrittenDownNotShown) {
     w.log.failAlways("clipboard.waitUntilPasted");
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc"; };
     SendSlot(w.ctx, 3);
-    ConvertTargetSelection(w.ctx, 4);
+    ConvertTargetSelection(w.ctx, ConversionKind::UpperCaseConversion);
     ASSERT_EQ(w.form.diagnostics.size(), 2u);
     EXPECT_NE(w.form.diagnostics[0].find("injected failure: waitUntilPasted"), std::string::npos);
     EXPECT_TRUE(w.form.failures.empty());
@@ -113,7 +113,7 @@ TEST_F(Deliver, EmptySlotPastesTheEmptyTextAndTypesNothing) {
 }
 
 TEST_F(Deliver, OtherSendModeBringsTheTargetForwardAndDeliversNothing) {
-    w.state.SendMode = 2;
+    w.state.SendMode = static_cast<SendMethod>(2);
     SendSlot(w.ctx, 3);
     EXPECT_EQ(w.windows.foreground, Target);
     EXPECT_EQ(afterFocusReturn(), (Calls{"timer.on"}));
@@ -125,7 +125,7 @@ TEST_F(Deliver, NoTargetDoesNothingAtAll) {
         w.state.TargetWindow = target;
         w.timer.enabled = true;
         SendSlot(w.ctx, 3);
-        ConvertTargetSelection(w.ctx, 4);
+        ConvertTargetSelection(w.ctx, ConversionKind::UpperCaseConversion);
         EXPECT_EQ(w.log.calls, (Calls{"windowExists " + std::to_string(target),
                                       "windowExists " + std::to_string(target)}));
     }
@@ -228,7 +228,7 @@ TEST_F(Deliver, ProgramEndStopsTypingDropsQueuedDeliveriesAndStartsNoMore) {
     EXPECT_TRUE(w.mainState.Deliveries.pending.empty());
     w.log.clear();
     SendSlot(w.ctx, 3);
-    ConvertTargetSelection(w.ctx, 4);
+    ConvertTargetSelection(w.ctx, ConversionKind::UpperCaseConversion);
     EXPECT_TRUE(w.log.calls.empty());
 }
 
@@ -240,7 +240,7 @@ TEST_F(Deliver, KeyFailuresReachTheUserAndTheTimerStillComesOn) {
     w.log.failCall("keys.pasteKey", 1);
     SendSlot(w.ctx, 3);
     w.log.failCall("keys.copyKey", 1);
-    ConvertTargetSelection(w.ctx, 4);
+    ConvertTargetSelection(w.ctx, ConversionKind::UpperCaseConversion);
     EXPECT_EQ(w.form.failures.size(), 3u);
     EXPECT_EQ(w.log.count("clipboard.waitUntilPasted"), 0);
     EXPECT_TRUE(w.timer.enabled);
@@ -318,7 +318,7 @@ TEST_F(Deliver, AnInputMethodOfUnknownStateGetsThePastedTextAndTheUserIsToldOnce
     EXPECT_EQ(w.clipboard.history, (std::vector<std::u16string>{u"a\r\nb", u"last"}));
     EXPECT_EQ(w.log.count("keys.pasteKey"), 1);
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc"; };
-    ConvertTargetSelection(w.ctx, 4);
+    ConvertTargetSelection(w.ctx, ConversionKind::UpperCaseConversion);
     EXPECT_EQ(w.clipboard.history.back(), u"last");
     EXPECT_EQ(w.clipboard.history.end()[-2], u"ABC");
     EXPECT_EQ(w.log.count("keys.pasteKey"), 2);
@@ -331,7 +331,7 @@ TEST_F(Deliver, AnInputMethodOfUnknownStateGetsThePastedTextAndTheUserIsToldOnce
 
 TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"abc def"; };
-    ConvertTargetSelection(w.ctx, 4);  // "A"
+    ConvertTargetSelection(w.ctx, ConversionKind::UpperCaseConversion);  // "A"
     EXPECT_EQ(afterFocusReturn(),
               (Calls{"clipboard.clear", "keys.copyKey", "keys.wait", "pump", "clipboard.waitForCopyFrom",
                      "clipboard.hasText", "clipboard.getText", "clipboard.clear", "clipboard.clear",
@@ -346,14 +346,14 @@ TEST_F(Deliver, ConversionReplacesTheSelectionAndRestoresTheClipboard) {
 TEST_F(Deliver, ConversionInKeystrokeModeTypesWithOneReturnAtTheBreak) {
     w.state.SendMode = SendByKeystrokes;
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"ﾊﾟｿｺﾝ\r\nｶﾞ"; };
-    ConvertTargetSelection(w.ctx, 1);  // "全"
+    ConvertTargetSelection(w.ctx, ConversionKind::WideConversion);  // "全"
     EXPECT_EQ(w.keyboard.typed, (std::vector<std::u16string>{u"パソコン\rガ"}));
     EXPECT_EQ(w.clipboard.text, u"last");
 }
 
 TEST_F(Deliver, ConversionWithoutASelectionLeavesTheClipboardEmpty) {
     w.clipboard.text = u"before";
-    ConvertTargetSelection(w.ctx, 0);
+    ConvertTargetSelection(w.ctx, ConversionKind::NarrowConversion);
     EXPECT_FALSE(w.clipboard.text.has_value());
     EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_TRUE(w.keyboard.typed.empty());
@@ -364,16 +364,16 @@ TEST_F(Deliver, ConversionTreatsACopyThatNeverCameAsNoText) {
     w.clipboard.text = u"older text the clear could not remove";
     w.log.failAlways("clipboard.clear");
     w.log.failAlways("clipboard.waitForCopyFrom");
-    ConvertTargetSelection(w.ctx, 4);
+    ConvertTargetSelection(w.ctx, ConversionKind::UpperCaseConversion);
     EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_EQ(w.log.count("clipboard.getText"), 0);
     EXPECT_TRUE(w.timer.enabled);
 }
 
 TEST_F(Deliver, ConversionWithAnotherSendModeStillRestores) {
-    w.state.SendMode = 2;
+    w.state.SendMode = static_cast<SendMethod>(2);
     w.clipboard.onCopyKey = [&] { w.clipboard.text = u"x"; };
-    ConvertTargetSelection(w.ctx, 5);
+    ConvertTargetSelection(w.ctx, ConversionKind::LowerCaseConversion);
     EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_EQ(w.clipboard.text, u"last");
 }

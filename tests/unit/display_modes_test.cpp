@@ -19,20 +19,20 @@ TEST_F(Display, DoubleClicksCycleThroughThePresetsAtWidth3840) {
     for (double h : heights) {
         w.form.outerWidth = 5000;  // the user had widened it
         CycleDisplayMode(w.ctx);
-        EXPECT_EQ(w.form.height(), h);
-        EXPECT_EQ(w.form.width(), 3840);
+        EXPECT_EQ(w.form.outerHeightTwips(), h);
+        EXPECT_EQ(w.form.outerWidthTwips(), 3840);
     }
-    EXPECT_EQ(w.state.DisplayMode, 0);
+    EXPECT_EQ(w.state.DisplayMode, DisplaySize::FiveRows);
 }
 
 TEST_F(Display, HeightIsSetBeforeWidthAndOtherModesChangeNothing) {
-    w.state.DisplayMode = 2;
+    w.state.DisplayMode = DisplaySize::TenRows;
     WindowSizeChange(w.ctx);
     const std::vector<std::string> sizes(w.log.calls.begin(), w.log.calls.end());
     EXPECT_EQ(sizes, (std::vector<std::string>{"form.setHeight 5775", "form.setWidth 3840"}));
     w.log.clear();
     for (std::int16_t mode : {3, -1, 100}) {
-        w.state.DisplayMode = mode;
+        w.state.DisplayMode = static_cast<DisplaySize>(mode);
         WindowSizeChange(w.ctx);
     }
     EXPECT_TRUE(w.log.calls.empty());
@@ -41,7 +41,7 @@ TEST_F(Display, HeightIsSetBeforeWidthAndOtherModesChangeNothing) {
 TEST_F(Display, ResizeKeepsTheMinimumWidthAndStretchesEverySlot) {
     w.form.outerWidth = 900;
     FitSlotsToWidth(w.form);
-    EXPECT_EQ(w.form.width(), 1800);
+    EXPECT_EQ(w.form.outerWidthTwips(), 1800);
     for (double width : w.form.slotWidths) {
         EXPECT_EQ(width, 615);
     }
@@ -56,16 +56,16 @@ TEST_F(Display, MinimizedWindowIsLeftAlone) {
     w.form.minimized = true;
     w.form.outerWidth = 200;
     FitSlotsToWidth(w.form);
-    EXPECT_EQ(w.form.width(), 200);
+    EXPECT_EQ(w.form.outerWidthTwips(), 200);
     EXPECT_EQ(w.form.slotWidths[4], 2685);
 }
 
 TEST_F(Display, ZOrderButtonsStoreTheirIndexAndApplyIt) {
-    SelectZOrder(w.ctx, 2);
-    EXPECT_EQ(w.mainState.ZOrderMode, 2);
+    SelectZOrder(w.ctx, ZOrderMode::Bottom);
+    EXPECT_EQ(w.mainState.ZOrderMode, ZOrderMode::Bottom);
     EXPECT_EQ(w.windows.zOrder[w.form.handle], ZOrderMode::Bottom);
-    SelectZOrder(w.ctx, 1);
-    EXPECT_EQ(w.mainState.ZOrderMode, 1);
+    SelectZOrder(w.ctx, ZOrderMode::Topmost);
+    EXPECT_EQ(w.mainState.ZOrderMode, ZOrderMode::Topmost);
     EXPECT_EQ(w.windows.zOrder[w.form.handle], ZOrderMode::Topmost);
 }
 

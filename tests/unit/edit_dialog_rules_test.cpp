@@ -15,9 +15,9 @@ constexpr WindowHandle DialogHandle = 0x700001;
 
 // The edit dialog over the fakes: its window exists while it is loaded; the text box is a plain string that
 // a test edits as the user would.
-class FakeEditForm : public EditForm {
+class FakeEditDialogView : public EditDialogView {
   public:
-    FakeEditForm(fake::CallLog& log, fake::WindowSystem& windows) : log_(log), windows_(windows) {}
+    FakeEditDialogView(fake::CallLog& log, fake::WindowSystem& windows) : log_(log), windows_(windows) {}
 
     bool isLoaded() const override { return loaded; }
     void load() override {
@@ -30,18 +30,18 @@ class FakeEditForm : public EditForm {
         log_.record("edit.activate");
         windows_.foreground = DialogHandle;
     }
-    WindowHandle hWnd() override { return DialogHandle; }
+    WindowHandle nativeHandle() override { return DialogHandle; }
     void setCaption(const std::u16string& c) override { caption = c; }
     std::u16string text() const override { return box; }
     void setText(SharedText t) override { box = t.str(); }
-    std::u16string tag() const override { return tagText; }
-    void setTag(const std::u16string& t) override { tagText = t; }
+    std::optional<std::int16_t> editedSlot() const override { return slot; }
+    void setEditedSlot(std::int16_t s) override { slot = s; }
     void destroy() override {
         log_.record("edit.destroy");
         loaded = false;
         caption.clear();
         box.clear();
-        tagText.clear();
+        slot.reset();
         windows_.existing.erase(DialogHandle);
         if (windows_.foreground == DialogHandle) {
             windows_.foreground = 0;
@@ -49,7 +49,8 @@ class FakeEditForm : public EditForm {
     }
 
     bool loaded = false;
-    std::u16string caption, box, tagText;
+    std::u16string caption, box;
+    std::optional<std::int16_t> slot;
 
   private:
     fake::CallLog& log_;
@@ -58,7 +59,7 @@ class FakeEditForm : public EditForm {
 
 struct EditDialogTest : ::testing::Test {
     fake::World w;
-    FakeEditForm form{w.log, w.windows};
+    FakeEditDialogView form{w.log, w.windows};
     EditDialogHandlers handlers{w.ctx, form};
 
     void SetUp() override {
@@ -89,7 +90,7 @@ TEST_F(EditDialogTest, OpeningCreatesShowsMakesTopmostAndFillsTheDialog) {
     EXPECT_EQ(w.log.calls, (Calls{"edit.load", "edit.show", "setZOrder 7340033 1"}));
     EXPECT_EQ(form.caption, u"テキストの編集（3）");
     EXPECT_EQ(form.box, u"line one\r\nline two");
-    EXPECT_EQ(form.tagText, u"3");
+    EXPECT_EQ(form.slot, 3);
     EXPECT_EQ(w.mainState.EditDialogWindow, DialogHandle);  // the tick may make it the target
 
     handlers.CancelEdit();
@@ -97,14 +98,14 @@ TEST_F(EditDialogTest, OpeningCreatesShowsMakesTopmostAndFillsTheDialog) {
     EXPECT_EQ(count("edit.load"), 2);  // created anew after a close, FillEditDialog again
     EXPECT_EQ(count("setZOrder 7340033 1"), 2);
     EXPECT_EQ(form.caption, u"テキストの編集（10）");
-    EXPECT_EQ(form.tagText, u"10");
+    EXPECT_EQ(form.slot, 10);
 }
 
-TEST_F(EditDialogTest, OkStoresTheWholeTextIntoTheSlotOfTagThenCloses) {
+TEST_F(EditDialogTest, OkStoresTheWholeTextIntoTheEditedSlotThenCloses) {
     handlers.OpenEditDialog(3);
     w.windows.foreground = DialogHandle;  // the user works in the dialog
     form.box = u"edited\r\n\tsecond line\n";
-    form.tagText = u"4";  // Tag alone says which slot receives the text
+    form.slot = 4;  // the dialog's slot number alone says which slot receives the text
     handlers.StoreEditedSlot();
     EXPECT_EQ(w.form.texts[3], u"edited\r\n\tsecond line\n");
     EXPECT_EQ(w.form.texts[2], u"line one\r\nline two");
@@ -153,7 +154,7 @@ TEST_F(EditDialogTest, SecondDoubleClickRefillsTheSameDialogForTheNewSlot) {
     EXPECT_EQ(count("edit.activate"), 1);  // brought to the front
     EXPECT_EQ(form.caption, u"テキストの編集（7）");
     EXPECT_EQ(form.box, u"slot 7");
-    EXPECT_EQ(form.tagText, u"7");
+    EXPECT_EQ(form.slot, 7);
     EXPECT_EQ(w.state.SavedTarget, Other);
 
     form.box = u"new seven";

@@ -118,8 +118,8 @@ class FakeControls : public settings::Controls {
     void selectSendMode(std::int16_t i) override { opt1 = i; }
     bool displaySizeSelected(std::int16_t i) const override { return i == opt2; }
     void selectDisplaySize(std::int16_t i) override { opt2 = i; }
-    std::int16_t captureCheck() const override { return check; }
-    void setCaptureCheck(std::int16_t v) override { check = v; }
+    bool captureChecked() const override { return check == 1; }
+    void setCaptureChecked(bool v) override { check = v ? 1 : 0; }
     std::u16string rotationCountBoxText() const override { return combo; }
     void setRotationCountBoxText(const std::u16string& t) override { combo = t; }
     void unload() override { log_.record("dialog.unload"); }
@@ -158,9 +158,9 @@ TEST_F(Settings, FormLoadShowsTheState) {
     EXPECT_EQ(controls.check, 1);
     EXPECT_EQ(controls.combo, u" 1");
 
-    w.state.SendMode = 1;
-    w.state.DisplayMode = 2;
-    w.state.CaptureEnabled = 0;  // as after a slot file
+    w.state.SendMode = SendByKeystrokes;
+    w.state.DisplayMode = DisplaySize::TenRows;
+    w.state.CaptureEnabled = false;  // as after a slot file
     w.state.RotationCount = -4;
     settings::FillSettingsDialog(w.state, controls);
     EXPECT_EQ(controls.opt1, 1);
@@ -180,19 +180,19 @@ TEST_F(Settings, OkAppliesEveryStepInOrder) {
     w.state.SavedTarget = 0x600;
     w.form.onResize = [this] {
         // The size change sees the options applied and nothing after them yet.
-        EXPECT_EQ(w.state.SendMode, 1);
-        EXPECT_EQ(w.state.DisplayMode, 1);
+        EXPECT_EQ(w.state.SendMode, SendByKeystrokes);
+        EXPECT_EQ(w.state.DisplayMode, DisplaySize::ButtonsOnly);
         EXPECT_EQ(w.state.RotationCount, 1);
         EXPECT_TRUE(w.log.calls.size() < 3);
     };
     settings::ApplySettings(w.ctx, controls);
 
-    EXPECT_EQ(w.state.SendMode, 1);
-    EXPECT_EQ(w.state.DisplayMode, 1);
-    EXPECT_EQ(w.state.CaptureEnabled, 1);
+    EXPECT_EQ(w.state.SendMode, SendByKeystrokes);
+    EXPECT_EQ(w.state.DisplayMode, DisplaySize::ButtonsOnly);
+    EXPECT_TRUE(w.state.CaptureEnabled);
     EXPECT_EQ(w.state.RotationCount, 3);
-    EXPECT_EQ(w.form.height(), 885);
-    EXPECT_EQ(w.form.width(), 3840);
+    EXPECT_EQ(w.form.outerHeightTwips(), 885);
+    EXPECT_EQ(w.form.outerWidthTwips(), 3840);
     std::vector<std::string> expected{"form.setHeight 885", "form.setWidth 3840"};
     for (int i = 1; i <= 10; ++i) {
         expected.push_back("slot.background " + std::to_string(i) + " window");
@@ -212,12 +212,12 @@ TEST_F(Settings, OkResizesEvenWithoutAChange) {
         w.form.outerWidth = 4400;
         w.form.outerHeight = 2000;
         settings::ApplySettings(w.ctx, controls);
-        EXPECT_EQ(w.form.width(), 3840);
-        EXPECT_EQ(w.form.height(), 3375);
+        EXPECT_EQ(w.form.outerWidthTwips(), 3840);
+        EXPECT_EQ(w.form.outerHeightTwips(), 3375);
     }
     EXPECT_EQ(w.log.count("form.setHeight 3375"), 2);
     EXPECT_EQ(w.state.RotationCount, 1);
-    EXPECT_EQ(w.state.CaptureEnabled, 1);
+    EXPECT_TRUE(w.state.CaptureEnabled);
 }
 
 TEST_F(Settings, OkColoursTheRotationSlotsOnlyWhileCapturing) {
@@ -240,7 +240,7 @@ TEST_F(Settings, OkColoursTheRotationSlotsOnlyWhileCapturing) {
         const auto calls = backgroundsAndUnload();
         EXPECT_EQ(calls.size(), 10u + static_cast<std::size_t>(c.painted) + 1u);
         EXPECT_EQ(calls.back(), "dialog.unload");
-        EXPECT_EQ(w.state.CaptureEnabled, c.check);
+        EXPECT_EQ(w.state.CaptureEnabled, c.check == 1);
     }
     // Stored as read: zero and negative counts stay.
     controls.combo = u"-2";
@@ -249,14 +249,14 @@ TEST_F(Settings, OkColoursTheRotationSlotsOnlyWhileCapturing) {
 }
 
 TEST_F(Settings, OkWithoutASelectedOptionKeepsTheSetting) {
-    w.state.SendMode = 1;
-    w.state.DisplayMode = 2;
+    w.state.SendMode = SendByKeystrokes;
+    w.state.DisplayMode = DisplaySize::TenRows;
     controls.opt1 = -1;
     controls.opt2 = -1;
     controls.check = 0;
     settings::ApplySettings(w.ctx, controls);
-    EXPECT_EQ(w.state.SendMode, 1);
-    EXPECT_EQ(w.state.DisplayMode, 2);
+    EXPECT_EQ(w.state.SendMode, SendByKeystrokes);
+    EXPECT_EQ(w.state.DisplayMode, DisplaySize::TenRows);
 }
 
 TEST_F(Settings, ClearAllEmptiesTheSlotsAndNothingElse) {
@@ -289,7 +289,7 @@ class FakeDialog : public settings::Dialog {
         loaded = true;
     }
     void show() override { log_.record("dialog.show"); }
-    WindowHandle hWnd() override { return 0x800; }
+    WindowHandle nativeHandle() override { return 0x800; }
     bool loaded = false;
     WindowHandle savedAtLoad = 0;
 

@@ -45,7 +45,7 @@ struct FakeMenu : SlotMenu {
     std::int16_t answer = 0;
     std::vector<std::pair<int, int>> shownAt;
     std::function<void()> whileOpen;
-    std::int16_t TrackPopupMenu(ScreenPoint at) override {
+    std::int16_t showMenuAt(ScreenPoint at) override {
         shownAt.emplace_back(at.x, at.y);
         if (whileOpen) {
             whileOpen();

@@ -19,7 +19,7 @@ TEST(Docking, WideScreensAreComputedWithoutOverflowAndStayOnScreen) {
         const auto left = DockedLeftTwips(width);
         ASSERT_TRUE(left.has_value());
         EXPECT_EQ(*left, 15 * width - 4095) << width;
-        EXPECT_LE(*left + DesignWindowWidthTwips, 15 * width) << width;
+        EXPECT_LE(*left + DesignWindowWidth, 15 * width) << width;
     }
     // A screen too narrow for the rule keeps the window's left edge on the screen.
     EXPECT_EQ(DockedLeftTwips(200), 0);
@@ -37,7 +37,7 @@ TEST(Docking, DocksAtTheRightEdgeOfThePrimaryMonitorWhereverItStands) {
     for (const MonitorArea monitor : {MonitorArea{-1280, 0, 1280, 1024}, MonitorArea{3840, 0, 3840, 2160}}) {
         const auto left = DockedLeftTwips(monitor);
         ASSERT_TRUE(left.has_value());
-        EXPECT_EQ(*left + DesignWindowWidthTwips, (monitor.left + monitor.width) * 15 - 255);
+        EXPECT_EQ(*left + DesignWindowWidth, (monitor.left + monitor.width) * 15 - 255);
     }
 
     fake::World w;
@@ -46,38 +46,39 @@ TEST(Docking, DocksAtTheRightEdgeOfThePrimaryMonitorWhereverItStands) {
     EXPECT_EQ(w.log.count("form.setLeft " + std::to_string(1024 * 15 + 15 * 1280 - 4095)), 1);
 }
 
-TEST(SetZOrder, PassesModesZeroToTwoAndRefusesOthersWithoutACall) {
+TEST(SetZOrder, PassesTheThreeModesAndRefusesOthersWithoutACall) {
     fake::World w;
-    EXPECT_EQ(SetZOrder(w.windows, 42, 1), 1);
-    EXPECT_EQ(SetZOrder(w.windows, 42, 2), 1);
-    EXPECT_EQ(SetZOrder(w.windows, 42, 0), 1);
+    EXPECT_TRUE(SetZOrder(w.windows, 42, ZOrderMode::Topmost));
+    EXPECT_TRUE(SetZOrder(w.windows, 42, ZOrderMode::Bottom));
+    EXPECT_TRUE(SetZOrder(w.windows, 42, ZOrderMode::NotTopmost));
     EXPECT_EQ(w.log.calls, (std::vector<std::string>{"setZOrder 42 1", "setZOrder 42 2", "setZOrder 42 0"}));
     w.log.clear();
-    EXPECT_EQ(SetZOrder(w.windows, 42, 3), 0);
-    EXPECT_EQ(SetZOrder(w.windows, 42, -1), 0);
+    EXPECT_FALSE(SetZOrder(w.windows, 42, static_cast<ZOrderMode>(3)));
+    EXPECT_FALSE(SetZOrder(w.windows, 42, static_cast<ZOrderMode>(-1)));
     EXPECT_TRUE(w.log.calls.empty());
     w.log.failAlways("setZOrder 42 1");
-    EXPECT_EQ(SetZOrder(w.windows, 42, 1), 0);
+    EXPECT_FALSE(SetZOrder(w.windows, 42, ZOrderMode::Topmost));
 }
 
 TEST(LoadMainWindow, RunsTheStepsInOrderWithTheStartValues) {
     fake::World w;
-    w.state.SendMode = 1;  // whatever was there before, start-up sets the start values
+    w.state.SendMode = SendByKeystrokes;  // whatever was there before, start-up sets the start values
     w.state.RotationCount = 7;
     w.mainState.RotationCursor = 3;
     w.windows.monitor = {0, 0, 1024, 768};
     LoadMainWindow(w.ctx);
 
-    EXPECT_EQ(w.log.calls, (std::vector<std::string>{"primaryMonitorArea", "form.setLeft 11265", "form.hWnd",
-                                                     "files.argumentString", "files.match ", "form.show",
-                                                     "setZOrder 5242881 1", "slot.background 1 capture"}));
+    EXPECT_EQ(w.log.calls,
+              (std::vector<std::string>{"primaryMonitorArea", "form.setLeft 11265", "form.nativeHandle",
+                                        "files.argumentString", "files.match ", "form.show",
+                                        "setZOrder 5242881 1", "slot.background 1 capture"}));
     EXPECT_EQ(w.mainState.OwnWindow, w.form.handle);
     EXPECT_EQ(w.state.SendMode, 0);
-    EXPECT_EQ(w.state.CaptureEnabled, 1);
+    EXPECT_TRUE(w.state.CaptureEnabled);
     EXPECT_EQ(w.state.RotationCount, 1);
-    EXPECT_EQ(w.state.DisplayMode, 0);
+    EXPECT_EQ(w.state.DisplayMode, DisplaySize::FiveRows);
     EXPECT_EQ(w.mainState.RotationCursor, 0);
-    EXPECT_EQ(w.mainState.ZOrderMode, 1);
+    EXPECT_EQ(w.mainState.ZOrderMode, ZOrderMode::Topmost);
     EXPECT_EQ(w.state.TargetWindow, 0u);
     EXPECT_TRUE(w.mainState.LastClipboardText.empty());
 }
@@ -98,11 +99,12 @@ TEST(LoadMainWindow, LeavesTheLayoutPositionOnTheReferenceScreenOrWhenTheWidthIs
 
 TEST(PaintCaptureSlots, ColoursTheRotationWhileCaptureIsOn) {
     struct Case {
-        std::int16_t capture, count;
+        bool capture;
+        std::int16_t count;
         int coloured;
     };
-    for (auto c : {Case{1, 1, 1}, Case{1, 3, 3}, Case{1, 10, 10}, Case{1, 12, 10}, Case{1, 0, 0},
-                   Case{1, -4, 0}, Case{0, 5, 0}, Case{2, 5, 0}}) {
+    for (auto c : {Case{true, 1, 1}, Case{true, 3, 3}, Case{true, 10, 10}, Case{true, 12, 10},
+                   Case{true, 0, 0}, Case{true, -4, 0}, Case{false, 5, 0}}) {
         fake::World w;
         w.state.CaptureEnabled = c.capture;
         w.state.RotationCount = c.count;

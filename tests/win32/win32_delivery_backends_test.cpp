@@ -366,7 +366,7 @@ TEST_F(Win32Keys, AnInputMethodThatDoesNotAnswerIsAFailureAndNothingIsRestoredAf
 // The delivery handlers themselves over these backends, with the EDIT as the target.
 TEST_F(Win32Keys, SlotsArePastedOrTypedAndASelectionIsConverted) {
     fake::CallLog log;
-    fake::MainForm form{log};
+    fake::MainWindowView form{log};
     fake::TickTimer timer{log};
     fake::Files files{log};
     fake::Codepage codepage{log};
@@ -391,11 +391,11 @@ TEST_F(Win32Keys, SlotsArePastedOrTypedAndASelectionIsConverted) {
     SendSlot(ctx, 1);
     EXPECT_TRUE(target_.awaitText(Mixed, pump_) == Mixed);
 
-    for (const std::int16_t mode : {SendByPaste, SendByKeystrokes}) {
+    for (const SendMethod mode : {SendByPaste, SendByKeystrokes}) {
         state.SendMode = mode;
         target_.setText(u"abc");
         ::SendMessageW(target_.edit(), EM_SETSEL, 0, -1);
-        ConvertTargetSelection(ctx, 1);  // to full width
+        ConvertTargetSelection(ctx, ConversionKind::WideConversion);
         EXPECT_TRUE(target_.awaitText(u"ａｂｃ", pump_) == u"ａｂｃ") << "send mode " << mode;
         EXPECT_TRUE(clipboard.getText().value() == u"before");
     }

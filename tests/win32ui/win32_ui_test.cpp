@@ -47,7 +47,7 @@ struct Opened {
                    files,
                    codepage,
                    clock} {
-        window.timer1().setEnabled(false);  // no capture tick behind the test's back
+        window.tickTimer().setEnabled(false);  // no capture tick behind the test's back
         window.attach(platform);
         window.load();
         pump.pumpOnce();
@@ -93,34 +93,38 @@ TEST(Win32MainWindow, ControlsStandWhereTheLayoutPutsThemAt96Dpi) {
     ASSERT_EQ(app.window.dpi(), 96);
     EXPECT_EQ(Opened::textOf(app.window.window()), u"Varnel");
     using namespace layout;
-    ExpectPlace(app.control(ids::ZOrderButton + 1), 120, TopRowTop, ButtonSize, ButtonSize, "Command1(1)");
-    ExpectPlace(app.control(ids::ZOrderButton + 2), 480, TopRowTop, ButtonSize, ButtonSize, "Command1(2)");
+    ExpectPlace(app.control(ids::ZOrderButton + 1), 120, TopRowTop, ButtonSize, ButtonSize,
+                "always-on-top button");
+    ExpectPlace(app.control(ids::ZOrderButton + 2), 480, TopRowTop, ButtonSize, ButtonSize,
+                "send-behind button");
     for (int i = 0; i < 6; ++i) {
         ExpectPlace(app.control(ids::ConversionButton + i), 960 + 360 * i, TopRowTop, ButtonSize, ButtonSize,
-                    "Command2");
+                    "conversion button");
     }
     EXPECT_EQ(Opened::textOf(app.control(ids::ConversionButton + 2)), u"あ");
-    ExpectPlace(app.control(ids::SettingsButton), 3240, TopRowTop, ButtonSize, ButtonSize, "Command5");
+    ExpectPlace(app.control(ids::SettingsButton), 3240, TopRowTop, ButtonSize, ButtonSize, "settings button");
     // The resize rule has made every slot 3840 - 1185 wide; slot 5 keeps its own height.
     for (int i = 1; i <= 10; ++i) {
-        ExpectPlace(app.control(ids::CopyButton + i), 120, 120 + 480 * i, ButtonSize, ButtonSize, "Command3");
-        ExpectPlace(app.control(ids::SendButton + i), 480, 120 + 480 * i, ButtonSize, ButtonSize, "Command4");
-        ExpectPlace(app.control(ids::Slot + i), 960, 120 + 480 * i, 2655, i == 5 ? 405 : 375, "Text1");
+        ExpectPlace(app.control(ids::CopyButton + i), 120, 120 + 480 * i, ButtonSize, ButtonSize,
+                    "copy button");
+        ExpectPlace(app.control(ids::SendButton + i), 480, 120 + 480 * i, ButtonSize, ButtonSize,
+                    "send button");
+        ExpectPlace(app.control(ids::Slot + i), 960, 120 + 480 * i, 2655, i == 5 ? 405 : 375, "slot");
     }
     RECT client{};
     GetClientRect(app.window.window(), &client);
     EXPECT_EQ(client.right, win32ui::Px(3720, 96));
     EXPECT_EQ(client.bottom, win32ui::Px(2970, 96));
-    EXPECT_DOUBLE_EQ(app.window.width(), 3840);
-    EXPECT_DOUBLE_EQ(app.window.height(), 3375);
+    EXPECT_DOUBLE_EQ(app.window.outerWidthTwips(), 3840);
+    EXPECT_DOUBLE_EQ(app.window.outerHeightTwips(), 3375);
     // Start-up: slot 1 in the capture colour, the others in the window colour.
     EXPECT_EQ(app.slotColour(1), Win32MainWindow::CaptureColour);
     EXPECT_EQ(app.slotColour(2), GetSysColor(COLOR_WINDOW));
     // Narrowing below the minimum width: the rule puts it back, and the slots follow.
-    app.window.setWidth(1000);
-    EXPECT_DOUBLE_EQ(app.window.width(), MinimumWindowWidth);
+    app.window.setOuterWidthTwips(1000);
+    EXPECT_DOUBLE_EQ(app.window.outerWidthTwips(), MinimumWindowWidth);
     ExpectPlace(app.control(ids::Slot + 3), 960, 1560, MinimumWindowWidth - SlotWidthAllowance, 375,
-                "Text1(3)");
+                "slot 3");
 }
 
 // The name a screen reader reads for a control (MSAA), where the system answers; else empty.
@@ -251,8 +255,8 @@ TEST(Win32MainWindow, SlotsKeepTheirTextExactlyUntilEdited) {
 TEST(Win32SettingsDialog, ShowsTheSettingsAndAppliesThemThroughTheRules) {
     Opened app;
     app.state.SendMode = SendByKeystrokes;
-    app.state.DisplayMode = 2;
-    app.state.CaptureEnabled = 0;
+    app.state.DisplayMode = DisplaySize::TenRows;
+    app.state.CaptureEnabled = false;
     app.state.RotationCount = 3;
     app.click(app.control(ids::SettingsButton));
     Win32SettingsDialog* dialog = app.window.settingsDialog();
@@ -266,8 +270,9 @@ TEST(Win32SettingsDialog, ShowsTheSettingsAndAppliesThemThroughTheRules) {
     EXPECT_TRUE(checked(ids::DisplayOption + 2));
     EXPECT_FALSE(checked(ids::CaptureCheck));
     EXPECT_EQ(Opened::textOf(dialog->control(ids::RotationCombo)), u" 3");
-    ExpectPlace(dialog->control(ids::CaptureFrame), 120, 2520, 4095, 735, "Frame2");
-    ExpectPlace(dialog->control(ids::DisplayOption + 1), 120 + 2160, 3480 + 240, 1815, 255, "Option2(1)");
+    ExpectPlace(dialog->control(ids::CaptureFrame), 120, 2520, 4095, 735, "capture frame");
+    ExpectPlace(dialog->control(ids::DisplayOption + 1), 120 + 2160, 3480 + 240, 1815, 255,
+                "buttons-only option");
 
     app.click(dialog->control(ids::SendModeOption + 0));
     app.click(dialog->control(ids::DisplayOption + 1));
@@ -279,10 +284,10 @@ TEST(Win32SettingsDialog, ShowsTheSettingsAndAppliesThemThroughTheRules) {
 
     EXPECT_EQ(app.window.settingsDialog(), nullptr);
     EXPECT_EQ(app.state.SendMode, SendByPaste);
-    EXPECT_EQ(app.state.DisplayMode, 1);
-    EXPECT_EQ(app.state.CaptureEnabled, 1);
+    EXPECT_EQ(app.state.DisplayMode, DisplaySize::ButtonsOnly);
+    EXPECT_TRUE(app.state.CaptureEnabled);
     EXPECT_EQ(app.state.RotationCount, 2);  // half to even
-    EXPECT_DOUBLE_EQ(app.window.height(), PresetHeight[1]);
+    EXPECT_DOUBLE_EQ(app.window.outerHeightTwips(), PresetHeight[1]);
     EXPECT_EQ(app.slotColour(2), Win32MainWindow::CaptureColour);
     EXPECT_EQ(app.slotColour(3), GetSysColor(COLOR_WINDOW));
 
@@ -295,7 +300,7 @@ TEST(Win32SettingsDialog, ShowsTheSettingsAndAppliesThemThroughTheRules) {
     app.click(app.window.settingsDialog()->control(ids::DisplayOption + 0));
     app.click(app.window.settingsDialog()->control(ids::SettingsCancel));
     EXPECT_EQ(app.window.settingsDialog(), nullptr);
-    EXPECT_EQ(app.state.DisplayMode, 1);
+    EXPECT_EQ(app.state.DisplayMode, DisplaySize::ButtonsOnly);
 }
 
 TEST(Win32MainWindow, StartsTopmostAndTheZOrderButtonsMoveItAlone) {

@@ -50,9 +50,9 @@ EditDialog::EditDialog() : QWidget(nullptr) {
     textBox_->setAccessibleDescription(QStringLiteral("Ｏ Ｋ でスロットに保存されます"));
 
     okButton_ = MakeButton(QStringLiteral("Ｏ Ｋ"), OkLeft, twips_, this);
-    okButton_->setObjectName(QStringLiteral("Command1"));
+    okButton_->setObjectName(QStringLiteral("okButton"));
     cancelButton_ = MakeButton(QStringLiteral("キャンセル"), CancelLeft, twips_, this);
-    cancelButton_->setObjectName(QStringLiteral("Command2"));
+    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
 
     setTabOrder(textBox_, okButton_);
     setTabOrder(okButton_, cancelButton_);

@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <string>
 
-#include "core/Forms.h"
+#include "core/AppWindows.h"
 #include "ui/common/TextPart.h"
 #include "ui/common/Twips.h"
 
@@ -41,9 +41,9 @@ class EditDialog : public QWidget {
     static constexpr std::size_t DisplayLines = EditDisplayLines;
     bool showsPart() const { return showsPart_; }
 
-    // The Tag of the text box.
-    const std::u16string& tag() const { return tag_; }
-    void setTag(const std::u16string& tag) { tag_ = tag; }
+    // The number of the slot being edited.
+    std::int16_t editedSlot() const { return editedSlot_; }
+    void setEditedSlot(std::int16_t slot) { editedSlot_ = slot; }
 
   signals:
     // The window system or the user asked the dialog to close (the close box, for one). The dialog
@@ -63,7 +63,7 @@ class EditDialog : public QWidget {
     SharedText exact_;
     QString shownExact_;  // what the box showed right after exact_ was set
     bool showsPart_ = false;
-    std::u16string tag_;
+    std::int16_t editedSlot_ = 0;
 };
 
 }  // namespace varnel

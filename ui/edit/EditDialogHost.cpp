@@ -42,7 +42,7 @@ void EditDialogHost::activate() {
     dialog_->activateWindow();
 }
 
-WindowHandle EditDialogHost::hWnd() {
+WindowHandle EditDialogHost::nativeHandle() {
     return dialog_ ? static_cast<WindowHandle>(dialog_->winId()) : 0;
 }
 
@@ -66,13 +66,16 @@ void EditDialogHost::setText(SharedText text) {
     }
 }
 
-std::u16string EditDialogHost::tag() const {
-    return dialog_ ? dialog_->tag() : std::u16string{};
+std::optional<std::int16_t> EditDialogHost::editedSlot() const {
+    if (!dialog_) {
+        return std::nullopt;
+    }
+    return dialog_->editedSlot();
 }
 
-void EditDialogHost::setTag(const std::u16string& tag) {
+void EditDialogHost::setEditedSlot(std::int16_t slot) {
     if (dialog_) {
-        dialog_->setTag(tag);
+        dialog_->setEditedSlot(slot);
     }
 }
 

@@ -11,7 +11,7 @@
 
 namespace varnel {
 
-class EditDialogHost : public EditForm {
+class EditDialogHost : public EditDialogView {
   public:
     explicit EditDialogHost(AppContext& ctx);
     ~EditDialogHost() override;
@@ -26,18 +26,18 @@ class EditDialogHost : public EditForm {
     EditDialog* dialog() const { return dialog_.get(); }
     EditDialogHandlers& handlers() { return handlers_; }
 
-    // EditForm
+    // EditDialogView
     bool isLoaded() const override { return dialog_ != nullptr; }
     void load() override;
     void show() override;
     void activate() override;
-    WindowHandle hWnd() override;
+    WindowHandle nativeHandle() override;
     void setCaption(const std::u16string& caption) override;
     std::u16string text() const override;
     SharedText sharedText() const override;
     void setText(SharedText text) override;
-    std::u16string tag() const override;
-    void setTag(const std::u16string& tag) override;
+    std::optional<std::int16_t> editedSlot() const override;
+    void setEditedSlot(std::int16_t slot) override;
     void destroy() override;
 
   private:

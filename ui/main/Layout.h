@@ -1,17 +1,14 @@
 // The main window's layout in twips, relative to the client area.
 #pragma once
 
-namespace varnel::layout {
+#include "core/MainWindowGeometry.h"  // the window's own size and place
 
-constexpr int FormWidth = 3840;  // outer
-constexpr int FormHeight = 3375;
-constexpr int FormLeft = 7905;  // outer top-left corner on the screen
-constexpr int FormTop = 5235;
+namespace varnel::layout {
 
 constexpr int TopRowTop = 70;
 constexpr int ButtonSize = 375;
-constexpr int ZOrderButtonLeft[3] = {0, 120, 480};  // Command1(1), Command1(2)
-constexpr int ConversionButtonLeft = 960;           // Command2(0); the others follow 360 apart
+constexpr int ZOrderButtonLeft[3] = {0, 120, 480};  // [1] always on top, [2] behind all others
+constexpr int ConversionButtonLeft = 960;           // the first; the others follow 360 apart
 constexpr int ConversionButtonStep = 360;
 constexpr int SettingsButtonLeft = 3240;
 

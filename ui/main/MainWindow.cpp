@@ -45,13 +45,14 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
 
-    resize(twips_.px(ClientWidthFromOuter(FormWidth)), twips_.px(ClientHeightFromOuter(FormHeight)));
-    int top = twips_.px(FormTop);
+    resize(twips_.px(ClientWidthFromOuter(DesignWindowWidth)),
+           twips_.px(ClientHeightFromOuter(DesignWindowHeight)));
+    int top = twips_.px(DesignWindowTop);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
-        top = TopWithinScreen(top, twips_.px(FormHeight), area.top(), area.top() + area.height());
+        top = TopWithinScreen(top, twips_.px(DesignWindowHeight), area.top(), area.top() + area.height());
     }
-    move(twips_.px(FormLeft), top);
+    move(twips_.px(DesignWindowLeft), top);
 
     zOrderButtons_[1] =
         pictureButton(":/zorder_front.xpm", QStringLiteral("常に手前に表示"), ZOrderButtonLeft[1], TopRowTop);
@@ -74,29 +75,29 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
         conversionButtons_[i] = captionButton(
             QString::fromUtf16(conversions[i].caption), conversions[i].points,
             QString::fromUtf16(conversions[i].tooltip), ConversionButtonLeft + ConversionButtonStep * i);
-        conversionButtons_[i]->setObjectName(QStringLiteral("Command2_%1").arg(i));
+        conversionButtons_[i]->setObjectName(QStringLiteral("conversionButton_%1").arg(i));
     }
     settingsButton_ = pictureButton(":/settings.xpm", QStringLiteral("詳細設定ウィンドウを表示します"),
                                     SettingsButtonLeft, TopRowTop);
-    settingsButton_->setObjectName(QStringLiteral("Command5"));
-    zOrderButtons_[1]->setObjectName(QStringLiteral("Command1_1"));
-    zOrderButtons_[2]->setObjectName(QStringLiteral("Command1_2"));
+    settingsButton_->setObjectName(QStringLiteral("settingsButton"));
+    zOrderButtons_[1]->setObjectName(QStringLiteral("zOrderButton_1"));
+    zOrderButtons_[2]->setObjectName(QStringLiteral("zOrderButton_2"));
 
     const QFont slotFont = FixedGothicFont(9.75);
     for (int i = 1; i <= 10; ++i) {
         const int top = SlotRowTop(i);
         copyButtons_[i] = pictureButton(":/copy.xpm", QStringLiteral("右の内容をｸﾘｯﾌﾟﾎﾞｰﾄﾞにｺﾋﾟｰします"),
                                         CopyButtonLeft, top);
-        copyButtons_[i]->setObjectName(QStringLiteral("Command3_%1").arg(i));
+        copyButtons_[i]->setObjectName(QStringLiteral("copyButton_%1").arg(i));
         // Ten rows of buttons with one tooltip each: the name says which slot a button is for, the
         // tooltip stays the description.
         copyButtons_[i]->setAccessibleName(QStringLiteral("スロット %1 をコピー").arg(i));
         sendButtons_[i] = pictureButton(":/send.xpm", QStringLiteral("右の内容を指定したｱﾌﾟﾘに送ります"),
                                         SendButtonLeft, top);
-        sendButtons_[i]->setObjectName(QStringLiteral("Command4_%1").arg(i));
+        sendButtons_[i]->setObjectName(QStringLiteral("sendButton_%1").arg(i));
         sendButtons_[i]->setAccessibleName(QStringLiteral("スロット %1 を送る").arg(i));
         auto* slot = new SlotEdit(i, this);
-        slot->setObjectName(QStringLiteral("Text1_%1").arg(i));
+        slot->setObjectName(QStringLiteral("slot_%1").arg(i));
         slot->setFont(slotFont);
         slot->setGeometry(i == 5 ? twips_.rect(SlotLeft, top, Slot5Width, Slot5Height)
                                  : twips_.rect(SlotLeft, top, SlotWidth, SlotHeight));
@@ -125,9 +126,9 @@ MainWindow::MainWindow(AppState& state, MainWindowState& members) : state_(state
     connectHandlers();
     QCoreApplication::instance()->installEventFilter(this);
 
-    timer1_.setInterval(TimerIntervalMs);
-    connect(&timer1_, &QTimer::timeout, this, &MainWindow::onTick);
-    timer1_.start();
+    tickTimer_.setInterval(TimerIntervalMs);
+    connect(&tickTimer_, &QTimer::timeout, this, &MainWindow::onTick);
+    tickTimer_.start();
 }
 
 MainWindow::~MainWindow() = default;
@@ -214,7 +215,7 @@ bool MainWindow::setBackground(std::int16_t index, SlotBackground colour) {
     return true;
 }
 
-WindowHandle MainWindow::hWnd() {
+WindowHandle MainWindow::nativeHandle() {
     return static_cast<WindowHandle>(winId());
 }
 
@@ -225,25 +226,25 @@ void MainWindow::setLeft(double twips) {
 void MainWindow::show() {
     if (!isVisible() && context_) {
         // Without it a tiling manager would tile the window; a failure leaves it to the manager.
-        (void)context_->platform.windows.keepFloating(hWnd());
+        (void)context_->platform.windows.keepFloating(nativeHandle());
         KeepBaseSizeSound(*this);
     }
     QWidget::show();
 }
 
-double MainWindow::width() const {
+double MainWindow::outerWidthTwips() const {
     return twips_.twips(QWidget::width()) + DesignFrameWidthTwips;
 }
 
-double MainWindow::height() const {
+double MainWindow::outerHeightTwips() const {
     return twips_.twips(QWidget::height()) + DesignFrameHeightTwips;
 }
 
-void MainWindow::setWidth(double twips) {
+void MainWindow::setOuterWidthTwips(double twips) {
     resize(twips_.px(twips - DesignFrameWidthTwips), QWidget::height());
 }
 
-void MainWindow::setHeight(double twips) {
+void MainWindow::setOuterHeightTwips(double twips) {
     resize(QWidget::width(), twips_.px(twips - DesignFrameHeightTwips));
 }
 
@@ -356,14 +357,16 @@ void MainWindow::connectHandlers() {
     for (int i : {1, 2}) {
         connect(zOrderButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
-                SelectZOrder(*context_, static_cast<std::int16_t>(i));
+                SelectZOrder(*context_, static_cast<ZOrderMode>(i));
             }
         });
     }
     for (int i = 0; i < 6; ++i) {
         connect(conversionButtons_[i], &QPushButton::clicked, this, [this, i] {
             if (context_) {
-                ConvertTargetSelection(*context_, static_cast<std::int16_t>(i));
+                if (const auto kind = ConversionKindForButton(static_cast<std::int16_t>(i))) {
+                    ConvertTargetSelection(*context_, *kind);
+                }
             }
         });
     }
@@ -390,7 +393,7 @@ void MainWindow::connectHandlers() {
     }
 }
 
-void MainWindow::unloadMenuForm() {
+void MainWindow::unloadSlotMenu() {
     slotMenu_.reset();
 }
 void MainWindow::unloadSettingsDialog() {
@@ -415,7 +418,7 @@ void MainWindow::paintEvent(QPaintEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (!unloaded_) {
         unloaded_ = true;
-        timer1_.stop();
+        tickTimer_.stop();
         UnloadSecondaryWindows(*this);
     }
     event->accept();

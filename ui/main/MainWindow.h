@@ -13,7 +13,7 @@
 
 #include <memory>
 #include "core/AppContext.h"
-#include "core/Forms.h"
+#include "core/AppWindows.h"
 #include "ui/common/Twips.h"
 #include "ui/edit/EditDialogHost.h"
 #include "ui/main/SlotEdit.h"
@@ -22,14 +22,16 @@
 
 namespace varnel {
 
-class MainWindow : public QWidget, public MainForm, public SecondaryForms {
+class MainWindow : public QWidget, public MainWindowView, public SecondaryWindows {
     Q_OBJECT
   public:
     MainWindow(AppState& state, MainWindowState& members);
     ~MainWindow() override;
 
     // The 200 ms tick timer; running from creation.
-    QTimer& timer1() { return timer1_; }
+    QTimer& tickTimer() { return tickTimer_; }
+    // The former name of tickTimer(), for callers not yet moved to it.
+    QTimer& timer1() { return tickTimer_; }
     // Connects the behaviour to the platform services. Must come before LoadMainWindow.
     void attach(Platform& platform);
     // Runs start-up (LoadMainWindow). The window shows itself during it. Fails when the named slot
@@ -39,7 +41,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     // Another application changed the clipboard (called on this window's thread).
     void clipboardChanged();
     // The slot menu while it is loaded, else null.
-    SlotMenuWidget* menuForm() const { return slotMenu_.get(); }
+    SlotMenuWidget* slotMenu() const { return slotMenu_.get(); }
     // The edit dialog while it is open, else null.
     EditDialog* editDialog() const { return editDialog_ ? editDialog_->dialog() : nullptr; }
 
@@ -51,19 +53,19 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     QPushButton* settingsButton() const { return settingsButton_; }
     SlotEdit* slotEdit(int index) const { return slotEdits_.at(index); }
 
-    // MainForm
+    // MainWindowView
     std::u16string text(std::int16_t index) const override;
     bool setText(std::int16_t index, const std::u16string& text) override;
     SharedText sharedText(std::int16_t index) const override;
     bool setSharedText(std::int16_t index, const SharedText& text) override;
     bool setBackground(std::int16_t index, SlotBackground colour) override;
-    WindowHandle hWnd() override;
+    WindowHandle nativeHandle() override;
     void setLeft(double twips) override;
     void show() override;
-    double width() const override;
-    double height() const override;
-    void setWidth(double twips) override;
-    void setHeight(double twips) override;
+    double outerWidthTwips() const override;
+    double outerHeightTwips() const override;
+    void setOuterWidthTwips(double twips) override;
+    void setOuterHeightTwips(double twips) override;
     bool isMinimized() const override;
     void setSlotWidth(std::int16_t index, double twips) override;
     void reportKeyFailure(const std::string& why) override;
@@ -72,8 +74,8 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     // The message of the last key failure while it is shown, else null.
     QMessageBox* keyFailureBox() const { return keyFailureBox_; }
 
-    // SecondaryForms
-    void unloadMenuForm() override;
+    // SecondaryWindows
+    void unloadSlotMenu() override;
     void unloadSettingsDialog() override;
     void unloadEditDialog() override;
 
@@ -102,7 +104,7 @@ class MainWindow : public QWidget, public MainForm, public SecondaryForms {
     AppState& state_;
     MainWindowState& members_;
     Twips twips_;
-    QTimer timer1_;
+    QTimer tickTimer_;
     std::array<QPushButton*, 3> zOrderButtons_{};  // indices 1 and 2
     std::array<QPushButton*, 6> conversionButtons_{};
     std::array<QPushButton*, 11> copyButtons_{};  // indices 1..10

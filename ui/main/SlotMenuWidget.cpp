@@ -47,7 +47,7 @@ QPoint SlotMenuWidget::placed(QPoint at) const {
     return {x, y};
 }
 
-std::int16_t SlotMenuWidget::TrackPopupMenu(ScreenPoint at) {
+std::int16_t SlotMenuWidget::showMenuAt(ScreenPoint at) {
     // Qt keeps a popup on the screen: one that would fall partly off is moved back onto it.
     const QAction* chosen = menu_.exec(placed(QPoint(at.x, at.y)));
     slot_ = QRect();

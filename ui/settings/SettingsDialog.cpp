@@ -57,64 +57,65 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
 
-    // Created in the order they stack: Combo1 lies over the gap of Label1.
-    frame4_ = frame(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
-    label3_ = new QLabel(QStringLiteral("Varnel Version 1.1"), frame4_);
+    // Created in the order they stack: the rotation count box lies over the gap of the rotation label.
+    versionFrame_ = frame(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
+    versionLabel_ = new QLabel(QStringLiteral("Varnel Version 1.1"), versionFrame_);
 
-    frame1_ = frame(QStringLiteral("貼付方法"));
-    sendModeButtons_[0] = new QRadioButton(QStringLiteral("クリップボードのペースト"), frame1_);
-    sendModeButtons_[1] = new QRadioButton(QStringLiteral("キーストロークの送信"), frame1_);
-    label2_ = new QLabel(QString::fromUtf16(u"\u3000（貼付先のIMEは必ずオフにしてください！）"), frame1_);
+    sendModeFrame_ = frame(QStringLiteral("貼付方法"));
+    sendModeButtons_[0] = new QRadioButton(QStringLiteral("クリップボードのペースト"), sendModeFrame_);
+    sendModeButtons_[1] = new QRadioButton(QStringLiteral("キーストロークの送信"), sendModeFrame_);
+    imeLabel_ =
+        new QLabel(QString::fromUtf16(u"\u3000（貼付先のIMEは必ずオフにしてください！）"), sendModeFrame_);
 
-    frame2_ = frame(QStringLiteral("クリップボードの自動取得"));
-    captureBox_ = new QCheckBox(QStringLiteral("実行する"), frame2_);
-    label1_ = new GapLabel(
+    captureFrame_ = frame(QStringLiteral("クリップボードの自動取得"));
+    captureBox_ = new QCheckBox(QStringLiteral("実行する"), captureFrame_);
+    rotationLabel_ = new GapLabel(
         QString::fromUtf16(u"割当て：\u30001～\u3000\u3000\u3000\u3000\u3000\u3000\u3000\u3000まで"),
-        frame2_);
-    rotationCountBox_ = new QComboBox(frame2_);
-    rotationCountBox_->setObjectName(QStringLiteral("Combo1"));
+        captureFrame_);
+    rotationCountBox_ = new QComboBox(captureFrame_);
+    rotationCountBox_->setObjectName(QStringLiteral("rotationCountBox"));
     rotationCountBox_->setEditable(true);
     rotationCountBox_->setInsertPolicy(QComboBox::NoInsert);
     rotationCountBox_->setFont(ProportionalGothicFont(L::ComboPointSize));
     for (int i = 1; i <= 10; ++i) {
         rotationCountBox_->addItem(QString::number(i));
     }
-    // The box itself reads its number (and Label1 labels it); its parts say what they hold.
+    // The box itself reads its number (and the rotation label labels it); its parts say what they hold.
     rotationCountBox_->lineEdit()->setAccessibleName(QStringLiteral("割当てるスロット数"));
     rotationCountBox_->view()->setAccessibleName(QStringLiteral("割当てるスロット数の候補"));
 
-    frame3_ = frame(QStringLiteral("ウィンドウ表示"));
-    displaySizeButtons_[0] = new QRadioButton(QStringLiteral("通常表示（5行）"), frame3_);
-    displaySizeButtons_[1] = new QRadioButton(QStringLiteral("ボタン表示のみ"), frame3_);
-    displaySizeButtons_[2] = new QRadioButton(QStringLiteral("全体表示（10行）"), frame3_);
+    displayFrame_ = frame(QStringLiteral("ウィンドウ表示"));
+    displaySizeButtons_[0] = new QRadioButton(QStringLiteral("通常表示（5行）"), displayFrame_);
+    displaySizeButtons_[1] = new QRadioButton(QStringLiteral("ボタン表示のみ"), displayFrame_);
+    displaySizeButtons_[2] = new QRadioButton(QStringLiteral("全体表示（10行）"), displayFrame_);
 
-    frame5_ = frame(QStringLiteral("内容消去"));
+    clearFrame_ = frame(QStringLiteral("内容消去"));
     // No default or cancel button: Enter presses the button that has the focus, Escape none.
-    clearAllButton_ = new FocusFramedButton(QStringLiteral("全消去実行"), frame5_);
+    clearAllButton_ = new FocusFramedButton(QStringLiteral("全消去実行"), clearFrame_);
     okButton_ = new FocusFramedButton(QStringLiteral("決定"), this);
     cancelButton_ = new FocusFramedButton(QStringLiteral("キャンセル"), this);
-    for (QLabel* label : {label2_, label3_}) {
+    for (QLabel* label : {imeLabel_, versionLabel_}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
 
     const std::pair<QWidget*, const char*> names[] = {
-        {frame1_, "Frame1"},
-        {frame2_, "Frame2"},
-        {frame3_, "Frame3"},
-        {frame4_, "Frame4"},
-        {frame5_, "Frame5"},
-        {label1_, "Label1"},
-        {label2_, "Label2"},
-        {label3_, "Label3"},
-        {captureBox_, "Check1"},
-        {okButton_, "Command1"},
-        {cancelButton_, "Command2"},
-        {clearAllButton_, "Command3"},
-        {sendModeButtons_[0], "Option1_0"},
-        {sendModeButtons_[1], "Option1_1"},
-        {displaySizeButtons_[0], "Option2_0"},
-        {displaySizeButtons_[1], "Option2_1"},
-        {displaySizeButtons_[2], "Option2_2"},
+        {sendModeFrame_, "sendModeFrame"},
+        {captureFrame_, "captureFrame"},
+        {displayFrame_, "displayFrame"},
+        {versionFrame_, "versionFrame"},
+        {clearFrame_, "clearFrame"},
+        {rotationLabel_, "rotationLabel"},
+        {imeLabel_, "imeLabel"},
+        {versionLabel_, "versionLabel"},
+        {captureBox_, "captureBox"},
+        {okButton_, "okButton"},
+        {cancelButton_, "cancelButton"},
+        {clearAllButton_, "clearAllButton"},
+        {sendModeButtons_[0], "sendModeButton_0"},
+        {sendModeButtons_[1], "sendModeButton_1"},
+        {displaySizeButtons_[0], "displaySizeButton_0"},
+        {displaySizeButtons_[1], "displaySizeButton_1"},
+        {displaySizeButtons_[2], "displaySizeButton_2"},
     };
     for (const auto& [widget, name] : names) {
         widget->setObjectName(QString::fromLatin1(name));
@@ -137,31 +138,31 @@ CaptionFrame* SettingsDialog::frame(const QString& caption) {
 std::vector<SettingsDialog::Placement> SettingsDialog::placements() const {
     namespace L = settings_layout;
     return {
-        {frame4_, L::Frame4},
-        {label3_, L::Label3},
-        {frame1_, L::Frame1},
-        {sendModeButtons_[0], L::Option1[0]},
-        {sendModeButtons_[1], L::Option1[1]},
-        {label2_, L::Label2},
-        {frame2_, L::Frame2},
-        {captureBox_, L::Check1},
-        {label1_, L::Label1},
-        {rotationCountBox_, L::Combo1},
-        {frame3_, L::Frame3},
-        {displaySizeButtons_[0], L::Option2[0]},
-        {displaySizeButtons_[1], L::Option2[1]},
-        {displaySizeButtons_[2], L::Option2[2]},
-        {frame5_, L::Frame5},
-        {clearAllButton_, L::Command3},
-        {okButton_, L::Command1},
-        {cancelButton_, L::Command2},
+        {versionFrame_, L::VersionFrame},
+        {versionLabel_, L::VersionLabel},
+        {sendModeFrame_, L::SendModeFrame},
+        {sendModeButtons_[0], L::SendModeOptions[0]},
+        {sendModeButtons_[1], L::SendModeOptions[1]},
+        {imeLabel_, L::ImeLabel},
+        {captureFrame_, L::CaptureFrame},
+        {captureBox_, L::CaptureCheck},
+        {rotationLabel_, L::RotationLabel},
+        {rotationCountBox_, L::RotationCombo},
+        {displayFrame_, L::DisplayFrame},
+        {displaySizeButtons_[0], L::DisplaySizeOptions[0]},
+        {displaySizeButtons_[1], L::DisplaySizeOptions[1]},
+        {displaySizeButtons_[2], L::DisplaySizeOptions[2]},
+        {clearFrame_, L::ClearFrame},
+        {clearAllButton_, L::ClearAllButton},
+        {okButton_, L::OkButton},
+        {cancelButton_, L::CancelButton},
     };
 }
 
 QList<QWidget*> SettingsDialog::textControls() const {
-    return {label3_,
-            label2_,
-            label1_,
+    return {versionLabel_,
+            imeLabel_,
+            rotationLabel_,
             sendModeButtons_[0],
             sendModeButtons_[1],
             displaySizeButtons_[0],
@@ -192,10 +193,11 @@ void SettingsDialog::placeAt(double widthScale) {
     }
     // A text a little wider than its box takes free room on its right, up to the next control of
     // its row or the frame's margin.
-    const int margin = x(settings_layout::Frame1.width) - x(settings_layout::Frame1.width - MarginTwips);
+    const int margin =
+        x(settings_layout::SendModeFrame.width) - x(settings_layout::SendModeFrame.width - MarginTwips);
     for (QWidget* w : textControls()) {
         const int wanted = w->sizeHint().width();
-        if (wanted <= w->width() || w == label1_) {
+        if (wanted <= w->width() || w == rotationLabel_) {
             continue;
         }
         int limit = w->parentWidget()->width() - margin;
@@ -207,21 +209,22 @@ void SettingsDialog::placeAt(double widthScale) {
         }
         w->resize(std::clamp(wanted, w->width(), std::max(w->width(), limit - w->x())), w->height());
     }
-    // Combo1 stands in Label1's gap. Where the text before the gap needs more room, Label1 begins
-    // further left, in the free room after Check1's text.
+    // The rotation count box stands in the rotation label's gap. Where the text before the gap needs more
+    // room, the label begins further left, in the free room after the capture box's text.
     const int spacing = twips_.px(L::GapSpacingTwips);
-    const int deficit = label1_->fontMetrics().horizontalAdvance(label1_->head()) + spacing -
-                        (rotationCountBox_->x() - label1_->x());
+    const int deficit = rotationLabel_->fontMetrics().horizontalAdvance(rotationLabel_->head()) + spacing -
+                        (rotationCountBox_->x() - rotationLabel_->x());
     if (deficit > 0) {
-        const int left =
-            std::max(label1_->x() - deficit, captureBox_->x() + captureBox_->sizeHint().width() + spacing);
-        if (left < label1_->x()) {
-            label1_->setGeometry(left, label1_->y(), label1_->geometry().right() + 1 - left,
-                                 label1_->height());
+        const int left = std::max(rotationLabel_->x() - deficit,
+                                  captureBox_->x() + captureBox_->sizeHint().width() + spacing);
+        if (left < rotationLabel_->x()) {
+            rotationLabel_->setGeometry(left, rotationLabel_->y(),
+                                        rotationLabel_->geometry().right() + 1 - left,
+                                        rotationLabel_->height());
         }
     }
-    const QRect combo = rotationCountBox_->geometry().translated(-label1_->x(), -label1_->y());
-    label1_->setGap(combo.left(), combo.right() + 1, spacing);
+    const QRect combo = rotationCountBox_->geometry().translated(-rotationLabel_->x(), -rotationLabel_->y());
+    rotationLabel_->setGap(combo.left(), combo.right() + 1, spacing);
     setFixedSize(x(L::ClientWidth), twips_.px(L::ClientHeight));
 }
 
@@ -234,10 +237,10 @@ double SettingsDialog::overflow() const {
     for (QWidget* w : textControls()) {
         need(w->sizeHint().width(), w->width());
     }
-    need(label1_->fontMetrics().horizontalAdvance(label1_->head()) +
+    need(rotationLabel_->fontMetrics().horizontalAdvance(rotationLabel_->head()) +
              twips_.px(settings_layout::GapSpacingTwips),
-         rotationCountBox_->x() - label1_->x());
-    for (CaptionFrame* f : {frame1_, frame2_, frame3_, frame4_, frame5_}) {
+         rotationCountBox_->x() - rotationLabel_->x());
+    for (CaptionFrame* f : {sendModeFrame_, captureFrame_, displayFrame_, versionFrame_, clearFrame_}) {
         need(f->minimumSizeHint().width(), f->width());
     }
     return worst;
@@ -271,7 +274,7 @@ void SettingsDialog::describeForAssistiveTools() {
     sendModeButtons_[0]->setAccessibleDescription(
         QStringLiteral("スロットの内容をクリップボードから貼り付けます"));
     sendModeButtons_[1]->setAccessibleDescription(QStringLiteral("スロットの内容をキー入力として送ります") +
-                                                  label2_->text().trimmed());
+                                                  imeLabel_->text().trimmed());
     captureBox_->setAccessibleDescription(QStringLiteral("コピーされたテキストをスロットに取り込みます"));
     rotationCountBox_->setAccessibleName(QStringLiteral("割当て"));
     rotationCountBox_->setAccessibleDescription(QStringLiteral("取り込みに使うスロット：1からこの番号まで"));
@@ -284,7 +287,7 @@ void SettingsDialog::describeForAssistiveTools() {
     clearAllButton_->setAccessibleDescription(QStringLiteral("10個のスロットをすべて空にします"));
     okButton_->setAccessibleDescription(QStringLiteral("設定を反映して閉じます"));
     cancelButton_->setAccessibleDescription(QStringLiteral("設定を変えずに閉じます"));
-    label1_->setBuddy(rotationCountBox_);
+    rotationLabel_->setBuddy(rotationCountBox_);
 }
 
 void SettingsDialog::placeOnScreen() {
@@ -347,12 +350,12 @@ void SettingsDialog::selectDisplaySize(std::int16_t index) {
     SelectOne(displaySizeButtons_, index);
 }
 
-std::int16_t SettingsDialog::captureCheck() const {
-    return captureBox_->isChecked() ? 1 : 0;
+bool SettingsDialog::captureChecked() const {
+    return captureBox_->isChecked();
 }
 
-void SettingsDialog::setCaptureCheck(std::int16_t value) {
-    captureBox_->setChecked(value == 1);
+void SettingsDialog::setCaptureChecked(bool checked) {
+    captureBox_->setChecked(checked);
 }
 
 std::u16string SettingsDialog::rotationCountBoxText() const {

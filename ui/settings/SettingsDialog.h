@@ -37,14 +37,14 @@ class SettingsDialog : public QWidget, public settings::Controls {
     bool isClosed() const { return closed_; }
 
     // Controls, by their names and indices.
-    CaptionFrame* Frame1() const { return frame1_; }
-    CaptionFrame* Frame2() const { return frame2_; }
-    CaptionFrame* Frame3() const { return frame3_; }
-    CaptionFrame* Frame4() const { return frame4_; }
-    CaptionFrame* Frame5() const { return frame5_; }
-    GapLabel* Label1() const { return label1_; }
-    QLabel* Label2() const { return label2_; }
-    QLabel* Label3() const { return label3_; }
+    CaptionFrame* sendModeFrame() const { return sendModeFrame_; }
+    CaptionFrame* captureFrame() const { return captureFrame_; }
+    CaptionFrame* displayFrame() const { return displayFrame_; }
+    CaptionFrame* versionFrame() const { return versionFrame_; }
+    CaptionFrame* clearFrame() const { return clearFrame_; }
+    GapLabel* rotationLabel() const { return rotationLabel_; }
+    QLabel* imeLabel() const { return imeLabel_; }
+    QLabel* versionLabel() const { return versionLabel_; }
     QRadioButton* sendModeButton(int index) const { return sendModeButtons_.at(index); }
     QRadioButton* displaySizeButton(int index) const { return displaySizeButtons_.at(index); }
     QCheckBox* captureBox() const { return captureBox_; }
@@ -58,8 +58,8 @@ class SettingsDialog : public QWidget, public settings::Controls {
     void selectSendMode(std::int16_t index) override;
     bool displaySizeSelected(std::int16_t index) const override;
     void selectDisplaySize(std::int16_t index) override;
-    std::int16_t captureCheck() const override;
-    void setCaptureCheck(std::int16_t value) override;
+    bool captureChecked() const override;
+    void setCaptureChecked(bool checked) override;
     std::u16string rotationCountBoxText() const override;
     void setRotationCountBoxText(const std::u16string& text) override;
     void unload() override;
@@ -91,14 +91,14 @@ class SettingsDialog : public QWidget, public settings::Controls {
 
     AppContext& ctx_;
     Twips twips_;
-    CaptionFrame* frame1_ = nullptr;
-    CaptionFrame* frame2_ = nullptr;
-    CaptionFrame* frame3_ = nullptr;
-    CaptionFrame* frame4_ = nullptr;
-    CaptionFrame* frame5_ = nullptr;
-    GapLabel* label1_ = nullptr;
-    QLabel* label2_ = nullptr;
-    QLabel* label3_ = nullptr;
+    CaptionFrame* sendModeFrame_ = nullptr;
+    CaptionFrame* captureFrame_ = nullptr;
+    CaptionFrame* displayFrame_ = nullptr;
+    CaptionFrame* versionFrame_ = nullptr;
+    CaptionFrame* clearFrame_ = nullptr;
+    GapLabel* rotationLabel_ = nullptr;
+    QLabel* imeLabel_ = nullptr;
+    QLabel* versionLabel_ = nullptr;
     std::array<QRadioButton*, 2> sendModeButtons_{};
     std::array<QRadioButton*, 3> displaySizeButtons_{};
     QCheckBox* captureBox_ = nullptr;

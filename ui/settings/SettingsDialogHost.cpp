@@ -50,7 +50,7 @@ void SettingsDialogHost::show() {
     }
 }
 
-WindowHandle SettingsDialogHost::hWnd() {
+WindowHandle SettingsDialogHost::nativeHandle() {
     return static_cast<WindowHandle>(dialog_->winId());
 }
 

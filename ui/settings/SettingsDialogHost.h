@@ -19,7 +19,7 @@ class SettingsDialogHost : private settings::Dialog {
     SettingsDialogHost(const SettingsDialogHost&) = delete;
     SettingsDialogHost& operator=(const SettingsDialogHost&) = delete;
 
-    // The settings button Command5 of the main window.
+    // The main window's settings button.
     void OpenSettingsDialog();
     // The main window's unloading: closes an open dialog, running its close handling. Nothing
     // happens when no dialog is loaded or the dialog is closing already.
@@ -31,7 +31,7 @@ class SettingsDialogHost : private settings::Dialog {
     bool isLoaded() const override;
     void load() override;
     void show() override;
-    WindowHandle hWnd() override;
+    WindowHandle nativeHandle() override;
     void destroyClosed();
 
     AppContext& ctx_;

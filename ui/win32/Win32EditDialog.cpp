@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/win32/Win32EventPump.h"
+#include "platform/win32/Win32Windows.h"
 #include "ui/common/EditLayout.h"
 #include "ui/common/TextPart.h"
 #include "ui/win32/ControlIds.h"
@@ -212,8 +213,8 @@ void Win32EditDialogHost::activate() {
     SetForegroundWindow(dialog_->window());
 }
 
-WindowHandle Win32EditDialogHost::hWnd() {
-    return dialog_ ? static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(dialog_->window())) : 0;
+WindowHandle Win32EditDialogHost::nativeHandle() {
+    return dialog_ ? FromHwnd(dialog_->window()) : 0;
 }
 
 void Win32EditDialogHost::setCaption(const std::u16string& caption) {
@@ -236,13 +237,16 @@ void Win32EditDialogHost::setText(SharedText text) {
     }
 }
 
-std::u16string Win32EditDialogHost::tag() const {
-    return dialog_ ? dialog_->tag() : std::u16string{};
+std::optional<std::int16_t> Win32EditDialogHost::editedSlot() const {
+    if (!dialog_) {
+        return std::nullopt;
+    }
+    return dialog_->editedSlot();
 }
 
-void Win32EditDialogHost::setTag(const std::u16string& tag) {
+void Win32EditDialogHost::setEditedSlot(std::int16_t slot) {
     if (dialog_) {
-        dialog_->setTag(tag);
+        dialog_->setEditedSlot(slot);
     }
 }
 
@@ -256,8 +260,7 @@ void Win32EditDialogHost::destroy() {
     ShowWindow(dialog_->window(), SW_HIDE);
     Win32EventPump::removeDialog(dialog_->window());
     closed_.push_back(std::move(dialog_));
-    PostMessageW(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx_.form.hWnd())),
-                 Win32MainWindow::ReapClosedDialogs, 0, 0);
+    PostMessageW(ToHwnd(ctx_.mainWindow.nativeHandle()), Win32MainWindow::ReapClosedDialogs, 0, 0);
 }
 
 }  // namespace varnel

@@ -36,8 +36,9 @@ class Win32EditDialog {
     SharedText sharedText() const;
     void setText(SharedText text);
     bool showsPart() const { return showsPart_; }
-    const std::u16string& tag() const { return tag_; }
-    void setTag(const std::u16string& tag) { tag_ = tag; }
+    // The number of the slot being edited.
+    std::int16_t editedSlot() const { return editedSlot_; }
+    void setEditedSlot(std::int16_t slot) { editedSlot_ = slot; }
 
     LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -59,12 +60,12 @@ class Win32EditDialog {
     bool showsPart_ = false;
     bool setting_ = false;
     bool edited_ = false;
-    std::u16string tag_;
+    std::int16_t editedSlot_ = 0;
 };
 
 // Owns the edit dialog for the main window: creates it when a slot is double-clicked, forwards its
 // buttons and close box to the handlers, and destroys it once it has closed.
-class Win32EditDialogHost : public EditForm {
+class Win32EditDialogHost : public EditDialogView {
   public:
     explicit Win32EditDialogHost(AppContext& ctx);
     ~Win32EditDialogHost() override;
@@ -80,18 +81,18 @@ class Win32EditDialogHost : public EditForm {
     // The open dialog; null while it is closed.
     Win32EditDialog* dialog() const { return dialog_.get(); }
 
-    // EditForm
+    // EditDialogView
     bool isLoaded() const override { return dialog_ != nullptr; }
     void load() override;
     void show() override;
     void activate() override;
-    WindowHandle hWnd() override;
+    WindowHandle nativeHandle() override;
     void setCaption(const std::u16string& caption) override;
     std::u16string text() const override;
     SharedText sharedText() const override;
     void setText(SharedText text) override;
-    std::u16string tag() const override;
-    void setTag(const std::u16string& tag) override;
+    std::optional<std::int16_t> editedSlot() const override;
+    void setEditedSlot(std::int16_t slot) override;
     void destroy() override;
 
   private:

@@ -12,6 +12,7 @@
 #include "editing/SlotMenu.h"
 #include "platform/win32/Win32Support.h"
 #include "platform/win32/Win32WindowSystem.h"
+#include "platform/win32/Win32Windows.h"
 #include "ui/common/TextPart.h"
 #include "ui/main/Layout.h"
 #include "ui/win32/ControlIds.h"
@@ -85,7 +86,7 @@ class Win32SlotMenu : public SlotMenu {
     Win32SlotMenu(const Win32SlotMenu&) = delete;
     Win32SlotMenu& operator=(const Win32SlotMenu&) = delete;
 
-    std::int16_t TrackPopupMenu(ScreenPoint at) override {
+    std::int16_t showMenuAt(ScreenPoint at) override {
         if (menu_ == nullptr) {
             return NoCommand;
         }
@@ -124,15 +125,16 @@ Win32MainWindow::Win32MainWindow(AppState& state, MainWindowState& members)
     RegisterWindowClass(NoticeClass, DefWindowProcW);
 
     // The layout's outer corner, at the resolution of the monitor it falls on.
-    const POINT corner{Px(FormLeft, 96), Px(FormTop, 96)};
+    const POINT corner{Px(DesignWindowLeft, 96), Px(DesignWindowTop, 96)};
     dpi_ = DpiAt(corner);
-    const RECT client{0, 0, px(ClientWidthFromOuter(FormWidth)), px(ClientHeightFromOuter(FormHeight))};
+    const RECT client{0, 0, px(ClientWidthFromOuter(DesignWindowWidth)),
+                      px(ClientHeightFromOuter(DesignWindowHeight))};
     const RECT outer = OuterFromClient(client, Style, ExStyle, dpi_);
     const RECT area = WorkAreaAt(corner);
-    const int top = TopWithinScreen(px(FormTop), outer.bottom - outer.top, area.top, area.bottom);
+    const int top = TopWithinScreen(px(DesignWindowTop), outer.bottom - outer.top, area.top, area.bottom);
     window_ =
-        CreateWindowExW(ExStyle, WindowClass, L"Varnel", Style, px(FormLeft), top, outer.right - outer.left,
-                        outer.bottom - outer.top, nullptr, nullptr, instance, this);
+        CreateWindowExW(ExStyle, WindowClass, L"Varnel", Style, px(DesignWindowLeft), top,
+                        outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance, this);
     if (window_ == nullptr) {
         return;
     }
@@ -144,8 +146,8 @@ Win32MainWindow::Win32MainWindow(AppState& state, MainWindowState& members)
     createControls();
     applyDpi();
     // The client area as laid out, at the window's own resolution.
-    setWidth(FormWidth);
-    setHeight(FormHeight);
+    setOuterWidthTwips(DesignWindowWidth);
+    setOuterHeightTwips(DesignWindowHeight);
 
     timer_ = std::make_unique<Win32TickTimer>(window_, TickTimerId, TimerIntervalMs);
     timer_->setEnabled(true);
@@ -383,8 +385,8 @@ bool Win32MainWindow::setBackground(std::int16_t index, SlotBackground colour) {
     return true;
 }
 
-WindowHandle Win32MainWindow::hWnd() {
-    return static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(window_));
+WindowHandle Win32MainWindow::nativeHandle() {
+    return FromHwnd(window_);
 }
 
 void Win32MainWindow::setLeft(double twips) {
@@ -404,22 +406,22 @@ RECT Win32MainWindow::clientRect() const {
     return client;
 }
 
-double Win32MainWindow::width() const {
+double Win32MainWindow::outerWidthTwips() const {
     return twips(clientRect().right) + DesignFrameWidthTwips;
 }
 
-double Win32MainWindow::height() const {
+double Win32MainWindow::outerHeightTwips() const {
     return twips(clientRect().bottom) + DesignFrameHeightTwips;
 }
 
-void Win32MainWindow::setWidth(double twips) {
+void Win32MainWindow::setOuterWidthTwips(double twips) {
     const RECT client{0, 0, std::max(0, px(twips - DesignFrameWidthTwips)), clientRect().bottom};
     const RECT outer = OuterFromClient(client, Style, ExStyle, dpi_);
     SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void Win32MainWindow::setHeight(double twips) {
+void Win32MainWindow::setOuterHeightTwips(double twips) {
     const RECT client{0, 0, clientRect().right, std::max(0, px(twips - DesignFrameHeightTwips))};
     const RECT outer = OuterFromClient(client, Style, ExStyle, dpi_);
     SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
@@ -471,7 +473,7 @@ void Win32MainWindow::showFailure(const wchar_t* headline, const std::string& wh
     ShowWindow(notice_, SW_SHOWNOACTIVATE);
 }
 
-void Win32MainWindow::unloadMenuForm() {
+void Win32MainWindow::unloadSlotMenu() {
     slotMenu_.reset();
 }
 
@@ -501,9 +503,12 @@ void Win32MainWindow::onCommand(int id, int code) {
         return;
     }
     if (id == ids::ZOrderButton + 1 || id == ids::ZOrderButton + 2) {
-        SelectZOrder(*context_, static_cast<std::int16_t>(id - ids::ZOrderButton));
+        SelectZOrder(*context_, static_cast<ZOrderMode>(id - ids::ZOrderButton));
     } else if (id >= ids::ConversionButton && id < ids::ConversionButton + 6) {
-        ConvertTargetSelection(*context_, static_cast<std::int16_t>(id - ids::ConversionButton));
+        if (const auto kind =
+                ConversionKindForButton(static_cast<std::int16_t>(id - ids::ConversionButton))) {
+            ConvertTargetSelection(*context_, *kind);
+        }
     } else if (id == ids::SettingsButton) {
         settings_->OpenSettingsDialog();
     } else if (id > ids::CopyButton && id <= ids::CopyButton + 10) {
@@ -669,7 +674,7 @@ LRESULT Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_NCDESTROY:
             // A window's properties must be gone before it is.
-            Win32WindowSystem::removeShownValues(hWnd());
+            Win32WindowSystem::removeShownValues(nativeHandle());
             break;
         case WM_ENDSESSION:
             // The session ends: as when the window closes (a running typing stops and gives the

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "core/AppContext.h"
-#include "core/Forms.h"
+#include "core/AppWindows.h"
 #include "platform/win32/Win32TickTimer.h"
 #include "ui/win32/Win32EditDialog.h"
 #include "ui/win32/Win32SettingsDialog.h"
@@ -20,7 +20,7 @@ namespace varnel {
 
 class Win32SlotMenu;
 
-class Win32MainWindow : public MainForm, public SecondaryForms {
+class Win32MainWindow : public MainWindowView, public SecondaryWindows {
   public:
     // Creates the window (not shown yet) with its controls; the tick timer runs from here on.
     Win32MainWindow(AppState& state, MainWindowState& members);
@@ -34,7 +34,7 @@ class Win32MainWindow : public MainForm, public SecondaryForms {
     // file could not be loaded.
     Status load();
     AppContext& context() { return *context_; }
-    Win32TickTimer& timer1() { return *timer_; }
+    Win32TickTimer& tickTimer() { return *timer_; }
     HWND window() const { return window_; }
     // A control by its id (ControlIds.h).
     HWND control(int id) const { return GetDlgItem(window_, id); }
@@ -47,19 +47,19 @@ class Win32MainWindow : public MainForm, public SecondaryForms {
     // Whether a slot shows only the beginning of its text (and is read-only meanwhile).
     bool slotShowsPart(int index) const { return validSlot(index) && slots_[index].showsPart; }
 
-    // MainForm
+    // MainWindowView
     std::u16string text(std::int16_t index) const override;
     bool setText(std::int16_t index, const std::u16string& text) override;
     SharedText sharedText(std::int16_t index) const override;
     bool setSharedText(std::int16_t index, const SharedText& text) override;
     bool setBackground(std::int16_t index, SlotBackground colour) override;
-    WindowHandle hWnd() override;
+    WindowHandle nativeHandle() override;
     void setLeft(double twips) override;
     void show() override;
-    double width() const override;
-    double height() const override;
-    void setWidth(double twips) override;
-    void setHeight(double twips) override;
+    double outerWidthTwips() const override;
+    double outerHeightTwips() const override;
+    void setOuterWidthTwips(double twips) override;
+    void setOuterHeightTwips(double twips) override;
     bool isMinimized() const override;
     void setSlotWidth(std::int16_t index, double twips) override;
     void reportKeyFailure(const std::string& why) override;
@@ -68,8 +68,8 @@ class Win32MainWindow : public MainForm, public SecondaryForms {
     // The notice of the last failure of a delivery while it is shown, else null.
     HWND keyFailureNotice() const { return IsWindow(notice_) ? notice_ : nullptr; }
 
-    // SecondaryForms
-    void unloadMenuForm() override;
+    // SecondaryWindows
+    void unloadSlotMenu() override;
     void unloadSettingsDialog() override;
     void unloadEditDialog() override;
 

@@ -4,6 +4,7 @@
 
 #include "core/Geometry.h"
 #include "platform/win32/Win32EventPump.h"
+#include "platform/win32/Win32Windows.h"
 #include "ui/common/SettingsLayout.h"
 #include "ui/win32/ControlIds.h"
 #include "ui/win32/Win32AccessibleRole.h"
@@ -32,28 +33,28 @@ struct Placement {
 // Every control, in the order it is created: the order the controls are read in, frame by frame
 // from the top, the closing buttons last; frames and labels take no focus.
 const Placement Placements[] = {
-    {ids::VersionFrame, nullptr, L::Frame4},
-    {ids::VersionLabel, &L::Frame4, L::Label3},
-    {ids::SendModeFrame, nullptr, L::Frame1},
-    {ids::SendModeOption + 0, &L::Frame1, L::Option1[0]},
-    {ids::SendModeOption + 1, &L::Frame1, L::Option1[1]},
-    {ids::ImeLabel, &L::Frame1, L::Label2},
-    {ids::CaptureFrame, nullptr, L::Frame2},
-    {ids::CaptureCheck, &L::Frame2, L::Check1},
-    {ids::RotationCombo, &L::Frame2, L::Combo1},
-    {ids::RotationLabel, &L::Frame2, L::Label1},
-    {ids::DisplayFrame, nullptr, L::Frame3},
-    {ids::DisplayOption + 0, &L::Frame3, L::Option2[0]},
-    {ids::DisplayOption + 1, &L::Frame3, L::Option2[1]},
-    {ids::DisplayOption + 2, &L::Frame3, L::Option2[2]},
-    {ids::ClearFrame, nullptr, L::Frame5},
-    {ids::ClearAllButton, &L::Frame5, L::Command3},
-    {ids::SettingsOk, nullptr, L::Command1},
-    {ids::SettingsCancel, nullptr, L::Command2},
+    {ids::VersionFrame, nullptr, L::VersionFrame},
+    {ids::VersionLabel, &L::VersionFrame, L::VersionLabel},
+    {ids::SendModeFrame, nullptr, L::SendModeFrame},
+    {ids::SendModeOption + 0, &L::SendModeFrame, L::SendModeOptions[0]},
+    {ids::SendModeOption + 1, &L::SendModeFrame, L::SendModeOptions[1]},
+    {ids::ImeLabel, &L::SendModeFrame, L::ImeLabel},
+    {ids::CaptureFrame, nullptr, L::CaptureFrame},
+    {ids::CaptureCheck, &L::CaptureFrame, L::CaptureCheck},
+    {ids::RotationCombo, &L::CaptureFrame, L::RotationCombo},
+    {ids::RotationLabel, &L::CaptureFrame, L::RotationLabel},
+    {ids::DisplayFrame, nullptr, L::DisplayFrame},
+    {ids::DisplayOption + 0, &L::DisplayFrame, L::DisplaySizeOptions[0]},
+    {ids::DisplayOption + 1, &L::DisplayFrame, L::DisplaySizeOptions[1]},
+    {ids::DisplayOption + 2, &L::DisplayFrame, L::DisplaySizeOptions[2]},
+    {ids::ClearFrame, nullptr, L::ClearFrame},
+    {ids::ClearAllButton, &L::ClearFrame, L::ClearAllButton},
+    {ids::SettingsOk, nullptr, L::OkButton},
+    {ids::SettingsCancel, nullptr, L::CancelButton},
 };
 
 HWND OwnerOf(AppContext& ctx) {
-    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ctx.form.hWnd()));
+    return ToHwnd(ctx.mainWindow.nativeHandle());
 }
 
 }  // namespace
@@ -122,7 +123,7 @@ void Win32SettingsDialog::createControls() {
     CreateControl(window_, L"BUTTON", L"決定", Button, ids::SettingsOk);
     CreateControl(window_, L"BUTTON", L"キャンセル", Button, ids::SettingsCancel);
     // The frames lie under everything else (they take no focus, so the keyboard order stays), so
-    // that Label1, which does not paint under the combo box, is not hidden by its frame either.
+    // that the rotation label, which does not paint under the combo box, is not hidden by its frame either.
     for (int frame :
          {ids::VersionFrame, ids::SendModeFrame, ids::CaptureFrame, ids::DisplayFrame, ids::ClearFrame}) {
         SetWindowPos(control(frame), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -163,7 +164,7 @@ void Win32SettingsDialog::applyDpi(int dpi) {
 
 namespace {
 
-// Label1's text before and after its run of ideographic spaces.
+// The rotation label's text before and after its run of ideographic spaces.
 std::pair<std::wstring, std::wstring> GapParts(const std::u16string& text) {
     const std::wstring whole(text.begin(), text.end());
     const std::size_t run = whole.find(L"\u3000\u3000");
@@ -252,12 +253,12 @@ void Win32SettingsDialog::selectDisplaySize(std::int16_t index) {
     selectOption(ids::DisplayOption, 3, index);
 }
 
-std::int16_t Win32SettingsDialog::captureCheck() const {
-    return SendMessageW(control(ids::CaptureCheck), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+bool Win32SettingsDialog::captureChecked() const {
+    return SendMessageW(control(ids::CaptureCheck), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void Win32SettingsDialog::setCaptureCheck(std::int16_t value) {
-    SendMessageW(control(ids::CaptureCheck), BM_SETCHECK, value == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+void Win32SettingsDialog::setCaptureChecked(bool checked) {
+    SendMessageW(control(ids::CaptureCheck), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 std::u16string Win32SettingsDialog::rotationCountBoxText() const {
@@ -389,8 +390,8 @@ void Win32SettingsDialogHost::show() {
     }
 }
 
-WindowHandle Win32SettingsDialogHost::hWnd() {
-    return static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(dialog_->window()));
+WindowHandle Win32SettingsDialogHost::nativeHandle() {
+    return FromHwnd(dialog_->window());
 }
 
 }  // namespace varnel

@@ -38,8 +38,8 @@ class Win32SettingsDialog : public settings::Controls {
     void selectSendMode(std::int16_t index) override;
     bool displaySizeSelected(std::int16_t index) const override;
     void selectDisplaySize(std::int16_t index) override;
-    std::int16_t captureCheck() const override;
-    void setCaptureCheck(std::int16_t value) override;
+    bool captureChecked() const override;
+    void setCaptureChecked(bool checked) override;
     std::u16string rotationCountBoxText() const override;
     void setRotationCountBoxText(const std::u16string& text) override;
     void unload() override { close(); }
@@ -87,7 +87,7 @@ class Win32SettingsDialogHost : private settings::Dialog {
     bool isLoaded() const override { return dialog_ && !dialog_->isClosed(); }
     void load() override;
     void show() override;
-    WindowHandle hWnd() override;
+    WindowHandle nativeHandle() override;
 
     AppContext& ctx_;
     std::unique_ptr<Win32SettingsDialog> dialog_;
