@@ -394,7 +394,7 @@ int main(int argc, char** argv) {
     varnel::AppState state;
     varnel::MainWindowState members;
     varnel::MainWindow window(state, members);
-    varnel::QtTickTimer timer(window.timer1());
+    varnel::QtTickTimer timer(window.tickTimer());
     varnel::Platform platform{*windows, *clipboard, *keyboard,         pump, timer, files,
                               codepage, clock,      inputMethods.get()};
     window.attach(platform);

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Forms.h"
+#include "core/AppWindows.h"
 #include "platform/posix/IconvCodepage.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"

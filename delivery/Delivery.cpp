@@ -205,12 +205,6 @@ void SendSlot(AppContext& ctx, std::int16_t index) {
     });
 }
 
-void ConvertTargetSelection(AppContext& ctx, std::int16_t buttonIndex) {
-    if (const auto kind = ConversionKindForButton(buttonIndex)) {
-        ConvertTargetSelection(ctx, *kind);
-    }
-}
-
 void ConvertTargetSelection(AppContext& ctx, ConversionKind kind) {
     RunDelivery(ctx, [&ctx, kind] {
         if (!ctx.platform.windows.windowExists(ctx.state.TargetWindow)) {

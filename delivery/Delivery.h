@@ -53,9 +53,6 @@ void SendSlot(AppContext& ctx, std::int16_t index);
 
 // The conversion buttons: copy the target's selection, convert it, deliver it back over the selection.
 void ConvertTargetSelection(AppContext& ctx, ConversionKind kind);
-// The same by the conversion button's index (ConversionKindForButton), for callers that still hold
-// one; an index that names no button does nothing.
-void ConvertTargetSelection(AppContext& ctx, std::int16_t buttonIndex);
 
 // The user asked the running typing to stop; it stops at its next slice. Nothing when none runs.
 void StopTyping(AppContext& ctx);

@@ -254,7 +254,7 @@ TEST_F(GnomeSession, PastesAndConvertsTheSelectionThroughTheChords) {
     // Every conversion in both send modes, each from another window.
     const std::u16string initial = u"abc ABC あいう カナ ｶﾀｶﾅ ｘｙｚ";
     startTarget("other");
-    for (const std::int16_t mode : {SendByPaste, SendByKeystrokes}) {
+    for (const SendMethod mode : {SendByPaste, SendByKeystrokes}) {
         for (std::int16_t button = 0; button < 6; ++button) {
             const std::string name = "convert-" + std::to_string(mode) + "-" + std::to_string(button);
             const std::string converted = startTarget(name, initial);
@@ -262,7 +262,7 @@ TEST_F(GnomeSession, PastesAndConvertsTheSelectionThroughTheChords) {
             ASSERT_TRUE(windows->makeForeground(targetOf("other")));
             ASSERT_TRUE(isForeground("other"));
             world.state.SendMode = mode;
-            ConvertTargetSelection(*ctx, button);
+            ConvertTargetSelection(*ctx, *ConversionKindForButton(button));
             const std::u16string expected = ConvertText(initial, *ConversionKindForButton(button));
             ASSERT_NE(expected, initial);
             EXPECT_TRUE(Eventually([&] { return ReadFile(converted) == Utf8(expected); }))

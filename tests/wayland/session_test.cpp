@@ -379,14 +379,14 @@ TEST_F(WaylandSession, SendsIntoAnX11WindowOnXWayland) {
 TEST_F(WaylandSession, ConvertsTheSelectionOfANativeWindowAndDialogsGiveTheFocusBack) {
     const std::u16string initial = u"abc ABC あいう カナ ｶﾀｶﾅ ｘｙｚ";
     startTarget("other");
-    for (const std::int16_t mode : {SendByPaste, SendByKeystrokes}) {
+    for (const SendMethod mode : {SendByPaste, SendByKeystrokes}) {
         for (std::int16_t button = 0; button < 6; ++button) {
             const std::string name = "convert-" + std::to_string(mode) + "-" + std::to_string(button);
             const std::string out = startTarget(name, wayland::ToUtf8(initial));
             world.state.TargetWindow = tickOn(name);
             ASSERT_TRUE(focus("other") && isForeground("other"));
             world.state.SendMode = mode;
-            ConvertTargetSelection(*ctx, button);
+            ConvertTargetSelection(*ctx, *ConversionKindForButton(button));
             const std::u16string expected = ConvertText(initial, *ConversionKindForButton(button));
             ASSERT_NE(expected, initial);
             EXPECT_TRUE(Eventually([&] { return ReadFile(out) == wayland::ToUtf8(expected); }))

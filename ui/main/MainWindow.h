@@ -30,8 +30,6 @@ class MainWindow : public QWidget, public MainWindowView, public SecondaryWindow
 
     // The 200 ms tick timer; running from creation.
     QTimer& tickTimer() { return tickTimer_; }
-    // The former name of tickTimer(), for callers not yet moved to it.
-    QTimer& timer1() { return tickTimer_; }
     // Connects the behaviour to the platform services. Must come before LoadMainWindow.
     void attach(Platform& platform);
     // Runs start-up (LoadMainWindow). The window shows itself during it. Fails when the named slot

@@ -1,4 +1,0 @@
-// Former name of core/AppWindows.h, for includes not yet moved to it.
-#pragma once
-
-#include "core/AppWindows.h"
