@@ -453,7 +453,7 @@ struct Connection {
         }
         // The caller's events may have let another client take the typing lock: asked at once, since this
         // may run inside a wait and the typing loop would otherwise carry on to its next slice first.
-        if (!stop && XGetSelectionOwner(display, lockAtom) != lockWindow) {
+        if (!stop && betweenSlices != nullptr && XGetSelectionOwner(display, lockAtom) != lockWindow) {
             lockLost = true;
             stop = true;
         }
@@ -633,19 +633,19 @@ struct Connection {
         return false;
     }
 
-    // Waits, at most bound, until the client with the focus has handled the keys sent so far: its answer
-    // to a ping comes after them. A client that does not announce or answer pings is given the whole bound.
-    void waitForFocusedClient(std::chrono::milliseconds bound) {
-        const auto deadline = Clock::now() + bound;
+    // Waits until the client with the focus has handled the keys sent so far: its answer to a ping comes
+    // after them (at most pingBound; on a loaded machine a paste key can take a second to be handled, and
+    // the clipboard must not be given back before). A client that may not be pinged is given fixedWait.
+    void waitForFocusedClient(std::chrono::milliseconds fixedWait, std::chrono::milliseconds pingBound) {
         findPingTarget();
         pingAnswered = false;
-        if (pingTarget != 0 && X11WindowAnnouncesPing(display, pingTarget)) {
+        if (pingTarget != 0 && X11WindowMayBeProbedWithPing(display, pingTarget)) {
             XSelectInput(display, root, SubstructureNotifyMask);  // the answers come to the root
-            ping(bound);
+            ping(pingBound);
             XSelectInput(display, root, NoEventMask);
         }
         if (!pingAnswered) {
-            std::this_thread::sleep_until(deadline);
+            std::this_thread::sleep_for(fixedWait);
         }
     }
 
@@ -1684,7 +1684,7 @@ Status X11Keyboard::pressCopyKey() {
 
 Status X11Keyboard::waitUntilSent() {
     Status status = impl_->sync("sending keys");
-    impl_->waitForFocusedClient(std::chrono::milliseconds(10));
+    impl_->waitForFocusedClient(std::chrono::milliseconds(10), std::chrono::milliseconds(1000));
     impl_->waitForXimClient();
     return status;
 }

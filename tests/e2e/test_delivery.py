@@ -19,14 +19,25 @@ class Delivery(DesktopTestCase):
         target = TkTarget(self.desktop)
         target.activate()
         varnel.wait_for_target(target.window)
-        wrong = []
+        wrong, lost_clicks = [], 0
         for n in range(50):
             slot, expected = (1, first) if n % 2 == 0 else (2, second)
             target.set_text('')
+            owned = self.desktop.clipboard_timestamp()
             varnel.click_send(slot)
             try:
                 target.wait_for_text(expected, timeout=5)
             except TimeoutError:
+                # Under load fluxbox now and then never passed a click on to Varnel: nothing was sent and
+                # the clipboard never changed hands. Such a click is made again; any other miss counts.
+                if self.desktop.clipboard_timestamp() == owned and target.text() == '' and lost_clicks < 2:
+                    lost_clicks += 1
+                    varnel.click_send(slot)
+                    try:
+                        target.wait_for_text(expected, timeout=5)
+                        continue
+                    except TimeoutError:
+                        pass
                 wrong.append((n, target.text()[:80]))
         self.assertEqual(wrong, [])
         # Capture is off after a slot file, so LastClipboardText is empty: the clipboard holds "". The
