@@ -36,16 +36,12 @@ struct X11ConnectionCloser {
 };
 using HeldX11Connection = std::unique_ptr<_XDisplay, X11ConnectionCloser>;
 
-// Tries the display named by DISPLAY once, before anything else connects: nullopt when it opens,
-// otherwise why not, for the user. The probe's connection is handed to *held when given. An X server
-// whose last client disconnects resets, and refuses new connections while it does: the caller keeps
-// the connection until the toolkit has connected, so that the probe never leaves the server empty.
 // Whether the window lists _NET_WM_PING among its WM_PROTOCOLS. Only such a client may be pinged: an Xt
 // program such as xterm takes any WM_PROTOCOLS message for a close request.
 bool X11WindowAnnouncesPing(_XDisplay* display, unsigned long window);
 
 // Whether a _NET_WM_PING may be tried on the window although it does not announce one: it names itself
-// the window manager specification's way (_NET_WM_NAME), as Tk does, which answers pings unannounced.
+// the EWMH way (_NET_WM_NAME), as Tk does, which answers pings unannounced.
 // An old-style client (Xt: xterm, xedit) sets no such property, and a ping would close it.
 bool X11WindowMayBeProbedWithPing(_XDisplay* display, unsigned long window);
 
@@ -53,6 +49,10 @@ bool X11WindowMayBeProbedWithPing(_XDisplay* display, unsigned long window);
 void SendX11ClientMessage(_XDisplay* display, unsigned long window, unsigned long type,
                           std::initializer_list<long> data);
 
+// Tries the display named by DISPLAY once, before anything else connects: nullopt when it opens,
+// otherwise why not, for the user. The probe's connection is handed to *held when given. An X server
+// whose last client disconnects resets, and refuses new connections while it does: the caller keeps
+// the connection until the toolkit has connected, so that the probe never leaves the server empty.
 std::optional<std::string> ProbeX11Display(HeldX11Connection* held = nullptr);
 
 }  // namespace varnel
