@@ -1,7 +1,7 @@
 #include "platform/x11/X11Clipboard.h"
 
-#include "core/Utf16.h"
-#include "core/Utf8.h"
+#include "base/Utf16.h"
+#include "base/Utf8.h"
 
 #include "platform/x11/X11ClientIds.h"
 #include "platform/x11/X11Connection.h"

@@ -24,7 +24,7 @@
 #undef max
 #undef Status
 
-#include "core/Utf16.h"
+#include "platform/keysyms/Keysyms.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11XimLink.h"
 
@@ -33,9 +33,6 @@ namespace varnel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr std::uint32_t UnicodeKeysymBase = 0x1000000;
-constexpr std::uint32_t ReplacementCharacter = 0xFFFD;
 
 // Protocol errors on our connection. Xlib hands every error met while it waits for a reply (XSync
 // included) to the error hooks of the display's extensions before the process-wide handler; a hook of our
@@ -1608,26 +1605,6 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
 }
 
-std::vector<std::uint32_t> X11Keyboard::keysymsFor(const std::u16string& text) {
-    std::vector<std::uint32_t> keysyms;
-    keysyms.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const CodePointAt at = DecodeUtf16At(text, i);
-        i += at.units;
-        const std::uint32_t c = IsSurrogate(at.cp) ? ReplacementCharacter : at.cp;
-        if (c == u'\t') {
-            keysyms.push_back(XK_Tab);
-        } else if (c == u'\r' || c == u'\n') {
-            keysyms.push_back(XK_Return);
-        } else if ((c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF)) {
-            keysyms.push_back(c);
-        } else {
-            keysyms.push_back(UnicodeKeysymBase + c);
-        }
-    }
-    return keysyms;
-}
-
 X11Keyboard::KeycodeRange X11Keyboard::coreKeycodeRange(int minKeycode, int maxKeycode) {
     return KeycodeRange{std::max(minKeycode, 8), std::min(maxKeycode, 255)};
 }
@@ -1695,7 +1672,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
     if (text.empty()) {
         return Status::success();
     }
-    const std::vector<std::uint32_t> keysyms = keysymsFor(text);
+    const std::vector<std::uint32_t> keysyms = KeysymsFor(text);
 
     Result<Keymap> current = keyboard.readKeymap();
     if (!current) {
