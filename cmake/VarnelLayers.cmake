@@ -9,8 +9,8 @@
 
 set(VARNEL_LAYERS_DIR ${CMAKE_BINARY_DIR}/layers)
 
-# Links the folder's headers into the stage. A folder that holds folders of other layers (platform/
-# holds the interfaces and the backends' folders) gets a link per header; any other folder one link.
+# Links the folder into the stage. A folder that holds folders of other layers (platform/ holds the
+# interfaces and the backends' folders) gets a link per file; any other folder one link.
 function(varnel_stage_folder stage folder)
     set(source ${PROJECT_SOURCE_DIR}/${folder})
     if(NOT IS_DIRECTORY ${source})
@@ -25,10 +25,10 @@ function(varnel_stage_folder stage folder)
     endforeach()
     if(has_folders)
         file(MAKE_DIRECTORY ${stage}/${folder})
-        file(GLOB headers CONFIGURE_DEPENDS ${source}/*.h)
-        foreach(header ${headers})
-            get_filename_component(name ${header} NAME)
-            file(CREATE_LINK ${header} ${stage}/${folder}/${name} SYMBOLIC)
+        file(GLOB files LIST_DIRECTORIES false CONFIGURE_DEPENDS ${source}/*)
+        foreach(file ${files})
+            get_filename_component(name ${file} NAME)
+            file(CREATE_LINK ${file} ${stage}/${folder}/${name} SYMBOLIC)
         endforeach()
     else()
         get_filename_component(parent ${stage}/${folder} DIRECTORY)
