@@ -72,8 +72,10 @@ shellGlobal.display.windows.push(Editor, Terminal);
 shellGlobal.display.focus_window = Editor;
 const OwnCaller = ':1.10';
 const OtherUser = ':1.11';
+const LateCaller = ':1.12';
 callers.set(OwnCaller, {uid: process.getuid(), pid: 400});
 callers.set(OtherUser, {uid: process.getuid() + 1, pid: 401});
+callers.set(LateCaller, {uid: process.getuid(), pid: 402});
 const SampleArguments = {t: Editor.id, s: '日本語\nテキスト', b: true, u: 1};
 const logged = [];
 const logError = (error, message) => logged.push(`${message}: ${error}`);
@@ -160,20 +162,29 @@ async function checkForm(makeService) {
         assert.ok(held.connections > 0 && held.devices > 0, `enable() took ${JSON.stringify(held)}`);
         const exported = checkOffersWhatTheBackendCalls(contract);
         checkAnswersTheCalls(exported, contract);
-        // A window closes, another program sets the clipboard, and two calls are under way.
+        // A window closes, another program sets the clipboard, and calls are under way: two waiting
+        // on the loop, two on the caller's credentials. The bus still delivers those after disable(),
+        // which must answer them all at once and act on none (no commit into the lock screen).
         Terminal.emit('unmanaged');
         St.Clipboard.get_default().set_text(St.ClipboardType.CLIPBOARD, 'copied elsewhere');
         Main.inputMethod._currentFocus = null;
-        exported.call('TextInputReady', [], OwnCaller);
-        exported.call('PressPasteKey', [], OwnCaller);
+        const underWay = [exported.call('TextInputReady', [], OwnCaller),
+            exported.call('PressPasteKey', [], OwnCaller)];
         turn();
         turn();
         assert.ok(ledger.sources.size > 0, 'no call was under way at disable()');
+        Main.inputMethod._currentFocus = {};
+        underWay.push(exported.call('CommitText', ['late'], LateCaller),
+            exported.call('ActivateWindow', [Terminal.id], LateCaller));
         service.disable();
+        const focused = shellGlobal.display.focus_window;
+        for (const invocation of underWay)
+            assert.ok('error' in answer(invocation), 'a call under way at disable() was answered with a value');
+        assert.ok(!Main.inputMethod.committed.includes('late'), 'text committed after disable()');
+        assert.equal(shellGlobal.display.focus_window, focused, 'a window activated after disable()');
         assert.deepEqual(ledger.held(), Unheld, `what disable() left held in round ${round}`);
         assert.deepEqual(ledger.faults, []);
         assert.deepEqual(logged, []);
-        ledger.tasks.length = 0;  // replies to a service that is gone
     }
 }
 

@@ -97,15 +97,24 @@ class Variant {
 }
 
 // The main loop: each turn delivers the pending replies, then runs every source once. Time moves on by
-// a fixed step per turn.
+// a fixed step per turn. As in GJS, a callback that throws is reported, and its source removed.
 const TurnUs = 10 * 1000;
 let clockUs = 1000 * 1000;
 
+function dispatch(callback) {
+    try {
+        return callback();
+    } catch (e) {
+        fault(`a main loop callback threw ${e}`);
+        return false;
+    }
+}
+
 export function turn() {
     for (const task of ledger.tasks.splice(0))
-        task();
+        dispatch(task);
     for (const [id, callback] of [...ledger.sources]) {
-        if (ledger.sources.has(id) && !callback())
+        if (ledger.sources.has(id) && !dispatch(callback))
             ledger.sources.delete(id);
     }
     clockUs += TurnUs;
@@ -174,6 +183,20 @@ class Emitter {
     }
 }
 
+class Cancellable {
+    constructor() {
+        this._cancelled = false;
+    }
+
+    cancel() {
+        this._cancelled = true;
+    }
+
+    is_cancelled() {
+        return this._cancelled;
+    }
+}
+
 // The session bus: it tells who calls (the test names the callers) and nothing else.
 export const callers = new Map();  // unique bus name -> {uid, pid}
 const session = {
@@ -183,12 +206,16 @@ const session = {
         if (`${name} ${path} ${iface} ${method}` !==
                 'org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus GetConnectionCredentials')
             throw new TypeError(`no stand-in for the bus call ${iface}.${method}`);
-        if (!(parameters instanceof Variant) || !Number.isInteger(timeoutMs) || timeoutMs <= 0)
-            throw new TypeError('a bus call takes a Variant and a bound in milliseconds');
+        if (!(parameters instanceof Variant) || !Number.isInteger(timeoutMs) || timeoutMs <= 0 ||
+                !(cancellable === null || cancellable instanceof Cancellable))
+            throw new TypeError('a bus call takes a Variant, a bound in milliseconds and a Gio.Cancellable');
         const [sender] = parameters.deepUnpack();
-        ledger.tasks.push(() => callback(session, sender));
+        // The reply comes on a later turn of the loop, cancelled or not.
+        ledger.tasks.push(() => callback(session, cancellable?.is_cancelled() ? null : sender));
     },
     call_finish(sender) {
+        if (sender === null)
+            throw new Error('Gio.IOErrorEnum: Operation was cancelled');
         const caller = callers.get(sender);
         if (caller === undefined)
             throw new Error(`GDBus.Error:org.freedesktop.DBus.Error.NameHasNoOwner: ${sender}`);
@@ -316,6 +343,7 @@ function strictEnum(what, values) {
 }
 
 export const Gio = strict('Gio', {
+    Cancellable,
     Credentials: class {
         get_unix_user() {
             return process.getuid();
