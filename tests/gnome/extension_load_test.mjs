@@ -156,6 +156,7 @@ async function checkForm(makeService) {
     ledger.faults.length = 0;
     logged.length = 0;
     const service = await makeService();
+    assert.deepEqual(ledger.held(), Unheld, 'what loading and making the extension took before enable()');
     for (let round = 1; round <= 2; round++) {
         service.enable();
         const held = ledger.held();
