@@ -113,43 +113,6 @@ bool TriedWithinMemory(F&& work) {
     }
 }
 
-// ---- X errors -----------------------------------------------------------------------------------------
-
-// Errors on a worker's connection are counted by that worker; the thread that makes a call on a display is
-// the thread the error handler runs on.
-struct ErrorSink {
-    Display* display = nullptr;
-    std::atomic<std::uint64_t>* count = nullptr;
-};
-thread_local ErrorSink t_errorSink;
-
-XErrorHandler g_previousHandler = nullptr;
-XErrorHandler g_defaultHandler = nullptr;
-
-int onXError(Display* display, XErrorEvent* event) {
-    if (t_errorSink.display != nullptr && t_errorSink.display == display) {
-        t_errorSink.count->fetch_add(1, std::memory_order_relaxed);
-        return 0;
-    }
-    // Another part of the program may have its own handler; Xlib's default one would end the process.
-    if (g_previousHandler != nullptr && g_previousHandler != g_defaultHandler) {
-        return g_previousHandler(display, event);
-    }
-    return 0;
-}
-
-void installErrorHandler() {
-    static std::once_flag once;
-    InstallQuietX11ErrorHandler();  // XInitThreads, and a handler for the program's other connections
-    std::call_once(once, [] {
-        // Setting no handler installs Xlib's default and returns the current one; setting that back
-        // returns the default, which is never to be called.
-        XErrorHandler current = XSetErrorHandler(nullptr);
-        g_defaultHandler = XSetErrorHandler(current);
-        g_previousHandler = XSetErrorHandler(onXError);
-    });
-}
-
 struct PropertyWaitArgs {
     Window window;
     Atom atom;
@@ -246,7 +209,7 @@ class X11Clipboard::Worker {
             c.generation = snap_.generation;
         }
         c.conversionRequests = conversions_.load();
-        c.xErrors = errors_.load();
+        c.xErrors = errors_ ? errors_->count() : 0;
         c.transfers = transferCount_.load();
         return c;
     }
@@ -364,7 +327,7 @@ class X11Clipboard::Worker {
     int wakeWrite_ = -1;
     std::thread thread_;
     std::atomic<bool> stop_{false};
-    std::atomic<std::uint64_t> errors_{0};
+    std::unique_ptr<X11ErrorLog> errors_;  // from start() until the display closes
     std::atomic<std::uint64_t> conversions_{0};
     std::atomic<std::uint64_t> transferCount_{0};
     const milliseconds transferIdleBound_;
@@ -408,15 +371,13 @@ bool X11Clipboard::Worker::start(std::string* why) {
         }
         return false;
     };
-    installErrorHandler();
     display_ = OpenX11Connection([this] { stop_ = true; });  // a lost connection ends the loop
     if (display_ == nullptr) {
         return fail("cannot open the X display");
     }
-    t_errorSink = ErrorSink{display_, &errors_};
+    errors_ = std::make_unique<X11ErrorLog>(display_);
     int fixesErrorBase = 0;
     if (!XFixesQueryExtension(display_, &fixesEventBase_, &fixesErrorBase)) {
-        t_errorSink = ErrorSink{};
         return fail("the X server has no XFixes extension");
     }
     int major = 0, minor = 0;
@@ -456,7 +417,6 @@ bool X11Clipboard::Worker::start(std::string* why) {
                                XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
                                    XFixesSelectionClientCloseNotifyMask);
     XSync(display_, False);
-    t_errorSink = ErrorSink{};
 
     int fds[2];
     if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -476,12 +436,11 @@ void X11Clipboard::Worker::shutDown() {
         thread_.join();
     }
     if (display_ != nullptr) {
-        t_errorSink = ErrorSink{display_, &errors_};
         if (window_ != None) {
             XDestroyWindow(display_, window_);
         }
+        errors_.reset();
         XCloseDisplay(display_);
-        t_errorSink = ErrorSink{};
         display_ = nullptr;
     }
     for (int* fd : {&wakeRead_, &wakeWrite_}) {
@@ -529,7 +488,6 @@ Status X11Clipboard::Worker::call(std::function<void(Worker&, Done)> work, milli
 // ---- worker loop ----------------------------------------------------------------------------------------
 
 void X11Clipboard::Worker::run() {
-    t_errorSink = ErrorSink{display_, &errors_};
     const int xfd = ConnectionNumber(display_);
     while (!stop_) {
         runCommands();
@@ -555,7 +513,6 @@ void X11Clipboard::Worker::run() {
     for (int sel = 0; sel < SelCount; ++sel) {
         cancelFetch(sel);
     }
-    t_errorSink = ErrorSink{};
 }
 
 void X11Clipboard::Worker::runCommands() {
@@ -695,13 +652,13 @@ XID X11Clipboard::Worker::clientOfWindow(Window target) {
         int format = 0;
         unsigned long items = 0, after = 0;
         unsigned char* raw = nullptr;
-        const auto errorsBefore = errors_.load();
+        const X11ErrorTrap trap(*errors_);
         const int rc = XGetWindowProperty(display_, w, atoms_.wmState, 0, 0, False, AnyPropertyType, &type,
                                           &format, &items, &after, &raw);
         if (raw != nullptr) {
             XFree(raw);
         }
-        return rc == Success && errors_.load() == errorsBefore && type != None;
+        return rc == Success && !trap.caught() && type != None;
     };
     std::vector<Window> level{target};
     for (int depth = 0; depth < 3 && !level.empty(); ++depth) {
@@ -966,11 +923,11 @@ bool X11Clipboard::Worker::readProperty(Atom property, Atom& type, int& format, 
     unsigned long items = 0, after = 0;
     unsigned char* raw = nullptr;
     const long maxLongs = static_cast<long>(MaxIncomingBytes / 4) + 1;
-    const auto errorsBefore = errors_.load();
+    const X11ErrorTrap trap(*errors_);
     const int rc = XGetWindowProperty(display_, window_, property, 0, maxLongs, True, AnyPropertyType, &type,
                                       &format, &items, &after, &raw);
     std::unique_ptr<unsigned char, int (*)(void*)> owner(raw, XFree);
-    if (rc != Success || errors_.load() != errorsBefore || type == None || after != 0) {
+    if (rc != Success || trap.caught() || type == None || after != 0) {
         return false;
     }
     if (format == 8) {

@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -12,7 +13,8 @@
 #include <unordered_map>
 #include <utility>
 
-// Xlibint.h declares the per-display error hooks (and defines min and max as macros); Xlib.h defines
+// Xlibint.h gives the display's fields, such as its resource-id mask (and defines min and max as
+// macros); Xlib.h defines
 // Status as a macro.
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -26,6 +28,7 @@
 
 #include "core/Utf16.h"
 #include "platform/x11/X11Connection.h"
+#include "platform/x11/X11Errors.h"
 #include "platform/x11/X11XimLink.h"
 
 namespace varnel {
@@ -36,70 +39,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t UnicodeKeysymBase = 0x1000000;
 constexpr std::uint32_t ReplacementCharacter = 0xFFFD;
-
-// Protocol errors on our connection. Xlib hands every error met while it waits for a reply (XSync
-// included) to the error hooks of the display's extensions before the process-wide handler; a hook of our
-// own records the error and marks it handled, so nothing here depends on the process-wide handler, which
-// belongs to the toolkit. Errors are only ever collected by XSync or a reply: queued events are read only
-// after an XSync, when no error can be outstanding.
-struct ErrorRecord {
-    int code = 0;
-    int request = 0;
-    int minor = 0;
-    bool connectionLost = false;
-};
-
-std::mutex registryMutex;
-std::vector<std::pair<Display*, ErrorRecord*>>& registry() {
-    static std::vector<std::pair<Display*, ErrorRecord*>> displays;
-    return displays;
-}
-
-ErrorRecord* recordFor(Display* display) {
-    for (auto& [d, record] : registry()) {
-        if (d == display) {
-            return record;
-        }
-    }
-    return nullptr;
-}
-
-int onProtocolError(Display* display, xError* error, XExtCodes*, int* returnCode) {
-    std::lock_guard lock(registryMutex);
-    ErrorRecord* record = recordFor(display);
-    if (record == nullptr) {
-        return False;
-    }
-    if (record->code == 0) {
-        record->code = error->errorCode;
-        record->request = error->majorCode;
-        record->minor = error->minorCode;
-    }
-    *returnCode = 0;  // a request that wanted a reply reports failure
-    return True;
-}
-
-// A lost connection ends the process in Xlib's default handlers. For our display the process-wide handler
-// returns (to whatever the toolkit installed for other displays otherwise) and the per-display exit handler
-// only marks the connection dead; every later call then fails.
-XIOErrorHandler previousIoHandler = nullptr;
-
-int onIoError(Display* display) {
-    {
-        std::lock_guard lock(registryMutex);
-        if (recordFor(display) != nullptr) {
-            return 0;
-        }
-    }
-    return previousIoHandler != nullptr ? previousIoHandler(display) : 0;
-}
-
-void onIoExit(Display* display, void*) {
-    std::lock_guard lock(registryMutex);
-    if (ErrorRecord* record = recordFor(display)) {
-        record->connectionLost = true;
-    }
-}
 
 struct XFreeDeleter {
     void operator()(void* p) const {
@@ -210,7 +149,10 @@ std::vector<Stretch> planStretches(const std::vector<std::uint32_t>& keysyms,
 struct Connection {
     Display* display = nullptr;
     X11Keyboard::Options options;
-    ErrorRecord errors;
+    // Protocol errors on our connection: collected only by XSync or a reply, so queued events are read
+    // only after an XSync, when no error can be outstanding.
+    std::unique_ptr<X11ErrorLog> errors;
+    std::atomic<bool> connectionLost{false};
     bool xkb = false;
     X11Keyboard::TypingStats stats;
     Window root = 0;
@@ -252,22 +194,16 @@ struct Connection {
         if (display == nullptr) {
             return;
         }
-        if (!errors.connectionLost) {
+        if (!connectionLost) {
             XSync(display, False);
         }
-        {
-            std::lock_guard lock(registryMutex);
-            auto& displays = registry();
-            displays.erase(std::remove_if(displays.begin(), displays.end(),
-                                          [this](const auto& entry) { return entry.first == display; }),
-                           displays.end());
-        }
+        errors.reset();
         XCloseDisplay(display);
     }
 
     // Waits until the server has handled every request so far and reports the first error among them.
     Status sync(const std::string& what) {
-        if (!errors.connectionLost) {
+        if (!connectionLost) {
             XSync(display, False);
         }
         return takeEvents(what);
@@ -275,7 +211,7 @@ struct Connection {
 
     // The second half of sync, after another round trip: the events it brought and the first error.
     Status takeEvents(const std::string& what) {
-        if (errors.connectionLost) {
+        if (connectionLost) {
             return Status::failure(what + ": the connection to the X server is lost");
         }
         while (XEventsQueued(display, QueuedAlready) > 0) {
@@ -300,19 +236,18 @@ struct Connection {
                 pingAnswered = true;
             }
         }
-        if (errors.code != 0) {
+        if (const std::optional<X11Error> error = errors->takeFirst()) {
             char text[128] = {};
-            XGetErrorText(display, errors.code, text, sizeof text);
+            XGetErrorText(display, error->code, text, sizeof text);
             const std::string why = what + ": X error " + text + " (request " +
-                                    std::to_string(errors.request) + "." + std::to_string(errors.minor) + ")";
-            errors.code = 0;
+                                    std::to_string(error->request) + "." + std::to_string(error->minor) + ")";
             return Status::failure(why);
         }
         return Status::success();
     }
 
     Status key(KeyCode keycode, bool press) {
-        if (errors.connectionLost) {
+        if (connectionLost) {
             return Status::failure("the connection to the X server is lost");
         }
         if (XTestFakeKeyEvent(display, keycode, press ? True : False, CurrentTime) == 0) {
@@ -467,7 +402,7 @@ struct Connection {
     // Whether the focus is still on a window of the client that had it when the typing began. A round trip
     // (the one XSync makes): the requests before it are handled once it returns.
     bool focusStayed() {
-        if (errors.connectionLost) {
+        if (connectionLost) {
             return false;
         }
         Window focus = 0;
@@ -530,7 +465,7 @@ struct Connection {
     // synchronous grab (openbox, fluxbox) holds such a click back until it has handled what came before
     // it, the keymap changes included; the button's state shows at once.
     bool buttonDownOutsideTarget() {
-        if (targetFrame == 0 || errors.connectionLost) {
+        if (targetFrame == 0 || connectionLost) {
             return false;
         }
         Window rootReturn = 0, child = 0;
@@ -1563,24 +1498,16 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
         }
         return nullptr;
     };
-    static std::once_flag ioHandlerInstalled;
-    std::call_once(ioHandlerInstalled, [] { previousIoHandler = XSetIOErrorHandler(onIoError); });
-
     auto impl = std::make_unique<Impl>();
     impl->options = options;
-    impl->display = OpenX11Connection([display = &impl->display] { onIoExit(*display, nullptr); });
+    impl->display = OpenX11Connection([connection = impl.get()] { connection->connectionLost = true; });
     if (impl->display == nullptr) {
         return fail("the X display cannot be opened");
     }
-    {
-        std::lock_guard lock(registryMutex);
-        registry().emplace_back(impl->display, &impl->errors);
-    }
-    XExtCodes* codes = XAddExtension(impl->display);
-    if (codes == nullptr) {
+    impl->errors = std::make_unique<X11ErrorLog>(impl->display);
+    if (!impl->errors->hooked()) {
         return fail("no error hook could be installed on the X connection");
     }
-    XESetError(impl->display, codes->extension, onProtocolError);
 
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(impl->display, &eventBase, &errorBase, &major, &minor)) {
