@@ -14,8 +14,7 @@
 #include <utility>
 
 // Xlibint.h gives the display's fields, such as its resource-id mask (and defines min and max as
-// macros); Xlib.h defines
-// Status as a macro.
+// macros); Xlib.h defines Status as a macro.
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
