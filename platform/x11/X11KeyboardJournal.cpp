@@ -219,6 +219,101 @@ Status TypingLock::take() {
     return status;
 }
 
+namespace {
+
+void clearRecord(Connection& keyboard) {
+    XDeleteProperty(keyboard.display, keyboard.root, keyboard.journalAtom);
+    keyboard.sync("clearing the keymap record");
+}
+
+// The record on the root window: empty when there is none, when the property is another client's (another
+// type) and when it is malformed (then it is deleted).
+std::optional<KeymapRecord> readRecord(Connection& keyboard) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* raw = nullptr;
+    if (XGetWindowProperty(keyboard.display, keyboard.root, keyboard.journalAtom, 0, 1 << 16, False,
+                           AnyPropertyType, &type, &format, &count, &after, &raw) != Success) {
+        keyboard.sync("reading the keymap record");
+        return std::nullopt;
+    }
+    std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
+    if (type == 0 || type != keyboard.journalType) {
+        return std::nullopt;
+    }
+    const std::optional<KeymapRecord> record =
+        raw != nullptr && format == 32 && after == 0
+            ? KeymapRecord::decode(reinterpret_cast<const long*>(raw), count)
+            : std::nullopt;
+    if (!record) {
+        clearRecord(keyboard);
+    }
+    return record;
+}
+
+// Of the keycodes the record names, those still spare (bound to no modifier) that hold exactly what typing
+// gave them or held before the change under way.
+std::vector<KeyCode> keycodesStillOurs(const KeymapRecord& record, XkbDescPtr xkb,
+                                       const std::vector<bool>& modifiers, int typingType) {
+    const std::size_t per = record.perKeycode();
+    std::vector<KeyCode> ours;
+    for (std::size_t k = 0; k < record.keycodes.size() && record.type == typingType; ++k) {
+        const KeyCode keycode = record.keycodes[k];
+        const KeySym* before = record.before.data() + k * per;
+        const KeySym* given = record.after.data() + k * per;
+        auto holds = [&](const KeySym* row) {
+            return std::any_of(row, row + per, [](KeySym sym) { return sym != NoSymbol; }) &&
+                   holdsExactly(xkb, keycode, typingType, record.levels, record.groups, row);
+        };
+        if (!modifiers[keycode] && (holds(given) || holds(before))) {
+            ours.push_back(keycode);
+        }
+    }
+    return ours;
+}
+
+// Releases those keycodes and the keymap's own Shift and Level3 keys the record names, where down.
+void releaseKeys(Connection& keyboard, const KeymapRecord& record, const Keymap& map,
+                 const std::optional<LevelThree>& levelThree, const std::vector<KeyCode>& ours) {
+    std::vector<KeyCode> pressable = ours;
+    if (record.shift != 0 && map.at(record.shift, 0) == XK_Shift_L) {
+        pressable.push_back(static_cast<KeyCode>(record.shift));
+    }
+    if (record.levelThree != 0 && levelThree && levelThree->key == record.levelThree) {
+        pressable.push_back(static_cast<KeyCode>(record.levelThree));
+    }
+    char down[32] = {};
+    XQueryKeymap(keyboard.display, down);
+    for (KeyCode keycode : pressable) {
+        if (Connection::isDown(down, keycode)) {
+            XTestFakeKeyEvent(keyboard.display, keycode, False, CurrentTime);
+        }
+    }
+}
+
+// Empties the keycodes in one map change; returns how many.
+int emptyKeycodes(Connection& keyboard, XkbDescPtr xkb, const std::vector<KeyCode>& ours) {
+    XkbMapChangesRec changes{};
+    int first = 256, last = -1, repaired = 0;
+    for (KeyCode keycode : ours) {
+        if (XkbChangeTypesOfKey(xkb, keycode, 0, XkbGroup1Mask, nullptr, &changes) == Success) {
+            first = std::min(first, static_cast<int>(keycode));
+            last = std::max(last, static_cast<int>(keycode));
+            ++repaired;
+        }
+    }
+    if (repaired > 0) {
+        changes.changed = XkbKeySymsMask;
+        changes.first_key_sym = static_cast<KeyCode>(first);
+        changes.num_key_syms = static_cast<unsigned char>(last - first + 1);
+        XkbChangeMap(keyboard.display, xkb, &changes);
+    }
+    return repaired;
+}
+
+}  // namespace
+
 // Undoes what a killed typing of ours left behind, as its record says: the modifier keys and spare
 // keycodes it may have left pressed are released, the spare keycodes it changed are emptied, Caps Lock
 // goes back on and the keyboard group it locked goes back to the one before. Only a record that is wholly
@@ -233,29 +328,8 @@ int repairLeftovers(Connection& keyboard) {
     if (!keyboard.xkb || !lock.take()) {
         return 0;
     }
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* raw = nullptr;
-    if (XGetWindowProperty(keyboard.display, keyboard.root, keyboard.journalAtom, 0, 1 << 16, False,
-                           AnyPropertyType, &type, &format, &count, &after, &raw) != Success) {
-        keyboard.sync("reading the keymap record");
-        return 0;
-    }
-    std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
-    if (type == 0 || type != keyboard.journalType) {
-        return 0;
-    }
-    const std::optional<KeymapRecord> record =
-        raw != nullptr && format == 32 && after == 0
-            ? KeymapRecord::decode(reinterpret_cast<const long*>(raw), count)
-            : std::nullopt;
-    auto clear = [&keyboard] {
-        XDeleteProperty(keyboard.display, keyboard.root, keyboard.journalAtom);
-        keyboard.sync("clearing the keymap record");
-    };
+    const std::optional<KeymapRecord> record = readRecord(keyboard);
     if (!record) {
-        clear();
         return 0;
     }
     Result<Keymap> map = keyboard.readKeymap();
@@ -274,49 +348,9 @@ int repairLeftovers(Connection& keyboard) {
     }
     const std::optional<LevelThree> levelThree = findLevelThree(keyboard, map.value());
     const int typingType = record->levels == 4 ? (levelThree ? levelThree->type : -1) : XkbTwoLevelIndex;
-    const std::size_t per = record->perKeycode();
-    std::vector<KeyCode> ours;
-    for (std::size_t k = 0; k < record->keycodes.size() && record->type == typingType; ++k) {
-        const KeyCode keycode = record->keycodes[k];
-        const KeySym* before = record->before.data() + k * per;
-        const KeySym* given = record->after.data() + k * per;
-        auto holds = [&](const KeySym* row) {
-            return std::any_of(row, row + per, [](KeySym sym) { return sym != NoSymbol; }) &&
-                   holdsExactly(xkb.get(), keycode, typingType, record->levels, record->groups, row);
-        };
-        if (!modifiers.value()[keycode] && (holds(given) || holds(before))) {
-            ours.push_back(keycode);
-        }
-    }
-    std::vector<KeyCode> pressable = ours;
-    if (record->shift != 0 && map.value().at(record->shift, 0) == XK_Shift_L) {
-        pressable.push_back(static_cast<KeyCode>(record->shift));
-    }
-    if (record->levelThree != 0 && levelThree && levelThree->key == record->levelThree) {
-        pressable.push_back(static_cast<KeyCode>(record->levelThree));
-    }
-    char down[32] = {};
-    XQueryKeymap(keyboard.display, down);
-    for (KeyCode keycode : pressable) {
-        if (Connection::isDown(down, keycode)) {
-            XTestFakeKeyEvent(keyboard.display, keycode, False, CurrentTime);
-        }
-    }
-    XkbMapChangesRec changes{};
-    int first = 256, last = -1, repaired = 0;
-    for (KeyCode keycode : ours) {
-        if (XkbChangeTypesOfKey(xkb.get(), keycode, 0, XkbGroup1Mask, nullptr, &changes) == Success) {
-            first = std::min(first, static_cast<int>(keycode));
-            last = std::max(last, static_cast<int>(keycode));
-            ++repaired;
-        }
-    }
-    if (repaired > 0) {
-        changes.changed = XkbKeySymsMask;
-        changes.first_key_sym = static_cast<KeyCode>(first);
-        changes.num_key_syms = static_cast<unsigned char>(last - first + 1);
-        XkbChangeMap(keyboard.display, xkb.get(), &changes);
-    }
+    const std::vector<KeyCode> ours = keycodesStillOurs(*record, xkb.get(), modifiers.value(), typingType);
+    releaseKeys(keyboard, *record, map.value(), levelThree, ours);
+    const int repaired = emptyKeycodes(keyboard, xkb.get(), ours);
     if (record->capsLockOff) {
         XkbLockModifiers(keyboard.display, XkbUseCoreKbd, LockMask, LockMask);
     }
@@ -324,7 +358,7 @@ int repairLeftovers(Connection& keyboard) {
         XkbLockGroup(keyboard.display, XkbUseCoreKbd, static_cast<unsigned>(record->lockedGroupBefore));
     }
     if (keyboard.sync("repairing the keymap")) {
-        clear();
+        clearRecord(keyboard);
     }
     return repaired;
 }
