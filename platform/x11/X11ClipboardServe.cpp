@@ -296,52 +296,59 @@ void X11Clipboard::Worker::serve(const XSelectionRequestEvent& request) {
                             reinterpret_cast<const unsigned char*>(&time), 1);
             reply.property = property;
         } else if (owned.text && (target == atoms_.utf8 || target == atoms_.text || target == XA_STRING)) {
-            std::shared_ptr<const std::string> data = owned.utf8;
-            Atom type = atoms_.utf8;
-            if (target == XA_STRING) {
-                if (!owned.latin1) {
-                    owned.latin1 = std::make_shared<const std::string>(utf16ToLatin1(*owned.text));
-                }
-                data = owned.latin1;
-                type = XA_STRING;
-            }
-            // Only the paster's own requests are the paste; a clipboard manager reading along is served
-            // like anyone else.
-            const bool forPaste = (sel == SelClipboard || primaryOffered_) && paster_ &&
-                                  clientOf(request.requestor) == *paster_;
-            if (data->size() > chunkBytes_) {
-                // Too large for one property: INCR, one chunk each time the requestor deletes the property.
-                // A transfer is known by its window and property; a new request for the same pair
-                // replaces the old transfer.
-                if (const auto same = findTransfer(request.requestor, property)) {
-                    endTransfer(*same, EndReason::Replaced);
-                }
-                if (!watchesRequestor(request.requestor)) {
-                    XSelectInput(display_, request.requestor, PropertyChangeMask | StructureNotifyMask);
-                }
-                const long size = static_cast<long>(data->size());
-                XChangeProperty(display_, request.requestor, property, atoms_.incr, 32, PropModeReplace,
-                                reinterpret_cast<const unsigned char*>(&size), 1);
-                transfers_.push_back(Transfer{request.requestor, property, type, std::move(data), 0, forPaste,
-                                              Clock::now() + transferIdleBound_});
-                transferCount_ = transfers_.size();
-                if (forPaste) {
-                    notePasteActivity(1, true);
-                }
-            } else {
-                XChangeProperty(display_, request.requestor, property, type, 8, PropModeReplace,
-                                reinterpret_cast<const unsigned char*>(data->data()),
-                                static_cast<int>(data->size()));
-                if (forPaste) {
-                    notePasteActivity(0, true);
-                }
-            }
+            serveText(request, sel, property);
             reply.property = property;
         }
         // MULTIPLE and every other target: refused.
     }
     XSendEvent(display_, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
     XFlush(display_);
+}
+
+// Our text in the encoding the request names (UTF-8 for UTF8_STRING and TEXT), in one property or in INCR
+// chunks.
+void X11Clipboard::Worker::serveText(const XSelectionRequestEvent& request, int sel, Atom property) {
+    Owned& owned = owned_[sel];
+    const Atom target = request.target;
+    std::shared_ptr<const std::string> data = owned.utf8;
+    Atom type = atoms_.utf8;
+    if (target == XA_STRING) {
+        if (!owned.latin1) {
+            owned.latin1 = std::make_shared<const std::string>(utf16ToLatin1(*owned.text));
+        }
+        data = owned.latin1;
+        type = XA_STRING;
+    }
+    // Only the paster's own requests are the paste; a clipboard manager reading along is served
+    // like anyone else.
+    const bool forPaste =
+        (sel == SelClipboard || primaryOffered_) && paster_ && clientOf(request.requestor) == *paster_;
+    if (data->size() > chunkBytes_) {
+        // Too large for one property: INCR, one chunk each time the requestor deletes the property.
+        // A transfer is known by its window and property; a new request for the same pair
+        // replaces the old transfer.
+        if (const auto same = findTransfer(request.requestor, property)) {
+            endTransfer(*same, EndReason::Replaced);
+        }
+        if (!watchesRequestor(request.requestor)) {
+            XSelectInput(display_, request.requestor, PropertyChangeMask | StructureNotifyMask);
+        }
+        const long size = static_cast<long>(data->size());
+        XChangeProperty(display_, request.requestor, property, atoms_.incr, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&size), 1);
+        transfers_.push_back(Transfer{request.requestor, property, type, std::move(data), 0, forPaste,
+                                      Clock::now() + transferIdleBound_});
+        transferCount_ = transfers_.size();
+        if (forPaste) {
+            notePasteActivity(1, true);
+        }
+    } else {
+        XChangeProperty(display_, request.requestor, property, type, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(data->data()), static_cast<int>(data->size()));
+        if (forPaste) {
+            notePasteActivity(0, true);
+        }
+    }
 }
 
 // Writes the next chunk (an empty one at the end). False when the transfer is complete.

@@ -234,6 +234,7 @@ class X11Clipboard::Worker {
     void finishHandOver(Status status);
     void onPropertyNotify(const XPropertyEvent& event);
     void serve(const XSelectionRequestEvent& request);
+    void serveText(const XSelectionRequestEvent& request, int sel, Atom property);
     bool sendNextChunk(Transfer& transfer);
     // The transfer to this window into this property; any transfer to the window when property is None.
     std::optional<std::size_t> findTransfer(Window requestor, Atom property = None) const;
