@@ -36,6 +36,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t UnicodeKeysymBase = 0x1000000;
 constexpr std::uint32_t ReplacementCharacter = 0xFFFD;
+// A client answers a _NET_WM_PING by sending it on to the root window, GTK and Tk to the clients that
+// select substructure events there, Qt to those that select structure events.
+constexpr long PingAnswerMask = SubstructureNotifyMask | StructureNotifyMask;
 
 // Protocol errors on our connection. Xlib hands every error met while it waits for a reply (XSync
 // included) to the error hooks of the display's extensions before the process-wide handler; a hook of our
@@ -640,7 +643,7 @@ struct Connection {
         findPingTarget();
         pingAnswered = false;
         if (pingTarget != 0 && X11WindowMayBeProbedWithPing(display, pingTarget)) {
-            XSelectInput(display, root, SubstructureNotifyMask);  // the answers come to the root
+            XSelectInput(display, root, PingAnswerMask);  // the answers come to the root
             ping(pingBound);
             XSelectInput(display, root, NoEventMask);
         }
@@ -655,7 +658,7 @@ struct Connection {
     void waitForXimClient() {
         if (pingTarget != 0 && keyEventsSinceXim > 0 &&
             (pingTarget == answeringTarget || X11WindowAnnouncesPing(display, pingTarget))) {
-            XSelectInput(display, root, SubstructureNotifyMask);  // the answers come to the root
+            XSelectInput(display, root, PingAnswerMask);  // the answers come to the root
             ximFailed = false;
             connectXim();
             if (xim) {
@@ -1811,7 +1814,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
 
     // The target paces the batches if it answers pings; the answers come to the root window.
     keyboard.findPingTarget();
-    XSelectInput(keyboard.display, keyboard.root, SubstructureNotifyMask);
+    XSelectInput(keyboard.display, keyboard.root, PingAnswerMask);
     struct StopListening {
         Connection& keyboard;
         ~StopListening() { XSelectInput(keyboard.display, keyboard.root, NoEventMask); }
