@@ -654,10 +654,11 @@ struct Connection {
 
     // Waits until the keys sent so far have reached the focused client through the session's XIM server,
     // if there is one: an input method switched back on then composes none of them. Only a client that
-    // lists pings or has answered one is pinged (see X11WindowAnnouncesPing).
+    // lists pings or has answered one is pinged (see X11WindowAnnouncesPing): the typing's probe, or the
+    // ping of waitForFocusedClient just before (a typing of keymap keys alone probes nothing).
     void waitForXimClient() {
         if (pingTarget != 0 && keyEventsSinceXim > 0 &&
-            (pingTarget == answeringTarget || X11WindowAnnouncesPing(display, pingTarget))) {
+            (pingAnswered || pingTarget == answeringTarget || X11WindowAnnouncesPing(display, pingTarget))) {
             XSelectInput(display, root, PingAnswerMask);  // the answers come to the root
             ximFailed = false;
             connectXim();
