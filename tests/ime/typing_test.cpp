@@ -202,7 +202,7 @@ TEST_P(ImeTyping, TypesExactlyWithTheInputMethodOnAndLeavesItOn) {
     // A first send of keys the keymap has (no keycode remapped on the way) is waited through the input
     // method all the same, then another send in a row, as one after another click.
     std::u16string plain;
-    for (int line = 0; line < 8; ++line) {
+    for (int line = 0; line < 4; ++line) {
         plain += u"The quick brown fox jumps over the lazy dog 0123456789\t;\n";
     }
     EXPECT_TRUE(typeExactly(plain));
