@@ -243,6 +243,7 @@ struct Connection {
     // last key typed on a spare keycode.
     int keyEventsSinceXim = 0;
     int keyEventsToLastSpare = 0;
+    bool ximPassed = false;  // the last waitForXimClient saw every key event sent come back through it
     // The caller's hook, also called while we wait for a slow target; stop is set once it said so.
     const Keyboard::BetweenSlices* betweenSlices = nullptr;
     bool stop = false;
@@ -657,6 +658,7 @@ struct Connection {
     // lists pings or has answered one is pinged (see X11WindowAnnouncesPing): the typing's probe, or the
     // ping of waitForFocusedClient just before (a typing of keymap keys alone probes nothing).
     void waitForXimClient() {
+        ximPassed = false;
         if (pingTarget != 0 && keyEventsSinceXim > 0 &&
             (pingAnswered || pingTarget == answeringTarget || X11WindowAnnouncesPing(display, pingTarget))) {
             XSelectInput(display, root, PingAnswerMask);  // the answers come to the root
@@ -665,6 +667,7 @@ struct Connection {
             if (xim) {
                 targetAnswers = ping(options.targetBound);
                 passThroughXim(keyEventsSinceXim);
+                ximPassed = xim && targetAnswers;
             }
             disconnectXim();
             XSelectInput(display, root, NoEventMask);
@@ -1638,6 +1641,10 @@ X11Keyboard::KeycodeRange X11Keyboard::coreKeycodeRange(int minKeycode, int maxK
 
 X11Keyboard::TypingStats X11Keyboard::lastTypingStats() const {
     return impl_->stats;
+}
+
+bool X11Keyboard::keysPassedInputMethod() const {
+    return impl_->ximPassed;
 }
 
 int X11Keyboard::repairedKeycodes() const {
