@@ -151,7 +151,7 @@ class ImeTyping : public ::testing::TestWithParam<std::string> {
     // Types the text the way a keystroke send does, and waits for the window to show it.
     bool typeExactly(const std::u16string& text) {
         const std::string before = ReadFile(out);
-        DBusInputMethods inputMethods;
+        DBusInputMethods inputMethods([] { return keyboard->keysPassedInputMethod(); });
         const auto start = Clock::now();
         const Result<bool> suspended = inputMethods.suspend();
         EXPECT_TRUE(suspended.ok()) << suspended.error();
