@@ -69,6 +69,11 @@ std::string ImState() {
                           : Shell("ibus engine 2>/dev/null");
 }
 
+bool XimServerListed() {
+    const std::string server = Im == "fcitx5" ? "@server=fcitx" : "@server=ibus";
+    return Im == "none" || Shell("xprop -root XIM_SERVERS").find(server) != std::string::npos;
+}
+
 bool SwitchOn() {
     if (Im == "fcitx5") {
         // The window's input context reaches fcitx5 a little after the focus: asked again until then.
@@ -119,6 +124,8 @@ class ImeTyping : public ::testing::TestWithParam<std::string> {
             },
             10s))
             << Im << " did not start";
+        // A Tk window started before the XIM server is there never talks to the input method.
+        ASSERT_TRUE(Eventually(XimServerListed, 10s)) << Im << " has no XIM server";
         std::string why;
         keyboard = X11Keyboard::open(&why);
         ASSERT_NE(keyboard, nullptr) << why;
