@@ -339,7 +339,7 @@ void Connection::waitForFocusedClient(std::chrono::milliseconds fixedWait,
     findPingTarget();
     pingAnswered = false;
     if (pingTarget != 0 && X11WindowMayBeProbedWithPing(display, pingTarget)) {
-        XSelectInput(display, root, PingAnswerMask);  // the answers come to the root
+        XSelectInput(display, root, X11PingAnswerMask);  // the answers come to the root
         ping(pingBound);
         XSelectInput(display, root, NoEventMask);
     }
@@ -352,7 +352,7 @@ void Connection::waitForXimClient() {
     ximPassed = false;
     if (pingTarget != 0 && keyEventsSinceXim > 0 &&
         (pingAnswered || pingTarget == answeringTarget || X11WindowAnnouncesPing(display, pingTarget))) {
-        XSelectInput(display, root, PingAnswerMask);  // the answers come to the root
+        XSelectInput(display, root, X11PingAnswerMask);  // the answers come to the root
         ximFailed = false;
         connectXim();
         if (xim) {

@@ -28,6 +28,7 @@
 #undef max
 #undef Status
 
+#include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Errors.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11XimLink.h"
@@ -36,9 +37,6 @@ namespace varnel::x11keyboard {
 
 using Clock = std::chrono::steady_clock;
 
-// A client answers a _NET_WM_PING by sending it on to the root window, GTK and Tk to the clients that
-// select substructure events there, Qt to those that select structure events.
-constexpr long PingAnswerMask = SubstructureNotifyMask | StructureNotifyMask;
 // A round of passing keys through the XIM server took 2 to 20 ms on a busy two-core machine.
 constexpr std::chrono::milliseconds XimRoundAllowance{25};
 
