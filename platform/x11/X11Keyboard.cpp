@@ -67,6 +67,10 @@ X11Keyboard::TypingStats X11Keyboard::lastTypingStats() const {
     return impl_->stats;
 }
 
+bool X11Keyboard::keysPassedInputMethod() const {
+    return impl_->ximPassed;
+}
+
 int X11Keyboard::repairedKeycodes() const {
     return impl_->repaired;
 }

@@ -1,5 +1,6 @@
 #include "platform/x11/X11KeyboardConnection.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
@@ -310,7 +311,8 @@ void Connection::giveUpXim() {
 }
 
 void Connection::passThroughXim(int rounds) {
-    const auto deadline = Clock::now() + options.ximPassBound;
+    const auto deadline =
+        Clock::now() + std::max<std::chrono::milliseconds>(options.ximPassBound, rounds * XimRoundAllowance);
     for (int round = 0; round <= rounds && xim && targetAnswers; ++round) {
         if (Clock::now() > deadline) {
             giveUpXim();
@@ -337,7 +339,7 @@ void Connection::waitForFocusedClient(std::chrono::milliseconds fixedWait,
     findPingTarget();
     pingAnswered = false;
     if (pingTarget != 0 && X11WindowMayBeProbedWithPing(display, pingTarget)) {
-        XSelectInput(display, root, SubstructureNotifyMask);  // the answers come to the root
+        XSelectInput(display, root, X11PingAnswerMask);  // the answers come to the root
         ping(pingBound);
         XSelectInput(display, root, NoEventMask);
     }
@@ -347,14 +349,16 @@ void Connection::waitForFocusedClient(std::chrono::milliseconds fixedWait,
 }
 
 void Connection::waitForXimClient() {
+    ximPassed = false;
     if (pingTarget != 0 && keyEventsSinceXim > 0 &&
-        (pingTarget == answeringTarget || X11WindowAnnouncesPing(display, pingTarget))) {
-        XSelectInput(display, root, SubstructureNotifyMask);  // the answers come to the root
+        (pingAnswered || pingTarget == answeringTarget || X11WindowAnnouncesPing(display, pingTarget))) {
+        XSelectInput(display, root, X11PingAnswerMask);  // the answers come to the root
         ximFailed = false;
         connectXim();
         if (xim) {
             targetAnswers = ping(options.targetBound);
             passThroughXim(keyEventsSinceXim);
+            ximPassed = xim && targetAnswers;
         }
         disconnectXim();
         XSelectInput(display, root, NoEventMask);

@@ -28,6 +28,7 @@
 #undef max
 #undef Status
 
+#include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Errors.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11XimLink.h"
@@ -35,6 +36,9 @@
 namespace varnel::x11keyboard {
 
 using Clock = std::chrono::steady_clock;
+
+// A round of passing keys through the XIM server took 2 to 20 ms on a busy two-core machine.
+constexpr std::chrono::milliseconds XimRoundAllowance{25};
 
 struct XFreeDeleter {
     void operator()(void* p) const {
@@ -148,6 +152,7 @@ struct Connection {
     // last key typed on a spare keycode.
     int keyEventsSinceXim = 0;
     int keyEventsToLastSpare = 0;
+    bool ximPassed = false;  // the last waitForXimClient saw every key event sent come back through it
     // The caller's hook, also called while we wait for a slow target; stop is set once it said so.
     const Keyboard::BetweenSlices* betweenSlices = nullptr;
     bool stop = false;
@@ -248,7 +253,8 @@ struct Connection {
     void giveUpXim();
 
     // Rounds of asking the XIM server, then the target: each passes at least one more key event through.
-    // All of them within options.ximPassBound, or the server counts as silent.
+    // All of them within options.ximPassBound, or XimRoundAllowance each where that is longer, or the
+    // server counts as silent.
     void passThroughXim(int rounds);
 
     // Waits until the input method has sent back the keys its clients handed it so far (they come back
@@ -262,7 +268,8 @@ struct Connection {
 
     // Waits until the keys sent so far have reached the focused client through the session's XIM server,
     // if there is one: an input method switched back on then composes none of them. Only a client that
-    // lists pings or has answered one is pinged (see X11WindowAnnouncesPing).
+    // lists pings or has answered one is pinged (see X11WindowAnnouncesPing): the typing's probe, or the
+    // ping of waitForFocusedClient just before (a typing of keymap keys alone probes nothing).
     void waitForXimClient();
 
     // Whether the target answers pings at all (many do without saying so in WM_PROTOCOLS): asked once

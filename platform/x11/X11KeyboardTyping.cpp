@@ -538,7 +538,7 @@ Status typeText(Connection& keyboard, const std::u16string& text,
 
     // The target paces the batches if it answers pings; the answers come to the root window.
     keyboard.findPingTarget();
-    XSelectInput(keyboard.display, keyboard.root, SubstructureNotifyMask);
+    XSelectInput(keyboard.display, keyboard.root, X11PingAnswerMask);
     struct StopListening {
         Connection& keyboard;
         ~StopListening() { XSelectInput(keyboard.display, keyboard.root, NoEventMask); }
