@@ -232,7 +232,8 @@ void OpenSettingsDialog(AppContext& ctx, settings::Dialog& dialog) {
     if (dialog.isLoaded()) {
         dialog.show();
         ctx.mainState.SettingsDialogWindow = dialog.nativeHandle();  // the tick may make it the target
-        ctx.platform.windows.makeForeground(dialog.nativeHandle());
+        IgnoreFailure(ctx.platform.windows.makeForeground(dialog.nativeHandle()),
+                      "the dialog is open all the same, at worst behind another window");
         return;
     }
     dialog.load();

@@ -765,7 +765,7 @@ Status WaylandClipboard::setText(const std::u16string& text) {
 // Data-control does not say which client reads our text: any read after this counts as the paste.
 // A converted selection is not offered on the primary selection, which is the target's own.
 Status WaylandClipboard::offerForPaste(const std::u16string& text, WindowHandle, PasteKind kind) {
-    clear();
+    IgnoreFailure(clear(), "the text set next replaces whatever is left");
     if (Status set = setText(text); !set) {
         return set;
     }
@@ -820,12 +820,10 @@ Status WaylandClipboard::offerOnPrimary(const std::u16string& text) {
     return Status::success();
 }
 
-Status WaylandClipboard::restorePrimary() {
-    if (!worker_->primarySupported()) {
-        return Status::success();
+void WaylandClipboard::restorePrimary() {
+    if (worker_->primarySupported()) {
+        worker_->post([](Worker& w) { w.restorePrimary(); });
     }
-    worker_->post([](Worker& w) { w.restorePrimary(); });
-    return Status::success();
 }
 
 WaylandClipboard::Counters WaylandClipboard::counters() const {

@@ -43,7 +43,7 @@ class WaylandClipboard : public Clipboard {
     // Offers the text on the primary selection too, remembering what it held; restorePrimary gives
     // that back.
     Status offerOnPrimary(const std::u16string& text);
-    Status restorePrimary();
+    void restorePrimary();
 
     struct Counters {
         std::uint64_t generation = 0;  // settled changes of the clipboard (ours or others')

@@ -522,7 +522,7 @@ struct Connection {
             }
             window = parent;
         }
-        sync("finding the target window");
+        IgnoreFailure(sync("finding the target window"), "a window gone meanwhile is simply not pinged");
     }
 
     // Whether a mouse button is down with the pointer outside the target's window: the user clicking
@@ -595,7 +595,7 @@ struct Connection {
     void disconnectXim() {
         if (xim) {
             xim.reset();
-            sync("leaving the input method");
+            IgnoreFailure(sync("leaving the input method"), "the link is gone either way");
         }
     }
 
@@ -603,7 +603,7 @@ struct Connection {
         xim.reset();
         ximFailed = true;
         stats.ximSilent = true;
-        sync("giving up the input method");
+        IgnoreFailure(sync("giving up the input method"), "the link is gone either way");
     }
 
     // Rounds of asking the XIM server, then the target: each passes at least one more key event through.
@@ -970,7 +970,7 @@ std::optional<LevelThree> findLevelThree(Connection& keyboard, const Keymap& map
     std::unique_ptr<XkbDescRec, XkbDeleter> xkb(
         XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbModifierMapMask, XkbUseCoreKbd));
     if (!xkb || xkb->map == nullptr || xkb->map->modmap == nullptr) {
-        keyboard.sync("reading the keyboard map");
+        IgnoreFailure(keyboard.sync("reading the keyboard map"), "the map is missing either way");
         return std::nullopt;
     }
     LevelThree found;
@@ -1017,7 +1017,7 @@ class TypingLock {
     ~TypingLock() {
         if (owned_) {
             XSetSelectionOwner(keyboard_.display, keyboard_.lockAtom, 0, keyboard_.lockTime);
-            keyboard_.sync("ending the typing");
+            IgnoreFailure(keyboard_.sync("ending the typing"), "the next typing takes the lock afresh");
         }
     }
     TypingLock(const TypingLock&) = delete;
@@ -1075,7 +1075,7 @@ int repairLeftovers(Connection& keyboard) {
     unsigned char* raw = nullptr;
     if (XGetWindowProperty(keyboard.display, keyboard.root, keyboard.journalAtom, 0, 1 << 16, False,
                            AnyPropertyType, &type, &format, &count, &after, &raw) != Success) {
-        keyboard.sync("reading the keymap record");
+        IgnoreFailure(keyboard.sync("reading the keymap record"), "no record is read either way");
         return 0;
     }
     std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
@@ -1088,7 +1088,7 @@ int repairLeftovers(Connection& keyboard) {
             : std::nullopt;
     auto clear = [&keyboard] {
         XDeleteProperty(keyboard.display, keyboard.root, keyboard.journalAtom);
-        keyboard.sync("clearing the keymap record");
+        IgnoreFailure(keyboard.sync("clearing the keymap record"), "a record left is read again next time");
     };
     if (!record) {
         clear();
@@ -1099,7 +1099,7 @@ int repairLeftovers(Connection& keyboard) {
     std::unique_ptr<XkbDescRec, XkbDeleter> xkb(
         XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd));
     if (!map || !modifiers || !xkb) {
-        keyboard.sync("reading the keyboard map");
+        IgnoreFailure(keyboard.sync("reading the keyboard map"), "the map is missing either way");
         return 0;
     }
     const X11Keyboard::KeycodeRange xkbRange =
@@ -1181,7 +1181,7 @@ class EscapeWatch {
     ~EscapeWatch() {
         if (grabbed_) {
             XUngrabKey(keyboard_.display, keyboard_.escapeKeycode, AnyModifier, keyboard_.root);
-            keyboard_.sync("releasing Escape");
+            IgnoreFailure(keyboard_.sync("releasing Escape"), "a grab of a lost connection is gone with it");
         }
         keyboard_.escapeKeycode = 0;
     }
@@ -1204,7 +1204,11 @@ class EscapeWatch {
 class HeldKeys {
   public:
     explicit HeldKeys(Connection& keyboard) : keyboard_(keyboard) {}
-    ~HeldKeys() { releaseAll(); }
+    ~HeldKeys() {
+        IgnoreFailure(
+            releaseAll(),
+            "the typing released it already and reported how; this only runs where it was left early");
+    }
     HeldKeys(const HeldKeys&) = delete;
     HeldKeys& operator=(const HeldKeys&) = delete;
 
@@ -1247,7 +1251,11 @@ class HeldKeys {
 class CapsLockOff {
   public:
     CapsLockOff(Connection& keyboard, Journal& journal) : keyboard_(keyboard), journal_(journal) {}
-    ~CapsLockOff() { restore(); }
+    ~CapsLockOff() {
+        IgnoreFailure(
+            restore(),
+            "the typing released it already and reported how; this only runs where it was left early");
+    }
     CapsLockOff(const CapsLockOff&) = delete;
     CapsLockOff& operator=(const CapsLockOff&) = delete;
 
@@ -1291,7 +1299,11 @@ class GroupLock {
   public:
     GroupLock(Connection& keyboard, Journal& journal, int lockedBefore)
         : keyboard_(keyboard), journal_(journal), before_(lockedBefore), current_(lockedBefore) {}
-    ~GroupLock() { restore(); }
+    ~GroupLock() {
+        IgnoreFailure(
+            restore(),
+            "the typing released it already and reported how; this only runs where it was left early");
+    }
     GroupLock(const GroupLock&) = delete;
     GroupLock& operator=(const GroupLock&) = delete;
 
@@ -1377,7 +1389,11 @@ class SpareKeycodes {
           groups_(groups),
           type_(type),
           current_(capacity(), NoSymbol) {}
-    ~SpareKeycodes() { restore(); }
+    ~SpareKeycodes() {
+        IgnoreFailure(
+            restore(),
+            "the typing released it already and reported how; this only runs where it was left early");
+    }
     SpareKeycodes(const SpareKeycodes&) = delete;
     SpareKeycodes& operator=(const SpareKeycodes&) = delete;
 
@@ -1401,7 +1417,9 @@ class SpareKeycodes {
             const std::size_t group = i / perGroup, keycode = i % perGroup / levels, level = i % levels;
             rows[keycode * perKeycode() + group * levels + level] = symbols[i];
         }
-        waitForTypedKeys();
+        if (Status typed = waitForTypedKeys(); !typed) {
+            return typed;
+        }
         if (Status held = keyboard_.typingLockHeld(); !held) {
             return held;
         }
@@ -1417,21 +1435,24 @@ class SpareKeycodes {
         if (!mapped_) {
             return Status::success();
         }
-        waitForTypedKeys();
+        const Status typed = waitForTypedKeys();
         Status status = write(std::vector<KeySym>(capacity(), NoSymbol));
         mapped_ = false;  // one attempt; a failed restore is reported, not retried forever
-        return status ? journal_.spareKeycodesBack() : status;
+        return firstFailure(typed, status ? journal_.spareKeycodesBack() : status);
     }
 
   private:
     std::size_t perKeycode() const { return static_cast<std::size_t>(groups_ * levels_); }
 
-    void waitForTypedKeys() {
-        if (typed_ > 0) {
-            keyboard_.sync("typing");
-            keyboard_.waitForTarget();
-            typed_ = 0;
+    // Fails with the first error the keys typed on the current mapping met.
+    Status waitForTypedKeys() {
+        if (typed_ == 0) {
+            return Status::success();
         }
+        Status status = keyboard_.sync("typing");
+        keyboard_.waitForTarget();
+        typed_ = 0;
+        return status;
     }
 
     Status write(const std::vector<KeySym>& levels) {
@@ -1737,7 +1758,7 @@ Status X11Keyboard::typeText(const std::u16string& text, const BetweenSlices& be
         levelThree = findLevelThree(keyboard, map);
         keyGroups.reset(XkbGetMap(keyboard.display, XkbKeySymsMask, XkbUseCoreKbd));
         if (!keyGroups) {
-            keyboard.sync("reading the keyboard map");
+            IgnoreFailure(keyboard.sync("reading the keyboard map"), "the groups go unused either way");
             groupsUsable = false;
         }
     }

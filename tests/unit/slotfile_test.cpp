@@ -367,7 +367,7 @@ TEST(SlotFileStartupStep, LeavesNoSlotColouredAfterLoading) {
     fake::World w;
     w.files.arguments = "my memo.txt";
     w.files.contents = {{"my memo.txt", "[text01]\r\nHi\r\n"}};
-    LoadMainWindow(w.ctx);
+    EXPECT_TRUE(LoadMainWindow(w.ctx).ok());
     EXPECT_FALSE(w.state.CaptureEnabled);
     EXPECT_EQ(w.form.texts[0], u"Hi");
     EXPECT_EQ(w.log.count("slot.background 1 capture"), 0);
