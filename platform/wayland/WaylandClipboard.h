@@ -45,12 +45,6 @@ class WaylandClipboard : public Clipboard {
     Status offerOnPrimary(const std::u16string& text);
     void restorePrimary();
 
-    struct Counters {
-        std::uint64_t generation = 0;  // settled changes of the clipboard (ours or others')
-        std::uint64_t reads = 0;       // texts read from other clients
-    };
-    Counters counters() const;
-
     class Worker;  // defined in the implementation
     class Key {    // only open() constructs
         friend class WaylandClipboard;

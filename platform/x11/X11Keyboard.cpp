@@ -243,7 +243,6 @@ struct Connection {
     // The caller's hook, also called while we wait for a slow target; stop is set once it said so.
     const Keyboard::BetweenSlices* betweenSlices = nullptr;
     bool stop = false;
-    int repaired = 0;
 
     Connection() = default;
     Connection(const Connection&) = delete;
@@ -1063,11 +1062,11 @@ class TypingLock {
 // what the record says typing gave them (or held before the change under way): the recorded groups of the key
 // type typing uses, with those keysyms. A keycode someone else has changed since is not ours to touch. A
 // property of another type is another client's and left alone; a malformed record of ours is deleted. Nothing
-// is done while another client types (the typing lock is held for the repair). Returns the keycodes emptied.
-int repairLeftovers(Connection& keyboard) {
+// is done while another client types (the typing lock is held for the repair).
+void repairLeftovers(Connection& keyboard) {
     TypingLock lock(keyboard);
     if (!keyboard.xkb || !lock.take()) {
-        return 0;
+        return;
     }
     Atom type = 0;
     int format = 0;
@@ -1076,11 +1075,11 @@ int repairLeftovers(Connection& keyboard) {
     if (XGetWindowProperty(keyboard.display, keyboard.root, keyboard.journalAtom, 0, 1 << 16, False,
                            AnyPropertyType, &type, &format, &count, &after, &raw) != Success) {
         IgnoreFailure(keyboard.sync("reading the keymap record"), "no record is read either way");
-        return 0;
+        return;
     }
     std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
     if (type == 0 || type != keyboard.journalType) {
-        return 0;
+        return;
     }
     const std::optional<KeymapRecord> record =
         raw != nullptr && format == 32 && after == 0
@@ -1092,7 +1091,7 @@ int repairLeftovers(Connection& keyboard) {
     };
     if (!record) {
         clear();
-        return 0;
+        return;
     }
     Result<Keymap> map = keyboard.readKeymap();
     Result<std::vector<bool>> modifiers = keyboard.modifierKeycodes();
@@ -1100,13 +1099,13 @@ int repairLeftovers(Connection& keyboard) {
         XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd));
     if (!map || !modifiers || !xkb) {
         IgnoreFailure(keyboard.sync("reading the keyboard map"), "the map is missing either way");
-        return 0;
+        return;
     }
     const X11Keyboard::KeycodeRange xkbRange =
         X11Keyboard::coreKeycodeRange(xkb->min_key_code, xkb->max_key_code);
     if (record->minKeycode != map.value().minKeycode || record->maxKeycode != map.value().maxKeycode ||
         xkbRange.first != map.value().minKeycode || xkbRange.last != map.value().maxKeycode) {
-        return 0;  // written for another keymap
+        return;  // written for another keymap
     }
     const std::optional<LevelThree> levelThree = findLevelThree(keyboard, map.value());
     const int typingType = record->levels == 4 ? (levelThree ? levelThree->type : -1) : XkbTwoLevelIndex;
@@ -1162,7 +1161,6 @@ int repairLeftovers(Connection& keyboard) {
     if (keyboard.sync("repairing the keymap")) {
         clear();
     }
-    return repaired;
 }
 
 // Escape grabbed on the root window while we type: the user's way to stop a long typing. Where another
@@ -1625,7 +1623,7 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
     if (Status status = impl->sync("opening the keyboard"); !status) {
         return fail(status.error());
     }
-    impl->repaired = repairLeftovers(*impl);
+    repairLeftovers(*impl);
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
 }
 
@@ -1655,10 +1653,6 @@ X11Keyboard::KeycodeRange X11Keyboard::coreKeycodeRange(int minKeycode, int maxK
 
 X11Keyboard::TypingStats X11Keyboard::lastTypingStats() const {
     return impl_->stats;
-}
-
-int X11Keyboard::repairedKeycodes() const {
-    return impl_->repaired;
 }
 
 namespace {

@@ -110,9 +110,6 @@ class X11Keyboard : public Keyboard {
     Status waitUntilSent() override;
 
     TypingStats lastTypingStats() const;
-    // Spare keycodes emptied (and Caps Lock switched back on) when the keyboard opened, from the record
-    // a killed typing left behind.
-    int repairedKeycodes() const;
 
     // The keysym typing each character of text: Tab, Return for a carriage return and for a line feed
     // (many toolkits ignore the Linefeed key, and texts from Linux programs end their lines with a lone

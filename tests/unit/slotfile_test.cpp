@@ -11,11 +11,12 @@
 #include "core/Startup.h"
 #include "core/Utf16.h"
 #include "fakes/FakePlatform.h"
-#include "platform/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
 #include "slotfile/SlotFileStep.h"
+#include "support/DecodeSlotFile.h"
+#include "support/NativeServices.h"
 
 namespace varnel {
 namespace {
