@@ -12,6 +12,7 @@
 
 #include "core/AppContext.h"
 #include "core/AppWindows.h"
+#include "editing/SlotMenu.h"
 #include "platform/win32/Win32TickTimer.h"
 #include "ui/win32/Win32EditDialog.h"
 #include "ui/win32/Win32SettingsDialog.h"
@@ -100,7 +101,7 @@ class Win32MainWindow : public MainWindowView, public SecondaryWindows {
     void layoutControls();
     void showOnlyControlsInView();
     void onCommand(int id, int code);
-    void onSlotPressed(int index, std::int16_t button, POINT at);
+    void onSlotPressed(int index, MouseButton button, POINT at);
     void onSlotEdited(int index);
     void close();
     // Shows a failure of a delivery in the one notice, headline first.
