@@ -343,19 +343,6 @@ Win32SettingsDialogHost::~Win32SettingsDialogHost() {
     }
 }
 
-void Win32SettingsDialogHost::OpenSettingsDialog() {
-    varnel::OpenSettingsDialog(ctx_, *this);
-}
-
-void Win32SettingsDialogHost::unload() {
-    if (!dialog_ || dialog_->isClosing()) {
-        return;
-    }
-    dialog_->close();
-    // The close handling has run to its end; nothing of the dialog is on the stack any more.
-    dialog_.reset();
-}
-
 void Win32SettingsDialogHost::reap() {
     closed_.clear();
     if (dialog_ && dialog_->isClosed()) {
