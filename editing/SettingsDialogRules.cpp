@@ -179,53 +179,50 @@ PixelRect KeepOnScreen(PixelRect client, FrameMargins frame, PixelRect area) {
     return client;
 }
 
-namespace settings {
-
-void FillSettingsDialog(const AppState& state, Controls& controls) {
-    controls.selectSendMode(state.SendMode);
-    controls.selectDisplaySize(static_cast<std::int16_t>(state.DisplayMode));
-    controls.setCaptureChecked(state.CaptureEnabled);
-    controls.setRotationCountBoxText(RotationCountText(state.RotationCount));
+void SettingsDialogHandlers::FillSettingsDialog() {
+    const AppState& state = ctx_.state;
+    controls_.selectSendMode(state.SendMode);
+    controls_.selectDisplaySize(static_cast<std::int16_t>(state.DisplayMode));
+    controls_.setCaptureChecked(state.CaptureEnabled);
+    controls_.setRotationCountBoxText(RotationCountText(state.RotationCount));
 }
 
-void ApplySettings(AppContext& ctx, Controls& controls) {
-    AppState& state = ctx.state;
+void SettingsDialogHandlers::ApplySettings() {
+    AppState& state = ctx_.state;
     for (std::int16_t i = 0; i <= 1; ++i) {
-        if (controls.sendModeSelected(i)) {
+        if (controls_.sendModeSelected(i)) {
             state.SendMode = static_cast<SendMethod>(i);
         }
     }
     for (std::int16_t i = 0; i <= 2; ++i) {
-        if (controls.displaySizeSelected(i)) {
+        if (controls_.displaySizeSelected(i)) {
             state.DisplayMode = static_cast<DisplaySize>(i);
         }
     }
     // Every time: a window the user dragged to another size returns to its preset.
-    WindowSizeChange(ctx);
-    state.CaptureEnabled = controls.captureChecked();
-    state.RotationCount = RotationCountFromText(controls.rotationCountBoxText());
+    WindowSizeChange(ctx_);
+    state.CaptureEnabled = controls_.captureChecked();
+    state.RotationCount = RotationCountFromText(controls_.rotationCountBoxText());
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
-        ctx.mainWindow.setBackground(i, SlotBackground::Window);
+        ctx_.mainWindow.setBackground(i, SlotBackground::Window);
     }
-    PaintCaptureSlots(state, ctx.mainWindow);
-    controls.unload();
+    PaintCaptureSlots(state, ctx_.mainWindow);
+    controls_.unload();
 }
 
-void CancelSettings(Controls& controls) {
-    controls.unload();
+void SettingsDialogHandlers::CancelSettings() {
+    controls_.unload();
 }
 
-void ClearAllSlots(AppContext& ctx) {
+void SettingsDialogHandlers::ClearAllSlots() {
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
-        ctx.mainWindow.setText(i, std::u16string{});
+        ctx_.mainWindow.setText(i, std::u16string{});
     }
 }
 
-void CloseSettingsDialog(AppContext& ctx) {
-    ReturnFocusFromDialog(ctx);
+void SettingsDialogHandlers::CloseSettingsDialog() {
+    ReturnFocusFromDialog(ctx_);
 }
-
-}  // namespace settings
 
 void OpenSettingsDialog(AppContext& ctx, settings::Dialog& dialog) {
     SaveTargetForDialog(ctx.state, dialog.isLoaded() ? std::optional(dialog.nativeHandle()) : std::nullopt);

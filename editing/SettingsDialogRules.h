@@ -83,23 +83,29 @@ class Dialog {
     virtual WindowHandle nativeHandle() = 0;
 };
 
-// Fills the controls from the shared state (send mode, display size, capture switch, rotation
-// count; the z-order follows the first showing).
-void FillSettingsDialog(const AppState& state, Controls& controls);
-
-// "決定": options, WindowSizeChange, capture switch, rotation count, slot colours, unload.
-void ApplySettings(AppContext& ctx, Controls& controls);
-
-// "キャンセル": unloads; nothing changes.
-void CancelSettings(Controls& controls);
-
-// "全消去実行": empties all ten slots; settings, colours and the capture's trackers stay.
-void ClearAllSlots(AppContext& ctx);
-
-// Closing by any means: back to the window that was the target when the dialog was opened.
-void CloseSettingsDialog(AppContext& ctx);
-
 }  // namespace settings
+
+// The handlers of one settings dialog, which forwards its events here.
+class SettingsDialogHandlers {
+  public:
+    SettingsDialogHandlers(AppContext& ctx, settings::Controls& controls) : ctx_(ctx), controls_(controls) {}
+
+    // Fills the controls from the shared state (send mode, display size, capture switch, rotation
+    // count; the z-order follows the first showing).
+    void FillSettingsDialog();
+    // "決定": options, WindowSizeChange, capture switch, rotation count, slot colours, unload.
+    void ApplySettings();
+    // "キャンセル": unloads; nothing changes.
+    void CancelSettings();
+    // "全消去実行": empties all ten slots; settings, colours and the capture's trackers stay.
+    void ClearAllSlots();
+    // Closing by any means: back to the window that was the target when the dialog was opened.
+    void CloseSettingsDialog();
+
+  private:
+    AppContext& ctx_;
+    settings::Controls& controls_;
+};
 
 // The settings button of the main window: remembers the target, then opens the dialog (loading it and
 // making it topmost) or brings the open one to the front.

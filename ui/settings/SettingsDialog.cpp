@@ -47,7 +47,7 @@ bool IsSelected(const std::array<QRadioButton*, N>& options, std::int16_t index)
 
 }  // namespace
 
-SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags), ctx_(ctx) {
+SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags), handlers_(ctx, *this) {
     namespace L = settings_layout;
     setObjectName(QStringLiteral("settingsDialog"));
     SetWindowRole(*this, QAccessible::Dialog);
@@ -126,7 +126,7 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     placeOnScreen();
     applyTabOrder();
     connectHandlers();
-    settings::FillSettingsDialog(ctx_.state, *this);
+    handlers_.FillSettingsDialog();
 }
 
 SettingsDialog::~SettingsDialog() = default;
@@ -319,17 +319,17 @@ void SettingsDialog::applyTabOrder() {
 void SettingsDialog::connectHandlers() {
     connect(okButton_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            settings::ApplySettings(ctx_, *this);
+            handlers_.ApplySettings();
         }
     });
     connect(cancelButton_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            settings::CancelSettings(*this);
+            handlers_.CancelSettings();
         }
     });
     connect(clearAllButton_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            settings::ClearAllSlots(ctx_);
+            handlers_.ClearAllSlots();
         }
     });
 }
@@ -375,7 +375,7 @@ void SettingsDialog::closeEvent(QCloseEvent* event) {
     // once, and the dialog always closes.
     if (!closing_) {
         closing_ = true;
-        settings::CloseSettingsDialog(ctx_);
+        handlers_.CloseSettingsDialog();
         closed_ = true;
         emit closed();
     }

@@ -89,7 +89,7 @@ class SettingsDialog : public QWidget, public settings::Controls {
     void connectHandlers();
     void applyTabOrder();
 
-    AppContext& ctx_;
+    SettingsDialogHandlers handlers_;
     Twips twips_;
     CaptionFrame* sendModeFrame_ = nullptr;
     CaptionFrame* captureFrame_ = nullptr;

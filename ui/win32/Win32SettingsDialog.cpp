@@ -60,7 +60,7 @@ HWND OwnerOf(AppContext& ctx) {
 }  // namespace
 
 Win32SettingsDialog::Win32SettingsDialog(AppContext& ctx, HWND owner, std::function<void()> onClosed)
-    : ctx_(ctx), onClosed_(std::move(onClosed)) {
+    : handlers_(ctx, *this), onClosed_(std::move(onClosed)) {
     RegisterWindowClass(DialogClass, ObjectWindowProc<Win32SettingsDialog>);
     const POINT corner{Px(L::ClientLeft, 96), Px(L::ClientTop, 96)};
     dpi_ = DpiAt(corner);
@@ -72,7 +72,7 @@ Win32SettingsDialog::Win32SettingsDialog(AppContext& ctx, HWND owner, std::funct
     createControls();
     applyDpi(DpiOf(window_));
     Win32EventPump::addDialog(window_);
-    settings::FillSettingsDialog(ctx_.state, *this);
+    handlers_.FillSettingsDialog();
 }
 
 Win32SettingsDialog::~Win32SettingsDialog() {
@@ -276,7 +276,7 @@ void Win32SettingsDialog::close() {
         return;
     }
     closing_ = true;
-    settings::CloseSettingsDialog(ctx_);
+    handlers_.CloseSettingsDialog();
     closed_ = true;
     ShowWindow(window_, SW_HIDE);
     Win32EventPump::removeDialog(window_);
@@ -303,11 +303,11 @@ LRESULT Win32SettingsDialog::handle(HWND window, UINT message, WPARAM wParam, LP
                 return 0;
             }
             if (id == ids::SettingsOk) {
-                settings::ApplySettings(ctx_, *this);
+                handlers_.ApplySettings();
             } else if (id == ids::SettingsCancel) {
-                settings::CancelSettings(*this);
+                handlers_.CancelSettings();
             } else if (id == ids::ClearAllButton) {
-                settings::ClearAllSlots(ctx_);
+                handlers_.ClearAllSlots();
             }
             return 0;
         }

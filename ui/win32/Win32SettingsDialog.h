@@ -55,7 +55,7 @@ class Win32SettingsDialog : public settings::Controls {
     bool optionSelected(int firstId, int count, std::int16_t index) const;
     void selectOption(int firstId, int count, std::int16_t index);
 
-    AppContext& ctx_;
+    SettingsDialogHandlers handlers_;
     std::function<void()> onClosed_;
     HWND window_ = nullptr;
     HFONT font_ = nullptr;
