@@ -182,21 +182,21 @@ PixelRect KeepOnScreen(PixelRect client, FrameMargins frame, PixelRect area) {
 void SettingsDialogHandlers::FillSettingsDialog() {
     const AppState& state = ctx_.state;
     controls_.selectSendMode(state.SendMode);
-    controls_.selectDisplaySize(static_cast<std::int16_t>(state.DisplayMode));
+    controls_.selectDisplaySize(state.DisplayMode);
     controls_.setCaptureChecked(state.CaptureEnabled);
     controls_.setRotationCountBoxText(RotationCountText(state.RotationCount));
 }
 
 void SettingsDialogHandlers::ApplySettings() {
     AppState& state = ctx_.state;
-    for (std::int16_t i = 0; i <= 1; ++i) {
-        if (controls_.sendModeSelected(i)) {
-            state.SendMode = static_cast<SendMethod>(i);
+    for (const SendMethod mode : {SendByPaste, SendByKeystrokes}) {
+        if (controls_.sendModeSelected(mode)) {
+            state.SendMode = mode;
         }
     }
-    for (std::int16_t i = 0; i <= 2; ++i) {
-        if (controls_.displaySizeSelected(i)) {
-            state.DisplayMode = static_cast<DisplaySize>(i);
+    for (const DisplaySize size : {DisplaySize::FiveRows, DisplaySize::ButtonsOnly, DisplaySize::TenRows}) {
+        if (controls_.displaySizeSelected(size)) {
+            state.DisplayMode = size;
         }
     }
     // Every time: a window the user dragged to another size returns to its preset.

@@ -51,16 +51,16 @@ PixelRect KeepOnScreen(PixelRect client, FrameMargins frame, PixelRect area);
 
 namespace settings {
 
-// The dialog's controls as its handlers see them. Send modes 0..1 (paste, typing), display sizes
-// 0..2.
+// The dialog's controls as its handlers see them: an option button for each send mode and display
+// size.
 class Controls {
   public:
     virtual ~Controls() = default;
-    virtual bool sendModeSelected(std::int16_t index) const = 0;
-    // Selects sendModeButton(index) and clears the other; an index out of range clears both.
-    virtual void selectSendMode(std::int16_t index) = 0;
-    virtual bool displaySizeSelected(std::int16_t index) const = 0;
-    virtual void selectDisplaySize(std::int16_t index) = 0;
+    virtual bool sendModeSelected(SendMethod mode) const = 0;
+    // Selects the mode's button and clears the other; a mode out of range clears both.
+    virtual void selectSendMode(SendMethod mode) = 0;
+    virtual bool displaySizeSelected(DisplaySize size) const = 0;
+    virtual void selectDisplaySize(DisplaySize size) = 0;
     // The capture check box is ticked.
     virtual bool captureChecked() const = 0;
     virtual void setCaptureChecked(bool checked) = 0;

@@ -114,18 +114,18 @@ TEST(KeepOnScreen, MovesTheLeastDistanceOntoTheArea) {
 class FakeControls : public settings::Controls {
   public:
     explicit FakeControls(fake::CallLog& log) : log_(log) {}
-    bool sendModeSelected(std::int16_t i) const override { return i == opt1; }
-    void selectSendMode(std::int16_t i) override { opt1 = i; }
-    bool displaySizeSelected(std::int16_t i) const override { return i == opt2; }
-    void selectDisplaySize(std::int16_t i) override { opt2 = i; }
+    bool sendModeSelected(SendMethod mode) const override { return mode == opt1; }
+    void selectSendMode(SendMethod mode) override { opt1 = mode; }
+    bool displaySizeSelected(DisplaySize size) const override { return static_cast<int>(size) == opt2; }
+    void selectDisplaySize(DisplaySize size) override { opt2 = static_cast<int>(size); }
     bool captureChecked() const override { return check == 1; }
     void setCaptureChecked(bool v) override { check = v ? 1 : 0; }
     std::u16string rotationCountBoxText() const override { return combo; }
     void setRotationCountBoxText(const std::u16string& t) override { combo = t; }
     void unload() override { log_.record("dialog.unload"); }
 
-    std::int16_t opt1 = -1;
-    std::int16_t opt2 = -1;
+    int opt1 = -1;
+    int opt2 = -1;
     std::int16_t check = -1;
     std::u16string combo = u"?";
 

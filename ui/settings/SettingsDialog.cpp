@@ -27,7 +27,7 @@ constexpr Qt::WindowFlags DialogFlags = Qt::Dialog | Qt::CustomizeWindowHint | Q
                                         Qt::WindowStaysOnTopHint;
 
 template <std::size_t N>
-void SelectOne(const std::array<QRadioButton*, N>& options, std::int16_t index) {
+void SelectOne(const std::array<QRadioButton*, N>& options, int index) {
     // Clearing every option of a group takes the group's exclusivity off for a moment.
     for (QRadioButton* option : options) {
         option->setAutoExclusive(false);
@@ -40,7 +40,7 @@ void SelectOne(const std::array<QRadioButton*, N>& options, std::int16_t index) 
 }
 
 template <std::size_t N>
-bool IsSelected(const std::array<QRadioButton*, N>& options, std::int16_t index) {
+bool IsSelected(const std::array<QRadioButton*, N>& options, int index) {
     return index >= 0 && static_cast<std::size_t>(index) < N &&
            options[static_cast<std::size_t>(index)]->isChecked();
 }
@@ -334,20 +334,20 @@ void SettingsDialog::connectHandlers() {
     });
 }
 
-bool SettingsDialog::sendModeSelected(std::int16_t index) const {
-    return IsSelected(sendModeButtons_, index);
+bool SettingsDialog::sendModeSelected(SendMethod mode) const {
+    return IsSelected(sendModeButtons_, mode);
 }
 
-void SettingsDialog::selectSendMode(std::int16_t index) {
-    SelectOne(sendModeButtons_, index);
+void SettingsDialog::selectSendMode(SendMethod mode) {
+    SelectOne(sendModeButtons_, mode);
 }
 
-bool SettingsDialog::displaySizeSelected(std::int16_t index) const {
-    return IsSelected(displaySizeButtons_, index);
+bool SettingsDialog::displaySizeSelected(DisplaySize size) const {
+    return IsSelected(displaySizeButtons_, static_cast<int>(size));
 }
 
-void SettingsDialog::selectDisplaySize(std::int16_t index) {
-    SelectOne(displaySizeButtons_, index);
+void SettingsDialog::selectDisplaySize(DisplaySize size) {
+    SelectOne(displaySizeButtons_, static_cast<int>(size));
 }
 
 bool SettingsDialog::captureChecked() const {

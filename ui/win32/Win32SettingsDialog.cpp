@@ -226,31 +226,31 @@ void Win32SettingsDialog::drawRotationLabel(const DRAWITEMSTRUCT& item) {
     SelectObject(item.hDC, old);
 }
 
-bool Win32SettingsDialog::optionSelected(int firstId, int count, std::int16_t index) const {
+bool Win32SettingsDialog::optionSelected(int firstId, int count, int index) const {
     return index >= 0 && index < count &&
            SendMessageW(control(firstId + index), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void Win32SettingsDialog::selectOption(int firstId, int count, std::int16_t index) {
+void Win32SettingsDialog::selectOption(int firstId, int count, int index) {
     for (int i = 0; i < count; ++i) {
         SendMessageW(control(firstId + i), BM_SETCHECK, i == index ? BST_CHECKED : BST_UNCHECKED, 0);
     }
 }
 
-bool Win32SettingsDialog::sendModeSelected(std::int16_t index) const {
-    return optionSelected(ids::SendModeOption, 2, index);
+bool Win32SettingsDialog::sendModeSelected(SendMethod mode) const {
+    return optionSelected(ids::SendModeOption, 2, mode);
 }
 
-void Win32SettingsDialog::selectSendMode(std::int16_t index) {
-    selectOption(ids::SendModeOption, 2, index);
+void Win32SettingsDialog::selectSendMode(SendMethod mode) {
+    selectOption(ids::SendModeOption, 2, mode);
 }
 
-bool Win32SettingsDialog::displaySizeSelected(std::int16_t index) const {
-    return optionSelected(ids::DisplayOption, 3, index);
+bool Win32SettingsDialog::displaySizeSelected(DisplaySize size) const {
+    return optionSelected(ids::DisplayOption, 3, static_cast<int>(size));
 }
 
-void Win32SettingsDialog::selectDisplaySize(std::int16_t index) {
-    selectOption(ids::DisplayOption, 3, index);
+void Win32SettingsDialog::selectDisplaySize(DisplaySize size) {
+    selectOption(ids::DisplayOption, 3, static_cast<int>(size));
 }
 
 bool Win32SettingsDialog::captureChecked() const {

@@ -35,10 +35,10 @@ class Win32SettingsDialog : public settings::Controls {
     void close();
 
     // settings::Controls
-    bool sendModeSelected(std::int16_t index) const override;
-    void selectSendMode(std::int16_t index) override;
-    bool displaySizeSelected(std::int16_t index) const override;
-    void selectDisplaySize(std::int16_t index) override;
+    bool sendModeSelected(SendMethod mode) const override;
+    void selectSendMode(SendMethod mode) override;
+    bool displaySizeSelected(DisplaySize size) const override;
+    void selectDisplaySize(DisplaySize size) override;
     bool captureChecked() const override;
     void setCaptureChecked(bool checked) override;
     std::u16string rotationCountBoxText() const override;
@@ -52,8 +52,8 @@ class Win32SettingsDialog : public settings::Controls {
     void applyDpi(int dpi);
     void placeRotationLabel();
     void drawRotationLabel(const DRAWITEMSTRUCT& item);
-    bool optionSelected(int firstId, int count, std::int16_t index) const;
-    void selectOption(int firstId, int count, std::int16_t index);
+    bool optionSelected(int firstId, int count, int index) const;
+    void selectOption(int firstId, int count, int index);
 
     SettingsDialogHandlers handlers_;
     std::function<void()> onClosed_;
