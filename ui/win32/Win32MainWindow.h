@@ -66,8 +66,6 @@ class Win32MainWindow : public MainWindowView, public SecondaryWindows {
     void reportKeyFailure(const std::string& why) override;
     void reportPastedInsteadOfTyped(const std::string& why) override;
     void reportClipboardFailure(const std::string& why) override;
-    // The notice of the last failure of a delivery while it is shown, else null.
-    HWND keyFailureNotice() const { return IsWindow(notice_) ? notice_ : nullptr; }
 
     // SecondaryWindows
     void unloadSlotMenu() override;
