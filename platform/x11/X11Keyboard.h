@@ -110,6 +110,10 @@ class X11Keyboard : public Keyboard {
     Status waitUntilSent() override;
 
     TypingStats lastTypingStats() const;
+    // Whether the keys sent before the last waitUntilSent had all come back from the session's XIM
+    // server to the target when it returned (false where none runs, or it or the target did not answer
+    // in time): an input method switched back on then composes none of them.
+    bool keysPassedInputMethod() const;
 
     // The keysym typing each character of text: Tab, Return for a carriage return and for a line feed
     // (many toolkits ignore the Linefeed key, and texts from Linux programs end their lines with a lone
