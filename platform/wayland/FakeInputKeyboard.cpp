@@ -317,12 +317,13 @@ Status FakeInputKeyboard::typeText(const std::u16string& text, const BetweenSlic
         }
     }
     if (saved) {
-        clipboard.clear();
+        // An empty clipboard is given back by the clearing alone.
+        Status restored = clipboard.clear();
         if (*saved) {
-            if (Status restored = clipboard.setText(saved->value()); !restored && status) {
-                status =
-                    Status::failure("the clipboard could not be given back its text: " + restored.error());
-            }
+            restored = clipboard.setText(saved->value());
+        }
+        if (!restored && status) {
+            status = Status::failure("the clipboard could not be given back its text: " + restored.error());
         }
     }
     return status;

@@ -96,7 +96,6 @@ class WaylandClipboard::Worker {
         bool hasText = false;
         std::u16string text;
         std::uint64_t foreignChanges = 0;
-        std::uint64_t reads = 0;
         std::uint64_t served = 0;
         int writesInFlight = 0;
         std::uint64_t confirmed[2] = {0,
@@ -311,14 +310,13 @@ class WaylandClipboard::Worker {
         }
     }
 
-    void settle(bool hasText, std::u16string text, bool foreign, bool read) {
+    void settle(bool hasText, std::u16string text, bool foreign) {
         {
             std::lock_guard lock(mutex);
             ++shared.generation;
             shared.hasText = hasText;
             shared.text = std::move(text);
             shared.foreignChanges += foreign ? 1 : 0;
-            shared.reads += read ? 1 : 0;
         }
         changed.notify_all();
     }
@@ -371,7 +369,7 @@ class WaylandClipboard::Worker {
                 std::lock_guard lock(mutex);
                 shared.clearedSerial = pendingClear_;
             }
-            settle(false, {}, false, false);
+            settle(false, {}, false);
             return;
         }
         if (const std::uint64_t serial = ourSerial(offer)) {
@@ -382,12 +380,12 @@ class WaylandClipboard::Worker {
             }
             std::u16string text;
             DecodeUtf8(bytes.value_or(std::string{}), text, Utf8Errors::Replace);
-            settle(bytes.has_value(), std::move(text), false, false);
+            settle(bytes.has_value(), std::move(text), false);
             return;
         }
         const auto type = textType(offer);
         if (!type) {
-            settle(false, {}, true, false);  // another client's data, no text in it
+            settle(false, {}, true);  // another client's data, no text in it
             return;
         }
         startRead(SelClipboard, offer, *type, [this](std::optional<std::string> bytes) {
@@ -396,7 +394,7 @@ class WaylandClipboard::Worker {
                 DecodeUtf8(*bytes, text, Utf8Errors::Replace);
             }
             // A failed read leaves no text to capture; the change is still another client's.
-            settle(bytes.has_value(), std::move(text), true, bytes.has_value());
+            settle(bytes.has_value(), std::move(text), true);
         });
     }
 
@@ -765,7 +763,7 @@ Status WaylandClipboard::setText(const std::u16string& text) {
 // Data-control does not say which client reads our text: any read after this counts as the paste.
 // A converted selection is not offered on the primary selection, which is the target's own.
 Status WaylandClipboard::offerForPaste(const std::u16string& text, WindowHandle, PasteKind kind) {
-    clear();
+    IgnoreFailure(clear(), "the text set next replaces whatever is left");
     if (Status set = setText(text); !set) {
         return set;
     }
@@ -820,17 +818,10 @@ Status WaylandClipboard::offerOnPrimary(const std::u16string& text) {
     return Status::success();
 }
 
-Status WaylandClipboard::restorePrimary() {
-    if (!worker_->primarySupported()) {
-        return Status::success();
+void WaylandClipboard::restorePrimary() {
+    if (worker_->primarySupported()) {
+        worker_->post([](Worker& w) { w.restorePrimary(); });
     }
-    worker_->post([](Worker& w) { w.restorePrimary(); });
-    return Status::success();
-}
-
-WaylandClipboard::Counters WaylandClipboard::counters() const {
-    std::lock_guard lock(worker_->mutex);
-    return Counters{worker_->shared.generation, worker_->shared.reads};
 }
 
 }  // namespace varnel
