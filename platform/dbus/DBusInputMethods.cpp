@@ -87,6 +87,15 @@ std::string NamedInputMethod() {
     return {};
 }
 
+// Whether XMODIFIERS names an XIM server, which windows reading keys through XIM (Xt programs such as
+// xterm, Tk) talk to.
+bool XimServerNamed() {
+    const std::string xim = Env("XMODIFIERS");
+    const auto at = xim.find("@im=");
+    return at != std::string::npos && at + 4 < xim.size() &&
+           xim.compare(at + 4, std::string::npos, "none") != 0;
+}
+
 // ibus's bus: IBUS_ADDRESS, or the address file ibus-daemon writes for this display.
 QString IBusAddress() {
     if (const std::string address = Env("IBUS_ADDRESS"); !address.empty()) {
@@ -362,7 +371,12 @@ Status DBusInputMethods::restore() {
     const auto suspended = impl_->suspended;
     impl_->suspended = Impl::Suspended::Nothing;
     const bool keysCameBack = impl_->keysCameBack && impl_->keysCameBack();
-    if (suspended == Impl::Suspended::Fcitx && impl_->focusedThroughXim) {
+    // fcitx5 says whether the window talks to it through XIM; ibus does not, so where its XIM server
+    // runs, a window whose keys the keyboard did not see come back (one that cannot be pinged, such as
+    // xterm) may be reading them through it.
+    const bool maybeThroughXim = (suspended == Impl::Suspended::Fcitx && impl_->focusedThroughXim) ||
+                                 (suspended == Impl::Suspended::IBus && XimServerNamed());
+    if (maybeThroughXim) {
         if (!keysCameBack) {
             std::this_thread::sleep_for(InFlightXimKeysBound);
         }
