@@ -6,9 +6,9 @@
 #include <string_view>
 #include <utility>
 
+#include "base/Result.h"
 #include "base/Utf8.h"
 #include "platform/Codepage.h"
-#include "base/Result.h"
 #include "slotfile/SlotFileDecoding.h"
 
 namespace varnel {
