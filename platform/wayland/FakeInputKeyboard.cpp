@@ -317,12 +317,9 @@ Status FakeInputKeyboard::typeText(const std::u16string& text, const BetweenSlic
         }
     }
     if (saved) {
-        clipboard.clear();
-        if (*saved) {
-            if (Status restored = clipboard.setText(saved->value()); !restored && status) {
-                status =
-                    Status::failure("the clipboard could not be given back its text: " + restored.error());
-            }
+        const Status restored = *saved ? clipboard.setText(saved->value()) : clipboard.clear();
+        if (!restored && status) {
+            status = Status::failure("the clipboard could not be given back its text: " + restored.error());
         }
     }
     return status;

@@ -15,6 +15,7 @@
 
 #include "platform/Clipboard.h"
 #include "platform/EventPump.h"
+#include "platform/wayland/XWaylandClipboardProbe.h"
 
 namespace varnel {
 
@@ -59,11 +60,16 @@ class WaylandClipboard : public Clipboard {
     WaylandClipboard(Key, EventPump& pump, std::unique_ptr<Worker> worker);
 
   private:
+    // Where an X11 window on XWayland is active: waits (bounded) until X11's CLIPBOARD offers our
+    // latest text, which KWin passes on only a moment after the Wayland clipboard took it.
+    Status waitUntilOfferedOnX11();
+
     EventPump& pump_;
     std::unique_ptr<Worker> worker_;
     std::uint64_t foreignBaseline_ = 0;
     std::uint64_t servedBaseline_ = 0;
     bool primaryOffered_ = false;  // the paste under way put its text on the primary selection too
+    std::unique_ptr<wayland::XWaylandClipboardProbe> xwayland_;  // opened at the first paste
 };
 
 }  // namespace varnel
