@@ -320,7 +320,11 @@ int main(int argc, char** argv) {
         }
         windows = std::move(x11Windows);
         keyboard = varnel::X11Keyboard::open(&why);
-        inputMethods = std::make_unique<varnel::DBusInputMethods>();
+        // Whether the keys of a typing came back through the XIM server, asked of the keyboard in use.
+        inputMethods = std::make_unique<varnel::DBusInputMethods>([&keyboard] {
+            const auto* x11 = dynamic_cast<const varnel::X11Keyboard*>(keyboard.get());
+            return x11 != nullptr && x11->keysPassedInputMethod();
+        });
         if (!keyboard) {
             std::fprintf(stderr, "varnel: keyboard: %s; slots cannot be sent\n", why.c_str());
         }

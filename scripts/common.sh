@@ -15,7 +15,7 @@ WAYLAND_TEST_PACKAGES="sway weston wl-clipboard qt6-wayland kwin-wayland dbus-da
 GNOME_TEST_PACKAGES="gnome-shell xdg-desktop-portal xwayland dbus-x11 python3-gi gir1.2-gtk-3.0 qt6-wayland nodejs"
 # Keystroke sends with a Japanese input method switched on in the target (scripts/test-ime.sh):
 # fcitx5 and ibus with mozc, GTK3 targets through their input method modules, Tk through XIM.
-IME_TEST_PACKAGES="dbus-daemon fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 ibus ibus-mozc ibus-gtk3 python3-gi gir1.2-gtk-3.0"
+IME_TEST_PACKAGES="dbus-daemon fcitx5 fcitx5-mozc fcitx5-frontend-gtk3 fcitx5-frontend-qt6 ibus ibus-mozc ibus-gtk3 python3-gi gir1.2-gtk-3.0"
 PACKAGE_PACKAGES="dpkg-dev file"
 PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream"
 # The other window managers the end-to-end tests run under (scripts/test-window-managers.sh), and a

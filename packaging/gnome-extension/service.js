@@ -78,6 +78,11 @@ const KnownCallersLimit = 128;
 // Clipboard content that holds no text, for ClearClipboard.
 const EmptyMimeType = 'application/x-varnel-empty';
 
+// The answer to a call that disable() cut short.
+function refuseStopped(invocation) {
+    invocation.return_dbus_error('org.freedesktop.DBus.Error.Failed', 'the service has stopped');
+}
+
 class VarnelShellService {
     constructor() {
         this._ownUid = new Gio.Credentials().get_unix_user();
@@ -90,10 +95,12 @@ class VarnelShellService {
         this._keyboard = null;
         this._exported = null;
         this._nameId = 0;
-        this._timeouts = new Set();  // the main loop sources of calls still under way
+        this._timeouts = new Map();  // the main loop sources of calls still under way -> their calls
+        this._stopping = null;       // cancels the lookups of callers on disable()
     }
 
     enable() {
+        this._stopping = new Gio.Cancellable();
         this._clipboard = St.Clipboard.get_default();
         // The chords' keyboard, made at once: a seat without any keyboard (a headless shell) gives no
         // window the keyboard focus, and a window without it takes no text from the input method.
@@ -115,9 +122,15 @@ class VarnelShellService {
             Gio.BusNameOwnerFlags.NONE, null, null);
     }
 
+    // Calls still under way are answered at once, and those waiting for the caller's credentials
+    // when they arrive; none of them acts any more (the shell disables extensions as it locks).
     disable() {
-        for (const id of this._timeouts)
+        this._stopping?.cancel();
+        this._stopping = null;
+        for (const [id, invocation] of this._timeouts) {
             GLib.source_remove(id);
+            refuseStopped(invocation);
+        }
         this._timeouts.clear();
         if (this._nameId !== 0)
             Gio.bus_unown_name(this._nameId);
@@ -138,15 +151,16 @@ class VarnelShellService {
         this._clipboard = null;
     }
 
-    // Runs step every intervalMs until it returns false; disable() stops it.
-    _repeat(intervalMs, step) {
+    // Runs step every intervalMs, for the call invocation, until it returns false; disable() stops it
+    // and answers the call.
+    _repeat(invocation, intervalMs, step) {
         const id = GLib.timeout_add(GLib.PRIORITY_DEFAULT, intervalMs, () => {
             if (step())
                 return GLib.SOURCE_CONTINUE;
             this._timeouts.delete(id);
             return GLib.SOURCE_REMOVE;
         });
-        this._timeouts.add(id);
+        this._timeouts.set(id, invocation);
     }
 
     _connect(object, signal, handler) {
@@ -209,9 +223,14 @@ class VarnelShellService {
             this._answer(invocation, known, handler);
             return;
         }
+        const stopping = this._stopping;
         Gio.DBus.session.call('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
             'GetConnectionCredentials', new GLib.Variant('(s)', [sender]), new GLib.VariantType('(a{sv})'),
-            Gio.DBusCallFlags.NONE, CredentialsBoundMs, null, (connection, result) => {
+            Gio.DBusCallFlags.NONE, CredentialsBoundMs, stopping, (connection, result) => {
+                if (stopping.is_cancelled()) {
+                    refuseStopped(invocation);
+                    return;
+                }
                 let caller = {uid: -1, pid: 0};
                 try {
                     const [credentials] = connection.call_finish(result).recursiveUnpack();
@@ -320,7 +339,7 @@ class VarnelShellService {
     // done(false) when it has not within the bound. A window gets that focus only once it has enabled
     // its text input, just after it got the keyboard focus; a window without one (an X11 window)
     // never gets it.
-    _whenInputFocused(done) {
+    _whenInputFocused(invocation, done) {
         const started = GLib.get_monotonic_time();
         const check = () => {
             if (this._inputFocused())
@@ -332,12 +351,13 @@ class VarnelShellService {
             return false;
         };
         if (check())
-            this._repeat(InputFocusPollMs, check);
+            this._repeat(invocation, InputFocusPollMs, check);
     }
 
     TextInputReadyAsync(_params, invocation) {
         this._fromUser(invocation, () => {
-            this._whenInputFocused(ready => invocation.return_value(new GLib.Variant('(b)', [ready])));
+            this._whenInputFocused(invocation,
+                ready => invocation.return_value(new GLib.Variant('(b)', [ready])));
             return undefined;
         });
     }
@@ -346,7 +366,7 @@ class VarnelShellService {
     // the caller is told.
     CommitTextAsync([text], invocation) {
         this._fromUser(invocation, () => {
-            this._whenInputFocused(ready => {
+            this._whenInputFocused(invocation, ready => {
                 if (ready) {
                     Main.inputMethod.commit(text);
                     invocation.return_value(new GLib.Variant('()', []));
@@ -381,7 +401,7 @@ class VarnelShellService {
                 invocation.return_value(new GLib.Variant('()', []));
                 return false;
             };
-            this._repeat(ChordStepMs, next);
+            this._repeat(invocation, ChordStepMs, next);
             return undefined;
         });
     }

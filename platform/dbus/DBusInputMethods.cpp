@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace varnel {
 
@@ -26,9 +27,12 @@ constexpr auto FocusBound = 300ms;
 // A toolkit's input method module passes each key it has read on to the input method and inserts the
 // character when that answers; keys still on that way when the input method is switched back on would
 // be composed: they are given this long to get there first. Through XIM every key makes a round trip
-// between the window and the input method, and a typing's keys take far longer to get through.
+// between the window and the input method, and a typing's keys take far longer to get through: unless
+// the keyboard has seen them all come back, they are given the longer time.
 constexpr auto InFlightKeysBound = 100ms;
 constexpr auto InFlightXimKeysBound = 1500ms;
+// How long fcitx5 is asked, after switching back, until it reads back as it was before.
+constexpr auto RestoredBound = 300ms;
 
 constexpr auto FcitxService = "org.fcitx.Fcitx5";
 constexpr auto FcitxPath = "/controller";
@@ -153,7 +157,10 @@ QString EngineName(QVariant description) {
 }  // namespace
 
 struct DBusInputMethods::Impl {
+    explicit Impl(std::function<bool()> keysCameBack) : keysCameBack(std::move(keysCameBack)) {}
+
     enum class Suspended { Nothing, Fcitx, IBus };
+    std::function<bool()> keysCameBack;  // may be empty: then nobody knows
     Suspended suspended = Suspended::Nothing;
     QString previous;                // the input method or engine that was on
     bool focusedThroughXim = false;  // the window typed into talks to fcitx5 through XIM
@@ -207,12 +214,11 @@ struct DBusInputMethods::Impl {
         if (state.value() != Active) {
             return Result<bool>::success(false);
         }
-        const auto current = Call(bus, fcitx5(), QString::fromLatin1(FcitxPath),
-                                  QString::fromLatin1(FcitxInterface), QStringLiteral("CurrentInputMethod"));
-        if (!current || current.value().isEmpty()) {
-            return Result<bool>::failure(current ? "fcitx5 CurrentInputMethod: no answer" : current.error());
+        const Result<QString> current = fcitxInputMethod(bus);
+        if (!current) {
+            return Result<bool>::failure(current.error());
         }
-        previous = current.value().front().toString();
+        previous = current.value();
         focusedThroughXim = fcitxFocusIsXim(bus);
         suspended = Suspended::Fcitx;  // from here on restore() puts it back, whatever happens next
         const auto off = Call(bus, fcitx5(), QString::fromLatin1(FcitxPath),
@@ -222,6 +228,16 @@ struct DBusInputMethods::Impl {
             return Result<bool>::failure(!off ? off.error() : "fcitx5 stayed active");
         }
         return Result<bool>::success(true);
+    }
+
+    Result<QString> fcitxInputMethod(const QDBusConnection& bus) const {
+        const auto current = Call(bus, fcitx5(), QString::fromLatin1(FcitxPath),
+                                  QString::fromLatin1(FcitxInterface), QStringLiteral("CurrentInputMethod"));
+        if (!current || current.value().isEmpty()) {
+            return Result<QString>::failure(current ? "fcitx5 CurrentInputMethod: no answer"
+                                                    : current.error());
+        }
+        return Result<QString>::success(current.value().front().toString());
     }
 
     Status restoreFcitx(const QDBusConnection& bus) {
@@ -237,7 +253,19 @@ struct DBusInputMethods::Impl {
             !im) {
             return Status::failure(im.error());
         }
-        return Status::success();
+        // The switch is read back: on, with the input method that was on before.
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            const Result<int> state = fcitxState(bus);
+            const Result<QString> im = fcitxInputMethod(bus);
+            if (state && state.value() == Active && im && im.value() == previous) {
+                return Status::success();
+            }
+            if (std::chrono::steady_clock::now() - start >= RestoredBound) {
+                return Status::failure("fcitx5 did not switch back to " + previous.toStdString());
+            }
+            std::this_thread::sleep_for(10ms);
+        }
     }
 
     Result<QString> ibusEngine(const QDBusConnection& bus) const {
@@ -308,7 +336,8 @@ struct DBusInputMethods::Impl {
     }
 };
 
-DBusInputMethods::DBusInputMethods() : impl_(std::make_unique<Impl>()) {}
+DBusInputMethods::DBusInputMethods(std::function<bool()> keysCameBack)
+    : impl_(std::make_unique<Impl>(std::move(keysCameBack))) {}
 
 DBusInputMethods::~DBusInputMethods() = default;
 
@@ -332,8 +361,11 @@ Result<bool> DBusInputMethods::suspend() {
 Status DBusInputMethods::restore() {
     const auto suspended = impl_->suspended;
     impl_->suspended = Impl::Suspended::Nothing;
+    const bool keysCameBack = impl_->keysCameBack && impl_->keysCameBack();
     if (suspended == Impl::Suspended::Fcitx && impl_->focusedThroughXim) {
-        std::this_thread::sleep_for(InFlightXimKeysBound);
+        if (!keysCameBack) {
+            std::this_thread::sleep_for(InFlightXimKeysBound);
+        }
     } else if (suspended != Impl::Suspended::Nothing) {
         std::this_thread::sleep_for(InFlightKeysBound);
     }

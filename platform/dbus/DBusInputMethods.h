@@ -2,6 +2,7 @@
 // the session bus, acting on the focused input context) and ibus (its own bus, global engine).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,7 +12,10 @@ namespace varnel {
 
 class DBusInputMethods : public InputMethodControl {
   public:
-    DBusInputMethods();
+    // keysCameBack, when given, tells whether the keys of the typing just ended have all come back to
+    // the window from the session's XIM server (the keyboard waited for them); where it cannot say so,
+    // keys still on that way are given a fixed time before the input method is switched back on.
+    explicit DBusInputMethods(std::function<bool()> keysCameBack = {});
     ~DBusInputMethods() override;
 
     Result<bool> suspend() override;

@@ -68,7 +68,7 @@ class X11Clipboard : public Clipboard {
     };
     Counters counters() const;
 
-    class Worker;  // defined in the implementation
+    class Worker;  // defined in X11ClipboardWorker.h
     class Key {    // only open() constructs
         friend class X11Clipboard;
         Key() = default;

@@ -12,6 +12,8 @@
 
 #include "platform/x11/X11Errors.h"
 
+static_assert(varnel::X11PingAnswerMask == (StructureNotifyMask | SubstructureNotifyMask));
+
 namespace varnel {
 
 namespace {

@@ -36,6 +36,11 @@ struct X11ConnectionCloser {
 };
 using HeldX11Connection = std::unique_ptr<_XDisplay, X11ConnectionCloser>;
 
+// The root window's event mask that hears every client's answer to a _NET_WM_PING: GTK and Tk send it
+// on to the clients that select substructure events there, Qt to those that select structure events
+// (StructureNotifyMask | SubstructureNotifyMask, without Xlib's header).
+constexpr long X11PingAnswerMask = (1L << 17) | (1L << 19);
+
 // Whether the window lists _NET_WM_PING among its WM_PROTOCOLS. Only such a client may be pinged: an Xt
 // program such as xterm takes any WM_PROTOCOLS message for a close request.
 bool X11WindowAnnouncesPing(_XDisplay* display, unsigned long window);

@@ -110,6 +110,10 @@ class X11Keyboard : public Keyboard {
     Status waitUntilSent() override;
 
     TypingStats lastTypingStats() const;
+    // Whether the keys sent before the last waitUntilSent had all come back from the session's XIM
+    // server to the target when it returned (false where none runs, or it or the target did not answer
+    // in time): an input method switched back on then composes none of them.
+    bool keysPassedInputMethod() const;
     // Spare keycodes emptied (and Caps Lock switched back on) when the keyboard opened, from the record
     // a killed typing left behind.
     int repairedKeycodes() const;

@@ -197,7 +197,7 @@ struct X11WindowSystem::Impl {
                    event.xclient.data.l[1] == serial &&
                    static_cast<Window>(event.xclient.data.l[2]) == window;
         };
-        XSelectInput(display, root, PropertyChangeMask | SubstructureNotifyMask);  // answers come to the root
+        XSelectInput(display, root, PropertyChangeMask | X11PingAnswerMask);  // answers come to the root
         sendClientMessage(window, NoEventMask, window, wmProtocols, static_cast<long>(netWmPing), serial,
                           static_cast<long>(window));
         bool answered = false;
@@ -207,7 +207,7 @@ struct X11WindowSystem::Impl {
             while (XCheckTypedWindowEvent(display, root, ClientMessage, &event)) {
                 answered = answered || isAnswer(event);
             }
-            while (XCheckWindowEvent(display, root, SubstructureNotifyMask, &event)) {
+            while (XCheckWindowEvent(display, root, X11PingAnswerMask, &event)) {
             }
         };
         for (;;) {

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# Runs a command under a private Xvfb + openbox with an input method (fcitx5 or ibus, with mozc) and
-# its own session bus. mozc refuses to run as root and ibus's clients refuse a daemon of another
+# Runs a command under a private Xvfb + openbox with an input method (fcitx5 or ibus, with mozc, or
+# none at all) and its own session bus. mozc refuses to run as root and ibus's clients refuse a daemon of another
 # user, so the bus, the input method and the command all run as an unprivileged user made for the
 # tests. The bus has no service directories: nothing can be started on it behind the test's back.
 # It has a desktop session bus's limits, not dbus-daemon's built-in ones: those let a connection wait
 # for 128 answers at most, and fcitx5's GTK module, which asks fcitx5 about every key event without
 # waiting, has far more in flight during a long typing; the bus refuses the rest with an error, which
 # the module takes for "not handled" and types at once, ahead of the keys still at fcitx5.
-# Usage: run-with-ime.sh fcitx5|ibus COMMAND...
+# The Qt target window named in VARNEL_IME_QT_TARGET is copied with the test.
+# Usage: run-with-ime.sh fcitx5|ibus|none COMMAND...
 set -euo pipefail
 im=$1
 shift
-for tool in Xvfb openbox dbus-daemon "$im"; do
+tools=(Xvfb openbox dbus-daemon)
+[ "$im" = none ] || tools+=("$im")
+for tool in "${tools[@]}"; do
     command -v "$tool" >/dev/null || { echo "$tool is not installed: skipped" >&2; exit 77; }
 done
 run=$(mktemp -d /tmp/varnel-ime.XXXXXX)
@@ -31,9 +34,10 @@ if [ "$(id -u)" -eq 0 ]; then
     # That user may not reach the build (root's home is closed): the test and its target windows are
     # run from copies.
     mkdir "$run/bin"
-    cp "$1" "$(dirname "${BASH_SOURCE[0]}")"/*_target.* "$run/bin/"
+    cp "$1" "$(dirname "${BASH_SOURCE[0]}")"/*_target.* ${VARNEL_IME_QT_TARGET:+"$VARNEL_IME_QT_TARGET"} "$run/bin/"
     chmod -R a+rX "$run/bin"
     export VARNEL_IME_TEST_DIR=$run/bin
+    [ -z "${VARNEL_IME_QT_TARGET:-}" ] || export VARNEL_IME_QT_TARGET=$run/bin/${VARNEL_IME_QT_TARGET##*/}
     set -- "$run/bin/$(basename "$1")" "${@:2}"
 fi
 chmod 755 "$run"
@@ -88,6 +92,10 @@ ibus)
     [ ${#as_user[@]} -eq 0 ] || chown -R "$user:" "$run/home"
     "${as_user[@]}" ibus-daemon --xim --panel=disable --emoji-extension=disable >"$run/im.log" 2>&1 &
     pids+=($!)
+    ;;
+none)
+    unset XMODIFIERS GTK_IM_MODULE QT_IM_MODULE
+    : >"$run/im.log"
     ;;
 esac
 export VARNEL_IME=$im VARNEL_IME_LOG=$run/im.log
