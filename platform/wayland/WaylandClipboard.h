@@ -35,7 +35,8 @@ class WaylandClipboard : public Clipboard {
     Status setText(const std::u16string& text) override;
     // The data-control protocol does not say which client asks for our text, so any request made
     // after the paste key counts as the target's (a clipboard manager's read of the new text, made
-    // before the key, no longer does).
+    // before the key, no longer does). Where an X11 window on XWayland is active, it returns once X11's
+    // CLIPBOARD offers the text too (or fails when it does not within a bound).
     Status offerForPaste(const std::u16string& text, WindowHandle target, PasteKind kind) override;
     Status waitUntilPasted(std::chrono::milliseconds bound) override;
     void endPaste() override;
