@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "editing/ConvertText.h"
+#include "text/ConvertText.h"
 
 namespace varnel {
 namespace {

@@ -7,7 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/SharedText.h"
+#include "base/SharedText.h"
+#include "base/Slots.h"
 #include "platform/WindowSystem.h"
 
 namespace varnel {
@@ -24,9 +25,6 @@ enum class DisplaySize : std::int16_t {
     ButtonsOnly = 1,
     TenRows = 2,
 };
-
-constexpr std::int16_t FirstSlot = 1;
-constexpr std::int16_t LastSlot = 10;
 
 // Process-wide settings and trackers. LoadMainWindow gives them their start values.
 struct AppState {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "slotfile/SlotFileStep.h"
+#include "core/SlotFileStep.h"
 
 namespace varnel {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "editing/ConvertText.h"
+#include "text/ConvertText.h"
 
 namespace varnel {
 

@@ -25,7 +25,7 @@
 #include <string>
 
 #include "core/AppContext.h"
-#include "editing/ConvertText.h"
+#include "text/ConvertText.h"
 
 namespace varnel {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "editing/ConvertText.h"
+#include "text/ConvertText.h"
 
 namespace varnel {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/Utf16.h"
-#include "editing/ConvertText.h"
+#include "base/Utf16.h"
+#include "text/ConvertText.h"
 
 namespace {
 

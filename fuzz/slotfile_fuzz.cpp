@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "core/AppWindows.h"
-#include "platform/NativeServices.h"
+#include "platform/native/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/Result.h"
-#include "platform/SharedText.h"
+#include "base/Result.h"
+#include "base/SharedText.h"
 #include "platform/WindowSystem.h"
 
 namespace varnel {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Result.h"
+#include "base/Result.h"
 
 namespace varnel {
 

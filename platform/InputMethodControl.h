@@ -4,7 +4,7 @@
 // "あbc" or stays in an open composition. Typing is exact only while it is off.
 #pragma once
 
-#include "platform/Result.h"
+#include "base/Result.h"
 
 namespace varnel {
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/Result.h"
+#include "base/Result.h"
 
 namespace varnel {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/Result.h"
+#include "base/Result.h"
 
 namespace varnel {
 

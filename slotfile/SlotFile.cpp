@@ -4,7 +4,7 @@
 #include <array>
 #include <memory>
 
-#include "core/AppState.h"
+#include "base/Slots.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFileDecoding.h"
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "core/AppWindows.h"
+#include "base/Result.h"
+#include "base/Slots.h"
 #include "platform/Codepage.h"
 #include "platform/Files.h"
-#include "platform/Result.h"
 
 namespace varnel {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/Utf8.h"
+#include "base/Utf8.h"
 
 namespace varnel {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/Utf8.h"
+#include "base/Result.h"
+#include "base/Utf8.h"
 #include "platform/Codepage.h"
-#include "platform/Result.h"
 
 namespace varnel {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Result.h"
+#include "base/Result.h"
 
 namespace varnel::gnome {
 

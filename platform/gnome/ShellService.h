@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "platform/Result.h"
+#include "base/Result.h"
 
 namespace varnel::gnome {
 

@@ -2,8 +2,8 @@
 
 #include <xkbcommon/xkbcommon.h>
 
-#include "core/Utf16.h"
-#include "platform/x11/X11Keyboard.h"
+#include "base/Utf16.h"
+#include "platform/keysyms/Keysyms.h"
 
 namespace varnel::wayland {
 
@@ -107,7 +107,7 @@ const KeyStroke* LayoutKeys::strokeFor(std::uint32_t keysym) const {
 
 std::vector<TypingRun> PlanTyping(const std::u16string& text, const LayoutKeys& layout) {
     // One keysym per code point, in the order of the code points.
-    const std::vector<std::uint32_t> keysyms = X11Keyboard::keysymsFor(text);
+    const std::vector<std::uint32_t> keysyms = KeysymsFor(text);
     std::vector<TypingRun> runs;
     std::size_t next = 0;
     for (std::size_t i = 0; i < text.size() && next < keysyms.size(); ++next) {

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/Utf8.h"
+#include "base/Utf8.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "wlr-data-control-unstable-v1-client.h"
 

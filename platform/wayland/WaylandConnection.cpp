@@ -1,6 +1,6 @@
 #include "platform/wayland/WaylandConnection.h"
 
-#include "core/Utf8.h"
+#include "base/Utf8.h"
 
 #include <poll.h>
 #include <wayland-client.h>

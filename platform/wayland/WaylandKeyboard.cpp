@@ -13,8 +13,8 @@
 #include <map>
 #include <vector>
 
+#include "platform/keysyms/Keysyms.h"
 #include "platform/wayland/WaylandConnection.h"
-#include "platform/x11/X11Keyboard.h"
 #include "virtual-keyboard-unstable-v1-client.h"
 
 namespace varnel {
@@ -216,7 +216,7 @@ Status WaylandKeyboard::typeText(const std::u16string& text, const BetweenSlices
     if (impl_->broken()) {
         return Status::failure(wayland::ConnectionError(impl_->display));
     }
-    const std::vector<std::uint32_t> keysyms = X11Keyboard::keysymsFor(text);
+    const std::vector<std::uint32_t> keysyms = KeysymsFor(text);
     std::size_t start = 0;
     while (start < keysyms.size()) {
         // The longest run from `start` whose distinct characters fit on one keymap.

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <vector>
 
-#include "core/Utf16.h"
+#include "base/Utf16.h"
 #include "platform/win32/Win32Support.h"
 #include "platform/win32/Win32Windows.h"
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "core/Utf8.h"
+#include "base/Utf8.h"
 
 namespace varnel {
 

@@ -1,6 +1,6 @@
 #include "platform/x11/X11ClipboardWorker.h"
 
-#include "core/Utf8.h"
+#include "base/Utf8.h"
 
 #include <algorithm>
 #include <string_view>

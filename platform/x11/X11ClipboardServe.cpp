@@ -1,7 +1,7 @@
 #include "platform/x11/X11ClipboardWorker.h"
 
-#include "core/Utf16.h"
-#include "core/Utf8.h"
+#include "base/Utf16.h"
+#include "base/Utf8.h"
 
 #include <algorithm>
 #include <string_view>

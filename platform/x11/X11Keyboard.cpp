@@ -2,19 +2,11 @@
 
 #include <algorithm>
 
-#include "core/Utf16.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11KeyboardConnection.h"
 #include "platform/x11/X11KeyboardJournal.h"
 
 namespace varnel {
-
-namespace {
-
-constexpr std::uint32_t UnicodeKeysymBase = 0x1000000;
-constexpr std::uint32_t ReplacementCharacter = 0xFFFD;
-
-}  // namespace
 
 X11Keyboard::X11Keyboard(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 X11Keyboard::~X11Keyboard() = default;
@@ -65,26 +57,6 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
     }
     impl->repaired = x11keyboard::repairLeftovers(*impl);
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
-}
-
-std::vector<std::uint32_t> X11Keyboard::keysymsFor(const std::u16string& text) {
-    std::vector<std::uint32_t> keysyms;
-    keysyms.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const CodePointAt at = DecodeUtf16At(text, i);
-        i += at.units;
-        const std::uint32_t c = IsSurrogate(at.cp) ? ReplacementCharacter : at.cp;
-        if (c == u'\t') {
-            keysyms.push_back(XK_Tab);
-        } else if (c == u'\r' || c == u'\n') {
-            keysyms.push_back(XK_Return);
-        } else if ((c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF)) {
-            keysyms.push_back(c);
-        } else {
-            keysyms.push_back(UnicodeKeysymBase + c);
-        }
-    }
-    return keysyms;
 }
 
 X11Keyboard::KeycodeRange X11Keyboard::coreKeycodeRange(int minKeycode, int maxKeycode) {

@@ -118,12 +118,6 @@ class X11Keyboard : public Keyboard {
     // a killed typing left behind.
     int repairedKeycodes() const;
 
-    // The keysym typing each character of text: Tab, Return for a carriage return and for a line feed
-    // (many toolkits ignore the Linefeed key, and texts from Linux programs end their lines with a lone
-    // line feed), Latin-1 keysyms for printable Latin-1, Unicode keysyms (0x1000000 + code point) for
-    // everything else. Surrogate pairs are decoded; an unpaired surrogate becomes U+FFFD.
-    static std::vector<std::uint32_t> keysymsFor(const std::u16string& text);
-
     // The keycodes typing reads and remaps, from the range the keyboard reports: the core protocol
     // carries keycodes 8 to 255 only (a server may report more, as XWayland does, and refuses any above
     // 255 in a mapping change). first > last when the range holds none.

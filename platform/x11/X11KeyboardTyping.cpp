@@ -2,6 +2,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/keysyms/Keysyms.h"
 #include "platform/x11/X11KeyboardConnection.h"
 #include "platform/x11/X11KeyboardJournal.h"
 #include "platform/x11/X11KeyboardSpareKeys.h"
@@ -262,7 +263,7 @@ bool needsRemaps(const TypingPlan& plan) {
 
 Result<TypingPlan> planTyping(Connection& keyboard, const std::u16string& text) {
     TypingPlan plan;
-    plan.keysyms = X11Keyboard::keysymsFor(text);
+    plan.keysyms = KeysymsFor(text);
     Result<Keymap> current = keyboard.readKeymap();
     if (!current) {
         return Result<TypingPlan>::failure(current.error());

@@ -26,9 +26,9 @@
 
 #include "capture/CaptureTick.h"
 #include "delivery/Delivery.h"
-#include "editing/ConvertText.h"
 #include "fakes/FakePlatform.h"
 #include "platform/gnome/GnomeShell.h"
+#include "text/ConvertText.h"
 
 extern char** environ;
 

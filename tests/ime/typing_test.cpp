@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "core/Utf8.h"
+#include "base/Utf8.h"
 #include "delivery/Delivery.h"
 #include "platform/dbus/DBusInputMethods.h"
 #include "platform/x11/X11Keyboard.h"

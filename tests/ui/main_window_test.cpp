@@ -8,7 +8,7 @@
 #include "core/Geometry.h"
 #include "fakes/FakePlatform.h"
 #include "platform/qt/QtServices.h"
-#include "ui/main/Layout.h"
+#include "ui/layout/MainLayout.h"
 #include "ui/main/MainWindow.h"
 
 using namespace varnel;

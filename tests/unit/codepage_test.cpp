@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/NativeServices.h"
+#include "platform/native/NativeServices.h"
 
 namespace varnel {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Utf16.h"
-#include "editing/ConvertText.h"
+#include "base/Utf16.h"
+#include "text/ConvertText.h"
 
 namespace varnel {
 namespace {

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "base/Utf16.h"
+#include "core/SlotFileStep.h"
 #include "core/Startup.h"
-#include "core/Utf16.h"
 #include "fakes/FakePlatform.h"
-#include "platform/NativeServices.h"
+#include "platform/native/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
-#include "slotfile/SlotFileStep.h"
 
 namespace varnel {
 namespace {

@@ -20,10 +20,9 @@
 
 #include <wayland-client.h>
 
+#include "base/Utf8.h"
 #include "capture/CaptureTick.h"
-#include "core/Utf8.h"
 #include "delivery/Delivery.h"
-#include "editing/ConvertText.h"
 #include "fake-input-client.h"
 #include "fakes/FakePlatform.h"
 #include "platform/wayland/FakeInputKeyboard.h"
@@ -32,6 +31,7 @@
 #include "platform/wayland/WaylandKeyboard.h"
 #include "platform/wayland/WaylandWindowSystem.h"
 #include "platform/x11/X11Keyboard.h"
+#include "text/ConvertText.h"
 #include "wlr-data-control-unstable-v1-client.h"
 
 extern char** environ;

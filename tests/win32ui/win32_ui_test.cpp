@@ -11,7 +11,7 @@
 #include "fakes/FakePlatform.h"
 #include "platform/win32/Win32EventPump.h"
 #include "platform/win32/Win32WindowSystem.h"
-#include "ui/main/Layout.h"
+#include "ui/layout/MainLayout.h"
 #include "ui/win32/ControlIds.h"
 #include "ui/win32/Win32MainWindow.h"
 #include "ui/win32/Win32Ui.h"

@@ -19,7 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/Utf8.h"
+#include "base/Utf8.h"
+#include "platform/keysyms/Keysyms.h"
 #include "platform/x11/X11Keyboard.h"
 
 // Last: Xlib defines macros (Status, Bool, None) that clash with the code above.
@@ -393,7 +394,7 @@ TEST(KeysymsFor, MapsEveryCharacterToTheKeysymThatTypesIt) {
     const std::vector<std::uint32_t> expected{
         0xFF09,    0xFF0D,    0xFF0D,    0x20,      0x7E,      0x100007F, 0xA0, 0xFF,     0x1003042,
         0x100FF71, 0x101F600, 0x100FFFD, 0x100FFFD, 0x100FFFD, 0x100FFFD, 0x41, 0x100FFFD};
-    EXPECT_EQ(X11Keyboard::keysymsFor(text), expected);
+    EXPECT_EQ(KeysymsFor(text), expected);
 }
 
 TEST(CoreKeycodeRange, KeepsToTheKeycodesACoreMappingChangeAccepts) {

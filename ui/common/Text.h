@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/common/TextPart.h"
+#include "ui/layout/TextPart.h"
 
 namespace varnel {
 

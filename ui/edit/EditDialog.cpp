@@ -3,11 +3,11 @@
 #include <QCloseEvent>
 #include <QTextDocument>
 
-#include "ui/common/EditLayout.h"
 #include "ui/common/FocusFrame.h"
 #include "ui/common/Text.h"
 #include "ui/common/WindowIcon.h"
 #include "ui/common/WindowRole.h"
+#include "ui/layout/EditLayout.h"
 
 namespace varnel {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "core/AppWindows.h"
-#include "ui/common/TextPart.h"
 #include "ui/common/Twips.h"
+#include "ui/layout/TextPart.h"
 
 namespace varnel {
 

@@ -18,7 +18,7 @@
 #include "ui/common/Fonts.h"
 #include "ui/common/SizeHints.h"
 #include "ui/common/WindowRole.h"
-#include "ui/main/Layout.h"
+#include "ui/layout/MainLayout.h"
 
 static void InitVarnelResources() {
     Q_INIT_RESOURCE(varnel);

@@ -3,8 +3,8 @@
 #include <QPlainTextEdit>
 #include <string>
 
-#include "platform/SharedText.h"
-#include "ui/common/TextPart.h"
+#include "base/SharedText.h"
+#include "ui/layout/TextPart.h"
 
 namespace varnel {
 

@@ -16,8 +16,8 @@
 
 #include "core/AppContext.h"
 #include "editing/SettingsDialogRules.h"
-#include "ui/common/SettingsLayout.h"
 #include "ui/common/Twips.h"
+#include "ui/layout/SettingsLayout.h"
 #include "ui/settings/CaptionFrame.h"
 
 namespace varnel {

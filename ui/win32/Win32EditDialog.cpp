@@ -4,8 +4,8 @@
 
 #include "platform/win32/Win32EventPump.h"
 #include "platform/win32/Win32Windows.h"
-#include "ui/common/EditLayout.h"
-#include "ui/common/TextPart.h"
+#include "ui/layout/EditLayout.h"
+#include "ui/layout/TextPart.h"
 #include "ui/win32/ControlIds.h"
 #include "ui/win32/Win32AccessibleRole.h"
 #include "ui/win32/Win32MainWindow.h"

@@ -1,5 +1,5 @@
 // The slot edit dialog on Windows: a sizable top-level window with a multi-line text box and the
-// "Ｏ Ｋ" and "キャンセル" buttons, laid out from ui/common/EditLayout.h. What its events do is
+// "Ｏ Ｋ" and "キャンセル" buttons, laid out from ui/layout/EditLayout.h. What its events do is
 // decided by EditDialogHandlers (editing/EditDialogRules.h), reached through Win32EditDialogHost.
 #pragma once
 

@@ -5,7 +5,7 @@
 #include "core/Geometry.h"
 #include "platform/win32/Win32EventPump.h"
 #include "platform/win32/Win32Windows.h"
-#include "ui/common/SettingsLayout.h"
+#include "ui/layout/SettingsLayout.h"
 #include "ui/win32/ControlIds.h"
 #include "ui/win32/Win32AccessibleRole.h"
 #include "ui/win32/Win32MainWindow.h"

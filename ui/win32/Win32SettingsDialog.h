@@ -1,5 +1,5 @@
 // The settings dialog "Varnelの詳細設定" on Windows: a modeless, topmost dialog window with a fixed
-// frame, laid out from ui/common/SettingsLayout.h. It forwards its events to the rules in
+// frame, laid out from ui/layout/SettingsLayout.h. It forwards its events to the rules in
 // editing/SettingsDialogRules.h. A dialog lives for one opening: closing it by any means runs the close
 // handling once, and the next opening creates a new one.
 #pragma once

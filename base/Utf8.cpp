@@ -1,9 +1,9 @@
-#include "core/Utf8.h"
+#include "base/Utf8.h"
 
 #include <cstdint>
 #include <cstring>
 
-#include "core/Utf16.h"
+#include "base/Utf16.h"
 
 namespace varnel {
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Result.h"
 #include "core/AppContext.h"
-#include "platform/Result.h"
 
 namespace varnel {
 

@@ -1,4 +1,4 @@
-#include "slotfile/SlotFileStep.h"
+#include "core/SlotFileStep.h"
 
 #include <string>
 

@@ -3,10 +3,10 @@
 // table per kind, built on first use (thread-safe: function-local statics). Only the voiced katakana, which
 // split into two characters under narrowing and join back under widening, and supplementary letters under
 // case mapping leave the plain table step.
-#include "editing/ConvertText.h"
+#include "text/ConvertText.h"
 
-#include "core/Utf16.h"
-#include "editing/CaseTables.h"
+#include "base/Utf16.h"
+#include "text/CaseTables.h"
 
 #include <algorithm>
 #include <array>

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "core/Utf16.h"
+#include "base/Utf16.h"
 
 namespace varnel {
 
