@@ -1,10 +1,11 @@
 #include "platform/wayland/XWaylandClipboardProbe.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <poll.h>
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 namespace varnel::wayland {
@@ -14,12 +15,51 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+// How long the display may take to answer at all.
+constexpr milliseconds OpenBound{1000};
+// How long a question about the active window may take.
+constexpr milliseconds ActiveWindowBound{200};
 // Between two questions to an owner that did not list the type yet.
 constexpr milliseconds AskAgainAfter{5};
 
-int MsUntil(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+// Waits until `ready` returns a result or the connection has nothing more to read before the deadline.
+template <class Poll>
+auto WaitFor(xcb_connection_t* c, Clock::time_point deadline, Poll ready) -> decltype(ready()) {
+    xcb_flush(c);
+    while (true) {
+        if (auto result = ready()) {
+            return result;
+        }
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+        pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+        if (left <= 0 || xcb_connection_has_error(c) != 0 || poll(&fd, 1, static_cast<int>(left)) <= 0) {
+            return ready();
+        }
+    }
+}
+
+// The reply to request `sequence`, or null when it failed or did not come before the deadline.
+template <class Reply>
+std::unique_ptr<Reply, decltype(&std::free)> ReplyBy(xcb_connection_t* c, unsigned int sequence,
+                                                     Clock::time_point deadline) {
+    std::unique_ptr<Reply, decltype(&std::free)> reply(nullptr, &std::free);
+    WaitFor(c, deadline, [&] {
+        void* answer = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        if (xcb_poll_for_reply(c, sequence, &answer, &error) == 0) {
+            return false;
+        }
+        std::free(error);
+        reply.reset(static_cast<Reply*>(answer));
+        return true;
+    });
+    return reply;
+}
+
+std::uint32_t Atom(xcb_connection_t* c, const std::string& name, Clock::time_point deadline) {
+    const auto cookie = xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str());
+    const auto reply = ReplyBy<xcb_intern_atom_reply_t>(c, cookie.sequence, deadline);
+    return reply ? reply->atom : static_cast<std::uint32_t>(XCB_ATOM_NONE);
 }
 
 }  // namespace
@@ -28,44 +68,52 @@ std::unique_ptr<XWaylandClipboardProbe> XWaylandClipboardProbe::open() {
     if (std::getenv("DISPLAY") == nullptr) {
         return nullptr;
     }
-    HeldX11Connection display(OpenX11Connection());
-    if (!display) {
+    int screenNumber = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
+    auto screens = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) {
+        xcb_screen_next(&screens);
+    }
+    const auto deadline = Clock::now() + OpenBound;
+    Atoms atoms;
+    if (xcb_connection_has_error(c) == 0 && screens.rem > 0) {
+        atoms = {Atom(c, "CLIPBOARD", deadline), Atom(c, "TARGETS", deadline),
+                 Atom(c, "_NET_ACTIVE_WINDOW", deadline), Atom(c, "VARNEL_CLIPBOARD_TARGETS", deadline)};
+    }
+    if (atoms.property == XCB_ATOM_NONE) {
+        xcb_disconnect(c);
         return nullptr;
     }
-    Display* d = display.get();
-    const Window window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
-    if (window == None) {
-        return nullptr;
-    }
-    return std::unique_ptr<XWaylandClipboardProbe>(new XWaylandClipboardProbe(std::move(display), window));
+    const std::uint32_t root = screens.data->root;
+    const std::uint32_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    return std::unique_ptr<XWaylandClipboardProbe>(new XWaylandClipboardProbe(c, root, window, atoms));
 }
 
-XWaylandClipboardProbe::XWaylandClipboardProbe(HeldX11Connection display, unsigned long window)
-    : display_(std::move(display)), window_(window) {}
+XWaylandClipboardProbe::XWaylandClipboardProbe(xcb_connection_t* connection, std::uint32_t root,
+                                               std::uint32_t window, Atoms atoms)
+    : connection_(connection), root_(root), window_(window), atoms_(atoms) {}
 
 XWaylandClipboardProbe::~XWaylandClipboardProbe() {
-    XDestroyWindow(display_.get(), window_);
+    xcb_destroy_window(connection_, window_);
+    xcb_disconnect(connection_);
 }
 
 bool XWaylandClipboardProbe::x11WindowActive() {
-    Display* d = display_.get();
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    const bool read =
-        XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_ACTIVE_WINDOW", False), 0, 1, False,
-                           XA_WINDOW, &type, &format, &count, &after, &data) == Success;
-    const bool active = read && format == 32 && count == 1 && *reinterpret_cast<unsigned long*>(data) != None;
-    if (data != nullptr) {
-        XFree(data);
-    }
-    return active;
+    const auto cookie = xcb_get_property(connection_, 0, root_, atoms_.activeWindow, XCB_ATOM_WINDOW, 0, 1);
+    const auto reply =
+        ReplyBy<xcb_get_property_reply_t>(connection_, cookie.sequence, Clock::now() + ActiveWindowBound);
+    return reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) == 4 &&
+           *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get())) != XCB_WINDOW_NONE;
 }
 
 bool XWaylandClipboardProbe::offersTypeWithin(const std::string& type, milliseconds bound) {
     const auto deadline = Clock::now() + bound;
-    const Atom wanted = XInternAtom(display_.get(), type.c_str(), False);
+    const std::uint32_t wanted = Atom(connection_, type, deadline);
+    if (wanted == XCB_ATOM_NONE) {
+        return false;
+    }
     while (!offersType(wanted, deadline)) {
         if (Clock::now() >= deadline) {
             return false;
@@ -77,39 +125,37 @@ bool XWaylandClipboardProbe::offersTypeWithin(const std::string& type, milliseco
 
 // One question: the owner's TARGETS, put on our window. An answer to an earlier question that comes
 // late still tells the owner's state at the time it answered, which is no older than this question.
-bool XWaylandClipboardProbe::offersType(unsigned long wanted, Clock::time_point deadline) {
-    Display* d = display_.get();
-    const Atom property = XInternAtom(d, "VARNEL_CLIPBOARD_TARGETS", False);
-    XConvertSelection(d, XInternAtom(d, "CLIPBOARD", False), XInternAtom(d, "TARGETS", False), property,
-                      window_, CurrentTime);
-    XFlush(d);
-    XEvent event;
-    while (!XCheckTypedWindowEvent(d, window_, SelectionNotify, &event)) {
-        pollfd fd{ConnectionNumber(d), POLLIN, 0};
-        if (poll(&fd, 1, MsUntil(deadline)) <= 0 || (fd.revents & (POLLERR | POLLHUP)) != 0) {
-            return false;
+bool XWaylandClipboardProbe::offersType(std::uint32_t wanted, Clock::time_point deadline) {
+    xcb_convert_selection(connection_, window_, atoms_.clipboard, atoms_.targets, atoms_.property,
+                          XCB_CURRENT_TIME);
+    std::optional<bool> answered = WaitFor(connection_, deadline, [&]() -> std::optional<bool> {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            const bool notify = (event->response_type & 0x7F) == XCB_SELECTION_NOTIFY;
+            const bool stored =
+                notify && reinterpret_cast<xcb_selection_notify_event_t*>(event)->property != XCB_ATOM_NONE;
+            std::free(event);
+            if (notify) {
+                return stored;
+            }
         }
-    }
-    if (event.xselection.property == None) {
+        return std::nullopt;
+    });
+    if (!answered.value_or(false)) {
         return false;
     }
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    bool offered = false;
-    if (XGetWindowProperty(d, window_, property, 0, 1024, True, XA_ATOM, &type, &format, &count, &after,
-                           &data) == Success &&
-        format == 32) {
-        const auto* atoms = reinterpret_cast<const unsigned long*>(data);
-        for (unsigned long i = 0; i < count && !offered; ++i) {
-            offered = atoms[i] == wanted;
+    const auto cookie = xcb_get_property(connection_, 1, window_, atoms_.property, XCB_ATOM_ATOM, 0, 1024);
+    const auto reply = ReplyBy<xcb_get_property_reply_t>(connection_, cookie.sequence, deadline);
+    if (!reply || reply->format != 32) {
+        return false;
+    }
+    const auto* atoms = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    const int count = xcb_get_property_value_length(reply.get()) / 4;
+    for (int i = 0; i < count; ++i) {
+        if (atoms[i] == wanted) {
+            return true;
         }
     }
-    if (data != nullptr) {
-        XFree(data);
-    }
-    return offered;
+    return false;
 }
 
 }  // namespace varnel::wayland
