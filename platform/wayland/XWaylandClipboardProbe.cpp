@@ -15,12 +15,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// How long the display may take to answer at all.
-constexpr milliseconds OpenBound{1000};
-// How long a question about the active window may take.
-constexpr milliseconds ActiveWindowBound{200};
-// Between two questions to an owner that did not list the type yet.
-constexpr milliseconds AskAgainAfter{5};
+// How long the display may take to answer at all, and a question about the active window; the pause
+// between two questions to an owner that did not list the type yet.
+constexpr milliseconds OpenBound{1000}, ActiveWindowBound{200}, AskAgainAfter{5};
 
 // Waits until `ready` returns a result or the connection has nothing more to read before the deadline.
 template <class Poll>
