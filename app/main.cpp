@@ -425,7 +425,11 @@ int main(int argc, char** argv) {
     const int status = QApplication::exec();
     clipboard->setChangeListener(nullptr);
     if (!g_connectionLost) {
-        clipboard->handOverAtExit();  // the text we put on the clipboard outlives us where that can be
+        // The text we put on the clipboard outlives us where that can be.
+        if (const varnel::Status handedOver = clipboard->handOverAtExit(); !handedOver) {
+            std::fprintf(stderr, "varnel: the text on the clipboard ends with Varnel: %s\n",
+                         handedOver.error().c_str());
+        }
     }
     g_shutDownBackends = nullptr;
     return status;

@@ -8,7 +8,7 @@
 
 namespace varnel {
 
-class Status {
+class [[nodiscard]] Status {
   public:
     static Status success() { return Status{}; }
     static Status failure(std::string why) { return Status{std::move(why)}; }
@@ -25,7 +25,7 @@ class Status {
 };
 
 template <class T>
-class Result {
+class [[nodiscard]] Result {
   public:
     static Result success(T value) { return Result{std::move(value), {}}; }
     static Result failure(std::string why) { return Result{std::nullopt, std::move(why)}; }
@@ -42,5 +42,9 @@ class Result {
     std::optional<T> value_;
     std::string error_;
 };
+
+// Drops a result on purpose; `why` tells the reader why its failure changes nothing for the caller.
+template <class R>
+void IgnoreFailure(const R& /*result*/, const char* /*why*/) {}
 
 }  // namespace varnel

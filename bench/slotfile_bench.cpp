@@ -12,6 +12,7 @@
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
+#include "tests/support/DecodeSlotFile.h"
 
 namespace {
 

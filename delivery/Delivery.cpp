@@ -78,8 +78,9 @@ void Type(AppContext& ctx, const std::u16string& text) {
         });
         queue.typing = false;
         queue.stopTyping = false;
-        ctx.platform.keyboard.waitUntilSent();
-        ReportKeyFailure(ctx, typed);
+        // Waited for also after a failed typing: what was typed is handled before anything else.
+        const Status sent = ctx.platform.keyboard.waitUntilSent();
+        ReportKeyFailure(ctx, typed ? sent : typed);
     }
     ctx.platform.pump.pumpOnce();
 }
@@ -122,9 +123,14 @@ bool TypeWithInputMethodOff(AppContext& ctx, const std::u16string& text, PasteKi
     return false;
 }
 
+// Empties the clipboard and puts the text on it; whether that worked is the setting's result.
+void ReplaceClipboardText(AppContext& ctx, const std::u16string& text) {
+    IgnoreFailure(ctx.platform.clipboard.clear(), "the text set next replaces whatever is left");
+    ReportClipboardFailure(ctx, ctx.platform.clipboard.setText(text));
+}
+
 void RestoreLastClipboardText(AppContext& ctx) {
-    ctx.platform.clipboard.clear();
-    ReportClipboardFailure(ctx, ctx.platform.clipboard.setText(ctx.mainState.LastClipboardText));
+    ReplaceClipboardText(ctx, ctx.mainState.LastClipboardText);
 }
 
 }  // namespace
@@ -150,7 +156,7 @@ Status FocusReturn(AppContext& ctx) {
         if (!windows.windowExists(target)) {
             return Status::failure("the target window closed before anything was sent to it");
         }
-        windows.makeForeground(target);
+        IgnoreFailure(windows.makeForeground(target), "the foreground window is read back below");
         ctx.platform.pump.pumpOnce();
         if (ctx.mainState.Deliveries.shuttingDown) {
             return Status::failure("the program is ending");
@@ -167,10 +173,7 @@ Status FocusReturn(AppContext& ctx) {
 }
 
 void CopySlot(AppContext& ctx, std::int16_t index) {
-    auto copy = [&ctx, index] {
-        ctx.platform.clipboard.clear();
-        ReportClipboardFailure(ctx, ctx.platform.clipboard.setText(ctx.mainWindow.text(index)));
-    };
+    auto copy = [&ctx, index] { ReplaceClipboardText(ctx, ctx.mainWindow.text(index)); };
     if (ctx.mainState.Deliveries.running) {
         ctx.mainState.Deliveries.pending.emplace_back(copy);
     } else {
@@ -215,12 +218,18 @@ void ConvertTargetSelection(AppContext& ctx, ConversionKind kind) {
         if (focused) {
             Clipboard& clipboard = ctx.platform.clipboard;
             Keyboard& keys = ctx.platform.keyboard;
-            clipboard.clear();
-            Status copyKey = keys.pressCopyKey();
+            // Text left on the clipboard would be taken for the copy where the target owned the
+            // clipboard before, and a target without a selection copies nothing: nothing is
+            // converted then.
+            Status copyKey = clipboard.clear();
+            ReportClipboardFailure(ctx, copyKey);
             if (copyKey) {
-                copyKey = keys.waitUntilSent();
+                copyKey = keys.pressCopyKey();
+                if (copyKey) {
+                    copyKey = keys.waitUntilSent();
+                }
+                ReportKeyFailure(ctx, copyKey);
             }
-            ReportKeyFailure(ctx, copyKey);
             bool copied = copyKey.ok();
             ctx.platform.pump.pumpOnce();
             // The target answers the copy key asynchronously; a target without a selection never
@@ -230,7 +239,7 @@ void ConvertTargetSelection(AppContext& ctx, ConversionKind kind) {
             const auto hasText = copied ? clipboard.hasText() : Result<bool>::success(false);
             if (hasText && hasText.value()) {
                 if (const auto selection = clipboard.getText()) {
-                    clipboard.clear();
+                    IgnoreFailure(clipboard.clear(), "the clipboard is given its text again below");
                     const std::u16string converted = ConvertText(selection.value(), kind);
                     switch (ctx.state.SendMode) {
                         case SendByPaste:
@@ -275,7 +284,7 @@ void ReturnFocusFromDialog(AppContext& ctx) {
     if (!ctx.platform.windows.windowExists(ctx.state.TargetWindow)) {
         return;
     }
-    FocusReturn(ctx);
+    IgnoreFailure(FocusReturn(ctx), "nothing is sent after a dialog: a target left behind loses nothing");
     ctx.platform.timer.setEnabled(true);
 }
 

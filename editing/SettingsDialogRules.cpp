@@ -179,60 +179,58 @@ PixelRect KeepOnScreen(PixelRect client, FrameMargins frame, PixelRect area) {
     return client;
 }
 
-namespace settings {
-
-void FillSettingsDialog(const AppState& state, Controls& controls) {
-    controls.selectSendMode(state.SendMode);
-    controls.selectDisplaySize(static_cast<std::int16_t>(state.DisplayMode));
-    controls.setCaptureChecked(state.CaptureEnabled);
-    controls.setRotationCountBoxText(RotationCountText(state.RotationCount));
+void SettingsDialogHandlers::FillSettingsDialog() {
+    const AppState& state = ctx_.state;
+    controls_.selectSendMode(state.SendMode);
+    controls_.selectDisplaySize(state.DisplayMode);
+    controls_.setCaptureChecked(state.CaptureEnabled);
+    controls_.setRotationCountBoxText(RotationCountText(state.RotationCount));
 }
 
-void ApplySettings(AppContext& ctx, Controls& controls) {
-    AppState& state = ctx.state;
-    for (std::int16_t i = 0; i <= 1; ++i) {
-        if (controls.sendModeSelected(i)) {
-            state.SendMode = static_cast<SendMethod>(i);
+void SettingsDialogHandlers::ApplySettings() {
+    AppState& state = ctx_.state;
+    for (const SendMethod mode : {SendByPaste, SendByKeystrokes}) {
+        if (controls_.sendModeSelected(mode)) {
+            state.SendMode = mode;
         }
     }
-    for (std::int16_t i = 0; i <= 2; ++i) {
-        if (controls.displaySizeSelected(i)) {
-            state.DisplayMode = static_cast<DisplaySize>(i);
+    for (const DisplaySize size : {DisplaySize::FiveRows, DisplaySize::ButtonsOnly, DisplaySize::TenRows}) {
+        if (controls_.displaySizeSelected(size)) {
+            state.DisplayMode = size;
         }
     }
     // Every time: a window the user dragged to another size returns to its preset.
-    WindowSizeChange(ctx);
-    state.CaptureEnabled = controls.captureChecked();
-    state.RotationCount = RotationCountFromText(controls.rotationCountBoxText());
+    WindowSizeChange(ctx_);
+    state.CaptureEnabled = controls_.captureChecked();
+    state.RotationCount = RotationCountFromText(controls_.rotationCountBoxText());
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
-        ctx.mainWindow.setBackground(i, SlotBackground::Window);
+        ctx_.mainWindow.setBackground(i, SlotBackground::Window);
     }
-    PaintCaptureSlots(state, ctx.mainWindow);
-    controls.unload();
+    PaintCaptureSlots(state, ctx_.mainWindow);
+    controls_.unload();
 }
 
-void CancelSettings(Controls& controls) {
-    controls.unload();
+void SettingsDialogHandlers::CancelSettings() {
+    controls_.unload();
 }
 
-void ClearAllSlots(AppContext& ctx) {
+void SettingsDialogHandlers::ClearAllSlots() {
     for (std::int16_t i = FirstSlot; i <= LastSlot; ++i) {
-        ctx.mainWindow.setText(i, std::u16string{});
+        ctx_.mainWindow.setText(i, std::u16string{});
     }
 }
 
-void CloseSettingsDialog(AppContext& ctx) {
-    ReturnFocusFromDialog(ctx);
+void SettingsDialogHandlers::CloseSettingsDialog() {
+    ReturnFocusFromDialog(ctx_);
 }
-
-}  // namespace settings
 
 void OpenSettingsDialog(AppContext& ctx, settings::Dialog& dialog) {
     SaveTargetForDialog(ctx.state, dialog.isLoaded() ? std::optional(dialog.nativeHandle()) : std::nullopt);
     if (dialog.isLoaded()) {
         dialog.show();
         ctx.mainState.SettingsDialogWindow = dialog.nativeHandle();  // the tick may make it the target
-        ctx.platform.windows.makeForeground(dialog.nativeHandle());
+        IgnoreFailure(ctx.platform.windows.makeForeground(dialog.nativeHandle()),
+                      "the dialog is open all the same, at worst behind another window");
         return;
     }
     dialog.load();

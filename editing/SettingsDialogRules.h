@@ -51,16 +51,16 @@ PixelRect KeepOnScreen(PixelRect client, FrameMargins frame, PixelRect area);
 
 namespace settings {
 
-// The dialog's controls as its handlers see them. Send modes 0..1 (paste, typing), display sizes
-// 0..2.
+// The dialog's controls as its handlers see them: an option button for each send mode and display
+// size.
 class Controls {
   public:
     virtual ~Controls() = default;
-    virtual bool sendModeSelected(std::int16_t index) const = 0;
-    // Selects sendModeButton(index) and clears the other; an index out of range clears both.
-    virtual void selectSendMode(std::int16_t index) = 0;
-    virtual bool displaySizeSelected(std::int16_t index) const = 0;
-    virtual void selectDisplaySize(std::int16_t index) = 0;
+    virtual bool sendModeSelected(SendMethod mode) const = 0;
+    // Selects the mode's button and clears the other; a mode out of range clears both.
+    virtual void selectSendMode(SendMethod mode) = 0;
+    virtual bool displaySizeSelected(DisplaySize size) const = 0;
+    virtual void selectDisplaySize(DisplaySize size) = 0;
     // The capture check box is ticked.
     virtual bool captureChecked() const = 0;
     virtual void setCaptureChecked(bool checked) = 0;
@@ -83,23 +83,29 @@ class Dialog {
     virtual WindowHandle nativeHandle() = 0;
 };
 
-// Fills the controls from the shared state (send mode, display size, capture switch, rotation
-// count; the z-order follows the first showing).
-void FillSettingsDialog(const AppState& state, Controls& controls);
-
-// "決定": options, WindowSizeChange, capture switch, rotation count, slot colours, unload.
-void ApplySettings(AppContext& ctx, Controls& controls);
-
-// "キャンセル": unloads; nothing changes.
-void CancelSettings(Controls& controls);
-
-// "全消去実行": empties all ten slots; settings, colours and the capture's trackers stay.
-void ClearAllSlots(AppContext& ctx);
-
-// Closing by any means: back to the window that was the target when the dialog was opened.
-void CloseSettingsDialog(AppContext& ctx);
-
 }  // namespace settings
+
+// The handlers of one settings dialog, which forwards its events here.
+class SettingsDialogHandlers {
+  public:
+    SettingsDialogHandlers(AppContext& ctx, settings::Controls& controls) : ctx_(ctx), controls_(controls) {}
+
+    // Fills the controls from the shared state (send mode, display size, capture switch, rotation
+    // count; the z-order follows the first showing).
+    void FillSettingsDialog();
+    // "決定": options, WindowSizeChange, capture switch, rotation count, slot colours, unload.
+    void ApplySettings();
+    // "キャンセル": unloads; nothing changes.
+    void CancelSettings();
+    // "全消去実行": empties all ten slots; settings, colours and the capture's trackers stay.
+    void ClearAllSlots();
+    // Closing by any means: back to the window that was the target when the dialog was opened.
+    void CloseSettingsDialog();
+
+  private:
+    AppContext& ctx_;
+    settings::Controls& controls_;
+};
 
 // The settings button of the main window: remembers the target, then opens the dialog (loading it and
 // making it topmost) or brings the open one to the front.

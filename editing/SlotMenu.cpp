@@ -44,7 +44,7 @@ ScreenPoint SlotMenuPosition(const SlotMenuAnchor& anchor, double x, double y, T
                        ToPixel(anchor.formTop + y + anchor.slotTop + anchor.slotHeight, twips.y)};
 }
 
-void ApplySlotMenuCommand(Slots& slots, std::int16_t index, std::int16_t command) {
+void ApplySlotMenuCommand(Slots& slots, std::int16_t index, SlotMenuCommand command) {
     // Commands 2..7 are the six conversions in menu order; the rest name their operation.
     static constexpr ConversionKind Conversions[] = {
         ConversionKind::NarrowConversion,    ConversionKind::WideConversion,
@@ -76,12 +76,12 @@ void ApplySlotMenuCommand(Slots& slots, std::int16_t index, std::int16_t command
 }
 
 void OnSlotMouseDown(AppContext& ctx, SlotMenu& menu, const SlotMenuAnchor& anchor, std::int16_t index,
-                     std::int16_t button, std::int16_t /*shift*/, double x, double y) {
-    if ((button & 2) == 0) {
+                     MouseButton button, double x, double y) {
+    if (button != MouseButton::Right) {
         return;
     }
     const TwipsPerPixel twips = ctx.platform.windows.twipsPerPixel().valueOr(TwipsPerPixel{});
-    const std::int16_t command = menu.showMenuAt(SlotMenuPosition(anchor, x, y, twips));
+    const SlotMenuCommand command = menu.showMenuAt(SlotMenuPosition(anchor, x, y, twips));
     ApplySlotMenuCommand(ctx.mainWindow, index, command);
 }
 

@@ -10,7 +10,7 @@
 namespace varnel {
 
 // The command identifiers of the menu's items, in item order; 0 means nothing was chosen.
-enum SlotMenuCommand : std::int16_t {
+enum SlotMenuCommand : int {
     NoCommand = 0,
     MenuNarrow = 2,
     MenuWide = 3,
@@ -29,7 +29,7 @@ enum SlotMenuCommand : std::int16_t {
 // The menu's items in order: caption and command; an empty caption is a separator line.
 struct SlotMenuItem {
     const char16_t* caption;
-    std::int16_t command;
+    SlotMenuCommand command;
 };
 extern const SlotMenuItem SlotMenuItems[12];
 extern const char16_t SlotMenuTitle[];
@@ -55,20 +55,22 @@ struct ScreenPoint {
 // little left of and below the pointer.
 ScreenPoint SlotMenuPosition(const SlotMenuAnchor& anchor, double x, double y, TwipsPerPixel twips);
 
-// Shows the menu with its top-left corner at a screen pixel and returns the chosen command, or 0 when
-// the menu was dismissed or could not be shown.
+// Shows the menu with its top-left corner at a screen pixel and returns the chosen command, or
+// NoCommand when the menu was dismissed or could not be shown.
 class SlotMenu {
   public:
     virtual ~SlotMenu() = default;
-    virtual std::int16_t showMenuAt(ScreenPoint at) = 0;
+    virtual SlotMenuCommand showMenuAt(ScreenPoint at) = 0;
 };
 
 // Applies a menu command to the slot: the slot's text is read, converted and written back in one
-// assignment. Separators, 0 and unknown commands change nothing.
-void ApplySlotMenuCommand(Slots& slots, std::int16_t index, std::int16_t command);
+// assignment. Separators, NoCommand and unknown commands change nothing.
+void ApplySlotMenuCommand(Slots& slots, std::int16_t index, SlotMenuCommand command);
 
-// A mouse press on a slot. Only a press with the right button opens the menu.
+enum class MouseButton { Left, Right, Middle };
+
+// A mouse press on a slot at (x, y) twips inside it. Only a press with the right button opens the menu.
 void OnSlotMouseDown(AppContext& ctx, SlotMenu& menu, const SlotMenuAnchor& anchor, std::int16_t index,
-                     std::int16_t button, std::int16_t shift, double x, double y);
+                     MouseButton button, double x, double y);
 
 }  // namespace varnel

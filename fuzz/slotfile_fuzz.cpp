@@ -7,10 +7,11 @@
 #include <string_view>
 
 #include "core/AppWindows.h"
-#include "platform/native/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
+#include "tests/support/DecodeSlotFile.h"
+#include "tests/support/NativeServices.h"
 
 namespace {
 

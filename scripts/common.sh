@@ -65,6 +65,36 @@ configure_windows() {
         -DCMAKE_BUILD_TYPE=Release -DVARNEL_QT=OFF "$@" >/dev/null
 }
 
+# start_wine_on_own_display NAME SIZE: a Wine prefix of its own (WINEPREFIX, a new temporary folder
+# named after NAME) and a private Xvfb of SIZE (WxH) as DISPLAY. When the script exits, the prefix's
+# Wine server ends (only that one), the Xvfb stops and the prefix is deleted.
+start_wine_on_own_display() {
+    WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
+    export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+    wine_xvfb_pid=
+    trap stop_wine_and_display EXIT
+    # The X server takes a free display number and writes it into a file once it is ready.
+    Xvfb -displayfd 3 -screen 0 "$2x24" -nolisten tcp 3>"$WINEPREFIX/display" >/dev/null 2>&1 &
+    wine_xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$WINEPREFIX/display" ] && break
+        sleep 0.1
+    done
+    local number
+    number=$(cat "$WINEPREFIX/display")
+    if [ -z "$number" ]; then
+        echo "varnel: Xvfb did not start" >&2
+        exit 1
+    fi
+    export DISPLAY=":$number"
+}
+
+stop_wine_and_display() {
+    wineserver -k >/dev/null 2>&1 || true
+    [ -n "$wine_xvfb_pid" ] && kill "$wine_xvfb_pid" 2>/dev/null
+    rm -rf "$WINEPREFIX"
+}
+
 # run_build DIR [cmake --build options...]: builds, at the priority VARNEL_BUILD_NICE gives (test.sh
 # lowers it for the builds that run beside end-to-end tests).
 run_build() {

@@ -13,31 +13,10 @@ build="$WINDOWS_BUILD"
 configure_windows -DVARNEL_BUILD_TESTS=ON
 run_build "$build"
 
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/varnel-wine-e2e.XXXXXX")
+start_wine_on_own_display varnel-wine-e2e 1024x768
 # Wine takes its code page from LC_ALL: ja_JP gives the Japanese code page 932 whether or not that
 # locale is generated on this machine (LANG alone does not).
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64 LC_ALL=ja_JP.UTF-8
-xvfb_pid=
-cleanup() {
-    wineserver -k >/dev/null 2>&1 || true  # only the server of this prefix
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    rm -rf "$WINEPREFIX"
-}
-trap cleanup EXIT
-
-# A private X server on a free display number, which it writes into a file once it is ready.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WINEPREFIX/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$WINEPREFIX/display" ] && break
-    sleep 0.1
-done
-number=$(cat "$WINEPREFIX/display")
-if [ -z "$number" ]; then
-    echo "varnel: Xvfb did not start" >&2
-    exit 1
-fi
-export DISPLAY=":$number"
+export LC_ALL=ja_JP.UTF-8
 
 # One Wine server for the whole run, and the prefix made with every Wine process on one virtual
 # desktop of the X server's size (no window manager: Wine's own desktop places the windows).

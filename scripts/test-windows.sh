@@ -10,25 +10,9 @@ build="$WINDOWS_BUILD"
 configure_windows -DVARNEL_BUILD_TESTS=ON
 run_build "$build"
 
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/varnel-wine.XXXXXX")
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-xvfb_pid=
-cleanup() {
-    wineserver -k >/dev/null 2>&1 || true  # only the server of this prefix
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    rm -rf "$WINEPREFIX"
-}
-trap cleanup EXIT
 # The front end's windows need a display: an Xvfb of their own, with Wine's windows on a virtual
 # desktop (without a window manager Wine waits up to 2 s for every window it hides).
-exec {displayfd}<> <(:)
-Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-read -r -t 10 display <&"$displayfd" || {
-    echo "varnel: Xvfb did not start" >&2
-    exit 1
-}
-export DISPLAY=":$display"
+start_wine_on_own_display varnel-wine 1280x1024
 
 # One server and one set of Wine's services for every test program, kept until the end. Both start
 # here, away from the tests' output: ctest would otherwise wait for services that hold it open.

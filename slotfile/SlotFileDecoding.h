@@ -49,8 +49,4 @@ class SlotTextDecoder {
     std::u16string scratch_;
 };
 
-// The whole text of a slot file by the rule above. Fails only when the code page converter is
-// unavailable.
-Result<std::u16string> DecodeSlotFile(std::string_view bytes, const Codepage& codepage);
-
 }  // namespace varnel

@@ -70,7 +70,7 @@ Status QtClipboard::setText(const std::u16string& text) {
 }
 
 Status QtClipboard::offerForPaste(const std::u16string& text, WindowHandle, PasteKind) {
-    clear();
+    IgnoreFailure(clear(), "the text set next replaces whatever is left");
     return setText(text);
 }
 

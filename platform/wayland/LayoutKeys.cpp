@@ -83,19 +83,6 @@ LayoutKeys LayoutKeys::fromKeymap(xkb_keymap* keymap, std::uint32_t layout, std:
     return keys;
 }
 
-LayoutKeys LayoutKeys::fromText(const std::string& keymapText, std::uint32_t layout) {
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    if (context == nullptr) {
-        return {};
-    }
-    xkb_keymap* keymap = xkb_keymap_new_from_string(context, keymapText.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
-                                                    XKB_KEYMAP_COMPILE_NO_FLAGS);
-    LayoutKeys keys = keymap != nullptr ? fromKeymap(keymap, layout) : LayoutKeys{};
-    xkb_keymap_unref(keymap);
-    xkb_context_unref(context);
-    return keys;
-}
-
 const KeyStroke* LayoutKeys::strokeFor(std::uint32_t keysym) const {
     if (const auto found = strokes_.find(keysym); found != strokes_.end()) {
         return &found->second;

@@ -27,8 +27,6 @@ class LayoutKeys {
     // The keys of one layout (group) of a compiled keymap, read with the given modifiers locked (the
     // keymap's mask: Caps Lock turns letters round).
     static LayoutKeys fromKeymap(xkb_keymap* keymap, std::uint32_t layout, std::uint32_t lockedModifiers = 0);
-    // The same from a keymap in the text format; empty (nothing typeable) when it does not compile.
-    static LayoutKeys fromText(const std::string& keymapText, std::uint32_t layout);
 
     // The key that types the keysym (or the character it stands for) with the fewest modifiers; null
     // when the layout has none.

@@ -108,7 +108,6 @@ class WaylandClipboard::Worker {
         bool hasText = false;
         std::u16string text;
         std::uint64_t foreignChanges = 0;
-        std::uint64_t reads = 0;
         std::uint64_t served = 0;
         int writesInFlight = 0;
         std::uint64_t confirmed[2] = {0,
@@ -323,14 +322,13 @@ class WaylandClipboard::Worker {
         }
     }
 
-    void settle(bool hasText, std::u16string text, bool foreign, bool read) {
+    void settle(bool hasText, std::u16string text, bool foreign) {
         {
             std::lock_guard lock(mutex);
             ++shared.generation;
             shared.hasText = hasText;
             shared.text = std::move(text);
             shared.foreignChanges += foreign ? 1 : 0;
-            shared.reads += read ? 1 : 0;
         }
         changed.notify_all();
     }
@@ -383,7 +381,7 @@ class WaylandClipboard::Worker {
                 std::lock_guard lock(mutex);
                 shared.clearedSerial = pendingClear_;
             }
-            settle(false, {}, false, false);
+            settle(false, {}, false);
             return;
         }
         if (const std::uint64_t serial = ourSerial(offer)) {
@@ -394,12 +392,12 @@ class WaylandClipboard::Worker {
             }
             std::u16string text;
             DecodeUtf8(bytes.value_or(std::string{}), text, Utf8Errors::Replace);
-            settle(bytes.has_value(), std::move(text), false, false);
+            settle(bytes.has_value(), std::move(text), false);
             return;
         }
         const auto type = textType(offer);
         if (!type) {
-            settle(false, {}, true, false);  // another client's data, no text in it
+            settle(false, {}, true);  // another client's data, no text in it
             return;
         }
         startRead(SelClipboard, offer, *type, [this](std::optional<std::string> bytes) {
@@ -408,7 +406,7 @@ class WaylandClipboard::Worker {
                 DecodeUtf8(*bytes, text, Utf8Errors::Replace);
             }
             // A failed read leaves no text to capture; the change is still another client's.
-            settle(bytes.has_value(), std::move(text), true, bytes.has_value());
+            settle(bytes.has_value(), std::move(text), true);
         });
     }
 
@@ -853,17 +851,10 @@ Status WaylandClipboard::offerOnPrimary(const std::u16string& text) {
     return Status::success();
 }
 
-Status WaylandClipboard::restorePrimary() {
-    if (!worker_->primarySupported()) {
-        return Status::success();
+void WaylandClipboard::restorePrimary() {
+    if (worker_->primarySupported()) {
+        worker_->post([](Worker& w) { w.restorePrimary(); });
     }
-    worker_->post([](Worker& w) { w.restorePrimary(); });
-    return Status::success();
-}
-
-WaylandClipboard::Counters WaylandClipboard::counters() const {
-    std::lock_guard lock(worker_->mutex);
-    return Counters{worker_->shared.generation, worker_->shared.reads};
 }
 
 }  // namespace varnel

@@ -45,13 +45,7 @@ class WaylandClipboard : public Clipboard {
     // Offers the text on the primary selection too, remembering what it held; restorePrimary gives
     // that back.
     Status offerOnPrimary(const std::u16string& text);
-    Status restorePrimary();
-
-    struct Counters {
-        std::uint64_t generation = 0;  // settled changes of the clipboard (ours or others')
-        std::uint64_t reads = 0;       // texts read from other clients
-    };
-    Counters counters() const;
+    void restorePrimary();
 
     class Worker;  // defined in the implementation
     class Key {    // only open() constructs

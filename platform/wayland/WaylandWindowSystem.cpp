@@ -323,12 +323,6 @@ WindowHandle WaylandWindowSystem::findByTitle(const std::string& title) {
     return 0;
 }
 
-std::uint32_t WaylandWindowSystem::processId(WindowHandle window) {
-    impl_->update();
-    const Impl::Toplevel* t = impl_->find(window);
-    return t != nullptr ? t->pid : 0;
-}
-
 std::string WaylandWindowSystem::title(WindowHandle window) {
     impl_->update();
     const Impl::Toplevel* t = impl_->find(window);

@@ -41,8 +41,6 @@ class WaylandWindowSystem : public WindowSystem {
     std::string title(WindowHandle window);
     // The first toplevel with that title; 0 when there is none (for tests).
     WindowHandle findByTitle(const std::string& title);
-    // The process a toplevel belongs to where the compositor tells it (KWin); 0 when unknown.
-    std::uint32_t processId(WindowHandle window);
 
     struct Impl;
 

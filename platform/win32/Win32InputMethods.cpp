@@ -79,7 +79,7 @@ Result<bool> Win32InputMethods::suspend() {
     if (const Status off = SetOpen(ime, false); !off) {
         // It may have switched off all the same (an answer came late): on again, as far as it answers,
         // since the text is pasted and nothing restores it later.
-        Ask(ime, SetOpenStatus, 1);
+        IgnoreFailure(Ask(ime, SetOpenStatus, 1), "the failure to switch it off is what is reported");
         return Result<bool>::failure(off.error());
     }
     switchedOff_ = true;

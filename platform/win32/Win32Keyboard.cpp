@@ -173,7 +173,8 @@ Result<Sentinel> SendAndAwait(HWND front, const std::vector<INPUT>& events, cons
         return true;
     };
     if (sentinelDown()) {  // left down by an earlier wait that gave up
-        Send({KeyEvent(SentinelKey, true)}, "the sentinel key");
+        IgnoreFailure(Send({KeyEvent(SentinelKey, true)}, "the sentinel key"),
+                      "input that cannot be sent fails the keys below as well, which report it");
         waitFor(false, SentinelReleaseBound);
     }
     if (Status sent = Send(events, what); !sent) {

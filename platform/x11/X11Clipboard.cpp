@@ -16,7 +16,9 @@ std::unique_ptr<X11Clipboard> X11Clipboard::open(EventPump& pump, std::string* w
         return nullptr;
     }
     // Take in the text already on the clipboard, so that the first look at it sees that text.
-    worker->call([](Worker& w, Worker::Done done) { w.doInitialFetch(done); }, InitialFetchBound);
+    IgnoreFailure(
+        worker->call([](Worker& w, Worker::Done done) { w.doInitialFetch(done); }, InitialFetchBound),
+        "without it the first look finds no text, as before anything was copied");
     return std::make_unique<X11Clipboard>(Key{}, pump, std::move(worker));
 }
 
@@ -97,14 +99,14 @@ Status X11Clipboard::expectPasteFrom(WindowHandle target) {
 // Terminals paste PRIMARY on Shift+Insert, so a slot's text goes there too. A converted selection
 // does not: PRIMARY is the target's own selection, the very text being replaced.
 Status X11Clipboard::offerForPaste(const std::u16string& text, WindowHandle target, PasteKind kind) {
-    clear();
+    IgnoreFailure(clear(), "the text set next replaces whatever is left");
     if (Status set = setText(text); !set) {
         return set;
     }
     primaryOffered_ = kind == PasteKind::SlotText && offerOnPrimary(text).ok();
     // When the target's application cannot be named, the wait runs to its bound: slow, but it never
     // changes the clipboard under the paste.
-    expectPasteFrom(target);
+    IgnoreFailure(expectPasteFrom(target), "the wait then runs to its bound");
     return Status::success();
 }
 
@@ -115,7 +117,7 @@ Status X11Clipboard::waitUntilPasted(std::chrono::milliseconds bound) {
 void X11Clipboard::endPaste() {
     if (primaryOffered_) {
         primaryOffered_ = false;
-        restorePrimary();
+        IgnoreFailure(restorePrimary(), "the primary selection then keeps the pasted text until it changes");
     }
 }
 
@@ -148,12 +150,13 @@ Status X11Clipboard::waitForCopyFrom(WindowHandle target, std::chrono::milliseco
     const auto deadline = Clock::now() + bound;
     const auto start = foreignBaseline_;
     auto copier = std::make_shared<std::atomic<XID>>(worker_->clientOf(target));
-    worker_->call(
-        [target, copier](Worker& w, Worker::Done done) {
-            copier->store(w.clientOfWindow(target));
-            done(Status::success());
-        },
-        CommandBound);
+    IgnoreFailure(worker_->call(
+                      [target, copier](Worker& w, Worker::Done done) {
+                          copier->store(w.clientOfWindow(target));
+                          done(Status::success());
+                      },
+                      CommandBound),
+                  "the client known before is asked for then");
     const XID client = copier->load();
     for (;;) {
         pump_.pumpOnce();

@@ -55,7 +55,7 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why, Options options
     if (Status status = impl->sync("opening the keyboard"); !status) {
         return fail(status.error());
     }
-    impl->repaired = x11keyboard::repairLeftovers(*impl);
+    x11keyboard::repairLeftovers(*impl);
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
 }
 
@@ -69,10 +69,6 @@ X11Keyboard::TypingStats X11Keyboard::lastTypingStats() const {
 
 bool X11Keyboard::keysPassedInputMethod() const {
     return impl_->ximPassed;
-}
-
-int X11Keyboard::repairedKeycodes() const {
-    return impl_->repaired;
 }
 
 }  // namespace varnel

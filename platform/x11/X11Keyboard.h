@@ -114,9 +114,6 @@ class X11Keyboard : public Keyboard {
     // server to the target when it returned (false where none runs, or it or the target did not answer
     // in time): an input method switched back on then composes none of them.
     bool keysPassedInputMethod() const;
-    // Spare keycodes emptied (and Caps Lock switched back on) when the keyboard opened, from the record
-    // a killed typing left behind.
-    int repairedKeycodes() const;
 
     // The keycodes typing reads and remaps, from the range the keyboard reports: the core protocol
     // carries keycodes 8 to 255 only (a server may report more, as XWayland does, and refuses any above

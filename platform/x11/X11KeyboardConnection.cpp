@@ -253,7 +253,7 @@ void Connection::findPingTarget() {
         }
         window = parent;
     }
-    sync("finding the target window");
+    IgnoreFailure(sync("finding the target window"), "a window gone meanwhile is simply not pinged");
 }
 
 bool Connection::buttonDownOutsideTarget() {
@@ -299,7 +299,7 @@ void Connection::connectXim() {
 void Connection::disconnectXim() {
     if (xim) {
         xim.reset();
-        sync("leaving the input method");
+        IgnoreFailure(sync("leaving the input method"), "the link is gone either way");
     }
 }
 
@@ -307,7 +307,7 @@ void Connection::giveUpXim() {
     xim.reset();
     ximFailed = true;
     stats.ximSilent = true;
-    sync("giving up the input method");
+    IgnoreFailure(sync("giving up the input method"), "the link is gone either way");
 }
 
 void Connection::passThroughXim(int rounds) {

@@ -156,7 +156,6 @@ struct Connection {
     // The caller's hook, also called while we wait for a slow target; stop is set once it said so.
     const Keyboard::BetweenSlices* betweenSlices = nullptr;
     bool stop = false;
-    int repaired = 0;
 
     Connection() = default;
     Connection(const Connection&) = delete;

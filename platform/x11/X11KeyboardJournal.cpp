@@ -223,7 +223,7 @@ namespace {
 
 void clearRecord(Connection& keyboard) {
     XDeleteProperty(keyboard.display, keyboard.root, keyboard.journalAtom);
-    keyboard.sync("clearing the keymap record");
+    IgnoreFailure(keyboard.sync("clearing the keymap record"), "a record left is read again next time");
 }
 
 // The record on the root window: empty when there is none, when the property is another client's (another
@@ -235,7 +235,7 @@ std::optional<KeymapRecord> readRecord(Connection& keyboard) {
     unsigned char* raw = nullptr;
     if (XGetWindowProperty(keyboard.display, keyboard.root, keyboard.journalAtom, 0, 1 << 16, False,
                            AnyPropertyType, &type, &format, &count, &after, &raw) != Success) {
-        keyboard.sync("reading the keymap record");
+        IgnoreFailure(keyboard.sync("reading the keymap record"), "no record is read either way");
         return std::nullopt;
     }
     std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
@@ -293,7 +293,7 @@ void releaseKeys(Connection& keyboard, const KeymapRecord& record, const Keymap&
 }
 
 // Empties the keycodes in one map change; returns how many.
-int emptyKeycodes(Connection& keyboard, XkbDescPtr xkb, const std::vector<KeyCode>& ours) {
+void emptyKeycodes(Connection& keyboard, XkbDescPtr xkb, const std::vector<KeyCode>& ours) {
     XkbMapChangesRec changes{};
     int first = 256, last = -1, repaired = 0;
     for (KeyCode keycode : ours) {
@@ -309,7 +309,6 @@ int emptyKeycodes(Connection& keyboard, XkbDescPtr xkb, const std::vector<KeyCod
         changes.num_key_syms = static_cast<unsigned char>(last - first + 1);
         XkbChangeMap(keyboard.display, xkb, &changes);
     }
-    return repaired;
 }
 
 }  // namespace
@@ -322,35 +321,35 @@ int emptyKeycodes(Connection& keyboard, XkbDescPtr xkb, const std::vector<KeyCod
 // what the record says typing gave them (or held before the change under way): the recorded groups of the key
 // type typing uses, with those keysyms. A keycode someone else has changed since is not ours to touch. A
 // property of another type is another client's and left alone; a malformed record of ours is deleted. Nothing
-// is done while another client types (the typing lock is held for the repair). Returns the keycodes emptied.
-int repairLeftovers(Connection& keyboard) {
+// is done while another client types (the typing lock is held for the repair).
+void repairLeftovers(Connection& keyboard) {
     TypingLock lock(keyboard);
     if (!keyboard.xkb || !lock.take()) {
-        return 0;
+        return;
     }
     const std::optional<KeymapRecord> record = readRecord(keyboard);
     if (!record) {
-        return 0;
+        return;
     }
     Result<Keymap> map = keyboard.readKeymap();
     Result<std::vector<bool>> modifiers = keyboard.modifierKeycodes();
     std::unique_ptr<XkbDescRec, XkbDeleter> xkb(
         XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd));
     if (!map || !modifiers || !xkb) {
-        keyboard.sync("reading the keyboard map");
-        return 0;
+        IgnoreFailure(keyboard.sync("reading the keyboard map"), "the map is missing either way");
+        return;
     }
     const X11Keyboard::KeycodeRange xkbRange =
         X11Keyboard::coreKeycodeRange(xkb->min_key_code, xkb->max_key_code);
     if (record->minKeycode != map.value().minKeycode || record->maxKeycode != map.value().maxKeycode ||
         xkbRange.first != map.value().minKeycode || xkbRange.last != map.value().maxKeycode) {
-        return 0;  // written for another keymap
+        return;  // written for another keymap
     }
     const std::optional<LevelThree> levelThree = findLevelThree(keyboard, map.value());
     const int typingType = record->levels == 4 ? (levelThree ? levelThree->type : -1) : XkbTwoLevelIndex;
     const std::vector<KeyCode> ours = keycodesStillOurs(*record, xkb.get(), modifiers.value(), typingType);
     releaseKeys(keyboard, *record, map.value(), levelThree, ours);
-    const int repaired = emptyKeycodes(keyboard, xkb.get(), ours);
+    emptyKeycodes(keyboard, xkb.get(), ours);
     if (record->capsLockOff) {
         XkbLockModifiers(keyboard.display, XkbUseCoreKbd, LockMask, LockMask);
     }
@@ -360,7 +359,6 @@ int repairLeftovers(Connection& keyboard) {
     if (keyboard.sync("repairing the keymap")) {
         clearRecord(keyboard);
     }
-    return repaired;
 }
 
 }  // namespace varnel::x11keyboard

@@ -102,7 +102,7 @@ class TypingLock {
     ~TypingLock() {
         if (owned_) {
             XSetSelectionOwner(keyboard_.display, keyboard_.lockAtom, 0, keyboard_.lockTime);
-            keyboard_.sync("ending the typing");
+            IgnoreFailure(keyboard_.sync("ending the typing"), "the next typing takes the lock afresh");
         }
     }
     TypingLock(const TypingLock&) = delete;
@@ -123,7 +123,7 @@ class TypingLock {
 // what the record says typing gave them (or held before the change under way): the recorded groups of the key
 // type typing uses, with those keysyms. A keycode someone else has changed since is not ours to touch. A
 // property of another type is another client's and left alone; a malformed record of ours is deleted. Nothing
-// is done while another client types (the typing lock is held for the repair). Returns the keycodes emptied.
-int repairLeftovers(Connection& keyboard);
+// is done while another client types (the typing lock is held for the repair).
+void repairLeftovers(Connection& keyboard);
 
 }  // namespace varnel::x11keyboard

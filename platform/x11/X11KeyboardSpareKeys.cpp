@@ -8,7 +8,7 @@ std::optional<LevelThree> findLevelThree(Connection& keyboard, const Keymap& map
     std::unique_ptr<XkbDescRec, XkbDeleter> xkb(
         XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbModifierMapMask, XkbUseCoreKbd));
     if (!xkb || xkb->map == nullptr || xkb->map->modmap == nullptr) {
-        keyboard.sync("reading the keyboard map");
+        IgnoreFailure(keyboard.sync("reading the keyboard map"), "the map is missing either way");
         return std::nullopt;
     }
     LevelThree found;
@@ -135,7 +135,9 @@ Status SpareKeycodes::map(const std::vector<KeySym>& symbols) {
         const std::size_t group = i / perGroup, keycode = i % perGroup / levels, level = i % levels;
         rows[keycode * perKeycode() + group * levels + level] = symbols[i];
     }
-    waitForTypedKeys();
+    if (Status typed = waitForTypedKeys(); !typed) {
+        return typed;
+    }
     if (Status held = keyboard_.typingLockHeld(); !held) {
         return held;
     }
@@ -150,18 +152,20 @@ Status SpareKeycodes::restore() {
     if (!mapped_) {
         return Status::success();
     }
-    waitForTypedKeys();
+    const Status typed = waitForTypedKeys();
     Status status = write(std::vector<KeySym>(capacity(), NoSymbol));
     mapped_ = false;  // one attempt; a failed restore is reported, not retried forever
-    return status ? journal_.spareKeycodesBack() : status;
+    return firstFailure(typed, status ? journal_.spareKeycodesBack() : status);
 }
 
-void SpareKeycodes::waitForTypedKeys() {
-    if (typed_ > 0) {
-        keyboard_.sync("typing");
-        keyboard_.waitForTarget();
-        typed_ = 0;
+Status SpareKeycodes::waitForTypedKeys() {
+    if (typed_ == 0) {
+        return Status::success();
     }
+    Status status = keyboard_.sync("typing");
+    keyboard_.waitForTarget();
+    typed_ = 0;
+    return status;
 }
 
 Status SpareKeycodes::write(const std::vector<KeySym>& levels) {

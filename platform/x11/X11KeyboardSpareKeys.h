@@ -44,7 +44,11 @@ class GroupLock {
   public:
     GroupLock(Connection& keyboard, Journal& journal, int lockedBefore)
         : keyboard_(keyboard), journal_(journal), before_(lockedBefore), current_(lockedBefore) {}
-    ~GroupLock() { restore(); }
+    ~GroupLock() {
+        IgnoreFailure(
+            restore(),
+            "the typing released it already and reported how; this only runs where it was left early");
+    }
     GroupLock(const GroupLock&) = delete;
     GroupLock& operator=(const GroupLock&) = delete;
 
@@ -85,7 +89,11 @@ class SpareKeycodes {
           groups_(groups),
           type_(type),
           current_(capacity(), NoSymbol) {}
-    ~SpareKeycodes() { restore(); }
+    ~SpareKeycodes() {
+        IgnoreFailure(
+            restore(),
+            "the typing released it already and reported how; this only runs where it was left early");
+    }
     SpareKeycodes(const SpareKeycodes&) = delete;
     SpareKeycodes& operator=(const SpareKeycodes&) = delete;
 
@@ -102,7 +110,8 @@ class SpareKeycodes {
   private:
     std::size_t perKeycode() const { return static_cast<std::size_t>(groups_ * levels_); }
 
-    void waitForTypedKeys();
+    // Fails with the first error the keys typed on the current mapping met.
+    Status waitForTypedKeys();
 
     Status write(const std::vector<KeySym>& levels);
 

@@ -27,7 +27,7 @@ class EscapeWatch {
     ~EscapeWatch() {
         if (grabbed_) {
             XUngrabKey(keyboard_.display, keyboard_.escapeKeycode, AnyModifier, keyboard_.root);
-            keyboard_.sync("releasing Escape");
+            IgnoreFailure(keyboard_.sync("releasing Escape"), "a grab of a lost connection is gone with it");
         }
         keyboard_.escapeKeycode = 0;
     }
@@ -50,7 +50,11 @@ class EscapeWatch {
 class HeldKeys {
   public:
     explicit HeldKeys(Connection& keyboard) : keyboard_(keyboard) {}
-    ~HeldKeys() { releaseAll(); }
+    ~HeldKeys() {
+        IgnoreFailure(
+            releaseAll(),
+            "the typing released it already and reported how; this only runs where it was left early");
+    }
     HeldKeys(const HeldKeys&) = delete;
     HeldKeys& operator=(const HeldKeys&) = delete;
 
@@ -93,7 +97,11 @@ class HeldKeys {
 class CapsLockOff {
   public:
     CapsLockOff(Connection& keyboard, Journal& journal) : keyboard_(keyboard), journal_(journal) {}
-    ~CapsLockOff() { restore(); }
+    ~CapsLockOff() {
+        IgnoreFailure(
+            restore(),
+            "the typing released it already and reported how; this only runs where it was left early");
+    }
     CapsLockOff(const CapsLockOff&) = delete;
     CapsLockOff& operator=(const CapsLockOff&) = delete;
 
@@ -200,7 +208,7 @@ Status readGroupState(Connection& keyboard, TypingPlan& plan, GroupState& state)
     plan.levelThree = findLevelThree(keyboard, plan.map);
     state.keyGroups.reset(XkbGetMap(keyboard.display, XkbKeySymsMask, XkbUseCoreKbd));
     if (!state.keyGroups) {
-        keyboard.sync("reading the keyboard map");
+        IgnoreFailure(keyboard.sync("reading the keyboard map"), "the groups go unused either way");
         state.groupsUsable = false;
     }
     return Status::success();

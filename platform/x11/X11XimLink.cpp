@@ -65,7 +65,6 @@ Window XimLink::findServer(Display* display, Window root, const std::string& mod
 
 XimLink::XimLink(Display* display, Window root, Window server)
     : display_(display),
-      server_(server),
       connectAtom_(XInternAtom(display, "_XIM_XCONNECT", False)),
       protocolAtom_(XInternAtom(display, "_XIM_PROTOCOL", False)),
       moreDataAtom_(XInternAtom(display, "_XIM_MOREDATA", False)) {

@@ -52,7 +52,6 @@ class XimLink {
     void putCard16(std::vector<std::uint8_t>& bytes, std::uint16_t value) const;
 
     Display* display_;
-    Window server_;
     Window window_ = 0;     // ours, where the server's messages arrive
     Window serverEnd_ = 0;  // the server's window for this connection
     Atom connectAtom_, protocolAtom_, moreDataAtom_;

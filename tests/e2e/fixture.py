@@ -8,6 +8,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -15,19 +16,9 @@ import unittest
 import xlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+from polling import poll  # noqa: E402  (also for the suites, which take it from here)
 TWIPS_PER_PIXEL = 15  # 96 DPI, as Xvfb and Qt run here
-
-
-def poll(predicate, timeout=5.0, interval=0.01, what='condition'):
-    """Calls predicate until it returns a true value; returns it, or raises after the time-out."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise TimeoutError(f'timed out after {timeout} s waiting for {what}')
-        time.sleep(interval)
 
 
 def wait_until(predicate, timeout=5.0, what='condition', interval=0.01):

@@ -152,7 +152,7 @@ class Clipboard : public varnel::Clipboard {
     // Clears and sets the text as a real backend does (both logged), then logs the offer itself. A
     // slot's text is also offered as the primary selection until endPaste.
     Status offerForPaste(const std::u16string& t, WindowHandle target, PasteKind kind) override {
-        clear();
+        static_cast<void>(clear());  // the text set next replaces whatever is left
         if (Status set = setText(t); !set) {
             return set;
         }

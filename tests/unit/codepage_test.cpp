@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/native/NativeServices.h"
+#include "support/NativeServices.h"
 
 namespace varnel {
 namespace {

@@ -241,7 +241,10 @@ TEST_F(Deliver, KeyFailuresReachTheUserAndTheTimerStillComesOn) {
     SendSlot(w.ctx, 3);
     w.log.failCall("keys.copyKey", 1);
     ConvertTargetSelection(w.ctx, ConversionKind::UpperCaseConversion);
-    EXPECT_EQ(w.form.failures.size(), 3u);
+    w.state.SendMode = SendByKeystrokes;
+    w.log.failCall("keys.wait", 2);  // typed, but the keys never went out
+    SendSlot(w.ctx, 3);
+    EXPECT_EQ(w.form.failures.size(), 4u);
     EXPECT_EQ(w.log.count("clipboard.waitUntilPasted"), 0);
     EXPECT_TRUE(w.timer.enabled);
 }
@@ -367,6 +370,19 @@ TEST_F(Deliver, ConversionTreatsACopyThatNeverCameAsNoText) {
     ConvertTargetSelection(w.ctx, ConversionKind::UpperCaseConversion);
     EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
     EXPECT_EQ(w.log.count("clipboard.getText"), 0);
+    EXPECT_TRUE(w.timer.enabled);
+}
+
+TEST_F(Deliver, ConversionSendsNoCopyKeyWhenTheClipboardCannotBeEmptied) {
+    // The target owned the clipboard before: its old text would count as the copy of the selection.
+    w.clipboard.text = u"older text of the target";
+    w.log.failAlways("clipboard.clear");
+    w.clipboard.onCopyKey = [] {};
+    ConvertTargetSelection(w.ctx, ConversionKind::UpperCaseConversion);
+    EXPECT_EQ(w.log.count("keys.copyKey"), 0);
+    EXPECT_EQ(w.log.count("keys.pasteKey"), 0);
+    EXPECT_EQ(w.log.count("form.reportClipboardFailure"), 1);
+    EXPECT_EQ(w.clipboard.text, u"older text of the target");
     EXPECT_TRUE(w.timer.enabled);
 }
 

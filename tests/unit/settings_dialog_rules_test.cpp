@@ -114,18 +114,18 @@ TEST(KeepOnScreen, MovesTheLeastDistanceOntoTheArea) {
 class FakeControls : public settings::Controls {
   public:
     explicit FakeControls(fake::CallLog& log) : log_(log) {}
-    bool sendModeSelected(std::int16_t i) const override { return i == opt1; }
-    void selectSendMode(std::int16_t i) override { opt1 = i; }
-    bool displaySizeSelected(std::int16_t i) const override { return i == opt2; }
-    void selectDisplaySize(std::int16_t i) override { opt2 = i; }
+    bool sendModeSelected(SendMethod mode) const override { return mode == opt1; }
+    void selectSendMode(SendMethod mode) override { opt1 = mode; }
+    bool displaySizeSelected(DisplaySize size) const override { return static_cast<int>(size) == opt2; }
+    void selectDisplaySize(DisplaySize size) override { opt2 = static_cast<int>(size); }
     bool captureChecked() const override { return check == 1; }
     void setCaptureChecked(bool v) override { check = v ? 1 : 0; }
     std::u16string rotationCountBoxText() const override { return combo; }
     void setRotationCountBoxText(const std::u16string& t) override { combo = t; }
     void unload() override { log_.record("dialog.unload"); }
 
-    std::int16_t opt1 = -1;
-    std::int16_t opt2 = -1;
+    int opt1 = -1;
+    int opt2 = -1;
     std::int16_t check = -1;
     std::u16string combo = u"?";
 
@@ -136,6 +136,7 @@ class FakeControls : public settings::Controls {
 struct Settings : ::testing::Test {
     fake::World w;
     FakeControls controls{w.log};
+    SettingsDialogHandlers handlers{w.ctx, controls};
     void SetUp() override {
         w.startValues();
         w.form.onResize = [this] { FitSlotsToWidth(w.form); };
@@ -152,7 +153,7 @@ struct Settings : ::testing::Test {
 };
 
 TEST_F(Settings, FormLoadShowsTheState) {
-    settings::FillSettingsDialog(w.state, controls);
+    handlers.FillSettingsDialog();
     EXPECT_EQ(controls.opt1, 0);
     EXPECT_EQ(controls.opt2, 0);
     EXPECT_EQ(controls.check, 1);
@@ -162,7 +163,7 @@ TEST_F(Settings, FormLoadShowsTheState) {
     w.state.DisplayMode = DisplaySize::TenRows;
     w.state.CaptureEnabled = false;  // as after a slot file
     w.state.RotationCount = -4;
-    settings::FillSettingsDialog(w.state, controls);
+    handlers.FillSettingsDialog();
     EXPECT_EQ(controls.opt1, 1);
     EXPECT_EQ(controls.opt2, 2);
     EXPECT_EQ(controls.check, 0);
@@ -185,7 +186,7 @@ TEST_F(Settings, OkAppliesEveryStepInOrder) {
         EXPECT_EQ(w.state.RotationCount, 1);
         EXPECT_TRUE(w.log.calls.size() < 3);
     };
-    settings::ApplySettings(w.ctx, controls);
+    handlers.ApplySettings();
 
     EXPECT_EQ(w.state.SendMode, SendByKeystrokes);
     EXPECT_EQ(w.state.DisplayMode, DisplaySize::ButtonsOnly);
@@ -207,11 +208,11 @@ TEST_F(Settings, OkAppliesEveryStepInOrder) {
 }
 
 TEST_F(Settings, OkResizesEvenWithoutAChange) {
-    settings::FillSettingsDialog(w.state, controls);
+    handlers.FillSettingsDialog();
     for (int round = 0; round < 2; ++round) {
         w.form.outerWidth = 4400;
         w.form.outerHeight = 2000;
-        settings::ApplySettings(w.ctx, controls);
+        handlers.ApplySettings();
         EXPECT_EQ(w.form.outerWidthTwips(), 3840);
         EXPECT_EQ(w.form.outerHeightTwips(), 3375);
     }
@@ -232,7 +233,7 @@ TEST_F(Settings, OkColoursTheRotationSlotsOnlyWhileCapturing) {
         w.log.clear();
         controls.combo = c.combo;
         controls.check = c.check;
-        settings::ApplySettings(w.ctx, controls);
+        handlers.ApplySettings();
         for (int i = 0; i < 10; ++i) {
             EXPECT_EQ(w.form.backgrounds[i], i < c.painted ? SlotBackground::Capture : SlotBackground::Window)
                 << "slot " << i + 1;
@@ -244,7 +245,7 @@ TEST_F(Settings, OkColoursTheRotationSlotsOnlyWhileCapturing) {
     }
     // Stored as read: zero and negative counts stay.
     controls.combo = u"-2";
-    settings::ApplySettings(w.ctx, controls);
+    handlers.ApplySettings();
     EXPECT_EQ(w.state.RotationCount, -2);
 }
 
@@ -254,7 +255,7 @@ TEST_F(Settings, OkWithoutASelectedOptionKeepsTheSetting) {
     controls.opt1 = -1;
     controls.opt2 = -1;
     controls.check = 0;
-    settings::ApplySettings(w.ctx, controls);
+    handlers.ApplySettings();
     EXPECT_EQ(w.state.SendMode, SendByKeystrokes);
     EXPECT_EQ(w.state.DisplayMode, DisplaySize::TenRows);
 }
@@ -267,7 +268,7 @@ TEST_F(Settings, ClearAllEmptiesTheSlotsAndNothingElse) {
     w.mainState.LastClipboardText = u"last";
     w.mainState.RotationCursor = 4;
     w.state.RotationCount = 5;
-    settings::ClearAllSlots(w.ctx);
+    handlers.ClearAllSlots();
     for (const auto& text : w.form.texts) {
         EXPECT_TRUE(text.empty());
     }

@@ -20,13 +20,15 @@ TEST(SlotMenuPosition, RoundsTiesToEvenAndTruncatesTowardZero) {
         std::int16_t expected;
     };
     for (const auto& c : {
-             Case{0, 14.5, 15, 0},          // 14.5 -> 14 (even), 14 / 15 = 0
-             Case{0, 15.5, 15, 1},          // 15.5 -> 16, 16 / 15 = 1
-             Case{0, 29.5, 15, 2},          // 29.5 -> 30 (even), 30 / 15 = 2
-             Case{-100, 0, 15, -6},         // -100 / 15 = -6.67 truncates to -6, not -7
-             Case{-2000, 1090.5, 15, -60},  // -909.5 -> -910 (even), -910 / 15 = -60.67 -> -60
-             Case{0, 75, 7.5f, 9},          // 7.5 twips per pixel rounds to 8: 75 / 8 = 9.375
-             Case{0, 85, 8.5f, 10},         // 8.5 rounds to 8 (even): 85 / 8 = 10.6
+             Case{NoCommand, 14.5, 15, 0},  // 14.5 -> 14 (even), 14 / 15 = 0
+             Case{NoCommand, 15.5, 15, 1},  // 15.5 -> 16, 16 / 15 = 1
+             Case{NoCommand, 29.5, 15, 2},  // 29.5 -> 30 (even), 30 / 15 = 2
+             Case{static_cast<SlotMenuCommand>(-100), 0, 15,
+                  -6},  // -100 / 15 = -6.67 truncates to -6, not -7
+             Case{static_cast<SlotMenuCommand>(-2000), 1090.5, 15,
+                  -60},                      // -909.5 -> -910 (even), -910 / 15 = -60.67 -> -60
+             Case{NoCommand, 75, 7.5f, 9},   // 7.5 twips per pixel rounds to 8: 75 / 8 = 9.375
+             Case{NoCommand, 85, 8.5f, 10},  // 8.5 rounds to 8 (even): 85 / 8 = 10.6
          }) {
         const SlotMenuAnchor anchor{c.formLeft, 0, 0, 0, 0};
         EXPECT_EQ(SlotMenuPosition(anchor, c.x, 0, {c.twips, 15}).x, c.expected)
@@ -42,10 +44,10 @@ TEST(SlotMenuPosition, StaysInSixteenBitsAndSurvivesAZeroScale) {
 }
 
 struct FakeMenu : SlotMenu {
-    std::int16_t answer = 0;
+    SlotMenuCommand answer = NoCommand;
     std::vector<std::pair<int, int>> shownAt;
     std::function<void()> whileOpen;
-    std::int16_t showMenuAt(ScreenPoint at) override {
+    SlotMenuCommand showMenuAt(ScreenPoint at) override {
         shownAt.emplace_back(at.x, at.y);
         if (whileOpen) {
             whileOpen();
@@ -56,27 +58,27 @@ struct FakeMenu : SlotMenu {
 
 TEST(SlotMenuCommands, EachCommandChangesOnlyItsSlot) {
     struct Case {
-        std::int16_t command;
+        SlotMenuCommand command;
         std::u16string before, after;
     };
     for (const auto& c : {
-             Case{2, u"ＡＢＣ　ガ", u"ABC ｶﾞ"},
-             Case{3, u"ﾊﾟｿｺﾝ 1", u"パソコン　１"},
-             Case{4, u"カタカナー", u"かたかなー"},
-             Case{5, u"ひらがな", u"ヒラガナ"},
-             Case{6, u"abcａｂｃ", u"ABCＡＢＣ"},
-             Case{7, u"ABC", u"abc"},
-             Case{9, u"a\tb\r\nc\td", u"a,b\r\nc,d"},
-             Case{10, u"a,b，c、d", u"a\tb，c、d"},
-             Case{12, u"  x y  ", u"x y"},
-             Case{12, u"   ", u""},
-             Case{13, u"anything", u""},
-             Case{0, u" keep ", u" keep "},
-             Case{8, u" keep ", u" keep "},
-             Case{11, u" keep ", u" keep "},
-             Case{1, u" keep ", u" keep "},
-             Case{14, u" keep ", u" keep "},
-             Case{-1, u" keep ", u" keep "},
+             Case{MenuNarrow, u"ＡＢＣ　ガ", u"ABC ｶﾞ"},
+             Case{MenuWide, u"ﾊﾟｿｺﾝ 1", u"パソコン　１"},
+             Case{MenuHiragana, u"カタカナー", u"かたかなー"},
+             Case{MenuKatakana, u"ひらがな", u"ヒラガナ"},
+             Case{MenuUpperCase, u"abcａｂｃ", u"ABCＡＢＣ"},
+             Case{MenuLowerCase, u"ABC", u"abc"},
+             Case{MenuTabToComma, u"a\tb\r\nc\td", u"a,b\r\nc,d"},
+             Case{MenuCommaToTab, u"a,b，c、d", u"a\tb，c、d"},
+             Case{MenuTrimSpaces, u"  x y  ", u"x y"},
+             Case{MenuTrimSpaces, u"   ", u""},
+             Case{MenuClear, u"anything", u""},
+             Case{NoCommand, u" keep ", u" keep "},
+             Case{MenuSeparator1, u" keep ", u" keep "},
+             Case{MenuSeparator2, u" keep ", u" keep "},
+             Case{static_cast<SlotMenuCommand>(1), u" keep ", u" keep "},
+             Case{static_cast<SlotMenuCommand>(14), u" keep ", u" keep "},
+             Case{static_cast<SlotMenuCommand>(-1), u" keep ", u" keep "},
          }) {
         fake::World w;
         w.form.texts[2] = c.before;
@@ -97,12 +99,12 @@ TEST(SlotMenuMouseDown, OnlyTheRightButtonOpensTheMenu) {
     menu.answer = MenuClear;
     w.form.texts[0] = u"x";
     const SlotMenuAnchor anchor{10000, 3000, 960, 600, 375};
-    for (std::int16_t button : {1, 4, 5}) {
-        OnSlotMouseDown(w.ctx, menu, anchor, 1, button, 0, 300, 100);
+    for (MouseButton button : {MouseButton::Left, MouseButton::Middle}) {
+        OnSlotMouseDown(w.ctx, menu, anchor, 1, button, 300, 100);
     }
     EXPECT_TRUE(menu.shownAt.empty());
     EXPECT_EQ(w.form.texts[0], u"x");
-    OnSlotMouseDown(w.ctx, menu, anchor, 1, 2, /*shift*/ 1, 300, 100);
+    OnSlotMouseDown(w.ctx, menu, anchor, 1, MouseButton::Right, 300, 100);
     EXPECT_EQ(menu.shownAt, (std::vector<std::pair<int, int>>{{750, 271}}));
     EXPECT_EQ(w.form.texts[0], u"");
 }
@@ -112,7 +114,7 @@ TEST(SlotMenuMouseDown, ReadsTheSlotAfterTheMenuCloses) {
     FakeMenu menu;
     menu.answer = MenuUpperCase;
     menu.whileOpen = [&] { w.form.texts[1] = u"captured meanwhile"; };
-    OnSlotMouseDown(w.ctx, menu, {}, 2, 2, 0, 0, 0);
+    OnSlotMouseDown(w.ctx, menu, {}, 2, MouseButton::Right, 0, 0);
     EXPECT_EQ(w.form.texts[1], u"CAPTURED MEANWHILE");
 }
 

@@ -12,10 +12,11 @@
 #include "core/SlotFileStep.h"
 #include "core/Startup.h"
 #include "fakes/FakePlatform.h"
-#include "platform/native/NativeServices.h"
 #include "slotfile/SlotFieldReader.h"
 #include "slotfile/SlotFile.h"
 #include "slotfile/SlotFileDecoding.h"
+#include "support/DecodeSlotFile.h"
+#include "support/NativeServices.h"
 
 namespace varnel {
 namespace {
@@ -367,7 +368,7 @@ TEST(SlotFileStartupStep, LeavesNoSlotColouredAfterLoading) {
     fake::World w;
     w.files.arguments = "my memo.txt";
     w.files.contents = {{"my memo.txt", "[text01]\r\nHi\r\n"}};
-    LoadMainWindow(w.ctx);
+    EXPECT_TRUE(LoadMainWindow(w.ctx).ok());
     EXPECT_FALSE(w.state.CaptureEnabled);
     EXPECT_EQ(w.form.texts[0], u"Hi");
     EXPECT_EQ(w.log.count("slot.background 1 capture"), 0);

@@ -42,7 +42,7 @@ TEST(Docking, DocksAtTheRightEdgeOfThePrimaryMonitorWhereverItStands) {
 
     fake::World w;
     w.windows.monitor = {1024, 0, 1280, 1024};
-    LoadMainWindow(w.ctx);
+    EXPECT_TRUE(LoadMainWindow(w.ctx).ok());
     EXPECT_EQ(w.log.count("form.setLeft " + std::to_string(1024 * 15 + 15 * 1280 - 4095)), 1);
 }
 
@@ -66,7 +66,7 @@ TEST(LoadMainWindow, RunsTheStepsInOrderWithTheStartValues) {
     w.state.RotationCount = 7;
     w.mainState.RotationCursor = 3;
     w.windows.monitor = {0, 0, 1024, 768};
-    LoadMainWindow(w.ctx);
+    EXPECT_TRUE(LoadMainWindow(w.ctx).ok());
 
     EXPECT_EQ(w.log.calls,
               (std::vector<std::string>{"primaryMonitorArea", "form.setLeft 11265", "form.nativeHandle",
@@ -90,7 +90,7 @@ TEST(LoadMainWindow, LeavesTheLayoutPositionOnTheReferenceScreenOrWhenTheWidthIs
         if (fail) {
             w.log.failAlways("primaryMonitorArea");
         }
-        LoadMainWindow(w.ctx);
+        EXPECT_TRUE(LoadMainWindow(w.ctx).ok());
         EXPECT_EQ(w.form.left, 7905);
         EXPECT_EQ(w.log.count("form.setLeft 7905"), 0);
         EXPECT_TRUE(w.form.shown);

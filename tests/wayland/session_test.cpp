@@ -558,7 +558,7 @@ TEST_F(WaylandSession, LargeTextsBothWaysAndAHungOwnerNeverStallCapture) {
     ASSERT_TRUE(hung.ok());
     const auto start = Clock::now();
     for (int i = 0; i < 20; ++i) {
-        clipboard->hasText();
+        static_cast<void>(clipboard->hasText());  // only how long it takes counts
         clipboard->changeCount();
     }
     EXPECT_LT(Clock::now() - start, milliseconds(250));  // one blocking read alone would take 300 ms

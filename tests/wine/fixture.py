@@ -3,14 +3,19 @@ through wintool.exe (tests/wine/wintool.cpp). scripts/test-windows-e2e.sh prepar
 the X server and the virtual desktop and names the build folder in VARNEL_WINE_BUILD; every wait here
 is a poll with a time-out."""
 import collections
+import functools
 import os
 import re
 import shutil
 import statistics
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import polling  # noqa: E402
 
 TWIPS_PER_PIXEL = 15  # 96 DPI, as Wine's virtual desktop runs here
 TARGET_TITLE = 'Varnel test target'
@@ -19,17 +24,8 @@ SETTINGS = 'Varnelの詳細設定'
 BM_GETCHECK = 0x00F0
 WS_EX_TOPMOST = 0x8
 
-
-def poll(predicate, timeout=10.0, interval=0.02, what='condition'):
-    """Calls predicate until it returns a true value; returns it, or raises after the time-out."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise TimeoutError(f'timed out after {timeout} s waiting for {what}')
-        time.sleep(interval)
+# Wine answers more slowly than a native X client: longer waits by default.
+poll = functools.partial(polling.poll, timeout=10.0, interval=0.02)
 
 
 def figure(text):

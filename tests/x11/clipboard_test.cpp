@@ -171,8 +171,8 @@ TEST_F(ClipboardTest, ReadsOtherClientsTextExactlyAndOnlyOncePerOwnerChange) {
         EXPECT_TRUE(clipboard->hasText().value());
         // UTF8_STRING answered at once: one request for the change, and none for the reads that follow.
         for (int i = 0; i < 50; ++i) {
-            clipboard->hasText();
-            clipboard->getText();
+            static_cast<void>(clipboard->hasText());  // only the requests they make count
+            static_cast<void>(clipboard->getText());
         }
         std::this_thread::sleep_for(20ms);
         const auto after = clipboard->counters();
@@ -306,7 +306,7 @@ TEST_F(ClipboardTest, LargeTextFromAnotherClientArrivesWhole) {
     ASSERT_TRUE(waitUntil(
         [&] {
             const auto t = Clock::now();
-            clipboard->hasText();
+            static_cast<void>(clipboard->hasText());  // only how long it takes counts
             slowestRead = std::max(slowestRead, msSince(t));
             return clipboard->counters().generation > expected;
         },
@@ -334,7 +334,7 @@ TEST_F(ClipboardTest, HungOwnerNeverBlocksAndIsAskedOnce) {
         auto has = clipboard->hasText();
         slowest = std::max(slowest, msSince(t));
         t = Clock::now();
-        clipboard->getText();
+        static_cast<void>(clipboard->getText());
         slowest = std::max(slowest, msSince(t));
         return has;
     };
@@ -729,8 +729,8 @@ TEST_F(ClipboardTest, OnlyTheTargetTakingTheClipboardEndsTheCopyWait) {
     const auto targetWindow = static_cast<WindowHandle>(target.window());
     // Our own changes are not another client's.
     pump.onPump = [&] {
-        clipboard->setText(u"ours");
-        clipboard->clear();
+        EXPECT_TRUE(clipboard->setText(u"ours").ok());
+        EXPECT_TRUE(clipboard->clear().ok());
     };
     EXPECT_FALSE(clipboard->waitForCopyFrom(targetWindow, 80ms).ok());
 

@@ -5,7 +5,7 @@
 
 namespace varnel {
 
-EditDialogHost::EditDialogHost(AppContext& ctx) : ctx_(ctx), handlers_(ctx, *this) {}
+EditDialogHost::EditDialogHost(AppContext& ctx) : EditDialogHostBase(ctx) {}
 
 EditDialogHost::~EditDialogHost() = default;
 
@@ -49,33 +49,6 @@ WindowHandle EditDialogHost::nativeHandle() {
 void EditDialogHost::setCaption(const std::u16string& caption) {
     if (dialog_) {
         dialog_->setWindowTitle(ToQString(caption));
-    }
-}
-
-std::u16string EditDialogHost::text() const {
-    return dialog_ ? dialog_->text() : std::u16string{};
-}
-
-SharedText EditDialogHost::sharedText() const {
-    return dialog_ ? dialog_->sharedText() : SharedText{};
-}
-
-void EditDialogHost::setText(SharedText text) {
-    if (dialog_) {
-        dialog_->setText(std::move(text));
-    }
-}
-
-std::optional<std::int16_t> EditDialogHost::editedSlot() const {
-    if (!dialog_) {
-        return std::nullopt;
-    }
-    return dialog_->editedSlot();
-}
-
-void EditDialogHost::setEditedSlot(std::int16_t slot) {
-    if (dialog_) {
-        dialog_->setEditedSlot(slot);
     }
 }
 

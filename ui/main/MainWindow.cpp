@@ -325,8 +325,7 @@ void MainWindow::showFailure(const QString& headline, const std::string& why) {
     keyFailureBox_->show();
 }
 
-void MainWindow::onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers,
-                               QPoint position) {
+void MainWindow::onSlotPressed(int index, Qt::MouseButton button, QPoint position) {
     if (!context_ || !validSlot(index) || button != Qt::RightButton) {
         return;
     }
@@ -339,13 +338,8 @@ void MainWindow::onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardMo
     const SlotMenuAnchor anchor{twips_.twips(frameGeometry().x()), twips_.twips(frameGeometry().y()),
                                 twips_.twips(slot->x()), twips_.twips(slot->y()),
                                 twips_.twips(slot->height())};
-    std::int16_t shift = 0;
-    shift |= (modifiers & Qt::ShiftModifier) ? 1 : 0;
-    shift |= (modifiers & Qt::ControlModifier) ? 2 : 0;
-    shift |= (modifiers & Qt::AltModifier) ? 4 : 0;
-    OnSlotMouseDown(*context_, *slotMenu_, anchor, static_cast<std::int16_t>(index),
-                    static_cast<std::int16_t>(button), shift, twips_.twips(position.x()),
-                    twips_.twips(position.y()));
+    OnSlotMouseDown(*context_, *slotMenu_, anchor, static_cast<std::int16_t>(index), MouseButton::Right,
+                    twips_.twips(position.x()), twips_.twips(position.y()));
 }
 
 void MainWindow::connectHandlers() {
@@ -382,9 +376,8 @@ void MainWindow::connectHandlers() {
             }
         });
         connect(slotEdits_[i], &SlotEdit::mousePressed, this, &MainWindow::onSlotPressed);
-        connect(slotEdits_[i], &SlotEdit::menuKeyPressed, this, [this](int index, QPoint position) {
-            onSlotPressed(index, Qt::RightButton, Qt::NoModifier, position);
-        });
+        connect(slotEdits_[i], &SlotEdit::menuKeyPressed, this,
+                [this](int index, QPoint position) { onSlotPressed(index, Qt::RightButton, position); });
         connect(slotEdits_[i], &SlotEdit::editRequested, this, [this](int index) {
             if (editDialog_) {
                 editDialog_->OpenEditDialog(static_cast<std::int16_t>(index));

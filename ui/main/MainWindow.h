@@ -97,7 +97,7 @@ class MainWindow : public QWidget, public MainWindowView, public SecondaryWindow
     static bool validSlot(int index) { return index >= 1 && index <= 10; }
     void onTick();
     void connectHandlers();
-    void onSlotPressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
+    void onSlotPressed(int index, Qt::MouseButton button, QPoint position);
 
     AppState& state_;
     MainWindowState& members_;

@@ -110,7 +110,7 @@ void SlotEdit::onTextChanged() {
 
 void SlotEdit::mousePressEvent(QMouseEvent* event) {
     QPlainTextEdit::mousePressEvent(event);
-    emit mousePressed(index_, event->button(), event->modifiers(), event->position().toPoint());
+    emit mousePressed(index_, event->button(), event->position().toPoint());
 }
 
 void SlotEdit::mouseDoubleClickEvent(QMouseEvent* event) {

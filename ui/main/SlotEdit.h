@@ -37,8 +37,8 @@ class SlotEdit : public QPlainTextEdit {
     void setExactText(SharedText text);
 
   signals:
-    // The button that went down (left 1, right 2, middle 4), with the modifiers held and the position.
-    void mousePressed(int index, Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
+    // The button that went down, and where.
+    void mousePressed(int index, Qt::MouseButton button, QPoint position);
     // A double-click or F2: the slot is to be opened in the edit dialog.
     void editRequested(int index);
     // The menu key or Shift+F10: the slot menu is asked for at a position in the box (the text

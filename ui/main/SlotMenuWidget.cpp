@@ -47,11 +47,11 @@ QPoint SlotMenuWidget::placed(QPoint at) const {
     return {x, y};
 }
 
-std::int16_t SlotMenuWidget::showMenuAt(ScreenPoint at) {
+SlotMenuCommand SlotMenuWidget::showMenuAt(ScreenPoint at) {
     // Qt keeps a popup on the screen: one that would fall partly off is moved back onto it.
     const QAction* chosen = menu_.exec(placed(QPoint(at.x, at.y)));
     slot_ = QRect();
-    return chosen != nullptr ? static_cast<std::int16_t>(chosen->data().toInt()) : std::int16_t{NoCommand};
+    return chosen != nullptr ? static_cast<SlotMenuCommand>(chosen->data().toInt()) : NoCommand;
 }
 
 }  // namespace varnel

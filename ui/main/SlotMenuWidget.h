@@ -13,7 +13,7 @@ namespace varnel {
 class SlotMenuWidget : public SlotMenu {
   public:
     SlotMenuWidget();
-    std::int16_t showMenuAt(ScreenPoint at) override;
+    SlotMenuCommand showMenuAt(ScreenPoint at) override;
     QMenu& menu() { return menu_; }
     // The slot the next menu belongs to, on the screen: the menu opens below it, or above it where
     // there is no room below, so that it never covers the text being worked on.

@@ -27,7 +27,7 @@ constexpr Qt::WindowFlags DialogFlags = Qt::Dialog | Qt::CustomizeWindowHint | Q
                                         Qt::WindowStaysOnTopHint;
 
 template <std::size_t N>
-void SelectOne(const std::array<QRadioButton*, N>& options, std::int16_t index) {
+void SelectOne(const std::array<QRadioButton*, N>& options, int index) {
     // Clearing every option of a group takes the group's exclusivity off for a moment.
     for (QRadioButton* option : options) {
         option->setAutoExclusive(false);
@@ -40,14 +40,14 @@ void SelectOne(const std::array<QRadioButton*, N>& options, std::int16_t index) 
 }
 
 template <std::size_t N>
-bool IsSelected(const std::array<QRadioButton*, N>& options, std::int16_t index) {
+bool IsSelected(const std::array<QRadioButton*, N>& options, int index) {
     return index >= 0 && static_cast<std::size_t>(index) < N &&
            options[static_cast<std::size_t>(index)]->isChecked();
 }
 
 }  // namespace
 
-SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags), ctx_(ctx) {
+SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags), handlers_(ctx, *this) {
     namespace L = settings_layout;
     setObjectName(QStringLiteral("settingsDialog"));
     SetWindowRole(*this, QAccessible::Dialog);
@@ -126,7 +126,7 @@ SettingsDialog::SettingsDialog(AppContext& ctx) : QWidget(nullptr, DialogFlags),
     placeOnScreen();
     applyTabOrder();
     connectHandlers();
-    settings::FillSettingsDialog(ctx_.state, *this);
+    handlers_.FillSettingsDialog();
 }
 
 SettingsDialog::~SettingsDialog() = default;
@@ -319,35 +319,35 @@ void SettingsDialog::applyTabOrder() {
 void SettingsDialog::connectHandlers() {
     connect(okButton_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            settings::ApplySettings(ctx_, *this);
+            handlers_.ApplySettings();
         }
     });
     connect(cancelButton_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            settings::CancelSettings(*this);
+            handlers_.CancelSettings();
         }
     });
     connect(clearAllButton_, &QPushButton::clicked, this, [this] {
         if (!closing_) {
-            settings::ClearAllSlots(ctx_);
+            handlers_.ClearAllSlots();
         }
     });
 }
 
-bool SettingsDialog::sendModeSelected(std::int16_t index) const {
-    return IsSelected(sendModeButtons_, index);
+bool SettingsDialog::sendModeSelected(SendMethod mode) const {
+    return IsSelected(sendModeButtons_, mode);
 }
 
-void SettingsDialog::selectSendMode(std::int16_t index) {
-    SelectOne(sendModeButtons_, index);
+void SettingsDialog::selectSendMode(SendMethod mode) {
+    SelectOne(sendModeButtons_, mode);
 }
 
-bool SettingsDialog::displaySizeSelected(std::int16_t index) const {
-    return IsSelected(displaySizeButtons_, index);
+bool SettingsDialog::displaySizeSelected(DisplaySize size) const {
+    return IsSelected(displaySizeButtons_, static_cast<int>(size));
 }
 
-void SettingsDialog::selectDisplaySize(std::int16_t index) {
-    SelectOne(displaySizeButtons_, index);
+void SettingsDialog::selectDisplaySize(DisplaySize size) {
+    SelectOne(displaySizeButtons_, static_cast<int>(size));
 }
 
 bool SettingsDialog::captureChecked() const {
@@ -375,7 +375,7 @@ void SettingsDialog::closeEvent(QCloseEvent* event) {
     // once, and the dialog always closes.
     if (!closing_) {
         closing_ = true;
-        settings::CloseSettingsDialog(ctx_);
+        handlers_.CloseSettingsDialog();
         closed_ = true;
         emit closed();
     }

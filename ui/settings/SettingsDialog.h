@@ -54,10 +54,10 @@ class SettingsDialog : public QWidget, public settings::Controls {
     QPushButton* clearAllButton() const { return clearAllButton_; }
 
     // settings::Controls
-    bool sendModeSelected(std::int16_t index) const override;
-    void selectSendMode(std::int16_t index) override;
-    bool displaySizeSelected(std::int16_t index) const override;
-    void selectDisplaySize(std::int16_t index) override;
+    bool sendModeSelected(SendMethod mode) const override;
+    void selectSendMode(SendMethod mode) override;
+    bool displaySizeSelected(DisplaySize size) const override;
+    void selectDisplaySize(DisplaySize size) override;
     bool captureChecked() const override;
     void setCaptureChecked(bool checked) override;
     std::u16string rotationCountBoxText() const override;
@@ -89,7 +89,7 @@ class SettingsDialog : public QWidget, public settings::Controls {
     void connectHandlers();
     void applyTabOrder();
 
-    AppContext& ctx_;
+    SettingsDialogHandlers handlers_;
     Twips twips_;
     CaptionFrame* sendModeFrame_ = nullptr;
     CaptionFrame* captureFrame_ = nullptr;

@@ -6,30 +6,9 @@
 
 namespace varnel {
 
-SettingsDialogHost::SettingsDialogHost(AppContext& ctx) : ctx_(ctx) {}
+SettingsDialogHost::SettingsDialogHost(AppContext& ctx) : SettingsDialogHostBase(ctx) {}
 
 SettingsDialogHost::~SettingsDialogHost() = default;
-
-void SettingsDialogHost::OpenSettingsDialog() {
-    varnel::OpenSettingsDialog(ctx_, *this);
-}
-
-void SettingsDialogHost::unload() {
-    if (!dialog_ || dialog_->isClosing()) {
-        return;
-    }
-    dialog_->close();
-    // The close handling has run to its end; nothing of the dialog is on the stack any more.
-    dialog_.reset();
-}
-
-SettingsDialog* SettingsDialogHost::dialog() const {
-    return isLoaded() ? dialog_.get() : nullptr;
-}
-
-bool SettingsDialogHost::isLoaded() const {
-    return dialog_ && !dialog_->isClosed();
-}
 
 void SettingsDialogHost::load() {
     dialog_ = std::make_unique<SettingsDialog>(ctx_);

@@ -4,38 +4,24 @@
 #pragma once
 
 #include <QObject>
-#include <memory>
 
 #include "core/AppContext.h"
-#include "editing/SettingsDialogRules.h"
+#include "ui/hosts/DialogHosts.h"
 #include "ui/settings/SettingsDialog.h"
 
 namespace varnel {
 
-class SettingsDialogHost : private settings::Dialog {
+class SettingsDialogHost : public SettingsDialogHostBase<SettingsDialog> {
   public:
     explicit SettingsDialogHost(AppContext& ctx);
     ~SettingsDialogHost() override;
-    SettingsDialogHost(const SettingsDialogHost&) = delete;
-    SettingsDialogHost& operator=(const SettingsDialogHost&) = delete;
-
-    // The main window's settings button.
-    void OpenSettingsDialog();
-    // The main window's unloading: closes an open dialog, running its close handling. Nothing
-    // happens when no dialog is loaded or the dialog is closing already.
-    void unload();
-    // The loaded dialog (also while its close handling runs); null when there is none.
-    SettingsDialog* dialog() const;
 
   private:
-    bool isLoaded() const override;
     void load() override;
     void show() override;
     WindowHandle nativeHandle() override;
     void destroyClosed();
 
-    AppContext& ctx_;
-    std::unique_ptr<SettingsDialog> dialog_;
     QObject lifetime_;  // context of the deferred destruction; gone with the host
 };
 

@@ -176,7 +176,7 @@ LRESULT Win32EditDialog::handle(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-Win32EditDialogHost::Win32EditDialogHost(AppContext& ctx) : ctx_(ctx), handlers_(ctx, *this) {}
+Win32EditDialogHost::Win32EditDialogHost(AppContext& ctx) : EditDialogHostBase(ctx) {}
 
 Win32EditDialogHost::~Win32EditDialogHost() = default;
 
@@ -220,33 +220,6 @@ WindowHandle Win32EditDialogHost::nativeHandle() {
 void Win32EditDialogHost::setCaption(const std::u16string& caption) {
     if (dialog_) {
         SetWindowTextW(dialog_->window(), win32ui::Wide(caption));
-    }
-}
-
-std::u16string Win32EditDialogHost::text() const {
-    return dialog_ ? dialog_->text() : std::u16string{};
-}
-
-SharedText Win32EditDialogHost::sharedText() const {
-    return dialog_ ? dialog_->sharedText() : SharedText{};
-}
-
-void Win32EditDialogHost::setText(SharedText text) {
-    if (dialog_) {
-        dialog_->setText(std::move(text));
-    }
-}
-
-std::optional<std::int16_t> Win32EditDialogHost::editedSlot() const {
-    if (!dialog_) {
-        return std::nullopt;
-    }
-    return dialog_->editedSlot();
-}
-
-void Win32EditDialogHost::setEditedSlot(std::int16_t slot) {
-    if (dialog_) {
-        dialog_->setEditedSlot(slot);
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "core/AppContext.h"
 #include "editing/EditDialogRules.h"
+#include "ui/hosts/DialogHosts.h"
 
 namespace varnel {
 
@@ -65,40 +66,23 @@ class Win32EditDialog {
 
 // Owns the edit dialog for the main window: creates it when a slot is double-clicked, forwards its
 // buttons and close box to the handlers, and destroys it once it has closed.
-class Win32EditDialogHost : public EditDialogView {
+class Win32EditDialogHost : public EditDialogHostBase<Win32EditDialog> {
   public:
     explicit Win32EditDialogHost(AppContext& ctx);
     ~Win32EditDialogHost() override;
-    Win32EditDialogHost(const Win32EditDialogHost&) = delete;
-    Win32EditDialogHost& operator=(const Win32EditDialogHost&) = delete;
 
-    // A slot's double-click.
-    void OpenEditDialog(std::int16_t index) { handlers_.OpenEditDialog(index); }
-    // The main window's unload: an open dialog closes as with キャンセル.
-    void unload() { handlers_.unload(); }
     // Destroys the dialogs that have closed (posted to the main window after a close).
     void reap() { closed_.clear(); }
-    // The open dialog; null while it is closed.
-    Win32EditDialog* dialog() const { return dialog_.get(); }
 
     // EditDialogView
-    bool isLoaded() const override { return dialog_ != nullptr; }
     void load() override;
     void show() override;
     void activate() override;
     WindowHandle nativeHandle() override;
     void setCaption(const std::u16string& caption) override;
-    std::u16string text() const override;
-    SharedText sharedText() const override;
-    void setText(SharedText text) override;
-    std::optional<std::int16_t> editedSlot() const override;
-    void setEditedSlot(std::int16_t slot) override;
     void destroy() override;
 
   private:
-    AppContext& ctx_;
-    EditDialogHandlers handlers_;
-    std::unique_ptr<Win32EditDialog> dialog_;
     // Closed from inside one of their own handlers: hidden now, destroyed once the stack is clear.
     std::vector<std::unique_ptr<Win32EditDialog>> closed_;
 };

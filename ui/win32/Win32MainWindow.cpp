@@ -86,7 +86,7 @@ class Win32SlotMenu : public SlotMenu {
     Win32SlotMenu(const Win32SlotMenu&) = delete;
     Win32SlotMenu& operator=(const Win32SlotMenu&) = delete;
 
-    std::int16_t showMenuAt(ScreenPoint at) override {
+    SlotMenuCommand showMenuAt(ScreenPoint at) override {
         if (menu_ == nullptr) {
             return NoCommand;
         }
@@ -105,7 +105,7 @@ class Win32SlotMenu : public SlotMenu {
             at.x, y, owner_, keepClear ? &clear : nullptr);
         PostMessageW(owner_, WM_NULL, 0, 0);
         slot_ = RECT{};
-        return static_cast<std::int16_t>(chosen);
+        return static_cast<SlotMenuCommand>(chosen);
     }
     HMENU menu() const { return menu_; }
     // The slot the next menu belongs to, on the screen.
@@ -527,11 +527,11 @@ void Win32MainWindow::onSlotEdited(int index) {
     slot.exact = SharedText(ShownText(g_editProc, slot.box));
 }
 
-void Win32MainWindow::onSlotPressed(int index, std::int16_t button, POINT at) {
+void Win32MainWindow::onSlotPressed(int index, MouseButton button, POINT at) {
     if (!context_ || unloaded_) {
         return;
     }
-    if (!slotMenu_ && (button & 2) != 0) {
+    if (!slotMenu_ && button == MouseButton::Right) {
         slotMenu_ = std::make_unique<Win32SlotMenu>(window_);
     }
     RECT outer{}, box{};
@@ -541,16 +541,12 @@ void Win32MainWindow::onSlotPressed(int index, std::int16_t button, POINT at) {
     // The window's outer corner on the screen, and the slot's place in the client area, in twips.
     const SlotMenuAnchor anchor{twips(outer.left), twips(outer.top), twips(box.left), twips(box.top),
                                 twips(box.bottom - box.top)};
-    std::int16_t shift = 0;
-    shift |= (GetKeyState(VK_SHIFT) < 0) ? 1 : 0;
-    shift |= (GetKeyState(VK_CONTROL) < 0) ? 2 : 0;
-    shift |= (GetKeyState(VK_MENU) < 0) ? 4 : 0;
     if (slotMenu_) {
         RECT onScreen{};
         GetWindowRect(slots_[index].box, &onScreen);
         slotMenu_->keepClearOf(onScreen);
-        OnSlotMouseDown(*context_, *slotMenu_, anchor, static_cast<std::int16_t>(index), button, shift,
-                        twips(at.x), twips(at.y));
+        OnSlotMouseDown(*context_, *slotMenu_, anchor, static_cast<std::int16_t>(index), button, twips(at.x),
+                        twips(at.y));
     }
 }
 
@@ -762,8 +758,10 @@ LRESULT Win32MainWindow::handleSlot(int index, UINT message, WPARAM wParam, LPAR
         case WM_RBUTTONDOWN:
         case WM_MBUTTONDOWN: {
             const LRESULT result = CallWindowProcW(g_editProc, box, message, wParam, lParam);
-            const std::int16_t button = message == WM_LBUTTONDOWN ? 1 : message == WM_RBUTTONDOWN ? 2 : 4;
-            if (button == 2) {
+            const MouseButton button = message == WM_LBUTTONDOWN   ? MouseButton::Left
+                                       : message == WM_RBUTTONDOWN ? MouseButton::Right
+                                                                   : MouseButton::Middle;
+            if (button == MouseButton::Right) {
                 SetFocus(box);
             }
             onSlotPressed(index, button,
@@ -786,7 +784,7 @@ LRESULT Win32MainWindow::handleSlot(int index, UINT message, WPARAM wParam, LPAR
                 RECT box_rect{};
                 GetClientRect(box, &box_rect);
                 caret.y = std::min<LONG>(caret.y + px(layout::SlotHeight) / 2, box_rect.bottom);
-                onSlotPressed(index, 2, caret);
+                onSlotPressed(index, MouseButton::Right, caret);
             }
             return 0;
         }

@@ -12,6 +12,7 @@
 
 #include "core/AppContext.h"
 #include "core/AppWindows.h"
+#include "editing/SlotMenu.h"
 #include "platform/win32/Win32TickTimer.h"
 #include "ui/win32/Win32EditDialog.h"
 #include "ui/win32/Win32SettingsDialog.h"
@@ -65,8 +66,6 @@ class Win32MainWindow : public MainWindowView, public SecondaryWindows {
     void reportKeyFailure(const std::string& why) override;
     void reportPastedInsteadOfTyped(const std::string& why) override;
     void reportClipboardFailure(const std::string& why) override;
-    // The notice of the last failure of a delivery while it is shown, else null.
-    HWND keyFailureNotice() const { return IsWindow(notice_) ? notice_ : nullptr; }
 
     // SecondaryWindows
     void unloadSlotMenu() override;
@@ -100,7 +99,7 @@ class Win32MainWindow : public MainWindowView, public SecondaryWindows {
     void layoutControls();
     void showOnlyControlsInView();
     void onCommand(int id, int code);
-    void onSlotPressed(int index, std::int16_t button, POINT at);
+    void onSlotPressed(int index, MouseButton button, POINT at);
     void onSlotEdited(int index);
     void close();
     // Shows a failure of a delivery in the one notice, headline first.

@@ -60,7 +60,7 @@ HWND OwnerOf(AppContext& ctx) {
 }  // namespace
 
 Win32SettingsDialog::Win32SettingsDialog(AppContext& ctx, HWND owner, std::function<void()> onClosed)
-    : ctx_(ctx), onClosed_(std::move(onClosed)) {
+    : handlers_(ctx, *this), onClosed_(std::move(onClosed)) {
     RegisterWindowClass(DialogClass, ObjectWindowProc<Win32SettingsDialog>);
     const POINT corner{Px(L::ClientLeft, 96), Px(L::ClientTop, 96)};
     dpi_ = DpiAt(corner);
@@ -72,7 +72,7 @@ Win32SettingsDialog::Win32SettingsDialog(AppContext& ctx, HWND owner, std::funct
     createControls();
     applyDpi(DpiOf(window_));
     Win32EventPump::addDialog(window_);
-    settings::FillSettingsDialog(ctx_.state, *this);
+    handlers_.FillSettingsDialog();
 }
 
 Win32SettingsDialog::~Win32SettingsDialog() {
@@ -226,31 +226,31 @@ void Win32SettingsDialog::drawRotationLabel(const DRAWITEMSTRUCT& item) {
     SelectObject(item.hDC, old);
 }
 
-bool Win32SettingsDialog::optionSelected(int firstId, int count, std::int16_t index) const {
+bool Win32SettingsDialog::optionSelected(int firstId, int count, int index) const {
     return index >= 0 && index < count &&
            SendMessageW(control(firstId + index), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void Win32SettingsDialog::selectOption(int firstId, int count, std::int16_t index) {
+void Win32SettingsDialog::selectOption(int firstId, int count, int index) {
     for (int i = 0; i < count; ++i) {
         SendMessageW(control(firstId + i), BM_SETCHECK, i == index ? BST_CHECKED : BST_UNCHECKED, 0);
     }
 }
 
-bool Win32SettingsDialog::sendModeSelected(std::int16_t index) const {
-    return optionSelected(ids::SendModeOption, 2, index);
+bool Win32SettingsDialog::sendModeSelected(SendMethod mode) const {
+    return optionSelected(ids::SendModeOption, 2, mode);
 }
 
-void Win32SettingsDialog::selectSendMode(std::int16_t index) {
-    selectOption(ids::SendModeOption, 2, index);
+void Win32SettingsDialog::selectSendMode(SendMethod mode) {
+    selectOption(ids::SendModeOption, 2, mode);
 }
 
-bool Win32SettingsDialog::displaySizeSelected(std::int16_t index) const {
-    return optionSelected(ids::DisplayOption, 3, index);
+bool Win32SettingsDialog::displaySizeSelected(DisplaySize size) const {
+    return optionSelected(ids::DisplayOption, 3, static_cast<int>(size));
 }
 
-void Win32SettingsDialog::selectDisplaySize(std::int16_t index) {
-    selectOption(ids::DisplayOption, 3, index);
+void Win32SettingsDialog::selectDisplaySize(DisplaySize size) {
+    selectOption(ids::DisplayOption, 3, static_cast<int>(size));
 }
 
 bool Win32SettingsDialog::captureChecked() const {
@@ -276,7 +276,7 @@ void Win32SettingsDialog::close() {
         return;
     }
     closing_ = true;
-    settings::CloseSettingsDialog(ctx_);
+    handlers_.CloseSettingsDialog();
     closed_ = true;
     ShowWindow(window_, SW_HIDE);
     Win32EventPump::removeDialog(window_);
@@ -303,11 +303,11 @@ LRESULT Win32SettingsDialog::handle(HWND window, UINT message, WPARAM wParam, LP
                 return 0;
             }
             if (id == ids::SettingsOk) {
-                settings::ApplySettings(ctx_, *this);
+                handlers_.ApplySettings();
             } else if (id == ids::SettingsCancel) {
-                settings::CancelSettings(*this);
+                handlers_.CancelSettings();
             } else if (id == ids::ClearAllButton) {
-                settings::ClearAllSlots(ctx_);
+                handlers_.ClearAllSlots();
             }
             return 0;
         }
@@ -341,19 +341,6 @@ Win32SettingsDialogHost::~Win32SettingsDialogHost() {
     if (hiddenOwner_ != nullptr) {
         DestroyWindow(hiddenOwner_);
     }
-}
-
-void Win32SettingsDialogHost::OpenSettingsDialog() {
-    varnel::OpenSettingsDialog(ctx_, *this);
-}
-
-void Win32SettingsDialogHost::unload() {
-    if (!dialog_ || dialog_->isClosing()) {
-        return;
-    }
-    dialog_->close();
-    // The close handling has run to its end; nothing of the dialog is on the stack any more.
-    dialog_.reset();
 }
 
 void Win32SettingsDialogHost::reap() {

@@ -12,6 +12,7 @@
 
 #include "core/AppContext.h"
 #include "editing/SettingsDialogRules.h"
+#include "ui/hosts/DialogHosts.h"
 
 namespace varnel {
 
@@ -34,10 +35,10 @@ class Win32SettingsDialog : public settings::Controls {
     void close();
 
     // settings::Controls
-    bool sendModeSelected(std::int16_t index) const override;
-    void selectSendMode(std::int16_t index) override;
-    bool displaySizeSelected(std::int16_t index) const override;
-    void selectDisplaySize(std::int16_t index) override;
+    bool sendModeSelected(SendMethod mode) const override;
+    void selectSendMode(SendMethod mode) override;
+    bool displaySizeSelected(DisplaySize size) const override;
+    void selectDisplaySize(DisplaySize size) override;
     bool captureChecked() const override;
     void setCaptureChecked(bool checked) override;
     std::u16string rotationCountBoxText() const override;
@@ -51,10 +52,10 @@ class Win32SettingsDialog : public settings::Controls {
     void applyDpi(int dpi);
     void placeRotationLabel();
     void drawRotationLabel(const DRAWITEMSTRUCT& item);
-    bool optionSelected(int firstId, int count, std::int16_t index) const;
-    void selectOption(int firstId, int count, std::int16_t index);
+    bool optionSelected(int firstId, int count, int index) const;
+    void selectOption(int firstId, int count, int index);
 
-    AppContext& ctx_;
+    SettingsDialogHandlers handlers_;
     std::function<void()> onClosed_;
     HWND window_ = nullptr;
     HFONT font_ = nullptr;
@@ -67,30 +68,19 @@ class Win32SettingsDialog : public settings::Controls {
 // Owns the settings dialog for the main window: creates it at the settings button's first press,
 // brings it to the front at later presses while it is open, and destroys it after it closed, so that
 // every opening starts from the current settings.
-class Win32SettingsDialogHost : private settings::Dialog {
+class Win32SettingsDialogHost : public SettingsDialogHostBase<Win32SettingsDialog> {
   public:
-    explicit Win32SettingsDialogHost(AppContext& ctx) : ctx_(ctx) {}
+    explicit Win32SettingsDialogHost(AppContext& ctx) : SettingsDialogHostBase(ctx) {}
     ~Win32SettingsDialogHost() override;
-    Win32SettingsDialogHost(const Win32SettingsDialogHost&) = delete;
-    Win32SettingsDialogHost& operator=(const Win32SettingsDialogHost&) = delete;
 
-    // The settings button of the main window.
-    void OpenSettingsDialog();
-    // The main window's unloading: closes an open dialog, running its close handling.
-    void unload();
     // Destroys a dialog that has closed (posted to the main window after a close).
     void reap();
-    // The loaded dialog (also while its close handling runs); null when there is none.
-    Win32SettingsDialog* dialog() const { return dialog_ && !dialog_->isClosed() ? dialog_.get() : nullptr; }
 
   private:
-    bool isLoaded() const override { return dialog_ && !dialog_->isClosed(); }
     void load() override;
     void show() override;
     WindowHandle nativeHandle() override;
 
-    AppContext& ctx_;
-    std::unique_ptr<Win32SettingsDialog> dialog_;
     std::vector<std::unique_ptr<Win32SettingsDialog>> closed_;
     HWND hiddenOwner_ = nullptr;
 };

@@ -111,10 +111,6 @@ static RECT WorkArea(HMONITOR monitor) {
     return area;
 }
 
-RECT WorkAreaOf(HWND window) {
-    return WorkArea(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
-}
-
 RECT WorkAreaAt(POINT point) {
     return WorkArea(MonitorFromPoint(point, MONITOR_DEFAULTTONEAREST));
 }

@@ -21,8 +21,7 @@ double Twips(double pixels, int dpi);
 
 // A window rectangle for a client rectangle, at a resolution (AdjustWindowRectExForDpi where it exists).
 RECT OuterFromClient(RECT client, DWORD style, DWORD exStyle, int dpi);
-// The monitor's work area around a window or point.
-RECT WorkAreaOf(HWND window);
+// The monitor's work area around a point.
 RECT WorkAreaAt(POINT point);
 
 // Japanese Gothic faces: ＭＳ ゴシック or ＭＳ Ｐゴシック where installed, else the system's Japanese UI font
