@@ -363,7 +363,8 @@ Result<bool> GnomeInputMethod::suspend() {
     }
     if (!First(reply).toBool()) {
         return Result<bool>::failure(
-            "the window takes no text from GNOME Shell's input method (an X11 window)");
+            "the window takes no text from GNOME Shell's input method (an X11 window, or a Wayland one "
+            "without text input v3, as those of Qt 6.4)");
     }
     return Result<bool>::success(false);
 }

@@ -108,7 +108,8 @@ class GnomeKeyboard : public Keyboard {
 };
 
 // Committed text bypasses whatever input method is on, so there is nothing to switch off. What is
-// asked instead is whether the focused window takes committed text at all (an X11 window does not):
+// asked instead is whether the focused window takes committed text at all (an X11 window does not, nor
+// a Wayland one without text input v3, as Qt's before 6.7):
 // where it does not, suspend() fails, and the text is pasted instead.
 class GnomeInputMethod : public InputMethodControl {
   public:

@@ -317,11 +317,7 @@ Status FakeInputKeyboard::typeText(const std::u16string& text, const BetweenSlic
         }
     }
     if (saved) {
-        // An empty clipboard is given back by the clearing alone.
-        Status restored = clipboard.clear();
-        if (*saved) {
-            restored = clipboard.setText(saved->value());
-        }
+        const Status restored = *saved ? clipboard.setText(saved->value()) : clipboard.clear();
         if (!restored && status) {
             status = Status::failure("the clipboard could not be given back its text: " + restored.error());
         }

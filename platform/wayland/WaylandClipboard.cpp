@@ -61,6 +61,18 @@ constexpr std::size_t MaxIncomingBytes = 64u * 1024u * 1024u;
 constexpr const char* TextTypes[] = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain", "TEXT",
                                      "STRING"};
 constexpr const char* MarkerPrefix = "application/x-varnel-source;";
+// How long a paste into an X11 window waits for KWin to pass our text on to X11.
+constexpr milliseconds X11BridgeBound{1500};
+
+// The private MIME type of our offer with this serial.
+std::string OfferMarker(std::uint64_t serial) {
+    return MarkerPrefix + std::string("pid=") + std::to_string(getpid()) + ";n=" + std::to_string(serial);
+}
+
+bool IsAscii(const std::string& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 struct FdCloser {
     int fd = -1;
@@ -187,9 +199,13 @@ class WaylandClipboard::Worker {
         zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(manager_);
         zwlr_data_control_source_v1_add_listener(source, &SourceListener, this);
         for (const char* type : TextTypes) {
-            zwlr_data_control_source_v1_offer(source, type);
+            // STRING is Latin-1, and we serve UTF-8: the same bytes only for ASCII. An X11 reader that
+            // falls back to it (Tk does, when its UTF8_STRING request fails) would get other characters.
+            if (std::strcmp(type, "STRING") != 0 || IsAscii(*bytes)) {
+                zwlr_data_control_source_v1_offer(source, type);
+            }
         }
-        zwlr_data_control_source_v1_offer(source, marker(serial).c_str());
+        zwlr_data_control_source_v1_offer(source, OfferMarker(serial).c_str());
         sources_[source] = SourceData{std::move(bytes), serial};
         if (sel == SelClipboard) {
             zwlr_data_control_device_v1_set_selection(device_, source);
@@ -252,10 +268,6 @@ class WaylandClipboard::Worker {
         // loop) gives up a read that a new clipboard owner overtakes.
         int unread = -1;
     };
-
-    static std::string marker(std::uint64_t serial) {
-        return MarkerPrefix + std::string("pid=") + std::to_string(getpid()) + ";n=" + std::to_string(serial);
-    }
 
     // The serial of our source behind an offer, or 0 when the offer is another client's.
     std::uint64_t ourSerial(zwlr_data_control_offer_v1* offer) const {
@@ -763,13 +775,34 @@ Status WaylandClipboard::setText(const std::u16string& text) {
 // Data-control does not say which client reads our text: any read after this counts as the paste.
 // A converted selection is not offered on the primary selection, which is the target's own.
 Status WaylandClipboard::offerForPaste(const std::u16string& text, WindowHandle, PasteKind kind) {
-    IgnoreFailure(clear(), "the text set next replaces whatever is left");
     if (Status set = setText(text); !set) {
         return set;
     }
     primaryOffered_ = kind == PasteKind::SlotText && offerOnPrimary(text).ok();
+    if (Status bridged = waitUntilOfferedOnX11(); !bridged) {
+        return bridged;
+    }
     std::lock_guard lock(worker_->mutex);
     servedBaseline_ = worker_->shared.served;
+    return Status::success();
+}
+
+// Asks X11's CLIPBOARD for its types, never for the text, so nothing is read from us meanwhile.
+Status WaylandClipboard::waitUntilOfferedOnX11() {
+    if (!xwayland_) {
+        xwayland_ = wayland::XWaylandClipboardProbe::open();
+    }
+    if (!xwayland_ || !xwayland_->x11WindowActive()) {
+        return Status::success();
+    }
+    std::uint64_t serial = 0;
+    {
+        std::lock_guard lock(worker_->mutex);
+        serial = worker_->shared.confirmed[Worker::SelClipboard];
+    }
+    if (!xwayland_->offersTypeWithin(OfferMarker(serial), X11BridgeBound)) {
+        return Status::failure("the compositor did not pass the text on to X11 applications in time");
+    }
     return Status::success();
 }
 

@@ -15,6 +15,7 @@
 
 #include "platform/Clipboard.h"
 #include "platform/EventPump.h"
+#include "platform/wayland/XWaylandClipboardProbe.h"
 
 namespace varnel {
 
@@ -34,7 +35,8 @@ class WaylandClipboard : public Clipboard {
     Status setText(const std::u16string& text) override;
     // The data-control protocol does not say which client asks for our text, so any request made
     // after the paste key counts as the target's (a clipboard manager's read of the new text, made
-    // before the key, no longer does).
+    // before the key, no longer does). Where an X11 window on XWayland is active, it returns once X11's
+    // CLIPBOARD offers the text too (or fails when it does not within a bound).
     Status offerForPaste(const std::u16string& text, WindowHandle target, PasteKind kind) override;
     Status waitUntilPasted(std::chrono::milliseconds bound) override;
     void endPaste() override;
@@ -53,11 +55,16 @@ class WaylandClipboard : public Clipboard {
     WaylandClipboard(Key, EventPump& pump, std::unique_ptr<Worker> worker);
 
   private:
+    // Where an X11 window on XWayland is active: waits (bounded) until X11's CLIPBOARD offers our
+    // latest text, which KWin passes on only a moment after the Wayland clipboard took it.
+    Status waitUntilOfferedOnX11();
+
     EventPump& pump_;
     std::unique_ptr<Worker> worker_;
     std::uint64_t foreignBaseline_ = 0;
     std::uint64_t servedBaseline_ = 0;
     bool primaryOffered_ = false;  // the paste under way put its text on the primary selection too
+    std::unique_ptr<wayland::XWaylandClipboardProbe> xwayland_;  // opened at the first paste
 };
 
 }  // namespace varnel

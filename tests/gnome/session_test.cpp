@@ -1,7 +1,8 @@
 // The GNOME backends against a headless GNOME Shell running Varnel's extension (run-with-gnome-shell.sh),
-// driving the real handlers with Wayland-native GTK 3 windows as targets: capture of a target's copy,
-// the target followed across windows but never onto our own, and keystroke sends committed through the
-// shell's input method, focus given back first. Figures are printed, never asserted.
+// driving the real handlers with Wayland-native GTK 3 windows as targets (Qt 6 ones where
+// VARNEL_QT_TARGET names the Qt text window): capture of a target's copy, the target followed across
+// windows but never onto our own, and keystroke sends committed through the shell's input method, focus
+// given back first. Figures are printed, never asserted.
 //
 // The headless shell's seat has no keyboard of its own; the extension's virtual keyboard is its only
 // one, and it gives the targets the keyboard focus and the paste and copy chords.
@@ -43,6 +44,11 @@ double Ms(Clock::duration d) {
 
 std::string Utf8(const std::u16string& text) {
     return QString::fromStdU16String(text).toStdString();
+}
+
+// The Qt text window to start as target, or null for GTK 3 ones.
+const char* QtTarget() {
+    return std::getenv("VARNEL_QT_TARGET");
 }
 
 std::string ReadFile(const std::string& path) {
@@ -98,11 +104,14 @@ class GnomeSession : public ::testing::Test {
         std::filesystem::remove_all(dir);
     }
 
-    // Starts a GTK text window titled `name` (its text selected when given), waits until it has the
-    // focus, and returns the file mirroring its text.
+    // Starts a GTK or Qt text window titled `name` (its text selected when given), waits until it has
+    // the focus, and returns the file mirroring its text.
     std::string startTarget(const std::string& name, const std::u16string& initial = {}) {
         const std::string out = dir + "/" + name + ".txt";
         std::vector<std::string> args{"/usr/bin/python3", VARNEL_GNOME_TARGET, name, out};
+        if (QtTarget() != nullptr) {
+            args = {QtTarget(), name, out};
+        }
         if (!initial.empty()) {
             args.push_back(Utf8(initial));
         }
@@ -135,6 +144,15 @@ class GnomeSession : public ::testing::Test {
             const auto fg = windows->foregroundWindow();
             return fg && fg.value() != 0 && windows->lastTitle() == name;
         });
+    }
+    // No failure was reported, but where the targets take no typed text: Qt's Wayland windows before Qt
+    // 6.7 have no text input v3, the only kind GNOME offers, and what is typed into them is pasted
+    // instead, the user told so once.
+    void expectNoFailures() {
+        const bool takesTypedText = QtTarget() == nullptr || QT_VERSION >= QT_VERSION_CHECK(6, 7, 0);
+        EXPECT_EQ(world.log.count("form.reportPastedInsteadOfTyped"), takesTypedText ? 0 : 1);
+        EXPECT_EQ(world.form.failures.size(), takesTypedText ? 0u : 1u)
+            << (world.form.failures.empty() ? "" : world.form.failures.back());
     }
     // The handle of the window titled `name` that had the focus last (startTarget records it).
     WindowHandle targetOf(const std::string& name) { return handles[name]; }
@@ -243,7 +261,7 @@ TEST_F(GnomeSession, TypesEveryCharacterIntoTheTargetAfterGivingItTheFocusBack) 
     EXPECT_TRUE(Eventually([&] { return ReadFile(out) == expected + Utf8(long_text); }, milliseconds(20000)))
         << ReadFile(out).size() << " bytes: " << ReadFile(out).substr(0, 300);
     const auto longShown = Clock::now() - start;
-    EXPECT_TRUE(world.form.failures.empty()) << world.form.failures.front();
+    expectNoFailures();
     std::printf(
         "keystroke send (%zu UTF-16 units): click -> committed %.1f ms, -> target shows them %.1f ms\n"
         "typing 2000 characters: committed %.1f ms, shown %.1f ms (%.0f characters/s)\n",
@@ -293,7 +311,7 @@ TEST_F(GnomeSession, PastesAndConvertsTheSelectionThroughTheChords) {
     const auto sent = Clock::now() - start;
     EXPECT_TRUE(Eventually([&] { return ReadFile(out) == Utf8(wide + text); })) << ReadFile(out);
     EXPECT_EQ(clipboard->getText().valueOr(u""), u"last");
-    EXPECT_TRUE(world.form.failures.empty()) << world.form.failures.front();
+    expectNoFailures();
     std::printf("paste send: click -> done (clipboard given back) %.1f ms\n", Ms(sent));
 }
 

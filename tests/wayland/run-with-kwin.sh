@@ -53,6 +53,7 @@ status=0
     XDG_DATA_HOME="$runtime/data" XDG_DATA_DIRS=/usr/share XDG_CURRENT_DESKTOP=KDE QT_QPA_PLATFORM=wayland \
     GDK_BACKEND=wayland KWIN_COMPOSE=Q \
     ${VARNEL_BIN:+VARNEL_BIN="$VARNEL_BIN"} ${VARNEL_TARGET_TOOLKIT:+VARNEL_TARGET_TOOLKIT="$VARNEL_TARGET_TOOLKIT"} \
+    ${VARNEL_BRIDGE_TRIES:+VARNEL_BRIDGE_TRIES="$VARNEL_BRIDGE_TRIES"} \
     dbus-run-session -- "$runtime/bin/kwin_wayland" --virtual "${xwayland[@]}" --socket wayland-varnel \
     --no-lockscreen --no-global-shortcuts --no-kactivities --width 1024 --height 768 \
     --exit-with-session "$runtime/bin/session" >"$runtime/kwin.log" 2>&1 || true
