@@ -333,6 +333,23 @@ int Mouse(HWND window, const wchar_t* how, int argc, wchar_t** argv) {
     if (!SetCursorPos(x, y)) {
         return 2;
     }
+    // The pointer must stay over the window for a while before the press: Wine moves the X pointer
+    // asynchronously, and a motion event of the old position arriving late puts the cursor back there,
+    // where the press would then land (the box clicked just before, not the button).
+    auto overWindow = [window] {
+        POINT at{};
+        HWND under = GetCursorPos(&at) ? WindowFromPoint(at) : nullptr;
+        return under == window || IsChild(window, under);
+    };
+    for (int steady = 0, tries = 0; steady < 3 && tries < 100; ++tries) {
+        Sleep(10);
+        if (overWindow()) {
+            ++steady;
+        } else {
+            steady = 0;
+            SetCursorPos(x, y);
+        }
+    }
     bool right = std::wcscmp(how, L"right") == 0;
     int clicks = std::wcscmp(how, L"double") == 0 ? 2 : 1;
     // The presses carry the position too, in the same batch: under load the move made by SetCursorPos
