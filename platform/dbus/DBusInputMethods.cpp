@@ -70,16 +70,17 @@ std::string Env(const char* name) {
     return value != nullptr ? value : "";
 }
 
+// The XIM server XMODIFIERS names ("@im=NAME"), empty when none.
+std::string XimServerName() {
+    const std::string xim = Env("XMODIFIERS");
+    const auto at = xim.find("@im=");
+    return at != std::string::npos ? xim.substr(at + 4) : std::string{};
+}
+
 // The input method the session names for its programs (XMODIFIERS, GTK_IM_MODULE, QT_IM_MODULE);
 // empty when none composes (none named, "none", "simple", or plain "xim").
 std::string NamedInputMethod() {
-    std::string xim = Env("XMODIFIERS");
-    if (const auto at = xim.find("@im="); at != std::string::npos) {
-        xim = xim.substr(at + 4);
-    } else {
-        xim.clear();
-    }
-    for (const std::string& name : {xim, Env("GTK_IM_MODULE"), Env("QT_IM_MODULE")}) {
+    for (const std::string& name : {XimServerName(), Env("GTK_IM_MODULE"), Env("QT_IM_MODULE")}) {
         if (!name.empty() && name != "none" && name != "simple" && name != "xim") {
             return name;
         }
@@ -90,10 +91,8 @@ std::string NamedInputMethod() {
 // Whether XMODIFIERS names an XIM server, which windows reading keys through XIM (Xt programs such as
 // xterm, Tk) talk to.
 bool XimServerNamed() {
-    const std::string xim = Env("XMODIFIERS");
-    const auto at = xim.find("@im=");
-    return at != std::string::npos && at + 4 < xim.size() &&
-           xim.compare(at + 4, std::string::npos, "none") != 0;
+    const std::string name = XimServerName();
+    return !name.empty() && name != "none";
 }
 
 // ibus's bus: IBUS_ADDRESS, or the address file ibus-daemon writes for this display.
